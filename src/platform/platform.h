@@ -1,0 +1,131 @@
+// The one place where Kalv3 meets the operating system. Every layer above calls
+// the current Platform; the product installs the native backend (win32/ or
+// posix/), tests may install the recording fake, so that a whole run of the
+// startup sequence can be compared as a transcript.
+//
+// Texts are byte strings in the system's code page; paths are native paths
+// (backslashes on Windows, slashes on POSIX). Nothing here converts characters,
+// except oem_to_ansi, which exists for exactly that.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace kalv::platform {
+
+// ---------------------------------------------------------------- files ----
+
+enum class OpenMode {
+    ReadDenyWrite,    // the archive: read access, others may not write
+    ReadShared,       // a further part of a split archive: read access, default sharing
+    CreateExclusive,  // an output file: create or truncate, exclusive access
+};
+
+enum class SeekOrigin { Begin = 0, Current = 1, End = 2 };
+
+// An open OS file, unbuffered (the buffered streams of the ZIP component sit on it).
+// read/write return the bytes transferred (0 at the end of the file, or on failure);
+// a closed handle is the destructor's job.
+class FileHandle {
+public:
+    virtual ~FileHandle() = default;
+    virtual size_t read(void* buffer, size_t n) = 0;
+    virtual size_t write(const void* buffer, size_t n) = 0;
+    // Returns the new position from the start, or -1 when the seek failed.
+    virtual int64_t seek(int64_t offset, SeekOrigin origin) = 0;
+    virtual int64_t size() = 0;
+};
+
+// ----------------------------------------------------------- user face ----
+
+enum class Cursor : int { Default = 0, HourGlass = -11, AppStart = -19 };
+
+enum class BoxButtons { Ok, OkCancel, YesNo };
+enum class BoxIcon { None, Error, Warning, Information, Question };
+enum class BoxAnswer { Ok, Cancel, Yes, No };
+
+// --------------------------------------------------------------- the API ----
+
+class Platform {
+public:
+    virtual ~Platform() = default;
+
+    // Files and directories ------------------------------------------------
+    // Throws FileStreamError "Cannot open file %s" / "Cannot create file %s".
+    virtual std::unique_ptr<FileHandle> open_file(const std::string& path, OpenMode mode) = 0;
+    // Last-write time of a file in local time, packed in the DOS form, read as a
+    // signed 32-bit value; -1 when nothing is there, for a directory, and for a
+    // time before 1980 or after 2107.
+    virtual int32_t file_age(const std::string& path) = 0;
+    // Modification time in the system's own units, for "has the archive changed";
+    // nullopt when the file cannot be stat'ed.
+    virtual std::optional<int64_t> modification_stamp(const std::string& path) = 0;
+    virtual bool directory_exists(const std::string& path) = 0;
+    // Creates the directory and every missing parent; false when that failed.
+    virtual bool create_directories(const std::string& path) = 0;
+    virtual bool delete_file(const std::string& path) = 0;
+    // A plain rename that fails when the target exists (MoveFileA).
+    virtual bool move_file(const std::string& from, const std::string& to) = 0;
+    // Copies, keeping the source's last-write time (CopyFileA); replaces `to`
+    // unless fail_if_exists.
+    virtual bool copy_file(const std::string& from, const std::string& to, bool fail_if_exists) = 0;
+    // Sets a file's last-write time from a DOS date-time taken as local time.
+    virtual bool set_file_dos_time(const std::string& path, uint32_t dos_date_time) = 0;
+    // Gives an extracted file its stored attributes. version_made_by tells how to read
+    // them (APPNOTE 4.4.2: high byte 3 = Unix, permission bits in the high 16 bits).
+    virtual bool set_file_attributes(const std::string& path, uint32_t external_attributes,
+                                     uint16_t version_made_by) = 0;
+    // Archive names from the OEM code page to the system's ANSI/text encoding.
+    virtual std::string oem_to_ansi(const std::string& oem) = 0;
+    // The drive named by a path's root is removable media (split archives on disks).
+    virtual bool is_removable_drive(const std::string& root) = 0;
+    virtual std::string volume_label(const std::string& root) = 0;
+
+    // The profile API: GetPrivateProfileStringA's rules (names without regard to case,
+    // value trimmed, one pair of quotes removed, cut to buffer_size - 1 characters).
+    virtual std::string profile_string(const std::string& file, const std::string& section,
+                                       const std::string& key, const std::string& default_value,
+                                       size_t buffer_size) = 0;
+
+    // Process ------------------------------------------------------------------
+    // True when a mutex of that name exists and could be opened for SYNCHRONIZE.
+    // The handle is closed before returning; nothing is created.
+    virtual bool mutex_exists(const std::string& name) = 0;
+    virtual std::string module_path() = 0;       // the launcher's own full path
+    virtual std::vector<std::string> command_line_arguments() = 0;  // without the program
+    virtual uint32_t platform_id() = 0;          // dwPlatformId; 2 = the NT family
+    // WinExec semantics: returns a value >= 32 on success, < 32 on failure.
+    virtual uint32_t start_program(const std::string& command_line, const std::string& explicit_program) = 0;
+    virtual std::string current_directory() = 0;
+
+    // User face ----------------------------------------------------------------
+    virtual BoxAnswer message_box(const std::string& text, const std::string& caption, BoxButtons buttons,
+                                  BoxIcon icon) = 0;
+    virtual void set_cursor(Cursor cursor) = 0;
+    virtual void process_messages() = 0;        // handle every pending window message
+    virtual std::string load_string(unsigned id) = 0;  // the program's string table
+};
+
+// The platform the process runs on (the native backend unless a test installed another).
+Platform& current();
+
+// Installs `replacement` for the lifetime of the guard (tests only).
+class ScopedPlatform {
+public:
+    explicit ScopedPlatform(Platform& replacement);
+    ~ScopedPlatform();
+    ScopedPlatform(const ScopedPlatform&) = delete;
+    ScopedPlatform& operator=(const ScopedPlatform&) = delete;
+
+private:
+    Platform* previous_;
+};
+
+// Defined by the backend that CMake chooses (win32/ or posix/).
+Platform& native();
+
+}  // namespace kalv::platform

@@ -1,0 +1,43 @@
+// The win32 backend. Its members are defined by area: files.cpp (files and
+// directories, code pages, drives), system.cpp (process, profile API), ui.cpp
+// (boxes, cursor, messages, string table).
+#pragma once
+
+#include "platform/platform.h"
+
+namespace kalv::platform {
+
+class Win32Platform final : public Platform {
+public:
+    std::unique_ptr<FileHandle> open_file(const std::string& path, OpenMode mode) override;
+    int32_t file_age(const std::string& path) override;
+    std::optional<int64_t> modification_stamp(const std::string& path) override;
+    bool directory_exists(const std::string& path) override;
+    bool create_directories(const std::string& path) override;
+    bool delete_file(const std::string& path) override;
+    bool move_file(const std::string& from, const std::string& to) override;
+    bool copy_file(const std::string& from, const std::string& to, bool fail_if_exists) override;
+    bool set_file_dos_time(const std::string& path, uint32_t dos_date_time) override;
+    bool set_file_attributes(const std::string& path, uint32_t external_attributes,
+                             uint16_t version_made_by) override;
+    std::string oem_to_ansi(const std::string& oem) override;
+    bool is_removable_drive(const std::string& root) override;
+    std::string volume_label(const std::string& root) override;
+    std::string profile_string(const std::string& file, const std::string& section, const std::string& key,
+                               const std::string& default_value, size_t buffer_size) override;
+
+    bool mutex_exists(const std::string& name) override;
+    std::string module_path() override;
+    std::vector<std::string> command_line_arguments() override;
+    uint32_t platform_id() override;
+    uint32_t start_program(const std::string& command_line, const std::string& explicit_program) override;
+    std::string current_directory() override;
+
+    BoxAnswer message_box(const std::string& text, const std::string& caption, BoxButtons buttons,
+                          BoxIcon icon) override;
+    void set_cursor(Cursor cursor) override;
+    void process_messages() override;
+    std::string load_string(unsigned id) override;
+};
+
+}  // namespace kalv::platform
