@@ -8,6 +8,5 @@ namespace kalv::platform {
 BoxAnswer PosixPlatform::message_box(const std::string&, const std::string&, BoxButtons, BoxIcon) { throw Error("message_box: not built"); }
 void PosixPlatform::set_cursor(Cursor) { throw Error("set_cursor: not built"); }
 void PosixPlatform::process_messages() { throw Error("process_messages: not built"); }
-std::string PosixPlatform::load_string(unsigned) { throw Error("load_string: not built"); }
 
 }  // namespace kalv::platform

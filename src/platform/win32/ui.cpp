@@ -8,6 +8,5 @@ namespace kalv::platform {
 BoxAnswer Win32Platform::message_box(const std::string&, const std::string&, BoxButtons, BoxIcon) { throw Error("message_box: not built"); }
 void Win32Platform::set_cursor(Cursor) { throw Error("set_cursor: not built"); }
 void Win32Platform::process_messages() { throw Error("process_messages: not built"); }
-std::string Win32Platform::load_string(unsigned) { throw Error("load_string: not built"); }
 
 }  // namespace kalv::platform

@@ -1,6 +1,7 @@
 // The win32 backend. Its members are defined by area: files.cpp (files and
 // directories, code pages, drives), system.cpp (process, profile API), ui.cpp
-// (boxes, cursor, messages, string table).
+// (boxes, cursor, messages), strings.cpp (the
+// program's string table).
 #pragma once
 
 #include "platform/platform.h"
