@@ -1,0 +1,16 @@
+// Explode (method 6, APPNOTE Imploding): Shannon-Fano trees over a sliding dictionary;
+// the job header's bit flag picks the dictionary size and the number of trees.
+// Arbitrary streams must end in one of the decoder's statuses or at the size limit:
+// never a sanitizer report, an exception of another kind, or a hang.
+#include "decoder_harness.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    auto header = kalv::fuzz::parse_job_header(data, size);
+    if (!header) return 0;
+    std::span<const uint8_t> stream(data + kalv::fuzz::kJobHeaderSize, size - kalv::fuzz::kJobHeaderSize);
+    auto outcome = kalv::fuzz::run_decoder(*header, stream, [](const kalv::unzip::DecodeJob& job) {
+        return kalv::unzip::explode(job);
+    });
+    if (static_cast<int64_t>(outcome.output.size()) > header->uncompressed_size) __builtin_trap();
+    return 0;
+}
