@@ -1,22 +1,280 @@
+// Files and directories on POSIX: plain file descriptors, stat and local time.
+// Windows' share modes have no POSIX counterpart; the archive is simply opened
+// read-only. Windows' read-only attribute is mirrored by "no write permission bit".
 #include "platform/posix/posix_platform.h"
 
+#include <fcntl.h>
+#include <stdio.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+
+#include "core/dos_time.h"
 #include "core/errors.h"
 
 namespace kalv::platform {
 
-// Scaffolding: replaced by the real backend.
-std::unique_ptr<FileHandle> PosixPlatform::open_file(const std::string&, OpenMode) { throw Error("open_file: not built"); }
-int32_t PosixPlatform::file_age(const std::string&) { throw Error("file_age: not built"); }
-std::optional<int64_t> PosixPlatform::modification_stamp(const std::string&) { throw Error("modification_stamp: not built"); }
-bool PosixPlatform::directory_exists(const std::string&) { throw Error("directory_exists: not built"); }
-bool PosixPlatform::create_directories(const std::string&) { throw Error("create_directories: not built"); }
-bool PosixPlatform::delete_file(const std::string&) { throw Error("delete_file: not built"); }
-bool PosixPlatform::move_file(const std::string&, const std::string&) { throw Error("move_file: not built"); }
-bool PosixPlatform::copy_file(const std::string&, const std::string&, bool) { throw Error("copy_file: not built"); }
-bool PosixPlatform::set_file_dos_time(const std::string&, uint32_t) { throw Error("set_file_dos_time: not built"); }
-bool PosixPlatform::set_file_attributes(const std::string&, uint32_t, uint16_t) { throw Error("set_file_attributes: not built"); }
-std::string PosixPlatform::oem_to_ansi(const std::string&) { throw Error("oem_to_ansi: not built"); }
-bool PosixPlatform::is_removable_drive(const std::string&) { throw Error("is_removable_drive: not built"); }
-std::string PosixPlatform::volume_label(const std::string&) { throw Error("volume_label: not built"); }
+namespace {
+
+class PosixFile final : public FileHandle {
+public:
+    explicit PosixFile(int fd) : fd_(fd) {}
+    ~PosixFile() override { ::close(fd_); }
+    PosixFile(const PosixFile&) = delete;
+    PosixFile& operator=(const PosixFile&) = delete;
+
+    size_t read(void* buffer, size_t n) override {
+        size_t done = 0;
+        while (done < n) {
+            const ssize_t got = ::read(fd_, static_cast<char*>(buffer) + done, n - done);
+            if (got < 0 && errno == EINTR) continue;
+            if (got <= 0) break;
+            done += size_t(got);
+        }
+        return done;
+    }
+
+    size_t write(const void* buffer, size_t n) override {
+        size_t done = 0;
+        while (done < n) {
+            const ssize_t put = ::write(fd_, static_cast<const char*>(buffer) + done, n - done);
+            if (put < 0 && errno == EINTR) continue;
+            if (put <= 0) break;
+            done += size_t(put);
+        }
+        return done;
+    }
+
+    int64_t seek(int64_t offset, SeekOrigin origin) override {
+        const int whence = origin == SeekOrigin::Begin ? SEEK_SET : origin == SeekOrigin::Current ? SEEK_CUR : SEEK_END;
+        const off_t at = ::lseek(fd_, off_t(offset), whence);
+        return at < 0 ? -1 : int64_t(at);
+    }
+
+    int64_t size() override {
+        struct stat st;
+        return ::fstat(fd_, &st) == 0 ? int64_t(st.st_size) : -1;
+    }
+
+private:
+    int fd_;
+};
+
+bool stat_path(const std::string& path, struct stat& st) { return !path.empty() && ::stat(path.c_str(), &st) == 0; }
+
+// Windows refuses to truncate a file whose read-only attribute is set; a file
+// without any write permission bit is our read-only file (also for root, whom the
+// kernel would let through).
+bool is_read_only_file(const std::string& path) {
+    struct stat st;
+    return stat_path(path, st) && S_ISREG(st.st_mode) && (st.st_mode & 0222) == 0;
+}
+
+int open_for_create(const std::string& path, bool fail_if_exists) {
+    if (is_read_only_file(path)) return -1;
+    const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (fail_if_exists ? O_EXCL : O_TRUNC);
+    return ::open(path.c_str(), flags, 0666);
+}
+
+// Code page 437 (the OEM page of DOS and of US/Western Windows) from 0x80 up, as
+// Unicode code points; the lower half is ASCII.
+constexpr uint16_t kCp437High[128] = {
+    0x00C7, 0x00FC, 0x00E9, 0x00E2, 0x00E4, 0x00E0, 0x00E5, 0x00E7,  // 0x80
+    0x00EA, 0x00EB, 0x00E8, 0x00EF, 0x00EE, 0x00EC, 0x00C4, 0x00C5,  // 0x88
+    0x00C9, 0x00E6, 0x00C6, 0x00F4, 0x00F6, 0x00F2, 0x00FB, 0x00F9,  // 0x90
+    0x00FF, 0x00D6, 0x00DC, 0x00A2, 0x00A3, 0x00A5, 0x20A7, 0x0192,  // 0x98
+    0x00E1, 0x00ED, 0x00F3, 0x00FA, 0x00F1, 0x00D1, 0x00AA, 0x00BA,  // 0xA0
+    0x00BF, 0x2310, 0x00AC, 0x00BD, 0x00BC, 0x00A1, 0x00AB, 0x00BB,  // 0xA8
+    0x2591, 0x2592, 0x2593, 0x2502, 0x2524, 0x2561, 0x2562, 0x2556,  // 0xB0
+    0x2555, 0x2563, 0x2551, 0x2557, 0x255D, 0x255C, 0x255B, 0x2510,  // 0xB8
+    0x2514, 0x2534, 0x252C, 0x251C, 0x2500, 0x253C, 0x255E, 0x255F,  // 0xC0
+    0x255A, 0x2554, 0x2569, 0x2566, 0x2560, 0x2550, 0x256C, 0x2567,  // 0xC8
+    0x2568, 0x2564, 0x2565, 0x2559, 0x2558, 0x2552, 0x2553, 0x256B,  // 0xD0
+    0x256A, 0x2518, 0x250C, 0x2588, 0x2584, 0x258C, 0x2590, 0x2580,  // 0xD8
+    0x03B1, 0x00DF, 0x0393, 0x03C0, 0x03A3, 0x03C3, 0x00B5, 0x03C4,  // 0xE0
+    0x03A6, 0x0398, 0x03A9, 0x03B4, 0x221E, 0x03C6, 0x03B5, 0x2229,  // 0xE8
+    0x2261, 0x00B1, 0x2265, 0x2264, 0x2320, 0x2321, 0x00F7, 0x2248,  // 0xF0
+    0x00B0, 0x2219, 0x00B7, 0x221A, 0x207F, 0x00B2, 0x25A0, 0x00A0,  // 0xF8
+};
+
+void append_utf8(std::string& out, uint32_t cp) {
+    if (cp < 0x80) {
+        out += char(cp);
+    } else if (cp < 0x800) {
+        out += char(0xC0 | (cp >> 6));
+        out += char(0x80 | (cp & 0x3F));
+    } else {
+        out += char(0xE0 | (cp >> 12));
+        out += char(0x80 | ((cp >> 6) & 0x3F));
+        out += char(0x80 | (cp & 0x3F));
+    }
+}
+
+bool set_mtime(int fd_or_neg, const std::string& path, const struct timespec& mtime) {
+    struct timespec times[2];
+    times[0].tv_sec = 0;
+    times[0].tv_nsec = UTIME_OMIT;  // only the last-write time, as SetFileTime is asked to
+    times[1] = mtime;
+    if (fd_or_neg >= 0) return ::futimens(fd_or_neg, times) == 0;
+    return ::utimensat(AT_FDCWD, path.c_str(), times, 0) == 0;
+}
+
+}  // namespace
+
+std::unique_ptr<FileHandle> PosixPlatform::open_file(const std::string& path, OpenMode mode) {
+    if (mode == OpenMode::CreateExclusive) {
+        const int fd = open_for_create(path, false);
+        if (fd < 0) throw FileStreamError("Cannot create file " + path);
+        return std::make_unique<PosixFile>(fd);
+    }
+    const int fd = path.empty() ? -1 : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) throw FileStreamError("Cannot open file " + path);
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
+        ::close(fd);
+        throw FileStreamError("Cannot open file " + path);
+    }
+    return std::make_unique<PosixFile>(fd);
+}
+
+int32_t PosixPlatform::file_age(const std::string& path) {
+    struct stat st;
+    if (!stat_path(path, st) || S_ISDIR(st.st_mode)) return -1;
+    struct tm local;
+    const time_t t = st.st_mtim.tv_sec;
+    if (!::localtime_r(&t, &local)) return -1;
+    const int year = local.tm_year + 1900;
+    if (year < 1980 || year > 2107) return -1;  // outside what the DOS form holds
+    const uint32_t packed =
+        pack_dos({year, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec});
+    return int32_t(packed);
+}
+
+std::optional<int64_t> PosixPlatform::modification_stamp(const std::string& path) {
+    struct stat st;
+    if (!stat_path(path, st)) return std::nullopt;
+    return int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+}
+
+bool PosixPlatform::directory_exists(const std::string& path) {
+    struct stat st;
+    return stat_path(path, st) && S_ISDIR(st.st_mode);
+}
+
+bool PosixPlatform::create_directories(const std::string& path) {
+    if (path.empty()) return false;
+    // Each prefix ending before a "/" is one level; the path itself is the last.
+    for (size_t slash = path.find('/', 1); ; slash = path.find('/', slash + 1)) {
+        const std::string level = path.substr(0, slash);
+        if (!level.empty() && !directory_exists(level)) ::mkdir(level.c_str(), 0777);
+        if (slash == std::string::npos) break;
+    }
+    return directory_exists(path);
+}
+
+bool PosixPlatform::delete_file(const std::string& path) {
+    struct stat st;
+    if (::lstat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return false;
+    return ::unlink(path.c_str()) == 0;
+}
+
+bool PosixPlatform::move_file(const std::string& from, const std::string& to) {
+    if (from.empty() || to.empty()) return false;
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+    if (errno != EINVAL && errno != ENOSYS) return false;
+    // A file system without RENAME_NOREPLACE: link() also refuses an existing target.
+    if (::link(from.c_str(), to.c_str()) == 0) {
+        ::unlink(from.c_str());
+        return true;
+    }
+    return false;
+}
+
+bool PosixPlatform::copy_file(const std::string& from, const std::string& to, bool fail_if_exists) {
+    const int in = from.empty() ? -1 : ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
+    if (in < 0) return false;
+    struct stat st;
+    if (::fstat(in, &st) != 0 || !S_ISREG(st.st_mode)) {
+        ::close(in);
+        return false;
+    }
+    const int out = open_for_create(to, fail_if_exists);
+    if (out < 0) {
+        ::close(in);
+        return false;
+    }
+    PosixFile source(in), target(out);
+    static constexpr size_t kChunk = 1 << 16;
+    std::unique_ptr<char[]> chunk(new char[kChunk]);
+    bool ok = true;
+    for (;;) {
+        const size_t got = source.read(chunk.get(), kChunk);
+        if (got == 0) break;
+        if (target.write(chunk.get(), got) != got) {
+            ok = false;
+            break;
+        }
+    }
+    ::fchmod(out, st.st_mode & 0777);
+    if (!set_mtime(out, to, st.st_mtim)) ok = false;
+    if (!ok) ::unlink(to.c_str());
+    return ok;
+}
+
+bool PosixPlatform::set_file_dos_time(const std::string& path, uint32_t dos_date_time) {
+    const DosFields f = unpack_dos(dos_date_time);
+    struct tm local {};
+    local.tm_year = f.year - 1900;
+    local.tm_mon = f.month - 1;
+    local.tm_mday = f.day;
+    local.tm_hour = f.hour;
+    local.tm_min = f.minute;
+    local.tm_sec = f.second;
+    local.tm_isdst = -1;
+    const time_t t = ::mktime(&local);
+    if (t == time_t(-1)) return false;
+    struct timespec mtime {};
+    mtime.tv_sec = t;
+    return set_mtime(-1, path, mtime);
+}
+
+bool PosixPlatform::set_file_attributes(const std::string& path, uint32_t external_attributes,
+                                        uint16_t version_made_by) {
+    struct stat st;
+    if (!stat_path(path, st)) return false;
+    constexpr uint16_t kMadeOnUnix = 3;  // APPNOTE 4.4.2.2
+    if ((version_made_by >> 8) == kMadeOnUnix) {
+        // The high half is the Unix st_mode (APPNOTE 4.4.15); set-id and sticky bits
+        // are not given to files out of an archive.
+        const mode_t permissions = mode_t((external_attributes >> 16) & 0777);
+        if (permissions == 0) return true;  // no mode stored
+        return ::chmod(path.c_str(), permissions) == 0;
+    }
+    constexpr uint32_t kReadOnly = 0x01;  // MS-DOS attribute bit
+    if (external_attributes & kReadOnly) return ::chmod(path.c_str(), st.st_mode & 0555) == 0;
+    return true;
+}
+
+std::string PosixPlatform::oem_to_ansi(const std::string& oem) {
+    std::string out;
+    out.reserve(oem.size());
+    for (const char c : oem) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x80)
+            out += c;
+        else
+            append_utf8(out, kCp437High[byte - 0x80]);
+    }
+    return out;
+}
+
+// POSIX paths have no drive letters: no path names a removable drive's root.
+bool PosixPlatform::is_removable_drive(const std::string&) { return false; }
+
+std::string PosixPlatform::volume_label(const std::string&) { return {}; }
 
 }  // namespace kalv::platform

@@ -1,0 +1,117 @@
+#include "unzip/buf_streams.h"
+
+#include <algorithm>
+#include <cstdlib>
+#include <cstring>
+
+#include "core/errors.h"
+
+namespace kalv::unzip {
+
+BufferedStream::BufferedStream(std::unique_ptr<platform::FileHandle> underlying)
+    : underlying_(std::move(underlying)), buffer_(new uint8_t[kBufferSize]) {
+    underlying_at_ = underlying_->seek(0, platform::SeekOrigin::Current);
+    if (underlying_at_ < 0) underlying_at_ = 0;
+}
+
+BufferedStream::~BufferedStream() { flush(); }
+
+bool BufferedStream::fill_buffer() {
+    end_ = underlying_->read(buffer_.get(), kBufferSize);
+    underlying_at_ += int64_t(end_);
+    at_ = 0;
+    state_ = end_ ? State::Reading : State::Unknown;
+    return end_ != 0;
+}
+
+bool BufferedStream::flush_buffer() {
+    const size_t written = underlying_->write(buffer_.get(), at_);
+    underlying_at_ += int64_t(written);
+    const bool complete = written == at_;
+    at_ = end_ = 0;
+    state_ = State::Unknown;
+    return complete;
+}
+
+bool BufferedStream::flush() { return state_ != State::Writing || flush_buffer(); }
+
+size_t BufferedStream::read(void* buffer, size_t n) {
+    if (state_ == State::Writing) flush_buffer();
+    auto* out = static_cast<uint8_t*>(buffer);
+    size_t served = 0;
+    while (served < n) {
+        if (state_ != State::Reading || at_ == end_) {
+            if (!fill_buffer()) break;
+        }
+        const size_t piece = std::min(n - served, end_ - at_);
+        std::memcpy(out + served, buffer_.get() + at_, piece);
+        at_ += piece;
+        served += piece;
+    }
+    return served;
+}
+
+size_t BufferedStream::write(const void* buffer, size_t n) {
+    if (state_ == State::Reading) {
+        // Bytes read ahead are dropped: the file must stand where the caller thinks.
+        seek(position(), kFromBeginning);
+    }
+    const auto* in = static_cast<const uint8_t*>(buffer);
+    size_t accepted = 0;
+    while (accepted < n) {
+        state_ = State::Writing;
+        const size_t piece = std::min(n - accepted, kBufferSize - at_);
+        std::memcpy(buffer_.get() + at_, in + accepted, piece);
+        at_ += piece;
+        accepted += piece;
+        if (at_ == kBufferSize && !flush_buffer()) return accepted - std::min(accepted, kBufferSize);
+    }
+    return accepted;
+}
+
+int64_t BufferedStream::position() const {
+    switch (state_) {
+        case State::Reading: return underlying_at_ - int64_t(end_ - at_);
+        case State::Writing: return underlying_at_ + int64_t(at_);
+        case State::Unknown: break;
+    }
+    return underlying_at_;
+}
+
+int64_t BufferedStream::size() {
+    const int64_t underlying_size = underlying_->size();
+    return std::max(underlying_size, position());
+}
+
+int64_t BufferedStream::seek(int64_t offset, int origin) {
+    int64_t target = 0;
+    switch (origin) {
+        case kFromBeginning: target = offset; break;
+        case kFromCurrent: target = position() + offset; break;
+        case kFromEnd: target = size() - (offset < 0 ? -offset : offset); break;
+        default: throw Error("Invalid seek origin (" + std::to_string(origin) + ")");
+    }
+    if (target == position()) return target;
+    if (state_ == State::Writing && !flush_buffer()) throw StreamError("Seek error");
+    at_ = end_ = 0;
+    state_ = State::Unknown;
+    const int64_t reached = underlying_->seek(target, platform::SeekOrigin::Begin);
+    if (reached < 0) {
+        // The file stays where it was; keep our idea of it in step.
+        const int64_t now = underlying_->seek(0, platform::SeekOrigin::Current);
+        underlying_at_ = now < 0 ? 0 : now;
+        return -1;
+    }
+    underlying_at_ = reached;
+    return reached;
+}
+
+void BufferedStream::put_back(uint8_t byte) {
+    if (state_ != State::Reading || at_ == 0) throw StreamError("Putback overflow");
+    buffer_[--at_] = byte;
+}
+
+BufferedFileStream::BufferedFileStream(const std::string& path, platform::OpenMode mode)
+    : BufferedStream(platform::current().open_file(path, mode)) {}
+
+}  // namespace kalv::unzip

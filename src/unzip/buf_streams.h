@@ -1,0 +1,63 @@
+// Buffered streams: an 8192-byte buffer in front of an OS file, so that the
+// archive's single-byte scans and 30- and 46-byte record reads cost no system call
+// each, and every file is read and written in 8192-byte transfers. A stream is used
+// either for reading or for writing, never for both.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "platform/platform.h"
+
+namespace kalv::unzip {
+
+class BufferedStream {
+public:
+    static constexpr size_t kBufferSize = 8192;
+
+    // Origins of seek(), numbered as the platform numbers them.
+    static constexpr int kFromBeginning = 0, kFromCurrent = 1, kFromEnd = 2;
+
+    explicit BufferedStream(std::unique_ptr<platform::FileHandle> underlying);
+    // Writes out pending bytes (a failure there is lost: call flush() to see it).
+    virtual ~BufferedStream();
+    BufferedStream(const BufferedStream&) = delete;
+    BufferedStream& operator=(const BufferedStream&) = delete;
+
+    // Up to n bytes; fewer only at the end of the underlying file.
+    size_t read(void* buffer, size_t n);
+    // The bytes accepted; fewer than n when writing the buffer out failed.
+    size_t write(const void* buffer, size_t n);
+    // From the end, the offset counts by its absolute value (22 and -22 are the same).
+    // Returns the new position, or -1 when the underlying file refused it.
+    int64_t seek(int64_t offset, int origin);
+    int64_t position() const;
+    int64_t size();
+    // Steps back over the byte just read and stores `byte` there.
+    void put_back(uint8_t byte);
+    // Writes out pending bytes; false when the file took fewer.
+    bool flush();
+
+protected:
+    virtual bool fill_buffer();
+    virtual bool flush_buffer();
+
+private:
+    enum class State { Unknown, Reading, Writing };
+
+    std::unique_ptr<platform::FileHandle> underlying_;
+    std::unique_ptr<uint8_t[]> buffer_;
+    size_t end_ = 0;             // bytes in the buffer
+    size_t at_ = 0;              // next byte to read or write
+    int64_t underlying_at_ = 0;  // where the underlying file stands
+    State state_ = State::Unknown;
+};
+
+// A buffered stream that opens its own file by name.
+class BufferedFileStream : public BufferedStream {
+public:
+    BufferedFileStream(const std::string& path, platform::OpenMode mode);
+};
+
+}  // namespace kalv::unzip

@@ -1,0 +1,181 @@
+#include "unzip/buf_streams.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+
+#include "core/errors.h"
+#include "test_support.h"
+
+namespace kalv::unzip {
+namespace {
+
+using testing::TempDir;
+
+// An in-memory file that records the size of every transfer it is asked for.
+class RecordingFile : public platform::FileHandle {
+public:
+    explicit RecordingFile(std::string bytes, std::vector<size_t>* reads, std::vector<size_t>* writes)
+        : bytes_(std::move(bytes)), reads_(reads), writes_(writes) {}
+    size_t read(void* buffer, size_t n) override {
+        if (reads_) reads_->push_back(n);
+        const size_t got = at_ >= bytes_.size() ? 0 : std::min(n, bytes_.size() - at_);
+        std::memcpy(buffer, bytes_.data() + at_, got);
+        at_ += got;
+        return got;
+    }
+    size_t write(const void* buffer, size_t n) override {
+        if (writes_) writes_->push_back(n);
+        if (fail_writes) return 0;
+        if (bytes_.size() < at_ + n) bytes_.resize(at_ + n);
+        std::memcpy(bytes_.data() + at_, buffer, n);
+        at_ += n;
+        return n;
+    }
+    int64_t seek(int64_t offset, platform::SeekOrigin origin) override {
+        const int64_t base = origin == platform::SeekOrigin::Begin ? 0
+                             : origin == platform::SeekOrigin::Current ? int64_t(at_)
+                                                                       : int64_t(bytes_.size());
+        if (base + offset < 0) return -1;
+        at_ = size_t(base + offset);
+        return int64_t(at_);
+    }
+    int64_t size() override { return int64_t(bytes_.size()); }
+
+    std::string bytes_;
+    size_t at_ = 0;
+    bool fail_writes = false;
+    std::vector<size_t>* reads_;
+    std::vector<size_t>* writes_;
+};
+
+TEST(BufferedStream, ReadsInWholeBufferTransfersWhateverTheCallersAsk) {
+    const std::string data = testing::pseudo_random_bytes(40000, 1);
+    std::vector<size_t> reads;
+    BufferedStream s(std::make_unique<RecordingFile>(data, &reads, nullptr));
+    std::string got;
+    char one;
+    for (int i = 0; i < 46; ++i) {  // a record's worth of single bytes
+        ASSERT_EQ(s.read(&one, 1), 1u);
+        got += one;
+    }
+    std::string block(16000, '\0');
+    ASSERT_EQ(s.read(block.data(), block.size()), 16000u);
+    got += block;
+    std::string rest(30000, '\0');
+    rest.resize(s.read(rest.data(), rest.size()));
+    got += rest;
+    EXPECT_EQ(got, data);
+    for (size_t n : reads) EXPECT_EQ(n, BufferedStream::kBufferSize);
+    EXPECT_EQ(reads.size(), 6u);  // 5 fills with data, 1 that finds the end
+}
+
+TEST(BufferedStream, SeekFromTheEndTakesTheAbsoluteOffset) {
+    BufferedStream s(std::make_unique<RecordingFile>(std::string(1000, 'x'), nullptr, nullptr));
+    EXPECT_EQ(s.seek(22, BufferedStream::kFromEnd), 978);
+    EXPECT_EQ(s.seek(-22, BufferedStream::kFromEnd), 978);
+    EXPECT_EQ(s.position(), 978);
+}
+
+TEST(BufferedStream, LogicalPositionCountsBufferedBytes) {
+    const std::string data = testing::pseudo_random_bytes(20000, 2);
+    auto file = std::make_unique<RecordingFile>(data, nullptr, nullptr);
+    BufferedStream s(std::move(file));
+    char buf[10];
+    s.read(buf, 10);
+    EXPECT_EQ(s.position(), 10);  // 8192 read ahead, 10 consumed
+    EXPECT_EQ(s.seek(5, BufferedStream::kFromCurrent), 15);
+    s.read(buf, 1);
+    EXPECT_EQ(buf[0], data[15]);
+    EXPECT_EQ(s.seek(9000, BufferedStream::kFromBeginning), 9000);
+    s.read(buf, 1);
+    EXPECT_EQ(buf[0], data[9000]);
+}
+
+TEST(BufferedStream, PutBackAndItsOverflow) {
+    BufferedStream s(std::make_unique<RecordingFile>("abc", nullptr, nullptr));
+    char c;
+    s.read(&c, 1);
+    s.put_back('Z');
+    s.read(&c, 1);
+    EXPECT_EQ(c, 'Z');
+    s.put_back('a');
+    try {
+        s.put_back('q');
+        FAIL() << "a second put-back at the buffer's start must fail";
+    } catch (const StreamError& e) {
+        EXPECT_STREQ(e.what(), "Putback overflow");
+    }
+}
+
+TEST(BufferedStream, InvalidOriginAndFailedWriteOutDuringSeek) {
+    auto file = std::make_unique<RecordingFile>("", nullptr, nullptr);
+    RecordingFile* raw = file.get();
+    BufferedStream s(std::move(file));
+    try {
+        s.seek(0, 7);
+        FAIL();
+    } catch (const Error& e) {
+        EXPECT_STREQ(e.what(), "Invalid seek origin (7)");
+    }
+    s.write("pending", 7);
+    raw->fail_writes = true;
+    try {
+        s.seek(0, BufferedStream::kFromBeginning);
+        FAIL();
+    } catch (const StreamError& e) {
+        EXPECT_STREQ(e.what(), "Seek error");
+    }
+}
+
+TEST(BufferedStream, WritesInWholeBuffersAndFlushesTheRestOnClose) {
+    std::vector<size_t> writes;
+    auto file = std::make_unique<RecordingFile>("", nullptr, &writes);
+    RecordingFile* raw = file.get();
+    std::string data = testing::pseudo_random_bytes(40000, 3);
+    {
+        BufferedStream s(std::move(file));
+        for (size_t at = 0; at < data.size(); at += 16000) {
+            const size_t n = std::min<size_t>(16000, data.size() - at);
+            ASSERT_EQ(s.write(data.data() + at, n), n);
+        }
+        EXPECT_EQ(s.position(), 40000);
+        EXPECT_EQ(writes, (std::vector<size_t>{8192, 8192, 8192, 8192}));
+        EXPECT_TRUE(s.flush());
+        EXPECT_EQ(raw->bytes_, data);
+    }
+    EXPECT_EQ(writes.back(), 40000u - 4 * 8192);
+}
+
+TEST(BufferedFileStream, MissingFileAndUncreatableFile) {
+    TempDir dir;
+    try {
+        BufferedFileStream s(dir.file("absent.zip"), platform::OpenMode::ReadDenyWrite);
+        FAIL();
+    } catch (const FileStreamError& e) {
+        EXPECT_EQ(std::string(e.what()), "Cannot open file " + dir.file("absent.zip"));
+    }
+    try {
+        BufferedFileStream s(dir.file("no-such-dir/out.bin"), platform::OpenMode::CreateExclusive);
+        FAIL();
+    } catch (const FileStreamError& e) {
+        EXPECT_EQ(std::string(e.what()), "Cannot create file " + dir.file("no-such-dir/out.bin"));
+    }
+}
+
+TEST(BufferedFileStream, RoundTripThroughARealFile) {
+    TempDir dir;
+    const std::string data = testing::pseudo_random_bytes(20001, 4);
+    {
+        BufferedFileStream out(dir.file("f.bin"), platform::OpenMode::CreateExclusive);
+        ASSERT_EQ(out.write(data.data(), data.size()), data.size());
+    }
+    BufferedFileStream in(dir.file("f.bin"), platform::OpenMode::ReadDenyWrite);
+    EXPECT_EQ(in.size(), 20001);
+    std::string back(data.size(), '\0');
+    EXPECT_EQ(in.read(back.data(), back.size()), data.size());
+    EXPECT_EQ(back, data);
+}
+
+}  // namespace
+}  // namespace kalv::unzip

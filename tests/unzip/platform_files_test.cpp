@@ -1,0 +1,107 @@
+// The "files and directories" group of the platform, on the backend this build uses
+// (POSIX natively, Win32 in the Windows build under Wine), on real files.
+#include <gtest/gtest.h>
+
+#include "core/dos_time.h"
+#include "core/errors.h"
+#include "platform/platform.h"
+#include "test_support.h"
+
+namespace kalv::platform {
+namespace {
+
+using kalv::unzip::testing::read_file;
+using kalv::unzip::testing::TempDir;
+using kalv::unzip::testing::write_file;
+
+Platform& os() { return native(); }
+
+const uint32_t kNoon2021 = pack_dos({2021, 6, 15, 12, 30, 44});
+
+TEST(PlatformFiles, FileAgeOfFilesDirectoriesAndNothing) {
+    TempDir dir;
+    write_file(dir.file("a.txt"), "a");
+    ASSERT_TRUE(os().set_file_dos_time(dir.file("a.txt"), kNoon2021));
+    EXPECT_EQ(os().file_age(dir.file("a.txt")), int32_t(kNoon2021));
+    EXPECT_EQ(os().file_age(dir.file("missing")), -1);
+    EXPECT_EQ(os().file_age(dir.path().string()), -1);  // a directory has no age
+    EXPECT_EQ(os().file_age(dir.file("a*.txt")), -1);   // no wildcard lookups
+}
+
+TEST(PlatformFiles, FileAgeBefore1980IsMinusOne) {
+    TempDir dir;
+    write_file(dir.file("old.txt"), "o");
+    std::filesystem::last_write_time(dir.path() / "old.txt",
+                                     std::filesystem::file_time_type::clock::now() - std::chrono::hours(24 * 365 * 60));
+    EXPECT_EQ(os().file_age(dir.file("old.txt")), -1);
+}
+
+TEST(PlatformFiles, MoveRefusesAnExistingTarget) {
+    TempDir dir;
+    write_file(dir.file("from"), "new");
+    write_file(dir.file("to"), "old");
+    EXPECT_FALSE(os().move_file(dir.file("from"), dir.file("to")));
+    EXPECT_EQ(read_file(dir.file("to")), "old");
+    EXPECT_TRUE(os().move_file(dir.file("from"), dir.file("other")));
+    EXPECT_EQ(read_file(dir.file("other")), "new");
+    EXPECT_FALSE(std::filesystem::exists(dir.path() / "from"));
+}
+
+TEST(PlatformFiles, CopyKeepsTheModificationTimeAndHonoursFailIfExists) {
+    TempDir dir;
+    write_file(dir.file("src"), "payload");
+    ASSERT_TRUE(os().set_file_dos_time(dir.file("src"), kNoon2021));
+    write_file(dir.file("dst"), "old");
+    EXPECT_FALSE(os().copy_file(dir.file("src"), dir.file("dst"), true));
+    EXPECT_EQ(read_file(dir.file("dst")), "old");
+    EXPECT_TRUE(os().copy_file(dir.file("src"), dir.file("dst"), false));
+    EXPECT_EQ(read_file(dir.file("dst")), "payload");
+    EXPECT_EQ(os().file_age(dir.file("dst")), int32_t(kNoon2021));
+    EXPECT_FALSE(os().copy_file(dir.file("absent"), dir.file("x"), false));
+}
+
+TEST(PlatformFiles, DeleteAndDirectories) {
+    TempDir dir;
+    const std::string deep = (dir.path() / "a" / "b" / "c").string();
+    EXPECT_FALSE(os().directory_exists(deep));
+    EXPECT_TRUE(os().create_directories(deep));
+    EXPECT_TRUE(os().directory_exists(deep));
+    write_file(dir.file("gone"), "x");
+    EXPECT_TRUE(os().delete_file(dir.file("gone")));
+    EXPECT_FALSE(os().delete_file(dir.file("gone")));
+    EXPECT_FALSE(os().delete_file(deep));  // directories are not files
+}
+
+TEST(PlatformFiles, ReadOnlyFileCannotBeCreatedOver) {
+    TempDir dir;
+    write_file(dir.file("ro"), "keep");
+    ASSERT_TRUE(os().set_file_attributes(dir.file("ro"), 0x01 /* read-only */, 20));
+    EXPECT_THROW(os().open_file(dir.file("ro"), OpenMode::CreateExclusive), FileStreamError);
+    EXPECT_EQ(read_file(dir.file("ro")), "keep");
+    EXPECT_NO_THROW(os().open_file(dir.file("ro"), OpenMode::ReadDenyWrite));
+}
+
+TEST(PlatformFiles, OemNamesBecomeTheSystemEncoding) {
+#ifdef _WIN32
+    EXPECT_EQ(os().oem_to_ansi("\x8E" "rger.txt"), "\xC4" "rger.txt");  // OEM 437 -> ANSI 1252
+#else
+    EXPECT_EQ(os().oem_to_ansi("\x8E" "rger.txt"), "\xC3\x84" "rger.txt");  // 437 -> UTF-8 (U+00C4)
+    EXPECT_EQ(os().oem_to_ansi("\xE1\xB0"), "\xC3\x9F\xE2\x96\x91");         // sharp s, light shade
+#endif
+    EXPECT_EQ(os().oem_to_ansi(std::string("a\0b", 3)), std::string("a\0b", 3));
+}
+
+#ifndef _WIN32
+TEST(PlatformFiles, EntriesMadeOnUnixGetTheirPermissionBits) {
+    TempDir dir;
+    write_file(dir.file("tool"), "#!/bin/sh\n");
+    ASSERT_TRUE(os().set_file_attributes(dir.file("tool"), (0100755u | 04000u) << 16, 0x031E));
+    const auto perms = std::filesystem::status(dir.path() / "tool").permissions();
+    EXPECT_EQ(unsigned(perms) & 07777, 0755u);  // without the set-user-id bit
+    ASSERT_TRUE(os().set_file_attributes(dir.file("tool"), 0x20, 0x0014));  // made on DOS, archive bit
+    EXPECT_EQ(unsigned(std::filesystem::status(dir.path() / "tool").permissions()) & 0777, 0755u);
+}
+#endif
+
+}  // namespace
+}  // namespace kalv::platform
