@@ -84,10 +84,16 @@ std::unique_ptr<FileHandle> Win32Platform::open_file(const std::string& path, Op
             h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
             break;
-        case OpenMode::CreateExclusive:
+        case OpenMode::CreateExclusive: {
+            // Windows refuses to truncate a read-only file; said here as well, so that
+            // the rule holds also where the kernel would let an administrator through.
+            const DWORD existing = GetFileAttributesA(path.c_str());
+            if (existing != INVALID_FILE_ATTRIBUTES && (existing & FILE_ATTRIBUTE_READONLY))
+                throw FileStreamError("Cannot create file " + path);
             h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
             if (h == INVALID_HANDLE_VALUE) throw FileStreamError("Cannot create file " + path);
             return std::make_unique<Win32File>(h);
+        }
     }
     if (h == INVALID_HANDLE_VALUE) throw FileStreamError("Cannot open file " + path);
     return std::make_unique<Win32File>(h);
