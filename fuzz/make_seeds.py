@@ -273,7 +273,10 @@ def profile_seeds(corpus):
         "lone_quote": b"[DB]\nUpgrade=\"\n",
         "nul_bytes_inside": b"[DB]\nUp\x00grade=x\n[DB]\nUpgrade=y\x00z\n",
     }.items():
-        corpus.add("fuzz_profile", label + ".ini", text)
+        # Two selector bytes (fuzz_profile.cpp): the launcher's 2048-byte buffer, section DB, key Upgrade.
+        corpus.add("fuzz_profile", label + ".ini", b"\xff\x00" + text)
+    corpus.add("fuzz_profile", "small_buffer_cuts_value.ini", b"\x05\x00[DB]\nUpgrade=abcdefgh\n")
+    corpus.add("fuzz_profile", "names_from_content.ini", b"\xff\x80 d b \nup=grade\n[ D B ]\nup=grade=v\n")
 
 
 def hostile_archives():
