@@ -279,6 +279,22 @@ def profile_seeds(corpus):
     corpus.add("fuzz_profile", "names_from_content.ini", b"\xff\x80 d b \nup=grade\n[ D B ]\nup=grade=v\n")
 
 
+def wild_match_seeds(corpus):
+    for label, (pattern, subject) in {
+        "star_crosses_backslash": (b"*.txt", b"sub\\deeper\\notes.txt"),
+        "launcher_line_file_part": (b"kalvo3main", b"Kalvo3main"),
+        "question_marks": (b"kalvo3.??", b"KALVO3.IB"),
+        "set_and_range": (b"<a-c>x<!0-9>", b"bxq"),
+        "star_then_set": (b"*<a-f>", b"facade"),
+        "star_then_inverted_set": (b"*<^0-9>.ib", b"kalvo.ib"),
+        "malformed_set_without_close": (b"<abc", b"a"),
+        "range_high_to_low": (b"<z-a>", b"m"),
+        "star_question_mix": (b"*?*?*", b"ab"),
+        "many_stars_backtracking": (b"*a*a*a*a*a*a*a*b", b"a" * 60),
+    }.items():
+        corpus.add("fuzz_wild_match", label + ".bin", bytes([len(pattern)]) + pattern + subject)
+
+
 def hostile_archives():
     """Archives no producer writes, each aimed at one corner of the reader or driver."""
     plain = b"payload of a hostile entry\n" * 3
@@ -379,6 +395,7 @@ def main():
     inflate_seeds(corpus)
     base64_seeds(corpus)
     profile_seeds(corpus)
+    wild_match_seeds(corpus)
     for label, data in hostile_archives():
         for t in archive_targets:
             corpus.add(t, label, data)
