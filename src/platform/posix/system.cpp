@@ -1,17 +1,192 @@
-#include "platform/posix/posix_platform.h"
+// Process group of the POSIX backend: the application's mutex, the launcher's own path
+// and arguments, the program start, and the profile API over the INI parser.
+#include <errno.h>
+#include <fcntl.h>
+#include <limits.h>
+#include <spawn.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <unistd.h>
 
-#include "core/errors.h"
+#include <cstddef>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+
+#include "platform/posix/posix_platform.h"
+#include "platform/process.h"
+#include "platform/profile_text.h"
+
+extern char** environ;
 
 namespace kalv::platform {
 
-// Scaffolding: replaced by the real backend.
-std::string PosixPlatform::profile_string(const std::string&, const std::string&, const std::string&, const std::string&, size_t) { throw Error("profile_string: not built"); }
-bool PosixPlatform::mutex_exists(const std::string&) { throw Error("mutex_exists: not built"); }
-std::string PosixPlatform::module_path() { throw Error("module_path: not built"); }
-std::vector<std::string> PosixPlatform::command_line_arguments() { throw Error("command_line_arguments: not built"); }
-uint32_t PosixPlatform::platform_id() { throw Error("platform_id: not built"); }
-uint32_t PosixPlatform::start_program(const std::string&, const std::string&) { throw Error("start_program: not built"); }
-std::string PosixPlatform::current_directory() { throw Error("current_directory: not built"); }
+namespace {
+
+// A file descriptor closed by its owner on every path.
+class Descriptor {
+public:
+    explicit Descriptor(int fd) : fd_(fd) {}
+    ~Descriptor() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    Descriptor(const Descriptor&) = delete;
+    Descriptor& operator=(const Descriptor&) = delete;
+    int get() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+std::string read_whole_file(const std::string& path, bool& found) {
+    std::ifstream in(path, std::ios::binary);
+    found = bool(in);
+    if (!found) return {};
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// WinExec's failure codes, so that callers read one meaning on both platforms.
+constexpr uint32_t kExecOutOfResources = 0;
+constexpr uint32_t kExecFileNotFound = 2;
+constexpr uint32_t kExecPathNotFound = 3;
+constexpr uint32_t kExecAccessDenied = 5;
+constexpr uint32_t kExecBadFormat = 11;
+constexpr uint32_t kExecStarted = 33;
+
+uint32_t exec_code_for(int error) {
+    switch (error) {
+        case ENOENT: return kExecFileNotFound;
+        case ENOTDIR: return kExecPathNotFound;
+        case EACCES:
+        case EPERM: return kExecAccessDenied;
+        case ENOEXEC: return kExecBadFormat;
+        default: return kExecOutOfResources;
+    }
+}
+
+// The abstract-namespace address that stands for a Windows mutex of that name.
+std::string mutex_socket_name(const std::string& name) { return std::string(1, '\0') + name; }
+
+bool fill_address(const std::string& name, sockaddr_un& where, socklen_t& length) {
+    const std::string address = mutex_socket_name(name);
+    where = sockaddr_un{};
+    if (address.size() > sizeof(where.sun_path)) return false;
+    where.sun_family = AF_UNIX;
+    std::memcpy(where.sun_path, address.data(), address.size());
+    length = socklen_t(offsetof(sockaddr_un, sun_path) + address.size());
+    return true;
+}
+
+class SocketMutex final : public HeldMutex {
+public:
+    explicit SocketMutex(int fd) : socket_(fd) {}
+
+private:
+    Descriptor socket_;
+};
+
+std::vector<std::string> process_arguments() {
+    bool found = false;
+    const std::string raw = read_whole_file("/proc/self/cmdline", found);
+    std::vector<std::string> arguments;
+    size_t pos = 0;
+    while (pos < raw.size()) {
+        size_t end = raw.find('\0', pos);
+        if (end == std::string::npos) end = raw.size();
+        arguments.push_back(raw.substr(pos, end - pos));
+        pos = end + 1;
+    }
+    return arguments;
+}
+
+}  // namespace
+
+std::unique_ptr<HeldMutex> hold_mutex(const std::string& name) {
+    sockaddr_un where;
+    socklen_t length = 0;
+    if (!fill_address(name, where, length)) return nullptr;
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return nullptr;
+    auto held = std::make_unique<SocketMutex>(fd);
+    if (::bind(fd, reinterpret_cast<const sockaddr*>(&where), length) != 0 || ::listen(fd, 16) != 0) return nullptr;
+    return held;
+}
+
+std::string raw_command_line() {
+    std::string line;
+    for (const std::string& argument : process_arguments()) {
+        if (!line.empty()) line += ' ';
+        line += argument;
+    }
+    return line;
+}
+
+std::string PosixPlatform::profile_string(const std::string& file, const std::string& section,
+                                          const std::string& key, const std::string& default_value,
+                                          size_t buffer_size) {
+    bool found = false;
+    const std::string content = read_whole_file(file, found);
+    return profile_value(content, section, key, default_value, buffer_size);
+}
+
+// The application holds a listening socket in the abstract namespace named after the
+// mutex; the kernel removes it when the holder ends, as Windows removes a mutex with
+// its last handle. Connecting only probes: nothing is bound or left behind.
+bool PosixPlatform::mutex_exists(const std::string& name) {
+    sockaddr_un where;
+    socklen_t length = 0;
+    if (!fill_address(name, where, length)) return false;
+    const Descriptor probe(::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    if (probe.get() < 0) return false;
+    if (::connect(probe.get(), reinterpret_cast<const sockaddr*>(&where), length) == 0) return true;
+    // A full backlog still proves a holder that listens.
+    return errno == EAGAIN || errno == EINPROGRESS;
+}
+
+std::string PosixPlatform::module_path() {
+    std::string path(PATH_MAX, '\0');
+    const ssize_t n = ::readlink("/proc/self/exe", path.data(), path.size());
+    if (n <= 0) return {};
+    path.resize(size_t(n));
+    return path;
+}
+
+// argv as the kernel gave it to this process, so no entry point has to hand it over.
+std::vector<std::string> PosixPlatform::command_line_arguments() {
+    std::vector<std::string> arguments = process_arguments();
+    if (!arguments.empty()) arguments.erase(arguments.begin());
+    return arguments;
+}
+
+uint32_t PosixPlatform::platform_id() { return 2; }
+
+// The command line is split on blanks into the new program's argv (argv[0] is its first
+// part, as WinExec's program sees it); the program file itself is `explicit_program`,
+// never a name found by searching. The child is not waited for.
+uint32_t PosixPlatform::start_program(const std::string& command_line, const std::string& explicit_program) {
+    std::vector<std::string> parts;
+    size_t pos = 0;
+    while (pos <= command_line.size()) {
+        size_t end = command_line.find(' ', pos);
+        if (end == std::string::npos) end = command_line.size();
+        if (end > pos) parts.push_back(command_line.substr(pos, end - pos));
+        pos = end + 1;
+    }
+    if (parts.empty()) parts.push_back(explicit_program);
+    std::vector<char*> argv;
+    for (std::string& part : parts) argv.push_back(part.data());
+    argv.push_back(nullptr);
+    pid_t child = 0;
+    const int error = ::posix_spawn(&child, explicit_program.c_str(), nullptr, nullptr, argv.data(), environ);
+    return error == 0 ? kExecStarted : exec_code_for(error);
+}
+
+std::string PosixPlatform::current_directory() {
+    std::string path(PATH_MAX, '\0');
+    if (::getcwd(path.data(), path.size()) == nullptr) return {};
+    path.resize(std::strlen(path.c_str()));
+    return path;
+}
 
 Platform& native() {
     static PosixPlatform instance;

@@ -1,12 +1,29 @@
-#include "platform/posix/posix_platform.h"
+// User-face group of the POSIX backend. There is no window system to ask: a message box
+// is one line "caption: text" on stderr that the user need not answer, the cursor and
+// the message queue do not exist.
+#include <cstdio>
 
-#include "core/errors.h"
+#include "platform/posix/posix_platform.h"
 
 namespace kalv::platform {
 
-// Scaffolding: replaced by the real backend.
-BoxAnswer PosixPlatform::message_box(const std::string&, const std::string&, BoxButtons, BoxIcon) { throw Error("message_box: not built"); }
-void PosixPlatform::set_cursor(Cursor) { throw Error("set_cursor: not built"); }
-void PosixPlatform::process_messages() { throw Error("process_messages: not built"); }
+// Without a user to ask, every box is answered with its first button, the one that
+// Windows makes the default.
+BoxAnswer PosixPlatform::message_box(const std::string& text, const std::string& caption, BoxButtons buttons,
+                                     BoxIcon) {
+    const std::string line = caption + ": " + text + "\n";
+    std::fwrite(line.data(), 1, line.size(), stderr);
+    std::fflush(stderr);
+    switch (buttons) {
+        case BoxButtons::YesNo: return BoxAnswer::Yes;
+        case BoxButtons::Ok:
+        case BoxButtons::OkCancel: break;
+    }
+    return BoxAnswer::Ok;
+}
+
+void PosixPlatform::set_cursor(Cursor) {}
+
+void PosixPlatform::process_messages() {}
 
 }  // namespace kalv::platform

@@ -1,17 +1,121 @@
-#include "platform/win32/win32_platform.h"
+// Process group of the Win32 backend: the application's mutex, the launcher's own path
+// and arguments, the version record, the program start and the profile API.
+#include <windows.h>
 
-#include "core/errors.h"
+#include "platform/command_line.h"
+#include "platform/process.h"
+#include "platform/win32/win32_platform.h"
 
 namespace kalv::platform {
 
-// Scaffolding: replaced by the real backend.
-std::string Win32Platform::profile_string(const std::string&, const std::string&, const std::string&, const std::string&, size_t) { throw Error("profile_string: not built"); }
-bool Win32Platform::mutex_exists(const std::string&) { throw Error("mutex_exists: not built"); }
-std::string Win32Platform::module_path() { throw Error("module_path: not built"); }
-std::vector<std::string> Win32Platform::command_line_arguments() { throw Error("command_line_arguments: not built"); }
-uint32_t Win32Platform::platform_id() { throw Error("platform_id: not built"); }
-uint32_t Win32Platform::start_program(const std::string&, const std::string&) { throw Error("start_program: not built"); }
-std::string Win32Platform::current_directory() { throw Error("current_directory: not built"); }
+namespace {
+
+class MutexHandle final : public HeldMutex {
+public:
+    explicit MutexHandle(HANDLE handle) : handle_(handle) {}
+    ~MutexHandle() override { CloseHandle(handle_); }
+
+private:
+    HANDLE handle_;
+};
+
+// GetVersionExA must be told the size of the ANSI record it fills.
+static_assert(sizeof(OSVERSIONINFOA) == 148, "OSVERSIONINFOA is the 148-byte ANSI record");
+
+// WinExec keeps its caller waiting until the new program is ready for input, at most
+// this long.
+constexpr DWORD kInputIdleTimeoutMs = 30000;
+constexpr uint32_t kExecOutOfResources = 0;
+constexpr uint32_t kExecStarted = 33;
+
+}  // namespace
+
+std::unique_ptr<HeldMutex> hold_mutex(const std::string& name) {
+    HANDLE handle = CreateMutexA(nullptr, TRUE, name.c_str());
+    if (handle == nullptr) return nullptr;
+    return std::make_unique<MutexHandle>(handle);
+}
+
+std::string raw_command_line() { return GetCommandLineA(); }
+
+// The file name must be a full path: GetPrivateProfileStringA looks for a bare name in
+// the Windows directory, not in the current one.
+std::string Win32Platform::profile_string(const std::string& file, const std::string& section,
+                                          const std::string& key, const std::string& default_value,
+                                          size_t buffer_size) {
+    if (buffer_size == 0) return {};
+    std::string buffer(buffer_size, '\0');
+    const DWORD n = GetPrivateProfileStringA(section.c_str(), key.c_str(), default_value.c_str(), buffer.data(),
+                                             DWORD(buffer_size), file.c_str());
+    buffer.resize(n);
+    return buffer;
+}
+
+// Any failure to open, also for want of SYNCHRONIZE access, counts as "not running".
+bool Win32Platform::mutex_exists(const std::string& name) {
+    HANDLE handle = OpenMutexA(SYNCHRONIZE, FALSE, name.c_str());
+    if (handle == nullptr) return false;
+    CloseHandle(handle);
+    return true;
+}
+
+std::string Win32Platform::module_path() {
+    std::string path(MAX_PATH, '\0');
+    while (true) {
+        const DWORD n = GetModuleFileNameA(nullptr, path.data(), DWORD(path.size()));
+        if (n == 0) return {};
+        if (n < path.size()) {
+            path.resize(n);
+            return path;
+        }
+        path.resize(path.size() * 2);
+    }
+}
+
+std::vector<std::string> Win32Platform::command_line_arguments() {
+    std::vector<std::string> arguments = split_command_line(GetCommandLineA());
+    if (!arguments.empty()) arguments.erase(arguments.begin());
+    return arguments;
+}
+
+uint32_t Win32Platform::platform_id() {
+    OSVERSIONINFOA version{};
+    version.dwOSVersionInfoSize = sizeof(OSVERSIONINFOA);
+    GetVersionExA(&version);
+    return version.dwPlatformId;
+}
+
+// WinExec hands the whole command line to the system, which takes the program from its
+// first blank-separated part and, for a path with blanks such as C:\Program Files\...,
+// first tries C:\Program.exe. Here the program file is named explicitly while the
+// program still receives `command_line` unchanged as its own command line; the return
+// codes and the wait for the program's first input are WinExec's.
+uint32_t Win32Platform::start_program(const std::string& command_line, const std::string& explicit_program) {
+    STARTUPINFOA startup{};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESHOWWINDOW;
+    startup.wShowWindow = SW_SHOWNORMAL;
+    PROCESS_INFORMATION process{};
+    std::string writable = command_line;
+    if (!CreateProcessA(explicit_program.c_str(), writable.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &startup, &process)) {
+        const DWORD error = GetLastError();
+        return error < 32 ? uint32_t(error) : kExecOutOfResources;
+    }
+    WaitForInputIdle(process.hProcess, kInputIdleTimeoutMs);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return kExecStarted;
+}
+
+std::string Win32Platform::current_directory() {
+    const DWORD needed = GetCurrentDirectoryA(0, nullptr);
+    if (needed == 0) return {};
+    std::string path(needed, '\0');
+    const DWORD n = GetCurrentDirectoryA(needed, path.data());
+    path.resize(n < needed ? n : 0);
+    return path;
+}
 
 Platform& native() {
     static Win32Platform instance;

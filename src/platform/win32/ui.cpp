@@ -1,12 +1,61 @@
-#include "platform/win32/win32_platform.h"
+// User-face group of the Win32 backend: modal message boxes without an owner, the
+// screen's mouse cursor, and the handling of pending window messages.
+#include <windows.h>
 
-#include "core/errors.h"
+#include "platform/win32/win32_platform.h"
 
 namespace kalv::platform {
 
-// Scaffolding: replaced by the real backend.
-BoxAnswer Win32Platform::message_box(const std::string&, const std::string&, BoxButtons, BoxIcon) { throw Error("message_box: not built"); }
-void Win32Platform::set_cursor(Cursor) { throw Error("set_cursor: not built"); }
-void Win32Platform::process_messages() { throw Error("process_messages: not built"); }
+namespace {
+
+UINT box_style(BoxButtons buttons, BoxIcon icon) {
+    UINT style = MB_OK;
+    switch (buttons) {
+        case BoxButtons::Ok: style = MB_OK; break;
+        case BoxButtons::OkCancel: style = MB_OKCANCEL; break;
+        case BoxButtons::YesNo: style = MB_YESNO; break;
+    }
+    switch (icon) {
+        case BoxIcon::None: break;
+        case BoxIcon::Error: style |= MB_ICONERROR; break;
+        case BoxIcon::Warning: style |= MB_ICONWARNING; break;
+        case BoxIcon::Information: style |= MB_ICONINFORMATION; break;
+        case BoxIcon::Question: style |= MB_ICONQUESTION; break;
+    }
+    return style;
+}
+
+LPCSTR cursor_resource(Cursor cursor) {
+    switch (cursor) {
+        case Cursor::AppStart: return IDC_APPSTARTING;
+        case Cursor::HourGlass: return IDC_WAIT;
+        case Cursor::Default: break;
+    }
+    return IDC_ARROW;
+}
+
+}  // namespace
+
+BoxAnswer Win32Platform::message_box(const std::string& text, const std::string& caption, BoxButtons buttons,
+                                     BoxIcon icon) {
+    switch (MessageBoxA(nullptr, text.c_str(), caption.c_str(), box_style(buttons, icon))) {
+        case IDCANCEL: return BoxAnswer::Cancel;
+        case IDYES: return BoxAnswer::Yes;
+        case IDNO: return BoxAnswer::No;
+        default: return BoxAnswer::Ok;
+    }
+}
+
+void Win32Platform::set_cursor(Cursor cursor) { SetCursor(LoadCursorA(nullptr, cursor_resource(cursor))); }
+
+// A quit request is left for nobody: the launcher has no main loop that could end on it.
+void Win32Platform::process_messages() {
+    MSG message;
+    while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
+        if (message.message == WM_QUIT) continue;
+        TranslateMessage(&message);
+        DispatchMessageA(&message);
+    }
+}
 
 }  // namespace kalv::platform

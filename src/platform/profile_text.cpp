@@ -1,0 +1,81 @@
+#include "platform/profile_text.h"
+
+#include <optional>
+
+namespace kalv::platform {
+
+namespace {
+
+// The profile API treats every control character and the blank as white space.
+bool is_blank(char c) { return static_cast<unsigned char>(c) <= ' '; }
+
+std::string_view trim(std::string_view s) {
+    while (!s.empty() && is_blank(s.front())) s.remove_prefix(1);
+    while (!s.empty() && is_blank(s.back())) s.remove_suffix(1);
+    return s;
+}
+
+char lower_ascii(char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; }
+
+bool same_name(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (lower_ascii(a[i]) != lower_ascii(b[i])) return false;
+    return true;
+}
+
+std::string_view strip_one_pair_of_quotes(std::string_view value) {
+    if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front())
+        return value.substr(1, value.size() - 2);
+    return value;
+}
+
+std::string cut_to_buffer(std::string_view value, size_t buffer_size) {
+    if (buffer_size == 0) return {};
+    return std::string(value.substr(0, buffer_size - 1));
+}
+
+std::optional<std::string_view> find_value(std::string_view content, std::string_view section,
+                                           std::string_view key) {
+    const std::string_view wanted_section = trim(section), wanted_key = trim(key);
+    bool in_section = false, section_seen = false;
+    size_t pos = 0;
+    while (pos < content.size()) {
+        size_t end = content.find('\n', pos);
+        if (end == std::string_view::npos) end = content.size();
+        const std::string_view line = trim(content.substr(pos, end - pos));
+        pos = end + 1;
+        if (line.empty() || line.front() == ';') continue;
+        if (line.front() == '[') {
+            // Only the first section of a name counts; a later one of the same name
+            // is passed over like any other.
+            if (in_section) return std::nullopt;
+            const size_t close = line.rfind(']');
+            const std::string_view name =
+                trim(close == std::string_view::npos ? line.substr(1) : line.substr(1, close - 1));
+            in_section = !section_seen && same_name(name, wanted_section);
+            section_seen = section_seen || in_section;
+            continue;
+        }
+        if (!in_section) continue;
+        const size_t equals = line.find('=');
+        const std::string_view name = trim(line.substr(0, equals));
+        if (!same_name(name, wanted_key)) continue;
+        if (equals == std::string_view::npos) return std::string_view{};
+        return trim(line.substr(equals + 1));
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+std::string profile_value(std::string_view content, std::string_view section, std::string_view key,
+                          std::string_view default_value, size_t buffer_size) {
+    if (const auto value = find_value(content, section, key))
+        return cut_to_buffer(strip_one_pair_of_quotes(*value), buffer_size);
+    std::string_view fallback = default_value;
+    while (!fallback.empty() && fallback.back() == ' ') fallback.remove_suffix(1);
+    return cut_to_buffer(fallback, buffer_size);
+}
+
+}  // namespace kalv::platform

@@ -1,0 +1,282 @@
+#include "recording_platform.h"
+
+#include <algorithm>
+#include <cstring>
+#include <fstream>
+#include <iterator>
+
+#include "core/errors.h"
+#include "platform/profile_text.h"
+
+namespace kalv::testing {
+
+namespace {
+
+#ifdef _WIN32
+constexpr char kDelimiter = '\\';
+#else
+constexpr char kDelimiter = '/';
+#endif
+
+bool is_absolute(const std::string& path) {
+    return (!path.empty() && (path[0] == '/' || path[0] == '\\')) || (path.size() > 1 && path[1] == ':');
+}
+
+class MemoryFile final : public platform::FileHandle {
+public:
+    MemoryFile(std::shared_ptr<std::string> bytes, std::function<void()> on_write)
+        : bytes_(std::move(bytes)), on_write_(std::move(on_write)) {}
+
+    size_t read(void* buffer, size_t n) override {
+        if (position_ >= bytes_->size()) return 0;
+        n = std::min(n, bytes_->size() - position_);
+        std::memcpy(buffer, bytes_->data() + position_, n);
+        position_ += n;
+        return n;
+    }
+    size_t write(const void* buffer, size_t n) override {
+        if (bytes_->size() < position_ + n) bytes_->resize(position_ + n);
+        std::memcpy(bytes_->data() + position_, buffer, n);
+        position_ += n;
+        on_write_();
+        return n;
+    }
+    int64_t seek(int64_t offset, platform::SeekOrigin origin) override {
+        int64_t base = 0;
+        if (origin == platform::SeekOrigin::Current) base = int64_t(position_);
+        if (origin == platform::SeekOrigin::End) base = int64_t(bytes_->size());
+        if (base + offset < 0) return -1;
+        position_ = size_t(base + offset);
+        return int64_t(position_);
+    }
+    int64_t size() override { return int64_t(bytes_->size()); }
+
+private:
+    std::shared_ptr<std::string> bytes_;
+    std::function<void()> on_write_;
+    size_t position_ = 0;
+};
+
+std::string shown_text(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        if (c == '\r')
+            out += "\\r";
+        else
+            out += c;
+    }
+    return out;
+}
+
+}  // namespace
+
+std::string launcher_text(unsigned id) {
+    switch (id) {
+        case 65313: return "Kalvo...";
+        case 65318: return "Please, wait now ...";
+        case 65319: return "File not found :";
+        case 65320: return "Loading...";
+        case 65321: return "Checking...";
+        case 65322: return "Starting...";
+        case 65324: return " ( Setuping... )";
+        case 65325: return "Error in file processing : ";
+        case 65326: return "Ready !";
+        case 65343: return "Can run only one instance of the program !";
+        default: return {};
+    }
+}
+
+RecordingPlatform::RecordingPlatform(std::string launcher_dir) : dir(std::move(launcher_dir)), cwd(dir) {
+    if (!cwd.empty() && cwd.back() == kDelimiter) cwd.pop_back();
+    directories_.insert(cwd);
+}
+
+std::string RecordingPlatform::resolve(const std::string& path) const {
+    return is_absolute(path) ? path : cwd + kDelimiter + path;
+}
+
+std::string RecordingPlatform::shown(const std::string& path) const {
+    if (path.compare(0, dir.size(), dir) == 0) return "<D>" + path.substr(dir.size());
+    return path;
+}
+
+void RecordingPlatform::record(const std::string& line) { transcript.push_back(line); }
+
+std::vector<std::string> RecordingPlatform::without(std::initializer_list<const char*> kinds) const {
+    std::vector<std::string> kept;
+    for (const std::string& line : transcript) {
+        const std::string kind = line.substr(0, line.find(' '));
+        if (std::none_of(kinds.begin(), kinds.end(), [&](const char* k) { return kind == k; }))
+            kept.push_back(line);
+    }
+    return kept;
+}
+
+void RecordingPlatform::put_file(const std::string& path, std::string content, uint32_t dos_time) {
+    files_[resolve(path)] = File{std::make_shared<std::string>(std::move(content)), dos_time, next_stamp_++};
+}
+
+void RecordingPlatform::put_real_file(const std::string& path, const std::string& real_path, uint32_t dos_time) {
+    std::ifstream in(real_path, std::ios::binary);
+    if (!in) throw Error("test data missing: " + real_path);
+    put_file(path, std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()), dos_time);
+}
+
+void RecordingPlatform::put_directory(const std::string& path) { directories_.insert(resolve(path)); }
+
+bool RecordingPlatform::has_file(const std::string& path) const { return files_.count(resolve(path)) != 0; }
+
+std::string RecordingPlatform::content(const std::string& path) const {
+    const auto it = files_.find(resolve(path));
+    return it == files_.end() ? std::string() : *it->second.bytes;
+}
+
+uint32_t RecordingPlatform::dos_time(const std::string& path) const {
+    const auto it = files_.find(resolve(path));
+    return it == files_.end() ? 0 : it->second.dos_time;
+}
+
+std::vector<std::string> RecordingPlatform::file_names() const {
+    std::vector<std::string> names;
+    for (const auto& [path, file] : files_) names.push_back(shown(path));
+    return names;
+}
+
+// ---- files ---------------------------------------------------------------------
+
+std::unique_ptr<platform::FileHandle> RecordingPlatform::open_file(const std::string& path,
+                                                                  platform::OpenMode mode) {
+    const std::string full = resolve(path);
+    if (mode == platform::OpenMode::CreateExclusive) {
+        record("create " + shown(full));
+        if (directories_.count(full)) throw FileStreamError("Cannot create file " + path);
+        File& file = files_[full];
+        file = File{std::make_shared<std::string>(), kSomeDosTime, next_stamp_++};
+        return std::make_unique<MemoryFile>(file.bytes, [this, full] {
+            if (auto it = files_.find(full); it != files_.end()) it->second.stamp = next_stamp_++;
+        });
+    }
+    const auto it = files_.find(full);
+    if (it == files_.end()) throw FileStreamError("Cannot open file " + path);
+    return std::make_unique<MemoryFile>(it->second.bytes, [] {});
+}
+
+int32_t RecordingPlatform::file_age(const std::string& path) {
+    if (failing_file_age && *failing_file_age == path) throw Error("Access denied to " + path);
+    const auto it = files_.find(resolve(path));
+    return it == files_.end() ? -1 : int32_t(it->second.dos_time);
+}
+
+std::optional<int64_t> RecordingPlatform::modification_stamp(const std::string& path) {
+    const auto it = files_.find(resolve(path));
+    if (it == files_.end()) return std::nullopt;
+    return it->second.stamp;
+}
+
+bool RecordingPlatform::directory_exists(const std::string& path) {
+    std::string full = resolve(path);
+    while (full.size() > 1 && full.back() == kDelimiter) full.pop_back();
+    return directories_.count(full) != 0;
+}
+
+bool RecordingPlatform::create_directories(const std::string& path) {
+    directories_.insert(resolve(path));
+    return true;
+}
+
+bool RecordingPlatform::delete_file(const std::string& path) {
+    record("delete " + shown(resolve(path)));
+    return files_.erase(resolve(path)) != 0;
+}
+
+bool RecordingPlatform::move_file(const std::string& from, const std::string& to) {
+    const std::string source = resolve(from), target = resolve(to);
+    record("move " + shown(source) + " -> " + shown(target));
+    const auto it = files_.find(source);
+    if (it == files_.end() || files_.count(target) || directories_.count(target)) return false;
+    files_[target] = it->second;
+    files_.erase(source);
+    return true;
+}
+
+bool RecordingPlatform::copy_file(const std::string& from, const std::string& to, bool fail_if_exists) {
+    const std::string source = resolve(from), target = resolve(to);
+    record("copy " + shown(source) + " -> " + shown(target));
+    const auto it = files_.find(source);
+    if (it == files_.end() || directories_.count(target) || (fail_if_exists && files_.count(target))) return false;
+    std::string bytes = *it->second.bytes;
+    if (copy_breaks_after && *copy_breaks_after < bytes.size()) {
+        bytes.resize(*copy_breaks_after);
+        files_[target] = File{std::make_shared<std::string>(std::move(bytes)), kSomeDosTime, next_stamp_++};
+        return false;
+    }
+    files_[target] = File{std::make_shared<std::string>(std::move(bytes)), it->second.dos_time, next_stamp_++};
+    return true;
+}
+
+bool RecordingPlatform::set_file_dos_time(const std::string& path, uint32_t dos_date_time) {
+    const auto it = files_.find(resolve(path));
+    if (it == files_.end()) return false;
+    it->second.dos_time = dos_date_time;
+    return true;
+}
+
+bool RecordingPlatform::set_file_attributes(const std::string& path, uint32_t, uint16_t) { return has_file(path); }
+std::string RecordingPlatform::oem_to_ansi(const std::string& oem) { return oem; }
+bool RecordingPlatform::is_removable_drive(const std::string&) { return false; }
+std::string RecordingPlatform::volume_label(const std::string&) { return {}; }
+
+std::string RecordingPlatform::profile_string(const std::string& file, const std::string& section,
+                                              const std::string& key, const std::string& default_value,
+                                              size_t buffer_size) {
+    return platform::profile_value(content(file), section, key, default_value, buffer_size);
+}
+
+// ---- process -------------------------------------------------------------------
+
+bool RecordingPlatform::mutex_exists(const std::string& name) { return held_mutexes.count(name) != 0; }
+std::string RecordingPlatform::module_path() { return dir + module_name; }
+std::vector<std::string> RecordingPlatform::command_line_arguments() { return arguments; }
+uint32_t RecordingPlatform::platform_id() { return platform_id_value; }
+
+uint32_t RecordingPlatform::start_program(const std::string& command_line, const std::string& explicit_program) {
+    record("start " + shown(explicit_program) + " | " + command_line);
+    if (start_failure) throw Error(*start_failure);
+    return start_result;
+}
+
+std::string RecordingPlatform::current_directory() { return cwd; }
+
+// ---- user face -----------------------------------------------------------------
+
+platform::BoxAnswer RecordingPlatform::message_box(const std::string& text, const std::string& caption,
+                                                   platform::BoxButtons buttons, platform::BoxIcon) {
+    record("box " + caption + " | " + shown_text(text));
+    return buttons == platform::BoxButtons::YesNo ? platform::BoxAnswer::Yes : platform::BoxAnswer::Ok;
+}
+
+void RecordingPlatform::set_cursor(platform::Cursor cursor) {
+    switch (cursor) {
+        case platform::Cursor::Default: record("cursor Default"); break;
+        case platform::Cursor::AppStart: record("cursor AppStart"); break;
+        case platform::Cursor::HourGlass: record("cursor HourGlass"); break;
+    }
+}
+
+void RecordingPlatform::process_messages() { record("pump"); }
+std::string RecordingPlatform::load_string(unsigned id) { return launcher_text(id); }
+
+// ---- splash view ---------------------------------------------------------------
+
+std::string RecordingPlatform::caption() const { return caption_text; }
+
+void RecordingPlatform::set_caption(const std::string& text) {
+    caption_text = text;
+    record("caption " + text);
+}
+
+void RecordingPlatform::set_status(const std::string& text) { record("status " + text); }
+void RecordingPlatform::set_progress_max(int max) { record("max " + std::to_string(max)); }
+void RecordingPlatform::set_progress_position(int position) { record("position " + std::to_string(position)); }
+
+}  // namespace kalv::testing

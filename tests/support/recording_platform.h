@@ -1,0 +1,118 @@
+// The recording fake: a Platform and a splash window in one, for running the launcher's
+// startup sequence in a unit test. It keeps the installation as an in-memory file set
+// (loaded from real files, e.g. packages made by Info-ZIP zip) and writes, in order,
+// every message box, cursor change, message pump, splash change, file change and
+// program start into a transcript that a test compares whole.
+//
+// Transcript lines (paths below `dir` are shown as "<D>" + the rest):
+//   box <caption> | <text>          (a carriage return in the text shows as "\r")
+//   cursor AppStart / cursor Default
+//   pump
+//   caption <text> / status <text> / max <n> / position <n>
+//   create <path>                   (a file opened for writing)
+//   delete <path> / move <from> -> <to> / copy <from> -> <to>   (attempts, also failed ones)
+//   start <program> | <command line>
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+#include "splash/splash_view.h"
+
+namespace kalv::testing {
+
+class RecordingPlatform final : public platform::Platform, public splash::SplashView {
+public:
+    // A DOS date-time (local time) that tests use as "now" for files they put in place.
+    static constexpr uint32_t kSomeDosTime = 0x5A8B6000;  // 2025-04-11 12:00:00
+
+    explicit RecordingPlatform(std::string dir);
+
+    // ---- the scene -------------------------------------------------------------
+    std::string dir;                              // LauncherDir, with its delimiter
+    std::string module_name = "Kalv3.exe";
+    std::string cwd;                              // relative paths resolve here
+    std::vector<std::string> arguments;
+    uint32_t platform_id_value = 2;
+    std::set<std::string> held_mutexes;
+    uint32_t start_result = 33;
+    std::optional<std::string> start_failure;     // start_program throws kalv::Error(this)
+    // copy_file stops after this many bytes and fails (the network went away).
+    std::optional<size_t> copy_breaks_after;
+    std::optional<std::string> failing_file_age;  // file_age of this path throws
+    std::string caption_text = "Kalvo...";
+
+    void put_file(const std::string& path, std::string content, uint32_t dos_time = kSomeDosTime);
+    void put_real_file(const std::string& path, const std::string& real_path, uint32_t dos_time = kSomeDosTime);
+    void put_directory(const std::string& path);
+    bool has_file(const std::string& path) const;
+    std::string content(const std::string& path) const;
+    uint32_t dos_time(const std::string& path) const;
+    std::vector<std::string> file_names() const;
+
+    std::vector<std::string> transcript;
+    // The transcript without the lines of the listed kinds (first words).
+    std::vector<std::string> without(std::initializer_list<const char*> kinds) const;
+
+    // ---- Platform ---------------------------------------------------------------
+    std::unique_ptr<platform::FileHandle> open_file(const std::string& path, platform::OpenMode mode) override;
+    int32_t file_age(const std::string& path) override;
+    std::optional<int64_t> modification_stamp(const std::string& path) override;
+    bool directory_exists(const std::string& path) override;
+    bool create_directories(const std::string& path) override;
+    bool delete_file(const std::string& path) override;
+    bool move_file(const std::string& from, const std::string& to) override;
+    bool copy_file(const std::string& from, const std::string& to, bool fail_if_exists) override;
+    bool set_file_dos_time(const std::string& path, uint32_t dos_date_time) override;
+    bool set_file_attributes(const std::string& path, uint32_t external_attributes,
+                             uint16_t version_made_by) override;
+    std::string oem_to_ansi(const std::string& oem) override;
+    bool is_removable_drive(const std::string& root) override;
+    std::string volume_label(const std::string& root) override;
+    std::string profile_string(const std::string& file, const std::string& section, const std::string& key,
+                               const std::string& default_value, size_t buffer_size) override;
+    bool mutex_exists(const std::string& name) override;
+    std::string module_path() override;
+    std::vector<std::string> command_line_arguments() override;
+    uint32_t platform_id() override;
+    uint32_t start_program(const std::string& command_line, const std::string& explicit_program) override;
+    std::string current_directory() override;
+    platform::BoxAnswer message_box(const std::string& text, const std::string& caption,
+                                    platform::BoxButtons buttons, platform::BoxIcon icon) override;
+    void set_cursor(platform::Cursor cursor) override;
+    void process_messages() override;
+    std::string load_string(unsigned id) override;
+
+    // ---- SplashView -------------------------------------------------------------
+    std::string caption() const override;
+    void set_caption(const std::string& text) override;
+    void set_status(const std::string& text) override;
+    void set_progress_max(int max) override;
+    void set_progress_position(int position) override;
+
+private:
+    struct File {
+        std::shared_ptr<std::string> bytes;
+        uint32_t dos_time;
+        int64_t stamp;
+    };
+    std::string resolve(const std::string& path) const;
+    std::string shown(const std::string& path) const;
+    void record(const std::string& line);
+
+    std::map<std::string, File> files_;
+    std::set<std::string> directories_;
+    int64_t next_stamp_ = 1;
+};
+
+// The launcher's string table, as the product's resources hold it.
+std::string launcher_text(unsigned id);
+
+}  // namespace kalv::testing
