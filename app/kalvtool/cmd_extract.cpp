@@ -1,0 +1,82 @@
+// kalvtool extract [-P PASSWORD] [-d DIR] [-o always|never] [-r] ARCHIVE [PATTERN...]
+// One extraction component run over the archive, as the launcher runs it: the
+// patterns are its FilesList (every entry when there are none). Prints one line per
+// chosen entry that was left out, with the reason, then "extracted N of M".
+// Exit 0 when all M were extracted, 1 when fewer were.
+#include <cstdio>
+
+#include "commands.h"
+#include "unzip/unzipper.h"
+
+namespace kalvtool {
+namespace {
+
+using kalv::unzip::UnZipper;
+using kalv::unzip::UZOverwriteMode;
+
+int run_extract(const Args& args) {
+    UnZipper zip;
+    std::string archive, dest = ".";
+    std::vector<std::string> patterns;
+    UZOverwriteMode overwrite = UZOverwriteMode::Always;
+    bool recreate_dirs = false, options_done = false;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (!options_done && a.size() > 1 && a[0] == '-') {
+            if (a == "--") {
+                options_done = true;
+            } else if (a == "-r") {
+                recreate_dirs = true;
+            } else if (a == "-P" || a == "-d" || a == "-o") {
+                if (i + 1 >= args.size()) return usage_error("option " + a + " needs a value");
+                const std::string& value = args[++i];
+                if (a == "-P") {
+                    zip.Password = value;
+                } else if (a == "-d") {
+                    dest = value;
+                } else if (value == "always") {
+                    overwrite = UZOverwriteMode::Always;
+                } else if (value == "never") {
+                    overwrite = UZOverwriteMode::Never;
+                } else {
+                    return usage_error("-o takes always or never");
+                }
+            } else {
+                return usage_error("unknown option " + a);
+            }
+        } else if (archive.empty()) {
+            archive = a;
+            options_done = true;
+        } else {
+            patterns.push_back(a);
+        }
+    }
+    if (archive.empty()) return usage_error("extract needs an archive");
+
+    zip.DoProcessMessages = false;  // no window to repaint
+    zip.OverwriteMode = overwrite;
+    zip.RecreateDirs = recreate_dirs;
+    zip.SetZipName(archive);
+    zip.SetDestDir(dest);
+    zip.FilesList = patterns;
+    zip.DoAll = patterns.empty();
+
+    int chosen = 0;
+    zip.OnStartUnZipInfo = [&](UnZipper&, int files, int64_t, bool&) { chosen = files; };
+    zip.OnSkippingFile = [](UnZipper&, kalv::unzip::SkipReason reason, const std::string& name, int) {
+        std::printf("skipped %s: %s\n", name.c_str(), kalv::unzip::skip_reason_text(reason));
+    };
+    zip.OnBadCRC = [](UnZipper& z, uint32_t computed, uint32_t stored, int index) {
+        std::printf("skipped %s: CRC-32 %08X, expected %08X\n", z.Entry(index).StoredPath().c_str(),
+                    unsigned(computed), unsigned(stored));
+    };
+    const int extracted = zip.UnZip();
+    std::printf("extracted %d of %d\n", extracted, chosen);
+    return extracted == chosen ? kExitOk : kExitPartial;
+}
+
+const Registration registration{
+    {"extract", "kalvtool extract [-P PASSWORD] [-d DIR] [-o always|never] [-r] ARCHIVE [PATTERN...]", run_extract}};
+
+}  // namespace
+}  // namespace kalvtool

@@ -1,0 +1,183 @@
+// UnZipper: the extraction component. It reads an archive's directory (end record,
+// central directory, or a scan of local headers), chooses entries by FilesList
+// patterns, checks passwords, hands each entry's data to its decoder through the
+// decoder seam, writes the output, checks the CRC-32 and reports through events.
+//
+// Map of one UnZip:
+//   OpenArchive ── ReadZip (only when the archive is new or changed on disk)
+//   extraction pass: choose entries ── OnStartUnZipInfo ── per entry:
+//     seek to local header ── target path (kept inside DestDir) ── password check
+//     ── overwrite rule ── create output ── decode ── close, date, attributes
+//     ── CRC check (a mismatch deletes the output; a wrong password may retry)
+//   CloseArchive
+//
+// Entry problems are not failures: they fire events and lower the count that UnZip
+// returns. Failures (kalv::Error) end the operation; they never leave a partial
+// output file behind.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "unzip/buf_streams.h"
+#include "unzip/decoder_io.h"
+#include "unzip/zip_crypto.h"
+#include "unzip/zip_entries.h"
+
+namespace kalv::unzip {
+
+enum class UZOverwriteMode { Prompt = 0, Always = 1, Never = 2 };
+
+enum class IncompleteZipMode { izAssumeMulti = 0, izAssumeBad = 1 };
+
+enum class SpanMode {
+    smNone = 0,       // a single file
+    smRemovable = 1,  // one disk per part on a removable drive
+    smNumbered = 2,   // parts as numbered files: pack.001, pack.002, ...
+};
+
+enum class SkipReason {
+    srBadPassword = 0,       // password check or CRC of an encrypted entry failed
+    srNoOverwrite = 1,       // the output file exists and is not overwritten
+    srOutsideDestDir = 2,    // the stored path would leave DestDir ("..", a root with no DestDir)
+    srUnknownMethod = 3,     // no decoder for the entry's compression method
+};
+
+// A short English text for each reason (for command-line reports).
+const char* skip_reason_text(SkipReason reason);
+
+class UnZipper {
+public:
+    static constexpr int kThisVersion = 217;
+    static constexpr size_t kBlockSize = 16000;     // input and output blocks
+    static constexpr size_t kWindowSize = 32780;    // 32768-byte window and slack
+    static constexpr int64_t kEndSearchWindow = 0xFFF8;
+    static constexpr int64_t kSelfExtractorSkip = 14000;  // where an SFX stub's archive may start
+
+    UnZipper();
+    ~UnZipper();
+    UnZipper(const UnZipper&) = delete;
+    UnZipper& operator=(const UnZipper&) = delete;
+
+    // ---- properties ---------------------------------------------------------
+    int ThisVersion() const { return kThisVersion; }
+
+    const std::string& ZipName() const { return zip_name_; }
+    // Discards the directory unless the new name equals the old one (letter case
+    // ignored). The "?" file dialog of a GUI build is not offered here.
+    void SetZipName(const std::string& name);
+
+    const std::string& DestDir() const { return dest_dir_; }
+    void SetDestDir(const std::string& dir);  // stored without one trailing delimiter
+
+    const std::string& RootDir() const { return root_dir_; }
+    void SetRootDir(const std::string& dir);  // stored with a trailing delimiter
+
+    // Takes effect at the next ReadZip.
+    ZipSortMode SortMode = ZipSortMode::ByNone;
+    bool RecreateDirs = false;
+    // A component made in code asks (Prompt); callers that want Always set it.
+    UZOverwriteMode OverwriteMode = UZOverwriteMode::Prompt;
+    std::vector<std::string> FilesList;
+    bool DoAll = false;
+    kalv::unzip::IncompleteZipMode IncompleteZipMode = kalv::unzip::IncompleteZipMode::izAssumeMulti;
+    bool KeepZipOpen = false;
+    bool DoProcessMessages = true;
+    bool RetainAttributes = true;
+    bool CheckVolumeLabels = true;
+    std::string Password;
+
+    // ---- events (each optional; Sender first) ---------------------------------
+    std::function<void(UnZipper& sender, int NumFiles, int64_t TotalBytes, bool& StopNow)> OnStartUnZipInfo;
+    std::function<void(UnZipper& sender, int FileIndex, const std::string& FName, bool& Skip)> OnStartUnZip;
+    std::function<void(UnZipper& sender, int FileIndex, const std::string& FName)> OnEndUnZip;
+    std::function<void(UnZipper& sender, int Percent)> OnFilePercentDone;
+    std::function<void(UnZipper& sender, int Percent)> OnTotalPercentDone;
+    std::function<void(UnZipper& sender, bool& OverWriteIt, int FileIndex, std::string& FName)> OnPromptForOverwrite;
+    std::function<void(UnZipper& sender, SkipReason Reason, const std::string& FName, int FileIndex)> OnSkippingFile;
+    std::function<void(UnZipper& sender, int FileIndex, std::string& NewPassword)> OnBadPassword;
+    std::function<void(UnZipper& sender, uint32_t CalcCRC, uint32_t StoredCRC, int FileIndex)> OnBadCRC;
+    std::function<void(UnZipper& sender, kalv::unzip::IncompleteZipMode& IncompleteMode)> OnInCompleteZip;
+    // Installed by the constructor: numbered parts (pack.003), or a disk prompt for
+    // removable media.
+    std::function<void(UnZipper& sender, int NextDisk, std::string& FName)> OnGetNextDisk;
+
+    // ---- operations ------------------------------------------------------------
+    // Extracts the chosen entries; returns how many were extracted.
+    int UnZip();
+
+    // The open step: opens the archive and (re)reads its directory when needed.
+    void OpenArchive();
+    // The close step: closes the archive unless KeepZipOpen.
+    void CloseArchive();
+
+    int EntryCount() const;
+    const ZipHeaderInfo& Entry(int index) const;  // in SortedView order
+    std::string EntryName(int index) const;
+    std::string EntryComment(int index);
+    std::string ArchiveComment();
+    void SetEntryComment(int index, const std::string& text);
+    void SetArchiveComment(const std::string& text);
+
+    const EndCentral& EndRecord() const { return end_record_; }
+    kalv::unzip::SpanMode SpanMode() const { return span_mode_; }
+    int CurrentDisk() const { return current_disk_; }
+    bool LocalScanned() const { return local_scanned_; }
+
+    // ---- the directory (normally reached through OpenArchive) ---------------------
+    void ReadZip();
+    void ApplySortMode(ZipSortMode mode);
+    void ResetDirectory();
+    // Opens part n (counted from 1) of a split archive in place of the current one.
+    void ChangeDisk(int n);
+
+private:
+    friend class EntryInput;
+    friend class EntryOutput;
+
+    bool FindEndCentral();
+    bool ScanLocalHeaders();
+    void free_directory();
+    void check_index(int index) const;
+    void built_in_next_disk(int next_disk, std::string& name);
+
+    int extraction_pass();
+    // Extracts entry `index`; returns whether it asks to be extracted again.
+    bool extract_entry(int index, int& count);
+    bool check_password(int index);
+    uint8_t CheckHeader(const std::string& password);
+    std::optional<std::string> target_directory(const ZipHeaderInfo& entry) const;
+    void copy_stored(class EntryOutput& output);
+
+    std::string zip_name_;
+    std::string dest_dir_;
+    std::string root_dir_;
+
+    // The directory.
+    std::unique_ptr<SortedZip> entry_list_;   // owns the entries, ByNone order
+    std::unique_ptr<SortedZip> sorted_view_;  // a separate view; none when ByNone
+    EndCentral end_record_;
+    std::unique_ptr<BufferedStream> archive_;
+    std::optional<int64_t> archive_date_;
+    bool directory_read_ = false;
+    bool local_scanned_ = false;
+    int current_disk_ = 0;
+    kalv::unzip::SpanMode span_mode_ = kalv::unzip::SpanMode::smNone;
+
+    // Per extraction.
+    ZipHeaderInfo work_entry_;
+    ZipKeys keys_;
+    int64_t total_bytes_ = 0;
+    int64_t total_done_ = 0;
+    std::vector<uint8_t> window_;
+    std::vector<uint8_t> input_block_;
+    std::vector<uint8_t> output_block_;
+
+    SortedZip& view() const { return sorted_view_ ? *sorted_view_ : *entry_list_; }
+};
+
+}  // namespace kalv::unzip

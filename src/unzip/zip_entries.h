@@ -1,0 +1,151 @@
+// Entry records and the end record of a ZIP archive (PKWARE APPNOTE 4.3.7, 4.3.12,
+// 4.3.16), and the sorted entry list that holds the directory.
+//
+// Only the fields named here are read: ZIP64 records, the archive decryption header,
+// strong encryption and every extra field are skipped by their stored lengths.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <optional>
+#include <string>
+
+#include "unzip/buf_streams.h"
+#include "unzip/obj_lists.h"
+
+namespace kalv::unzip {
+
+// Stored names use "/" (APPNOTE 4.4.17); paths here are native: "\" on Windows,
+// where a drive colon also ends a directory part, "/" elsewhere.
+#ifdef _WIN32
+constexpr char kPathDelimiter = '\\';
+#else
+constexpr char kPathDelimiter = '/';
+#endif
+
+// A character after which a path's last component begins.
+bool ends_directory_part(char c);
+// The part of `path` after its last delimiter (or drive colon).
+std::string file_name_part(const std::string& path);
+
+// Clamps each field of an MS-DOS date-time into its range (hour up to 24, minute and
+// second up to 59, year 1980..2099, month 1..12, day 1..31); a value already in range
+// comes back untouched.
+uint32_t ClampDosDateTime(uint32_t dos_date_time);
+
+// What the directory reader asks for when a central record runs over the end of a
+// part: the next part, opened in place of the current stream.
+using NextDiskAction = std::function<BufferedStream&()>;
+
+class ZipHeaderInfo {
+public:
+    static constexpr uint32_t kCentralSignature = 0x02014B50;  // APPNOTE 4.3.12
+    static constexpr uint32_t kLocalSignature = 0x04034B50;    // APPNOTE 4.3.7
+    static constexpr size_t kCentralRecordSize = 46;
+    static constexpr size_t kLocalRecordSize = 30;
+
+    ZipHeaderInfo() { Clear(); }
+
+    uint16_t VersionMadeBy;     // 0 for an entry known only from its local header
+    uint16_t VersionNeeded;
+    uint16_t BitFlag;           // bit 0 encrypted, bit 3 data descriptor, 1-2 implode options
+    uint16_t CompressionMethod;
+    uint32_t FileDateTime;      // MS-DOS form, date high; already clamped
+    uint32_t Crc32;
+    int32_t CompressedSize;     // with the 12-byte encryption header of an encrypted entry
+    int32_t UncompressedSize;
+    uint16_t FileNameLength;    // length(Directory) + length(FileName) once read
+    uint16_t ExtraFieldLength;
+    uint16_t FileCommentLength;
+    uint16_t DiskNumberStart;
+    uint16_t InternalAttributes;
+    uint32_t ExternalAttributes;
+    uint32_t RelativeOffset;    // archive offset of the local header
+    uint32_t CentralOffset;     // archive offset of the central record; 0 if none
+    bool Selected;
+
+    void Clear();
+    void Assign(const ZipHeaderInfo& other);
+
+    const std::string& FileName() const { return file_name_; }
+    const std::string& Directory() const { return directory_; }
+    std::string StoredPath() const { return directory_ + file_name_; }
+    void SetFileName(const std::string& name);
+    // Appends a delimiter to a non-empty text that does not end in one.
+    void SetDirectory(const std::string& directory);
+
+    const std::optional<std::string>& FileComment() const { return file_comment_; }
+    void SetFileComment(std::optional<std::string> comment);
+
+    bool HasComment() const { return FileCommentLength != 0; }
+    bool IsEncrypted() const { return (BitFlag & 0x0001) != 0; }
+    bool HasDescriptor() const { return (BitFlag & 0x0008) != 0; }
+
+    // Reads the central record at the stream's position. On failure (a short record,
+    // a wrong signature, a short name) the stream is back at the record's start and
+    // the entry is untouched. `next_disk`, when given, is run when the record was cut
+    // by the end of a part, and the rest is read from the part it returns.
+    bool ReadCentralRecord(BufferedStream& stream, const NextDiskAction& next_disk);
+    // Reads the local header at the stream's position; leaves the stream after the
+    // name (the extra field is not skipped). Fails as ReadCentralRecord does.
+    bool ReadLocalRecord(BufferedStream& stream);
+
+private:
+    void set_stored_name(const std::string& raw);
+
+    std::string file_name_;
+    std::string directory_;
+    std::optional<std::string> file_comment_;
+};
+
+// The end-of-central-directory record (APPNOTE 4.3.16).
+class EndCentral {
+public:
+    static constexpr uint32_t kSignature = 0x06054B50;
+    static constexpr size_t kRecordSize = 22;
+
+    EndCentral() { Clear(); }
+
+    uint32_t Signature;
+    uint16_t ThisDisk;
+    uint16_t CentralDisk;
+    uint16_t EntriesThisDisk;
+    uint16_t TotalEntries;
+    uint32_t CentralSize;
+    uint32_t CentralStart;
+    uint16_t CommentLength;
+    std::optional<std::string> ZipComment;  // loaded on demand
+    uint32_t CommentOffset;                 // archive size - CommentLength
+    bool CommentModified;
+
+    void Clear();
+    void Assign(const EndCentral& other) { *this = other; }
+};
+
+enum class ZipSortMode {
+    ByName = 0,              // Directory + FileName, letter case ignored
+    ByFileName = 1,
+    ByDirectoryName = 2,
+    ByDate = 3,              // newest first, never equal
+    ByCompressedSize = 4,    // largest first, never equal
+    ByUnCompressedSize = 5,  // largest first, never equal
+    ByRate = 6,              // best compression first
+    ByNone = 7,              // disk, then local-header offset: the physical order
+};
+
+class SortedZip : public SortedObjectList<ZipHeaderInfo> {
+public:
+    SortedZip(ZipSortMode mode, bool owns_objects, Duplicates duplicates)
+        : SortedObjectList<ZipHeaderInfo>(owns_objects, duplicates), mode_(mode) {}
+
+    ZipSortMode SortMode() const { return mode_; }
+    int compare(const ZipHeaderInfo& a, const ZipHeaderInfo& b) const override;
+
+protected:
+    std::string item_class_name() const override { return "TZipHeaderInfo"; }
+
+private:
+    ZipSortMode mode_;
+};
+
+}  // namespace kalv::unzip
