@@ -508,7 +508,9 @@ void UnZipper::built_in_next_disk(int next_disk, std::string& name) {
         if (answer == platform::BoxAnswer::Cancel) name.clear();
         os().set_cursor(platform::Cursor::HourGlass);
     } else {
-        name = change_extension(name, "." + three_digits(next_disk));
+        std::string extension(1, '.');
+        extension += three_digits(next_disk);
+        name = change_extension(name, extension);
     }
 }
 
