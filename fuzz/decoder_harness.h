@@ -6,7 +6,7 @@
 //             so tiny blocks put every code across a block boundary
 //   offset 1  general purpose bit flag, low byte (implode: bit 1 = 8K dictionary,
 //             bit 2 = literal tree)
-//   offset 2  uncompressed size, 24 bits little-endian, capped at kMaxOutput (1 MiB)
+//   offset 2  uncompressed size, 24 bits little-endian, capped at kMaxOutput (256 KiB)
 //   offset 5  reduce factor selector (factor = 1 + value % 4)
 //   offset 6  byte the window is filled with (the driver never clears it)
 //   offset 7  reserved
@@ -29,7 +29,7 @@
 namespace kalv::fuzz {
 
 constexpr size_t kJobHeaderSize = 8;
-constexpr int64_t kMaxOutput = 1 << 20;  // keeps each run in the millisecond range
+constexpr int64_t kMaxOutput = 1 << 18;  // keeps each run in the millisecond range
 constexpr size_t kWindowBytes = 32780;   // what the driver allocates per UnZip
 
 struct JobHeader {

@@ -29,7 +29,7 @@ DECODER_TARGETS = {1: "fuzz_unshrink", 2: "fuzz_unreduce", 3: "fuzz_unreduce", 4
 
 def job_header(uncompressed_size, bit_flag=0, reduce_factor=1, block_selector=255, window_fill=0):
     """The 8-byte job header of fuzz/decoder_harness.h."""
-    size = min(uncompressed_size, (1 << 20))
+    size = min(uncompressed_size, (1 << 18))
     return bytes([block_selector, bit_flag & 0xFF, size & 0xFF, (size >> 8) & 0xFF, (size >> 16) & 0xFF,
                   (reduce_factor - 1) & 3, window_fill, 0])
 
