@@ -295,6 +295,16 @@ def wild_match_seeds(corpus):
         corpus.add("fuzz_wild_match", label + ".bin", bytes([len(pattern)]) + pattern + subject)
 
 
+def decrypt_seeds(corpus):
+    for label, (password, block, data) in {
+        "package_password_one_block": (PACKAGE_PASSWORD, 255, b"Kalvo3main data" * 20),
+        "empty_password": (b"", 15, b"abc" * 100),
+        "legacy_password_byte_blocks": (LEGACY_PASSWORD, 0, bytes(range(256))),
+        "high_bytes_password": (bytes([0x8E, 0xFF, 0x00, 0x41]), 100, b"x" * 500),
+    }.items():
+        corpus.add("fuzz_zip_decrypt", label + ".bin", bytes([len(password)]) + password + bytes([block]) + data)
+
+
 def hostile_archives():
     """Archives no producer writes, each aimed at one corner of the reader or driver."""
     plain = b"payload of a hostile entry\n" * 3
@@ -420,6 +430,7 @@ def main():
             if len(data) <= 48 * 1024:
                 for t in archive_targets:
                     corpus.add(t, label + ".zip", data)
+    decrypt_seeds(corpus)
     for target in sorted(os.listdir(out_dir)):
         print(f"make_seeds: {target}: {len(os.listdir(os.path.join(out_dir, target)))} seeds")
 
