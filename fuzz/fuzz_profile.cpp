@@ -10,6 +10,7 @@
 //   - a key that appears nowhere in the file gives the default.
 #include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 #include <string_view>
@@ -18,8 +19,11 @@
 
 namespace {
 
-void check(bool ok) {
-    if (!ok) abort();
+void check(bool ok, const char* rule) {
+    if (!ok) {
+        std::fprintf(stderr, "profile reader broke a rule: %s\n", rule);
+        abort();
+    }
 }
 
 std::string swap_case(std::string_view s) {
@@ -39,6 +43,12 @@ bool contains_ignoring_case(std::string_view hay, std::string_view needle) {
     };
     return std::search(hay.begin(), hay.end(), needle.begin(), needle.end(),
                        [&](char a, char b) { return lower(a) == lower(b); }) != hay.end();
+}
+
+std::string_view trimmed(std::string_view s) {
+    while (!s.empty() && static_cast<unsigned char>(s.front()) <= ' ') s.remove_prefix(1);
+    while (!s.empty() && static_cast<unsigned char>(s.back()) <= ' ') s.remove_suffix(1);
+    return s;
 }
 
 std::string_view take_line(std::string_view& rest) {
@@ -68,14 +78,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     using kalv::platform::profile_value;
     const std::string value = profile_value(content, section, key, default_value, buffer_size);
-    check(value.size() <= (buffer_size == 0 ? 0 : buffer_size - 1));
+    check(value.size() <= (buffer_size == 0 ? 0 : buffer_size - 1), "the value fits the buffer");
 
     const std::string wide = profile_value(content, section, key, default_value, 4096);
-    check(wide.compare(0, value.size(), value) == 0);
+    check(wide.compare(0, value.size(), value) == 0, "a smaller buffer gives a prefix");
 
-    check(profile_value(content, swap_case(section), swap_case(key), default_value, 4096) == wide);
+    check(profile_value(content, swap_case(section), swap_case(key), default_value, 4096) == wide,
+          "names match without regard to case");
 
-    if (!key.empty() && !contains_ignoring_case(content, key))
-        check(wide == profile_value("", section, key, default_value, 4096));
+    // The reader trims blanks and control characters off the asked names, as off the file's.
+    if (!trimmed(key).empty() && !contains_ignoring_case(content, trimmed(key)))
+        check(wide == profile_value("", section, key, default_value, 4096), "a missing key gives the default");
     return 0;
 }
