@@ -1,8 +1,625 @@
+// Deflate decoder (RFC 1951), raw, for ZIP method 8.
+//
+// Map:
+//
+//   inflate ─► Inflater::run ─┬─ stored_block
+//                             ├─ fixed_block ──┐
+//                             └─ dynamic_block ┴─► decode_codes ─┬─ decode_fast     (bulk)
+//                                                                └─ decode_careful  (near the ends)
+//
+// Input arrives in the driver's blocks (at most 16000 bytes) and is read in place.
+// Output is decoded into one linear buffer: 32 KiB of history followed by room for
+// new bytes. When the room runs low the new bytes go to the sink and the last
+// 32 KiB slide to the front, so a match never wraps and the hot loop never tests
+// for a window edge.
+//
+// Two paths decode a block's codes. The fast loop runs while at least 8 input bytes
+// and kFastOutputMargin bytes of room remain: with that proven once per iteration it
+// refills the bit buffer without branches and copies matches a word at a time. The
+// careful path decodes one symbol, pulling input a byte at a time and fetching the
+// next input block when one runs out; it finishes what the fast loop leaves near the
+// ends of the buffers, and alone it is the reference the fast loop is tested against.
+#include <algorithm>
+#include <bit>
+#include <cstring>
+#include <memory>
+#include <new>
+
 #include "unzip/decoder_io.h"
+#include "unzip/huffman.h"
+#include "unzip/inflate_internal.h"
 
 namespace kalv::unzip {
+namespace {
 
-// Scaffolding until the Deflate decoder lands.
-DecodeStatus inflate(const DecodeJob&) { return DecodeStatus::BadData; }
+using huffman::BuildStatus;
+using huffman::Table;
+
+static_assert(std::endian::native == std::endian::little, "the bit buffer loads input words little-endian");
+
+constexpr size_t kWindowSize = 32768;  // RFC 1951 3.2.5: distances reach back at most 32768 bytes
+constexpr size_t kMaxMatch = 258;
+
+// RFC 1951 3.2.5: length codes 257..285 and distance codes 0..29.
+constexpr uint16_t kLengthBase[29] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
+                                      31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
+constexpr uint8_t kLengthExtra[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
+                                      2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
+constexpr uint16_t kDistanceBase[30] = {1,   2,   3,   4,   5,   7,    9,    13,   17,   25,   33,   49,   65,    97,    129,
+                                        193, 257, 385, 513, 769, 1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
+constexpr uint8_t kDistanceExtra[30] = {0, 0, 0, 0, 1, 1, 2, 2, 3, 3, 4, 4, 5, 5, 6,
+                                        6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
+// RFC 1951 3.2.7: the order in which the code-length code's lengths are sent.
+constexpr uint8_t kCodeLengthOrder[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
+
+constexpr unsigned kLitLenSymbols = 288;  // 286 and 287 take part in the fixed code but never decode
+constexpr unsigned kDistanceSymbols = 30;
+constexpr unsigned kCodeLengthSymbols = 19;
+constexpr unsigned kMaxLitLenCodes = 286;   // HLIT + 257 beyond this is bad data
+constexpr unsigned kMaxDistanceCodes = 30;  // HDIST + 1 beyond this is bad data
+
+// Lookup widths: one first-level probe resolves the common codes.
+constexpr unsigned kDynamicLitLenBits = 9;
+constexpr unsigned kDynamicDistanceBits = 6;
+constexpr unsigned kFixedLitLenBits = 7;
+constexpr unsigned kFixedDistanceBits = 5;
+constexpr unsigned kCodeLengthBits = 7;  // the code-length code's lengths stop at 7: one level
+
+// Table space. Every sub-table holds at least one symbol and is at most
+// 2^(15 - root) entries wide, so root + symbols * 2^(15 - root) bounds any code,
+// incomplete ones included: a build can never run out of room for Deflate.
+constexpr size_t kLitLenSpace = (size_t{1} << kDynamicLitLenBits) + kLitLenSymbols * (size_t{1} << (15 - kDynamicLitLenBits));
+constexpr size_t kDistanceSpace =
+    (size_t{1} << kDynamicDistanceBits) + kDistanceSymbols * (size_t{1} << (15 - kDynamicDistanceBits));
+constexpr size_t kCodeLengthSpace = size_t{1} << kCodeLengthBits;
+static_assert(kLitLenSpace <= 0x10000 && kDistanceSpace <= 0x10000, "sub-table starts must fit the entries' 16 bits");
+
+// Bits that one fast iteration may take after a refill leaves at least 56 held:
+// a length code with its extra bits, then a distance code with its extra bits.
+static_assert(15 + 5 + 15 + 13 <= 56, "one refill must cover a whole match");
+static_assert(3 * 15 <= 56, "one refill must cover three literals");
+
+// Room the fast loop needs per iteration: a 258-byte match copied in 8-byte words
+// (so up to 7 bytes past its end), or three literals.
+constexpr size_t kFastOutputMargin = kMaxMatch + 3 * 8;
+constexpr size_t kFastInputMargin = 8;  // one unaligned 64-bit load per iteration
+
+// Room after the history: enough for the entry (its stored size is only a hint:
+// a longer stream still decodes, with more slides), at most 256 KiB so the
+// working set stays in the second-level cache.
+constexpr size_t kMinRoom = 4 * kFastOutputMargin;
+constexpr size_t kMaxRoom = 256 * 1024;
+
+struct SymbolTables {
+    uint32_t litlen[kLitLenSymbols];
+    uint32_t distance[kDistanceSymbols];
+    uint32_t code_length[kCodeLengthSymbols];
+};
+
+constexpr SymbolTables make_symbol_tables() {
+    SymbolTables t{};
+    for (unsigned i = 0; i < 256; ++i) t.litlen[i] = huffman::literal_symbol(i);
+    t.litlen[256] = huffman::end_of_block_symbol();
+    for (unsigned i = 0; i < 29; ++i) t.litlen[257 + i] = huffman::base_symbol(kLengthBase[i], kLengthExtra[i]);
+    t.litlen[286] = t.litlen[287] = huffman::invalid_symbol();
+    for (unsigned i = 0; i < kDistanceSymbols; ++i) t.distance[i] = huffman::base_symbol(kDistanceBase[i], kDistanceExtra[i]);
+    for (unsigned i = 0; i < kCodeLengthSymbols; ++i) t.code_length[i] = huffman::base_symbol(i, 0);
+    return t;
+}
+constexpr SymbolTables kSymbols = make_symbol_tables();
+
+constexpr uint64_t low_bits(unsigned n) { return (uint64_t{1} << n) - 1; }
+
+inline uint64_t load_le64(const uint8_t* p) {
+    uint64_t v;
+    std::memcpy(&v, p, sizeof v);
+    return v;
+}
+
+inline void store64(uint8_t* p, uint64_t v) { std::memcpy(p, &v, sizeof v); }
+
+// A build's outcome as the block sees it: only a complete code may be used.
+DecodeStatus require_complete(BuildStatus status) {
+    switch (status) {
+        case BuildStatus::Complete: return DecodeStatus::Done;
+        case BuildStatus::OutOfMemory: return DecodeStatus::OutOfMemory;
+        default: return DecodeStatus::BadData;
+    }
+}
+
+class Inflater {
+public:
+    Inflater(const DecodeJob& job, uint8_t* buffer, size_t buffer_size, bool fast)
+        : input_(job.input),
+          output_(job.output),
+          buffer_(buffer),
+          buffer_end_(buffer + buffer_size),
+          out_next_(buffer),
+          unwritten_(buffer),
+          fast_(fast) {}
+
+    DecodeStatus run();
+
+private:
+    // The careful reader's outcome for one code.
+    enum class Fetch { Ok, EndOfInput };
+    // How a step through a block's codes ended.
+    enum class Step { More, EndOfBlock, BadData, EndOfInput };
+
+    DecodeStatus stored_block();
+    DecodeStatus fixed_block();
+    DecodeStatus dynamic_block();
+    DecodeStatus decode_codes();
+    Step decode_careful();
+    Step decode_fast();
+
+    bool fetch_input();
+    bool pull_byte();
+    bool need(unsigned n);
+    uint32_t take(unsigned n);
+    void drop(unsigned n);
+    Fetch decode_entry(const Table& table, uint32_t* entry);
+
+    void write_pending();
+    void make_room();
+
+    InputSource& input_;
+    OutputSink& output_;
+
+    // Bit buffer, least significant bit first. Invariant: bits_ holds bit_count_
+    // valid bits; any bits above them are zero or the input's true next bits (the
+    // fast refill loads whole words), so OR-ing further input in is always sound.
+    uint64_t bits_ = 0;
+    unsigned bit_count_ = 0;
+    const uint8_t* in_next_ = nullptr;
+    const uint8_t* in_end_ = nullptr;
+    bool input_ended_ = false;
+
+    // buffer_ .. out_next_: decoded bytes (at most 32 KiB of history before
+    // unwritten_ once the buffer has slid); unwritten_ .. out_next_: not yet written.
+    // The entry's first byte is at buffer_ until the first slide, so a distance
+    // longer than out_next_ - buffer_ reaches before the entry's start.
+    uint8_t* const buffer_;
+    uint8_t* const buffer_end_;
+    uint8_t* out_next_;
+    uint8_t* unwritten_;
+    const bool fast_;
+
+    Table litlen_;
+    Table distance_;
+    uint32_t litlen_space_[kLitLenSpace];
+    uint32_t distance_space_[kDistanceSpace];
+    uint32_t code_length_space_[kCodeLengthSpace];
+};
+
+// --- input ---------------------------------------------------------------------
+
+bool Inflater::fetch_input() {
+    while (in_next_ == in_end_) {
+        if (input_ended_) return false;
+        const std::span<const uint8_t> block = input_.next_block();
+        if (block.empty()) {
+            input_ended_ = true;
+            return false;
+        }
+        in_next_ = block.data();
+        in_end_ = block.data() + block.size();
+    }
+    return true;
+}
+
+bool Inflater::pull_byte() {
+    if (in_next_ == in_end_ && !fetch_input()) return false;
+    bits_ |= uint64_t{*in_next_++} << bit_count_;
+    bit_count_ += 8;
+    return true;
+}
+
+// Makes n bits available; false when the compressed bytes end first. Past the end
+// nothing is invented: the entry ends with EndOfInput.
+bool Inflater::need(unsigned n) {
+    while (bit_count_ < n)
+        if (!pull_byte()) return false;
+    return true;
+}
+
+uint32_t Inflater::take(unsigned n) {
+    const uint32_t value = static_cast<uint32_t>(bits_ & low_bits(n));
+    drop(n);
+    return value;
+}
+
+void Inflater::drop(unsigned n) {
+    bits_ >>= n;
+    bit_count_ -= n;
+}
+
+// Looks a code up with only the bits it needs: an entry is trusted once the bits
+// that select it are really held (the bits above bit_count_ may be zeros), and its
+// extra bits are pulled before returning.
+Inflater::Fetch Inflater::decode_entry(const Table& table, uint32_t* entry) {
+    uint32_t found;
+    for (;;) {
+        found = table.entries[bits_ & low_bits(table.root_bits)];
+        const unsigned selecting = (found & huffman::kSubtable) ? huffman::entry_consumed(found) : huffman::entry_length(found);
+        if (selecting <= bit_count_) break;
+        if (!pull_byte()) return Fetch::EndOfInput;
+    }
+    if (found & huffman::kSubtable) {
+        const unsigned root = huffman::entry_consumed(found);
+        const unsigned sub_bits = huffman::entry_length(found);
+        uint32_t sub;
+        for (;;) {
+            sub = table.entries[huffman::entry_value(found) + ((bits_ >> root) & low_bits(sub_bits))];
+            if (root + huffman::entry_length(sub) <= bit_count_) break;
+            if (!pull_byte()) return Fetch::EndOfInput;
+        }
+        drop(root);
+        found = sub;
+    }
+    if (!need(huffman::entry_consumed(found))) return Fetch::EndOfInput;
+    *entry = found;
+    return Fetch::Ok;
+}
+
+// --- output --------------------------------------------------------------------
+
+void Inflater::write_pending() {
+    if (out_next_ != unwritten_) output_.write(unwritten_, static_cast<size_t>(out_next_ - unwritten_));
+    unwritten_ = out_next_;
+}
+
+// Writes the new bytes out and slides the last 32 KiB to the front. The buffer is
+// at least kWindowSize + kMinRoom long, so afterwards there is room for kMinRoom.
+void Inflater::make_room() {
+    write_pending();
+    if (static_cast<size_t>(out_next_ - buffer_) > kWindowSize) {
+        std::memmove(buffer_, out_next_ - kWindowSize, kWindowSize);
+        out_next_ = buffer_ + kWindowSize;
+        unwritten_ = out_next_;
+    }
+}
+
+// --- blocks --------------------------------------------------------------------
+
+DecodeStatus Inflater::run() {
+    for (;;) {
+        if (!need(3)) return DecodeStatus::EndOfInput;
+        const bool last = take(1) != 0;
+        DecodeStatus status;
+        switch (take(2)) {
+            case 0: status = stored_block(); break;
+            case 1: status = fixed_block(); break;
+            case 2: status = dynamic_block(); break;
+            default: status = DecodeStatus::BadData; break;  // block type 3 is reserved
+        }
+        if (status != DecodeStatus::Done) return status;
+        if (last) break;
+    }
+    write_pending();
+    return DecodeStatus::Done;
+}
+
+// RFC 1951 3.2.4: byte-aligned LEN, its one's complement NLEN, then LEN raw bytes.
+DecodeStatus Inflater::stored_block() {
+    drop(bit_count_ % 8);
+    if (!need(32)) return DecodeStatus::EndOfInput;
+    size_t length = take(16);
+    const uint32_t complement = take(16);
+    if (length != (~complement & 0xFFFF)) return DecodeStatus::BadData;
+
+    // Whole bytes the bit buffer already holds come first.
+    while (length > 0 && bit_count_ >= 8) {
+        if (buffer_end_ == out_next_) make_room();
+        *out_next_++ = static_cast<uint8_t>(take(8));
+        --length;
+    }
+    if (length == 0) return DecodeStatus::Done;
+    bits_ = 0;  // empty now; drop the look-ahead copy of bytes about to be copied past
+    while (length > 0) {
+        if (static_cast<size_t>(buffer_end_ - out_next_) < kFastOutputMargin) make_room();
+        if (in_next_ == in_end_ && !fetch_input()) return DecodeStatus::EndOfInput;
+        const size_t n = std::min({length, static_cast<size_t>(in_end_ - in_next_), static_cast<size_t>(buffer_end_ - out_next_)});
+        std::memcpy(out_next_, in_next_, n);
+        out_next_ += n;
+        in_next_ += n;
+        length -= n;
+    }
+    return DecodeStatus::Done;
+}
+
+// RFC 1951 3.2.6. Codes 286 and 287 and distance codes 30 and 31 have a place in
+// the fixed code but no meaning: they decode as invalid. The distance code (30 of
+// 32 five-bit codes) is therefore incomplete, and accepted as such.
+DecodeStatus Inflater::fixed_block() {
+    uint8_t lengths[kLitLenSymbols];
+    std::fill(lengths, lengths + 144, uint8_t{8});
+    std::fill(lengths + 144, lengths + 256, uint8_t{9});
+    std::fill(lengths + 256, lengths + 280, uint8_t{7});
+    std::fill(lengths + 280, lengths + 288, uint8_t{8});
+    BuildStatus status = huffman::build_table(lengths, kLitLenSymbols, kSymbols.litlen, kFixedLitLenBits, litlen_space_, &litlen_);
+    if (status == BuildStatus::OverSubscribed) return DecodeStatus::BadData;
+    if (status == BuildStatus::OutOfMemory) return DecodeStatus::OutOfMemory;
+
+    uint8_t distance_lengths[kDistanceSymbols];
+    std::fill(distance_lengths, distance_lengths + kDistanceSymbols, uint8_t{5});
+    status = huffman::build_table(distance_lengths, kDistanceSymbols, kSymbols.distance, kFixedDistanceBits, distance_space_,
+                                  &distance_);
+    if (status == BuildStatus::OverSubscribed) return DecodeStatus::BadData;
+    if (status == BuildStatus::OutOfMemory) return DecodeStatus::OutOfMemory;
+    return decode_codes();
+}
+
+// RFC 1951 3.2.7: the code lengths of the literal/length and distance codes, sent
+// with a code of their own.
+DecodeStatus Inflater::dynamic_block() {
+    if (!need(14)) return DecodeStatus::EndOfInput;
+    const unsigned litlen_count = take(5) + 257;
+    const unsigned distance_count = take(5) + 1;
+    const unsigned code_length_count = take(4) + 4;
+    if (litlen_count > kMaxLitLenCodes || distance_count > kMaxDistanceCodes) return DecodeStatus::BadData;
+
+    uint8_t code_length_lengths[kCodeLengthSymbols] = {};
+    for (unsigned i = 0; i < code_length_count; ++i) {
+        if (!need(3)) return DecodeStatus::EndOfInput;
+        code_length_lengths[kCodeLengthOrder[i]] = static_cast<uint8_t>(take(3));
+    }
+    Table code_length;
+    DecodeStatus status = require_complete(huffman::build_table(code_length_lengths, kCodeLengthSymbols, kSymbols.code_length,
+                                                                kCodeLengthBits, code_length_space_, &code_length));
+    if (status != DecodeStatus::Done) return status;
+
+    // Format notes: a repeat may run on from the literal/length lengths into the
+    // distance lengths (they form one sequence), but not past its end; "previous
+    // length" is 0 at the start and after a run of zeros.
+    uint8_t lengths[kMaxLitLenCodes + kMaxDistanceCodes];
+    const unsigned total = litlen_count + distance_count;
+    unsigned filled = 0;
+    uint8_t previous = 0;
+    while (filled < total) {
+        uint32_t entry;
+        if (decode_entry(code_length, &entry) != Fetch::Ok) return DecodeStatus::EndOfInput;
+        if (entry & huffman::kInvalid) return DecodeStatus::BadData;  // the unused half of a lone one-bit code
+        drop(huffman::entry_consumed(entry));
+        const unsigned symbol = huffman::entry_value(entry);
+        if (symbol < 16) {
+            previous = static_cast<uint8_t>(symbol);
+            lengths[filled++] = previous;
+            continue;
+        }
+        unsigned repeat;
+        uint8_t value = 0;
+        if (symbol == 16) {
+            if (!need(2)) return DecodeStatus::EndOfInput;
+            repeat = 3 + take(2);
+            value = previous;
+        } else if (symbol == 17) {
+            if (!need(3)) return DecodeStatus::EndOfInput;
+            repeat = 3 + take(3);
+        } else {
+            if (!need(7)) return DecodeStatus::EndOfInput;
+            repeat = 11 + take(7);
+        }
+        if (repeat > total - filled) return DecodeStatus::BadData;
+        std::fill(lengths + filled, lengths + filled + repeat, value);
+        filled += repeat;
+        previous = value;
+    }
+    // A code without end-of-block could never end its block.
+    if (lengths[256] == 0) return DecodeStatus::BadData;
+
+    status = require_complete(huffman::build_table(lengths, litlen_count, kSymbols.litlen, kDynamicLitLenBits, litlen_space_,
+                                                   &litlen_));
+    if (status != DecodeStatus::Done) return status;
+    status = require_complete(huffman::build_table(lengths + litlen_count, distance_count, kSymbols.distance,
+                                                   kDynamicDistanceBits, distance_space_, &distance_));
+    if (status != DecodeStatus::Done) return status;
+    return decode_codes();
+}
+
+// --- codes ---------------------------------------------------------------------
+
+DecodeStatus Inflater::decode_codes() {
+    for (;;) {
+        if (static_cast<size_t>(buffer_end_ - out_next_) < kFastOutputMargin) make_room();
+        Step step = Step::More;
+        if (fast_ && static_cast<size_t>(in_end_ - in_next_) >= kFastInputMargin) {
+            step = decode_fast();
+            // Back with Step::More: the output room runs low (made above on the next
+            // turn), or fewer than 8 input bytes remain in this input block (one
+            // careful step, which may fetch the next block).
+            if (step == Step::More && static_cast<size_t>(buffer_end_ - out_next_) < kFastOutputMargin) continue;
+        }
+        if (step == Step::More) step = decode_careful();
+        switch (step) {
+            case Step::More: break;
+            case Step::EndOfBlock: return DecodeStatus::Done;
+            case Step::BadData: return DecodeStatus::BadData;
+            case Step::EndOfInput: return DecodeStatus::EndOfInput;
+        }
+    }
+}
+
+// One symbol, the careful way; the caller has made room for a whole match.
+Inflater::Step Inflater::decode_careful() {
+    uint32_t entry;
+    if (decode_entry(litlen_, &entry) != Fetch::Ok) return Step::EndOfInput;
+    if (entry & huffman::kInvalid) return Step::BadData;
+    const uint64_t saved = bits_;
+    const unsigned consumed = huffman::entry_consumed(entry);
+    drop(consumed);
+    if (entry & huffman::kLiteral) {
+        *out_next_++ = static_cast<uint8_t>(huffman::entry_value(entry));
+        return Step::More;
+    }
+    if (entry & huffman::kEndOfBlock) return Step::EndOfBlock;
+    const size_t length = huffman::entry_value(entry) + ((saved & low_bits(consumed)) >> huffman::entry_length(entry));
+
+    if (decode_entry(distance_, &entry) != Fetch::Ok) return Step::EndOfInput;
+    if (entry & huffman::kInvalid) return Step::BadData;
+    const uint64_t distance_bits = bits_;
+    const unsigned distance_consumed = huffman::entry_consumed(entry);
+    drop(distance_consumed);
+    const size_t distance =
+        huffman::entry_value(entry) + ((distance_bits & low_bits(distance_consumed)) >> huffman::entry_length(entry));
+    if (distance > static_cast<size_t>(out_next_ - buffer_)) return Step::BadData;  // before the entry's start
+
+    // Byte by byte, so that an overlapping match repeats its pattern (RFC 1951 3.2.3).
+    const uint8_t* from = out_next_ - distance;
+    for (size_t i = 0; i < length; ++i) out_next_[i] = from[i];
+    out_next_ += length;
+    return Step::More;
+}
+
+// The bulk of a block. Each iteration first proves its bounds: 8 readable input
+// bytes (one word load) and kFastOutputMargin bytes of room. Then one refill leaves
+// at least 56 bits, enough for a whole match or three literals without another.
+Inflater::Step Inflater::decode_fast() {
+    uint64_t bits = bits_;
+    unsigned bit_count = bit_count_;
+    const uint8_t* in = in_next_;
+    uint8_t* out = out_next_;
+    const uint8_t* const in_end = in_end_;
+    uint8_t* const out_limit = buffer_end_ - kFastOutputMargin;
+    const uint32_t* const litlen = litlen_.entries;
+    const uint32_t* const dist = distance_.entries;
+    const uint64_t litlen_mask = low_bits(litlen_.root_bits);
+    const uint64_t dist_mask = low_bits(distance_.root_bits);
+    Step step = Step::More;
+
+    while (in_end - in >= static_cast<ptrdiff_t>(kFastInputMargin) && out <= out_limit) {
+        // Branchless refill: load a word, keep what fits, advance by whole bytes.
+        // The bits loaded past the new count are the input's true next bits.
+        bits |= load_le64(in) << bit_count;
+        in += (63 - bit_count) >> 3;
+        bit_count |= 56;
+
+        uint32_t entry = litlen[bits & litlen_mask];
+        if (entry & huffman::kLiteral) {
+            // Literals come in runs: up to three per refill.
+            bits >>= huffman::entry_consumed(entry);
+            bit_count -= huffman::entry_consumed(entry);
+            *out++ = static_cast<uint8_t>(huffman::entry_value(entry));
+            entry = litlen[bits & litlen_mask];
+            if (!(entry & huffman::kLiteral)) continue;
+            bits >>= huffman::entry_consumed(entry);
+            bit_count -= huffman::entry_consumed(entry);
+            *out++ = static_cast<uint8_t>(huffman::entry_value(entry));
+            entry = litlen[bits & litlen_mask];
+            if (!(entry & huffman::kLiteral)) continue;
+            bits >>= huffman::entry_consumed(entry);
+            bit_count -= huffman::entry_consumed(entry);
+            *out++ = static_cast<uint8_t>(huffman::entry_value(entry));
+            continue;
+        }
+        if (entry & huffman::kExceptional) {
+            if (entry & huffman::kSubtable) {
+                bits >>= huffman::entry_consumed(entry);
+                bit_count -= huffman::entry_consumed(entry);
+                entry = litlen[huffman::entry_value(entry) + (bits & low_bits(huffman::entry_length(entry)))];
+                if (entry & huffman::kLiteral) {
+                    bits >>= huffman::entry_consumed(entry);
+                    bit_count -= huffman::entry_consumed(entry);
+                    *out++ = static_cast<uint8_t>(huffman::entry_value(entry));
+                    continue;
+                }
+            }
+            if (entry & huffman::kEndOfBlock) {
+                bits >>= huffman::entry_consumed(entry);
+                bit_count -= huffman::entry_consumed(entry);
+                step = Step::EndOfBlock;
+                break;
+            }
+            if (entry & huffman::kInvalid) {
+                step = Step::BadData;
+                break;
+            }
+        }
+
+        // A length: its base plus the extra bits that follow the code.
+        uint64_t saved = bits;
+        unsigned consumed = huffman::entry_consumed(entry);
+        bits >>= consumed;
+        bit_count -= consumed;
+        const size_t length = huffman::entry_value(entry) + ((saved & low_bits(consumed)) >> huffman::entry_length(entry));
+
+        entry = dist[bits & dist_mask];
+        if (entry & huffman::kExceptional) {
+            if (entry & huffman::kSubtable) {
+                bits >>= huffman::entry_consumed(entry);
+                bit_count -= huffman::entry_consumed(entry);
+                entry = dist[huffman::entry_value(entry) + (bits & low_bits(huffman::entry_length(entry)))];
+            }
+            if (entry & huffman::kInvalid) {
+                step = Step::BadData;
+                break;
+            }
+        }
+        saved = bits;
+        consumed = huffman::entry_consumed(entry);
+        bits >>= consumed;
+        bit_count -= consumed;
+        const size_t distance = huffman::entry_value(entry) + ((saved & low_bits(consumed)) >> huffman::entry_length(entry));
+        if (distance > static_cast<size_t>(out - buffer_)) {  // before the entry's start
+            step = Step::BadData;
+            break;
+        }
+
+        // Word-at-a-time copy, overrunning the match end by up to 7 bytes (inside the
+        // margin; later output overwrites them). With the source 8 or more bytes
+        // behind, each loaded word is already final; a distance of 1 is a byte run.
+        uint8_t* dst = out;
+        const uint8_t* src = out - distance;
+        uint8_t* const end = out + length;
+        if (distance >= 8) {
+            store64(dst, load_le64(src));
+            store64(dst + 8, load_le64(src + 8));
+            dst += 16;
+            src += 16;
+            while (dst < end) {
+                store64(dst, load_le64(src));
+                dst += 8;
+                src += 8;
+            }
+        } else if (distance == 1) {
+            const uint64_t run = 0x0101010101010101ull * *src;
+            do {
+                store64(dst, run);
+                dst += 8;
+            } while (dst < end);
+        } else {
+            do *dst++ = *src++;
+            while (dst < end);
+        }
+        out = end;
+    }
+
+    bits_ = bits;
+    bit_count_ = bit_count;
+    in_next_ = in;
+    out_next_ = out;
+    return step;
+}
+
+// Room after the history: the entry's stored size plus a margin, within limits.
+size_t working_size(int64_t uncompressed_size) {
+    const uint64_t wanted = uncompressed_size > 0 ? static_cast<uint64_t>(uncompressed_size) + kFastOutputMargin : 0;
+    return kWindowSize + static_cast<size_t>(std::clamp<uint64_t>(wanted, kMinRoom, kMaxRoom));
+}
+
+DecodeStatus run_inflater(const DecodeJob& job, bool fast) {
+    const size_t size = working_size(job.uncompressed_size);
+    std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[size]);
+    if (!buffer) return DecodeStatus::OutOfMemory;
+    std::unique_ptr<Inflater> inflater(new (std::nothrow) Inflater(job, buffer.get(), size, fast));
+    if (!inflater) return DecodeStatus::OutOfMemory;
+    return inflater->run();
+}
+
+}  // namespace
+
+DecodeStatus inflate(const DecodeJob& job) { return run_inflater(job, true); }
+
+DecodeStatus inflate_careful(const DecodeJob& job) { return run_inflater(job, false); }
 
 }  // namespace kalv::unzip

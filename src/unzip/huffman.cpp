@@ -1,0 +1,115 @@
+#include "unzip/huffman.h"
+
+#include <algorithm>
+#include <array>
+
+namespace kalv::unzip::huffman {
+namespace {
+
+uint32_t reverse_bits(uint32_t code, unsigned length) {
+    uint32_t reversed = 0;
+    for (unsigned i = 0; i < length; ++i) {
+        reversed = (reversed << 1) | (code & 1);
+        code >>= 1;
+    }
+    return reversed;
+}
+
+// An unused code: it claims the whole index width, so a careful reader only trusts
+// it once that many real bits are held.
+constexpr uint32_t invalid_entry(unsigned index_bits) { return kInvalid | index_bits | (index_bits << 8); }
+
+constexpr uint32_t with_length(uint32_t symbol, unsigned length) { return symbol + length + (length << 8); }
+
+}  // namespace
+
+BuildStatus build_table(const uint8_t* lengths, unsigned count, const uint32_t* symbols, unsigned root_bits,
+                        std::span<uint32_t> space, Table* table, size_t* used) {
+    std::array<unsigned, kMaxCodeLength + 1> count_by_length{};
+    for (unsigned symbol = 0; symbol < count; ++symbol) {
+        if (lengths[symbol] > kMaxCodeLength) return BuildStatus::OverSubscribed;
+        ++count_by_length[lengths[symbol]];
+    }
+
+    const size_t root_size = size_t{1} << root_bits;
+    // Sub-table starts live in the entries' 16-bit value field.
+    if (space.size() < root_size || root_size > 0x10000) return BuildStatus::OutOfMemory;
+    std::fill_n(space.data(), root_size, invalid_entry(root_bits));
+    table->entries = space.data();
+    table->root_bits = root_bits;
+    if (used) *used = root_size;
+    if (count_by_length[0] == count) return BuildStatus::Complete;
+
+    // Each length doubles the code space; a length's codes may not take more than is left.
+    int left = 1;
+    unsigned max_length = 0;
+    for (unsigned length = 1; length <= kMaxCodeLength; ++length) {
+        left = (left << 1) - static_cast<int>(count_by_length[length]);
+        if (left < 0) return BuildStatus::OverSubscribed;
+        if (count_by_length[length]) max_length = length;
+    }
+    const BuildStatus status = (left > 0 && max_length != 1) ? BuildStatus::Incomplete : BuildStatus::Complete;
+
+    // Canonical order (RFC 1951 3.2.2): by length, then by symbol within a length.
+    std::array<unsigned, kMaxCodeLength + 2> offset{};
+    for (unsigned length = 1; length <= kMaxCodeLength; ++length)
+        offset[length + 1] = offset[length] + count_by_length[length];
+    std::array<uint16_t, 1024> sorted{};
+    if (count > sorted.size()) return BuildStatus::OutOfMemory;
+    for (unsigned symbol = 0; symbol < count; ++symbol)
+        if (lengths[symbol]) sorted[offset[lengths[symbol]]++] = static_cast<uint16_t>(symbol);
+
+    std::array<uint32_t, kMaxCodeLength + 1> next_code{};
+    uint32_t code = 0;
+    for (unsigned length = 1; length <= kMaxCodeLength; ++length) {
+        code = (code + (length > 1 ? count_by_length[length - 1] : 0)) << 1;
+        next_code[length] = code;
+    }
+
+    std::array<unsigned, kMaxCodeLength + 1> remaining = count_by_length;
+    size_t next_free = root_size;
+    uint32_t current_prefix = UINT32_MAX;
+    size_t sub_start = 0;
+    unsigned sub_bits = 0;
+    const unsigned coded = static_cast<unsigned>(count - count_by_length[0]);
+    for (unsigned i = 0; i < coded; ++i) {
+        const unsigned symbol = sorted[i];
+        const unsigned length = lengths[symbol];
+        const uint32_t reversed = reverse_bits(next_code[length]++, length);
+        if (length <= root_bits) {
+            const uint32_t entry = with_length(symbols[symbol], length);
+            for (size_t index = reversed; index < root_size; index += size_t{1} << length) space[index] = entry;
+        } else {
+            const uint32_t prefix = reversed & static_cast<uint32_t>(root_size - 1);
+            if (prefix != current_prefix) {
+                // The codes sharing this prefix follow each other in canonical order;
+                // widen the sub-table until they fill it (or the longest code is reached).
+                unsigned bits = length - root_bits;
+                int room = 1 << bits;
+                while (bits + root_bits < max_length) {
+                    room -= static_cast<int>(remaining[bits + root_bits]);
+                    if (room <= 0) break;
+                    ++bits;
+                    room <<= 1;
+                }
+                const size_t sub_size = size_t{1} << bits;
+                if (next_free + sub_size > space.size() || next_free > 0xFFFF) return BuildStatus::OutOfMemory;
+                std::fill_n(space.data() + next_free, sub_size, invalid_entry(bits));
+                space[prefix] = (static_cast<uint32_t>(next_free) << 16) | kSubtable | root_bits | (bits << 8);
+                sub_start = next_free;
+                sub_bits = bits;
+                next_free += sub_size;
+                current_prefix = prefix;
+            }
+            const unsigned sub_length = length - root_bits;
+            const uint32_t entry = with_length(symbols[symbol], sub_length);
+            for (size_t index = reversed >> root_bits; index < (size_t{1} << sub_bits); index += size_t{1} << sub_length)
+                space[sub_start + index] = entry;
+        }
+        --remaining[length];
+    }
+    if (used) *used = next_free;
+    return status;
+}
+
+}  // namespace kalv::unzip::huffman

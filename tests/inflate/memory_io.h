@@ -1,0 +1,87 @@
+// In-memory ends of the decoder seam for the tests: the input handed out in blocks
+// of a chosen size (the driver's are 16000 bytes, but a decoder must take any), and
+// the output collected whole, optionally refusing to grow past a limit as the
+// driver's writer does.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <span>
+#include <vector>
+
+#include "core/errors.h"
+#include "unzip/decoder_io.h"
+#include "unzip/inflate_internal.h"
+
+namespace kalv::unzip::testing {
+
+class MemoryInput : public InputSource {
+public:
+    MemoryInput(std::span<const uint8_t> data, size_t block_size) : data_(data), block_size_(block_size) {}
+    std::span<const uint8_t> next_block() override {
+        ++calls_;
+        // Each block is copied out, as the driver's buffer would be refilled, so a
+        // decoder holding on to an old block reads garbage the sanitizer sees.
+        const size_t n = std::min(block_size_, data_.size() - position_);
+        block_.assign(data_.begin() + position_, data_.begin() + position_ + n);
+        position_ += n;
+        if (n == 0) ++calls_after_end_;
+        return block_;
+    }
+    size_t calls_after_end() const { return calls_after_end_; }
+
+private:
+    std::span<const uint8_t> data_;
+    size_t block_size_;
+    size_t position_ = 0;
+    size_t calls_ = 0;
+    size_t calls_after_end_ = 0;
+    std::vector<uint8_t> block_;
+};
+
+class MemoryOutput : public OutputSink {
+public:
+    explicit MemoryOutput(size_t limit = SIZE_MAX) : limit_(limit) {}
+    void write(const uint8_t* data, size_t n) override {
+        if (bytes.size() + n > limit_) throw BiggerThanUncompressed();
+        bytes.insert(bytes.end(), data, data + n);
+        ++writes;
+    }
+    std::vector<uint8_t> bytes;
+    size_t writes = 0;
+
+private:
+    size_t limit_;
+};
+
+struct Decoded {
+    DecodeStatus status;
+    std::vector<uint8_t> bytes;
+};
+
+enum class Path { Fast, Careful };
+
+inline Decoded decode(std::span<const uint8_t> compressed, size_t block_size = 16000, Path path = Path::Fast,
+                      int64_t uncompressed_size = -1) {
+    MemoryInput input(compressed, block_size);
+    MemoryOutput output;
+    std::vector<uint8_t> window(32780, 0xA5);
+    DecodeJob job{input, output, window, 0, static_cast<int64_t>(compressed.size()), uncompressed_size};
+    const DecodeStatus status = path == Path::Fast ? inflate(job) : inflate_careful(job);
+    return {status, std::move(output.bytes)};
+}
+
+}  // namespace kalv::unzip::testing
+
+namespace kalv::unzip {
+inline const char* status_name(DecodeStatus s) {
+    switch (s) {
+        case DecodeStatus::Done: return "Done";
+        case DecodeStatus::BadData: return "BadData";
+        case DecodeStatus::EndOfInput: return "EndOfInput";
+        case DecodeStatus::OutOfMemory: return "OutOfMemory";
+    }
+    return "?";
+}
+inline void PrintTo(DecodeStatus s, std::ostream* os) { *os << status_name(s); }
+}  // namespace kalv::unzip
