@@ -15,6 +15,7 @@
 //   stays as it is until the compressor clears it.
 // - The stream has no end code: it ends when a code would need bits beyond the
 //   entry's compressed bytes (the last byte's unused bits are padding).
+#include <algorithm>
 #include <array>
 #include <cstring>
 #include <memory>
@@ -94,6 +95,7 @@ public:
             if (next_free_ < kTableSize) {
                 t_.prefix[next_free_] = static_cast<uint16_t>(previous);
                 t_.suffix[next_free_] = *first;
+                end_assigned_ = std::max(end_assigned_, next_free_ + 1);
                 advance_next_free(next_free_ + 1);
             }
             previous = code;
@@ -136,13 +138,15 @@ private:
         out_pos_ = 0;
     }
 
+    // PKZIP clears long before the table is full (every few hundred codes on
+    // incompressible data), so only the codes assigned so far are scanned.
     void partial_clear() {
-        t_.is_prefix.fill(false);
-        for (uint32_t c = kFirstFree; c < kTableSize; ++c) {
+        std::fill(t_.is_prefix.begin() + kFirstFree, t_.is_prefix.begin() + end_assigned_, false);
+        for (uint32_t c = kFirstFree; c < end_assigned_; ++c) {
             const uint16_t prefix = t_.prefix[c];
             if (prefix != kFreeCode) t_.is_prefix[prefix] = true;
         }
-        for (uint32_t c = kFirstFree; c < kTableSize; ++c) {
+        for (uint32_t c = kFirstFree; c < end_assigned_; ++c) {
             if (!t_.is_prefix[c]) t_.prefix[c] = kFreeCode;
         }
         advance_next_free(kFirstFree);
@@ -161,6 +165,7 @@ private:
     uint32_t out_pos_ = 0;
     int code_size_ = kInitialCodeSize;
     uint32_t next_free_ = kFirstFree;
+    uint32_t end_assigned_ = kFirstFree;  // every code from here up is free
 };
 
 }  // namespace

@@ -1,0 +1,67 @@
+#!/usr/bin/env bash
+# The legacy decoders beside Info-ZIP unzip on the same entries of the legacy test
+# data (unzip unshrinks and explodes; it has no Reduce).
+#
+# Ours: bench_legacy's median CPU time per entry, decoding from memory with the CRC.
+# unzip: CPU time (user + system) of `unzip -p ARCHIVE ENTRY > /dev/null`, minus that
+# of `unzip -qql ARCHIVE` (process start and directory read), interleaved run by run
+# so that the machine's load falls on both alike. CPU time, not wall time, because
+# the benchmark machine is shared.
+#
+#   bench/legacy_vs_unzip.sh            (REPS=300 unzip runs per entry by default)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+BENCH=build/bench/bench/bench_legacy
+if [ ! -x "$BENCH" ]; then
+  cmake --preset bench >/dev/null
+  cmake --build --preset bench -j2 --target bench_legacy
+fi
+command -v unzip >/dev/null || { echo "Info-ZIP unzip is not installed" >&2; exit 1; }
+
+json=$(mktemp)
+trap 'rm -f "$json"' EXIT
+"$BENCH" --benchmark_format=json --benchmark_min_time=0.3 --benchmark_repetitions=3 \
+  --benchmark_report_aggregates_only=true >"$json"
+
+DATA="${KALV_TESTDATA:-}"
+for d in "$DATA" "$PWD/../shared/testdata/legacy" /work/shared/testdata/legacy; do
+  if [ -n "$d" ] && [ -f "$d/MANIFEST.tsv" ]; then DATA="$d"; break; fi
+done
+
+REPS="${REPS:-300}" DATA="$DATA" python3 - "$json" <<'PY'
+import json, os, resource, subprocess, sys
+
+reps = int(os.environ["REPS"])
+data = os.environ["DATA"]
+results = json.load(open(sys.argv[1]))["benchmarks"]
+ours = {}
+for b in results:
+    if b.get("aggregate_name") == "median":
+        ours[b["run_name"]] = (b["cpu_time"], b["label"])
+
+def children_cpu():
+    r = resource.getrusage(resource.RUSAGE_CHILDREN)
+    return r.ru_utime + r.ru_stime
+
+def run_many(command, n):
+    t0 = children_cpu()
+    for _ in range(n):
+        subprocess.run(command, stdout=subprocess.DEVNULL, check=True)
+    return children_cpu() - t0
+
+print(f"{'entry':28} {'ours us':>9} {'unzip us':>9} {'ours/unzip':>10}")
+for name, (cpu_us, label) in ours.items():
+    archive, entry = label.split(":", 1)
+    subject = name.removeprefix("kalv/")
+    if subject.startswith("reduce"):
+        print(f"{subject:28} {cpu_us:9.0f} {'-':>9} {'(unzip has no Reduce)':>10}")
+        continue
+    path = os.path.join(data, archive)
+    extract, listing = 0.0, 0.0
+    for _ in range(reps // 10):
+        extract += run_many(["unzip", "-p", path, entry], 10)
+        listing += run_many(["unzip", "-qql", path], 10)
+    unzip_us = max((extract - listing) / (reps // 10 * 10) * 1e6, 1.0)
+    print(f"{subject:28} {cpu_us:9.0f} {unzip_us:9.0f} {cpu_us / unzip_us:10.2f}")
+PY
