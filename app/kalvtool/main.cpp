@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <cstdio>
 #include <exception>
 #include <string>
@@ -21,7 +22,16 @@ const std::vector<Command>& commands() { return registry(); }
 int usage_error(const std::string& message) {
     if (!message.empty()) std::fprintf(stderr, "kalvtool: %s\n", message.c_str());
     std::fprintf(stderr, "usage:\n");
-    for (const Command& c : commands()) std::fprintf(stderr, "  %s\n", c.usage);
+    for (const Command& c : commands()) {
+        // A usage may hold several lines; each is indented alike.
+        const std::string usage = c.usage;
+        size_t start = 0;
+        while (start <= usage.size()) {
+            const size_t end = std::min(usage.find('\n', start), usage.size());
+            std::fprintf(stderr, "  %s\n", usage.substr(start, end - start).c_str());
+            start = end + 1;
+        }
+    }
     return kExitUsage;
 }
 

@@ -59,6 +59,12 @@ public:
     explicit FileStreamError(const std::string& message) : StreamError(message) {}
 };
 
+// Signed 32-bit length arithmetic that would overflow (text lengths near 2 GiB).
+class IntegerOverflow : public Error {
+public:
+    IntegerOverflow() : Error("Integer overflow") {}
+};
+
 // --- Ciphers ------------------------------------------------------------------
 class CipherError : public Error {
 public:
