@@ -305,6 +305,17 @@ def decrypt_seeds(corpus):
         corpus.add("fuzz_zip_decrypt", label + ".bin", bytes([len(password)]) + password + bytes([block]) + data)
 
 
+def text_cipher_seeds(corpus):
+    key, iv = b"mild_sun_rise".ljust(32, b"\0"), b"529".ljust(16, b"\0")
+    token_plain = b"[SECTION],DBpath=C:\\Shop\\KALVO3.IB,"
+    for mode in range(5):
+        for bits, label in ((128, "aes128"), (192, "aes192"), (256, "aes256"), (260, "invalid_size")):
+            for data, shape in ((token_plain, "token"), (bytes(range(48)), "three_blocks"), (b"x" * 21, "ragged")):
+                corpus.add("fuzz_text_cipher", f"mode{mode}_{label}_{shape}.bin",
+                           bytes([mode, bits // 4, 128]) + key + iv + data)
+    corpus.add("fuzz_text_cipher", "base64_token_text.bin", b"fo0eJl3lrtP0tA8ZK5v7V+oPZ9tRPqxvZLBpoJ2QfiQ=")
+
+
 def hostile_archives():
     """Archives no producer writes, each aimed at one corner of the reader or driver."""
     plain = b"payload of a hostile entry\n" * 3
@@ -431,6 +442,7 @@ def main():
                 for t in archive_targets:
                     corpus.add(t, label + ".zip", data)
     decrypt_seeds(corpus)
+    text_cipher_seeds(corpus)
     for target in sorted(os.listdir(out_dir)):
         print(f"make_seeds: {target}: {len(os.listdir(os.path.join(out_dir, target)))} seeds")
 
