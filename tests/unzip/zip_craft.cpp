@@ -1,0 +1,133 @@
+#include "zip_craft.h"
+
+#include "core/crc32.h"
+#include "test_support.h"
+#include "unzip/zip_crypto.h"
+
+namespace kalv::unzip::testing {
+
+namespace {
+
+// APPNOTE 6.1.5: the keys run over the plain text, so encryption mirrors decryption.
+class Encrypter {
+public:
+    explicit Encrypter(const std::string& password) {
+        for (const char c : password) update(uint8_t(c));
+    }
+    uint8_t encrypt(uint8_t plain) {
+        const uint32_t t = (k2_ & 0xFFFF) | 2;
+        const uint8_t cipher = plain ^ uint8_t((t * (t ^ 1)) >> 8);
+        update(plain);
+        return cipher;
+    }
+
+private:
+    void update(uint8_t p) {
+        k0_ = crc32_byte(k0_, p);
+        k1_ = (k1_ + (k0_ & 0xFF)) * 134775813u + 1;
+        k2_ = crc32_byte(k2_, uint8_t(k1_ >> 24));
+    }
+    uint32_t k0_ = 0x12345678, k1_ = 0x23456789, k2_ = 0x34567890;
+};
+
+}  // namespace
+
+std::string encrypt_entry(const std::string& plain, const std::string& password, uint8_t check) {
+    Encrypter e(password);
+    std::string header = "0123456789A";
+    header += char(check);
+    std::string out;
+    for (const char c : header + plain) out += char(e.encrypt(uint8_t(c)));
+    return out;
+}
+
+Crafted craft_zip(const std::vector<CraftEntry>& entries, const CraftOptions& options) {
+    Crafted z;
+    z.bytes = options.lead_in_bytes.empty() ? std::string(options.lead_in, '\0') : options.lead_in_bytes;
+    struct Done {
+        const CraftEntry* e;
+        uint32_t crc;
+        uint32_t size;
+        uint16_t flags;
+    };
+    std::vector<Done> done;
+    for (const CraftEntry& e : entries) {
+        const uint32_t crc = e.crc.value_or(crc32_of(reinterpret_cast<const uint8_t*>(e.data.data()), e.data.size()));
+        std::string stored = e.raw.value_or(e.data);
+        uint16_t flags = e.flags;
+        if (e.password) {
+            flags |= 1;
+            const uint8_t check = (flags & 8) ? uint8_t(e.dos_time >> 8) : uint8_t(crc >> 24);
+            stored = encrypt_entry(stored, *e.password, check);
+        }
+        z.local_offsets.push_back(z.bytes.size());
+        std::string& b = z.bytes;
+        put32(b, 0x04034B50);
+        put16(b, 20);
+        put16(b, flags);
+        put16(b, e.method);
+        put32(b, e.dos_time);
+        put32(b, crc);
+        put32(b, uint32_t(stored.size()));
+        put32(b, uint32_t(e.data.size()));
+        put16(b, uint16_t(e.name.size()));
+        put16(b, 0);
+        b += e.name;
+        b += stored;
+        done.push_back({&e, crc, uint32_t(stored.size()), flags});
+    }
+    z.central_start = z.bytes.size();
+    std::vector<size_t> order(entries.size());
+    for (size_t i = 0; i < order.size(); ++i) order[i] = options.central_reversed ? order.size() - 1 - i : i;
+    z.central_offsets.resize(entries.size());
+    for (size_t i : order) {
+        const Done& d = done[i];
+        const CraftEntry& e = *d.e;
+        std::string& b = z.bytes;
+        z.central_offsets[i] = b.size();
+        put32(b, 0x02014B50);
+        put16(b, e.version_made_by);
+        put16(b, 20);
+        put16(b, d.flags);
+        put16(b, e.method);
+        put32(b, e.dos_time);
+        put32(b, d.crc);
+        put32(b, d.size);
+        put32(b, uint32_t(e.data.size()));
+        put16(b, uint16_t(e.name.size()));
+        put16(b, 0);
+        put16(b, uint16_t(e.comment.size()));
+        put16(b, 0);
+        put16(b, 0);
+        put32(b, e.external_attributes);
+        put32(b, e.offset.value_or(uint32_t(z.local_offsets[i])));
+        b += e.name;
+        b += e.comment;
+    }
+    const size_t central_size = z.bytes.size() - z.central_start;
+    z.end_offset = z.bytes.size();
+    std::string& b = z.bytes;
+    put32(b, 0x06054B50);
+    put16(b, options.this_disk);
+    put16(b, options.central_disk);
+    put16(b, options.total_entries.value_or(uint16_t(entries.size())));
+    put16(b, options.total_entries.value_or(uint16_t(entries.size())));
+    put32(b, uint32_t(central_size));
+    put32(b, options.central_start.value_or(uint32_t(z.central_start)));
+    put16(b, uint16_t(options.archive_comment.size()));
+    b += options.archive_comment;
+    return z;
+}
+
+platform::BoxAnswer ForwardingPlatform::message_box(const std::string& text, const std::string& caption,
+                                                    platform::BoxButtons buttons, platform::BoxIcon) {
+    boxes.push_back({caption, text});
+    if (!answers.empty()) {
+        const platform::BoxAnswer a = answers.front();
+        answers.erase(answers.begin());
+        return a;
+    }
+    return buttons == platform::BoxButtons::YesNo ? platform::BoxAnswer::Yes : platform::BoxAnswer::Ok;
+}
+
+}  // namespace kalv::unzip::testing

@@ -1,0 +1,100 @@
+// Archives built byte by byte for the cases that no producer makes on purpose:
+// wrong offsets, broken records, odd dates, OEM names, damaged end records. Each
+// entry is stored (or carries given bytes as its data), optionally encrypted with
+// traditional PKWARE encryption (APPNOTE 6.1), with a correct CRC unless told.
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace kalv::unzip::testing {
+
+struct CraftEntry {
+    std::string name;
+    std::string data;                 // the uncompressed bytes (stored method)
+    uint16_t method = 0;
+    uint16_t flags = 0;               // bit 0 is set by `password`
+    uint32_t dos_time = 0x52CF6000;   // 2021-06-15 12:00:00
+    std::optional<uint32_t> crc;      // the CRC to record instead of the true one
+    std::optional<std::string> raw;   // the bytes to store instead of `data` (other methods)
+    std::optional<std::string> password;
+    uint16_t version_made_by = 20;
+    uint32_t external_attributes = 0x20;
+    std::string comment;
+    std::optional<uint32_t> offset;   // the local-header offset to record instead of the true one
+};
+
+struct Crafted {
+    std::string bytes;
+    std::vector<size_t> local_offsets;
+    std::vector<size_t> central_offsets;
+    size_t central_start = 0;
+    size_t end_offset = 0;
+};
+
+struct CraftOptions {
+    std::string archive_comment;
+    bool central_reversed = false;          // central records in the opposite order
+    std::optional<uint16_t> total_entries;  // instead of the true count
+    std::optional<uint32_t> central_start;  // instead of the true offset
+    uint16_t this_disk = 0, central_disk = 0;
+    size_t lead_in = 0;                     // bytes of padding before the first entry
+    std::string lead_in_bytes;              // the padding itself (default: zeros)
+};
+
+Crafted craft_zip(const std::vector<CraftEntry>& entries, const CraftOptions& options = {});
+
+// Encrypts `plain` (a 12-byte header whose last byte is `check`, then the data).
+std::string encrypt_entry(const std::string& plain, const std::string& password, uint8_t check);
+
+// A Platform that does the file work natively and records the user face: boxes are
+// answered from `answers` (then Ok/Yes) and kept with their caption; message pumps
+// and cursor changes are counted.
+class ForwardingPlatform final : public platform::Platform {
+public:
+    struct Box {
+        std::string caption, text;
+    };
+    std::vector<Box> boxes;
+    std::vector<platform::BoxAnswer> answers;
+    int pumps = 0;
+    int cursor_changes = 0;
+
+    std::unique_ptr<platform::FileHandle> open_file(const std::string& p, platform::OpenMode m) override { return os().open_file(p, m); }
+    int32_t file_age(const std::string& p) override { return os().file_age(p); }
+    std::optional<int64_t> modification_stamp(const std::string& p) override { return os().modification_stamp(p); }
+    bool directory_exists(const std::string& p) override { return os().directory_exists(p); }
+    bool create_directories(const std::string& p) override { return os().create_directories(p); }
+    bool delete_file(const std::string& p) override { return os().delete_file(p); }
+    bool move_file(const std::string& f, const std::string& t) override { return os().move_file(f, t); }
+    bool copy_file(const std::string& f, const std::string& t, bool e) override { return os().copy_file(f, t, e); }
+    bool set_file_dos_time(const std::string& p, uint32_t t) override { return os().set_file_dos_time(p, t); }
+    bool set_file_attributes(const std::string& p, uint32_t a, uint16_t v) override { return os().set_file_attributes(p, a, v); }
+    std::string oem_to_ansi(const std::string& s) override { return os().oem_to_ansi(s); }
+    bool is_removable_drive(const std::string&) override { return false; }
+    std::string volume_label(const std::string&) override { return {}; }
+    std::string profile_string(const std::string& f, const std::string& s, const std::string& k, const std::string& d,
+                               size_t n) override {
+        return os().profile_string(f, s, k, d, n);
+    }
+    bool mutex_exists(const std::string& n) override { return os().mutex_exists(n); }
+    std::string module_path() override { return os().module_path(); }
+    std::vector<std::string> command_line_arguments() override { return os().command_line_arguments(); }
+    uint32_t platform_id() override { return os().platform_id(); }
+    uint32_t start_program(const std::string& c, const std::string& e) override { return os().start_program(c, e); }
+    std::string current_directory() override { return os().current_directory(); }
+    platform::BoxAnswer message_box(const std::string& text, const std::string& caption, platform::BoxButtons buttons,
+                                    platform::BoxIcon) override;
+    void set_cursor(platform::Cursor) override { ++cursor_changes; }
+    void process_messages() override { ++pumps; }
+    std::string load_string(unsigned id) override { return os().load_string(id); }
+
+private:
+    static platform::Platform& os() { return platform::native(); }
+};
+
+}  // namespace kalv::unzip::testing

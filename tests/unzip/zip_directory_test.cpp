@@ -1,0 +1,341 @@
+// The archive directory: end-record search, central records, local-header scan,
+// names, dates, sort modes, comments, re-reads, split parts, and damaged archives.
+#include <gtest/gtest.h>
+
+#include "core/dos_time.h"
+#include "core/errors.h"
+#include "test_support.h"
+#include "unzip/unzipper.h"
+#include "zip_craft.h"
+
+namespace kalv::unzip {
+namespace {
+
+using namespace kalv::unzip::testing;
+
+class ZipDirectory : public ::testing::Test {
+protected:
+    ZipDirectory() : guard_(fake) {}
+
+    std::string put(const std::string& name, const std::string& bytes) {
+        const std::string path = dir.file(name);
+        write_file(path, bytes);
+        return path;
+    }
+
+    // Reads the directory of `bytes` and returns the stored paths in view order.
+    std::vector<std::string> names_of(const std::string& bytes, const std::string& file = "t.zip") {
+        zip.SetZipName(put(file, bytes));
+        zip.OpenArchive();
+        std::vector<std::string> names;
+        for (int i = 0; i < zip.EntryCount(); ++i) names.push_back(zip.Entry(i).StoredPath());
+        zip.CloseArchive();
+        return names;
+    }
+
+    // The message of the failure that reading `bytes` raises ("" for none).
+    std::string failure_of(const std::string& bytes, const std::string& file = "t.zip") {
+        try {
+            names_of(bytes, file);
+        } catch (const Error& e) {
+            return e.what();
+        }
+        return "";
+    }
+
+    ForwardingPlatform fake;
+    platform::ScopedPlatform guard_;
+    TempDir dir;
+    UnZipper zip;
+};
+
+std::string native(std::string path) {
+    for (char& c : path)
+        if (c == '/') c = kPathDelimiter;
+    return path;
+}
+
+TEST_F(ZipDirectory, NamesSplitIntoDirectoryAndFileName) {
+    names_of(craft_zip({{"sub/file.txt", "a"}, {"file2.txt", "b"}, {"dir/", ""}}).bytes);
+    ASSERT_EQ(zip.EntryCount(), 3);
+    EXPECT_EQ(zip.Entry(0).Directory(), native("sub/"));
+    EXPECT_EQ(zip.Entry(0).FileName(), "file.txt");
+    EXPECT_EQ(zip.Entry(0).FileNameLength, 12);
+    EXPECT_EQ(zip.Entry(1).Directory(), "");
+    EXPECT_EQ(zip.Entry(1).FileName(), "file2.txt");
+    EXPECT_EQ(zip.Entry(2).Directory(), native("dir/"));
+    EXPECT_EQ(zip.Entry(2).FileName(), "");
+    EXPECT_EQ(zip.EntryName(0), "file.txt");
+}
+
+TEST_F(ZipDirectory, OemNamesGoThroughThePlatformConversion) {
+    names_of(craft_zip({{"\x8E" "rger.txt", "x"}}).bytes);
+#ifdef _WIN32
+    EXPECT_EQ(zip.Entry(0).FileName(), "\xC4" "rger.txt");
+#else
+    EXPECT_EQ(zip.Entry(0).FileName(), "\xC3\x84" "rger.txt");
+#endif
+}
+
+TEST_F(ZipDirectory, EntriesComeInLocalHeaderOrderWhateverTheCentralOrder) {
+    CraftOptions reversed;
+    reversed.central_reversed = true;
+    EXPECT_EQ(names_of(craft_zip({{"one", "1"}, {"two", "2"}, {"three", "3"}}, reversed).bytes),
+              (std::vector<std::string>{"one", "two", "three"}));
+}
+
+TEST_F(ZipDirectory, DateTimeClamp) {
+    // month 0, day 0, hour 31 -> month 1, day 1, hour 24
+    const uint32_t broken = (uint32_t((41 << 9) | (0 << 5) | 0) << 16) | (31u << 11) | (10u << 5) | 5u;
+    EXPECT_EQ(unpack_dos(ClampDosDateTime(broken)).month, 1);
+    EXPECT_EQ(unpack_dos(ClampDosDateTime(broken)).day, 1);
+    EXPECT_EQ(unpack_dos(ClampDosDateTime(broken)).hour, 24);
+    EXPECT_EQ(unpack_dos(ClampDosDateTime(broken)).minute, 10);
+    const uint32_t valid = pack_dos({2021, 6, 15, 12, 0, 58});
+    EXPECT_EQ(ClampDosDateTime(valid), valid);
+    // minutes 63 and seconds 62 are clamped to 59 (stored halved: 29)
+    const uint32_t wild = (uint32_t((41 << 9) | (6 << 5) | 15) << 16) | (12u << 11) | (63u << 5) | 31u;
+    EXPECT_EQ(ClampDosDateTime(wild) & 0xFFFF, (12u << 11) | (59u << 5) | 29u);
+    // and the directory stores the clamped value
+    CraftEntry e{"d", "x"};
+    e.dos_time = broken;
+    names_of(craft_zip({e}).bytes);
+    EXPECT_EQ(zip.Entry(0).FileDateTime, ClampDosDateTime(broken));
+}
+
+TEST_F(ZipDirectory, TooShortOrNoEndRecord) {
+    EXPECT_EQ(failure_of(std::string(21, 'P')), "Incomplete Zip File");
+    EXPECT_EQ(failure_of(""), "Incomplete Zip File");
+    std::string no_end = craft_zip({{"a", "b"}}).bytes;
+    no_end.resize(no_end.size() - 22);
+    EXPECT_EQ(failure_of(no_end), "Incomplete Zip File");
+    EXPECT_EQ(zip.ZipName(), "");  // the directory was reset
+}
+
+TEST_F(ZipDirectory, AssumeBadScansLocalHeadersWithoutAnEndRecord) {
+    std::string no_end = craft_zip({{"a", "b"}, {"c", "d"}}).bytes;
+    no_end.resize(no_end.size() - 22);
+    zip.IncompleteZipMode = IncompleteZipMode::izAssumeBad;
+    int asked = 0;
+    zip.OnInCompleteZip = [&](UnZipper&, IncompleteZipMode& mode) {
+        ++asked;
+        EXPECT_EQ(mode, IncompleteZipMode::izAssumeBad);
+    };
+    EXPECT_EQ(names_of(no_end), (std::vector<std::string>{"a", "c"}));
+    EXPECT_TRUE(zip.LocalScanned());
+    EXPECT_EQ(asked, 1);
+    EXPECT_EQ(failure_of(std::string(100, 'x')), "Not a valid zip file!");
+}
+
+TEST_F(ZipDirectory, ACommentHoldingTheSignatureMakesTheLaterOneCount) {
+    // The comment ends in a complete end record that says "no entries".
+    std::string fake_end;
+    put32(fake_end, 0x06054B50);
+    fake_end += std::string(18, '\0');
+    CraftOptions o;
+    o.archive_comment = "note: " + fake_end;
+    EXPECT_TRUE(names_of(craft_zip({{"a", "b"}}, o).bytes).empty());
+}
+
+TEST_F(ZipDirectory, ADamagedEndRecordAsksForAMissingPartAndFailsAtOnce) {
+    // Garbage disk numbers from a comment: disk 8302, central directory on disk 12.
+    std::string fake_end;
+    put32(fake_end, 0x06054B50);
+    put16(fake_end, 8302);
+    put16(fake_end, 12);
+    put16(fake_end, 1);
+    put16(fake_end, 1);
+    put32(fake_end, 46);
+    put32(fake_end, 0);
+    put16(fake_end, 0);
+    CraftOptions o;
+    o.archive_comment = fake_end;
+    EXPECT_EQ(failure_of(craft_zip({{"a", "b"}}, o).bytes, "pack.zip"), "Cannot open file " + dir.file("pack.013"));
+}
+
+TEST_F(ZipDirectory, AnEndRecordBeyondTheSearchWindowIsNotFound) {
+    CraftOptions fits, too_long;
+    fits.archive_comment = std::string(65506, 'c');
+    too_long.archive_comment = std::string(65507, 'c');
+    EXPECT_EQ(names_of(craft_zip({{"a", "b"}}, fits).bytes).size(), 1u);
+    EXPECT_EQ(failure_of(craft_zip({{"a", "b"}}, too_long).bytes), "Incomplete Zip File");
+}
+
+TEST_F(ZipDirectory, SelfExtractorNamedInCapitalsIsScannedFrom14000) {
+    // A stub of 14000 bytes with a stray local header inside, then the archive; the
+    // end record points nowhere, so the directory comes from the scan.
+    std::string stub(14000, '\0');
+    const std::string stray = craft_zip({{"stub-entry", "s"}}).bytes;
+    stub.replace(100, stray.size() - 22, stray.substr(0, stray.size() - 22));
+    CraftOptions o;
+    o.lead_in_bytes = stub;
+    o.central_start = 0xFFFFFF;
+    const std::string sfx = craft_zip({{"real-entry", "r"}}, o).bytes;
+    EXPECT_EQ(names_of(sfx, "SETUP.EXE").front(), "real-entry");
+    UnZipper other;  // the name setter ignores a change of letter case only
+    other.SetZipName(put("setup.exe", sfx));
+    other.OpenArchive();
+    EXPECT_EQ(other.Entry(0).FileName(), "stub-entry");
+}
+
+TEST_F(ZipDirectory, AnUnreadableCentralRecordEndsTheReadWithoutAPhantom) {
+    // The end record promises five entries; the directory holds two.
+    CraftOptions o;
+    o.total_entries = 5;
+    const auto names = names_of(craft_zip({{"a", "1"}, {"b", "2"}}, o).bytes);
+    EXPECT_EQ(names, (std::vector<std::string>{"a", "b"}));
+    // Huge counts are no different.
+    o.total_entries = 65535;
+    EXPECT_EQ(names_of(craft_zip({{"a", "1"}}, o).bytes).size(), 1u);
+    // A broken second record ends the read after the first.
+    const Crafted c = craft_zip({{"a", "1"}, {"b", "2"}, {"c", "3"}});
+    std::string broken = c.bytes;
+    broken[c.central_offsets[1] + 1] = 'X';
+    EXPECT_EQ(names_of(broken), (std::vector<std::string>{"a"}));
+}
+
+TEST_F(ZipDirectory, DuplicateOffsetsFailTheRead) {
+    CraftEntry a{"a", "1"}, b{"b", "2"};
+    b.offset = 0;
+    EXPECT_EQ(failure_of(craft_zip({a, b}).bytes), "Duplicate Object index");
+}
+
+TEST_F(ZipDirectory, CentralStartOutsideTheFileFallsBackToTheScan) {
+    CraftOptions o;
+    o.central_start = 0xFFFFFFF0;
+    EXPECT_EQ(names_of(craft_zip({{"a", "1"}, {"b", "22"}}, o).bytes), (std::vector<std::string>{"a", "b"}));
+    EXPECT_TRUE(zip.LocalScanned());
+}
+
+TEST_F(ZipDirectory, ANegativeSizeInTheScanCannotLoop) {
+    // The only local header says its data is -40 bytes long: the scan would step
+    // back onto itself.
+    std::string bytes = craft_zip({{"loop", "x"}}).bytes;
+    bytes[18] = char(0xD8);
+    bytes[19] = bytes[20] = bytes[21] = char(0xFF);
+    bytes.resize(bytes.size() - 22);
+    zip.IncompleteZipMode = IncompleteZipMode::izAssumeBad;
+    EXPECT_TRUE(names_of(bytes).empty());
+}
+
+TEST_F(ZipDirectory, SortModes) {
+    CraftEntry small{"b/zeta.txt", "1"}, big{"A/alpha.txt", std::string(300, 'a')}, mid{"c/Mid.txt", "12345"};
+    small.dos_time = pack_dos({2020, 1, 1, 0, 0, 0});
+    big.dos_time = pack_dos({2010, 1, 1, 0, 0, 0});
+    mid.dos_time = pack_dos({2022, 1, 1, 0, 0, 0});
+    const std::string bytes = craft_zip({small, big, mid}).bytes;
+    const auto order = [&](ZipSortMode m) {
+        zip.SetZipName("");
+        zip.SortMode = m;
+        std::vector<std::string> files;
+        for (const auto& n : names_of(bytes)) files.push_back(file_name_part(n));
+        return files;
+    };
+    using V = std::vector<std::string>;
+    EXPECT_EQ(order(ZipSortMode::ByNone), (V{"zeta.txt", "alpha.txt", "Mid.txt"}));
+    EXPECT_EQ(order(ZipSortMode::ByName), (V{"alpha.txt", "zeta.txt", "Mid.txt"}));
+    EXPECT_EQ(order(ZipSortMode::ByFileName), (V{"alpha.txt", "Mid.txt", "zeta.txt"}));
+    EXPECT_EQ(order(ZipSortMode::ByDate), (V{"Mid.txt", "zeta.txt", "alpha.txt"}));
+    EXPECT_EQ(order(ZipSortMode::ByUnCompressedSize), (V{"alpha.txt", "Mid.txt", "zeta.txt"}));
+}
+
+TEST_F(ZipDirectory, CommentsAreLoadedOnDemand) {
+    CraftEntry e{"a", "1"};
+    e.comment = "entry note";
+    CraftOptions o;
+    o.archive_comment = "archive note";
+    names_of(craft_zip({e, {"b", "2"}}, o).bytes);
+    EXPECT_FALSE(zip.Entry(0).FileComment().has_value());
+    EXPECT_EQ(zip.EntryComment(0), "entry note");
+    EXPECT_EQ(zip.EntryComment(1), "");
+    EXPECT_EQ(zip.ArchiveComment(), "archive note");
+    EXPECT_FALSE(zip.EndRecord().CommentModified);
+    zip.SetArchiveComment("changed");
+    EXPECT_TRUE(zip.EndRecord().CommentModified);
+    try {
+        zip.EntryComment(2);
+        FAIL();
+    } catch (const ListError& err) {
+        EXPECT_STREQ(err.what(), "Index 2 is out of range");
+    }
+}
+
+TEST_F(ZipDirectory, AChangedArchiveIsReadAgainAtTheNextOperation) {
+    const std::string path = put("t.zip", craft_zip({{"first", "1"}}).bytes);
+    zip.SetZipName(path);
+    zip.OpenArchive();
+    zip.CloseArchive();
+    ASSERT_EQ(zip.Entry(0).FileName(), "first");
+    write_file(path, craft_zip({{"second", "2"}, {"third", "3"}}).bytes);
+    std::filesystem::last_write_time(path, std::filesystem::last_write_time(path) + std::chrono::seconds(5));
+    zip.OpenArchive();
+    EXPECT_EQ(zip.EntryCount(), 2);
+    EXPECT_EQ(zip.Entry(0).FileName(), "second");
+}
+
+TEST_F(ZipDirectory, NumberedPartsOfASplitArchive) {
+    // pack.001 holds the entry and the central directory (disk 0); pack.zip holds
+    // only the end record (disk 1).
+    const Crafted whole = craft_zip({{"data.txt", "split payload"}});
+    put("pack.001", whole.bytes.substr(0, whole.end_offset));
+    std::string end = whole.bytes.substr(whole.end_offset);
+    end[4] = 1;  // this disk
+    const std::string path = put("pack.zip", end);
+    zip.SetZipName(path);
+    zip.DoAll = true;
+    zip.OverwriteMode = UZOverwriteMode::Always;
+    zip.SetDestDir(dir.file("out"));
+    EXPECT_EQ(zip.UnZip(), 1);
+    EXPECT_EQ(zip.SpanMode(), SpanMode::smNumbered);
+    EXPECT_EQ(read_file(dir.file("out/data.txt")), "split payload");
+
+    UnZipper missing;
+    std::filesystem::remove(dir.file("pack.001"));
+    missing.SetZipName(path);
+    try {
+        missing.UnZip();
+        FAIL();
+    } catch (const FileStreamError& e) {
+        EXPECT_EQ(std::string(e.what()), "Cannot open file " + dir.file("pack.001"));
+    }
+}
+
+// Every prefix of a small archive and every single-byte corruption of it ends in a
+// specified failure or in fewer entries, never in a crash (ASan and UBSan watch).
+TEST_F(ZipDirectory, TruncatedOrCorruptedAnywhere) {
+    CraftEntry secret{"dir/secret.txt", "hidden words"};
+    secret.password = "pw";
+    CraftEntry plain{"plain.txt", std::string(40, 'p')};
+    plain.comment = "c";
+    CraftOptions o;
+    o.archive_comment = "archive";
+    const std::string good = craft_zip({secret, plain}, o).bytes;
+    const auto attempt = [&](const std::string& bytes) {
+        UnZipper z;
+        z.SetZipName(put("t.zip", bytes));
+        z.SetDestDir(dir.file("out"));
+        z.Password = "pw";
+        z.DoAll = true;
+        z.RecreateDirs = true;
+        z.OverwriteMode = UZOverwriteMode::Always;
+        z.IncompleteZipMode = IncompleteZipMode::izAssumeBad;
+        try {
+            const int n = z.UnZip();
+            EXPECT_LE(n, 3);
+            for (int i = 0; i < z.EntryCount(); ++i) z.EntryComment(i);
+            z.ArchiveComment();
+        } catch (const Error&) {
+        }
+    };
+    for (size_t n = 0; n < good.size(); ++n) attempt(good.substr(0, n));
+    for (size_t at = 0; at < good.size(); ++at) {
+        for (const char value : {'\xFF', '\x00'}) {
+            std::string bad = good;
+            bad[at] = value;
+            attempt(bad);
+        }
+    }
+}
+
+}  // namespace
+}  // namespace kalv::unzip

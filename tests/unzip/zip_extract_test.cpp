@@ -1,0 +1,334 @@
+// The extraction driver on archives from crafted bytes: choice of entries, paths,
+// overwrite rules, passwords and their check bytes, CRC checks, decoder outcomes,
+// progress, and what is left on disk when an entry or the whole operation fails.
+#include <gtest/gtest.h>
+
+#include "core/dos_time.h"
+#include "core/errors.h"
+#include "test_support.h"
+#include "unzip/unzipper.h"
+#include "zip_craft.h"
+
+namespace kalv::unzip {
+namespace {
+
+using namespace kalv::unzip::testing;
+
+std::string native(std::string path) {
+    for (char& c : path)
+        if (c == '/') c = kPathDelimiter;
+    return path;
+}
+
+class ZipExtract : public ::testing::Test {
+protected:
+    ZipExtract() : guard_(fake) {
+        zip.OverwriteMode = UZOverwriteMode::Always;
+        zip.SetDestDir(out());
+        zip.OnSkippingFile = [this](UnZipper&, SkipReason r, const std::string& name, int) {
+            skipped.push_back(name + ": " + skip_reason_text(r));
+        };
+        zip.OnBadCRC = [this](UnZipper&, uint32_t calc, uint32_t stored, int) { bad_crcs.push_back({calc, stored}); };
+    }
+
+    std::string out() const { return dir.file("out"); }
+    std::string out(const std::string& name) const { return native(dir.file("out") + "/" + name); }
+
+    int extract(const std::vector<CraftEntry>& entries, const CraftOptions& options = {}) {
+        write_file(dir.file("t.zip"), craft_zip(entries, options).bytes);
+        zip.SetZipName(dir.file("t.zip"));
+        return zip.UnZip();
+    }
+
+    ForwardingPlatform fake;
+    platform::ScopedPlatform guard_;
+    TempDir dir;
+    UnZipper zip;
+    std::vector<std::string> skipped;
+    std::vector<std::pair<uint32_t, uint32_t>> bad_crcs;
+};
+
+TEST_F(ZipExtract, FilesListMatchesTheLastComponentAgainstTheWholeStoredPath) {
+    const std::vector<CraftEntry> entries = {
+        {"a.txt", "1"}, {"sub/b.txt", "2"}, {"c.dat", "3"}, {"kalvo3.ib", "4"}, {"data/KALVO3.IB", "5"}};
+    zip.FilesList = {native("/elsewhere/dir/*.txt")};
+    EXPECT_EQ(extract(entries), 2);
+    EXPECT_EQ(read_file(out("a.txt")), "1");
+    EXPECT_EQ(read_file(out("b.txt")), "2");  // without RecreateDirs, into DestDir itself
+    EXPECT_FALSE(file_exists(out("c.dat")));
+
+    zip.FilesList = {native("/launcher/dir/KALVO3.IB")};
+    EXPECT_EQ(zip.UnZip(), 1);  // kalvo3.ib at the root, not data/KALVO3.IB
+    EXPECT_EQ(read_file(out("kalvo3.ib")), "4");
+
+    zip.FilesList = {"c.dat", "*.dat"};  // two lines, one entry: counted once
+    int announced = -1;
+    int64_t announced_bytes = -1;
+    zip.OnStartUnZipInfo = [&](UnZipper&, int files, int64_t bytes, bool&) {
+        announced = files;
+        announced_bytes = bytes;
+    };
+    EXPECT_EQ(zip.UnZip(), 1);
+    EXPECT_EQ(announced, 1);
+    EXPECT_EQ(announced_bytes, 1);
+
+    zip.FilesList = {"nothing*"};
+    EXPECT_EQ(zip.UnZip(), 0);
+    EXPECT_EQ(announced, 0);
+}
+
+TEST_F(ZipExtract, DoAllPassesOverDirectoryEntriesWithoutRecreateDirs) {
+    zip.DoAll = true;
+    EXPECT_EQ(extract({{"d/", ""}, {"d/x.txt", "x"}, {"y.txt", "y"}}), 2);
+    EXPECT_FALSE(std::filesystem::exists(out("d")));
+    zip.RecreateDirs = true;
+    std::vector<std::string> started;
+    zip.OnStartUnZip = [&](UnZipper&, int, const std::string& name, bool&) { started.push_back(name); };
+    EXPECT_EQ(zip.UnZip(), 3);
+    EXPECT_TRUE(std::filesystem::is_directory(out("d")));
+    EXPECT_EQ(read_file(out("d/x.txt")), "x");
+    EXPECT_EQ(started.front(), out("d/"));  // a directory entry reports its directory
+}
+
+TEST_F(ZipExtract, RecreateDirsWithRootDir) {
+    zip.DoAll = true;
+    zip.RecreateDirs = true;
+    zip.SetRootDir(native("/DATA"));
+    EXPECT_EQ(extract({{"/data/sub/x.txt", "x"}, {"/abs/y.txt", "y"}, {"rel/z.txt", "z"}}), 3);
+    EXPECT_EQ(read_file(out("sub/x.txt")), "x");  // RootDir taken off, letter case ignored
+    EXPECT_EQ(read_file(out("abs/y.txt")), "y");  // a stored root lands below DestDir
+    EXPECT_EQ(read_file(out("rel/z.txt")), "z");
+}
+
+// Regression: a stored directory with ".." put files outside DestDir.
+TEST_F(ZipExtract, ParentComponentsNeverLeaveDestDir) {
+    zip.DoAll = true;
+    zip.RecreateDirs = true;
+    EXPECT_EQ(extract({{"../escape.txt", "e"},
+                       {"a/../../escape2.txt", "e"},
+                       {"ok/../inside.txt", "i"},
+                       {"dots/..", "d"},
+                       {"fine/f.txt", "f"}}),
+              1);
+    EXPECT_FALSE(file_exists(dir.file("escape.txt")));
+    EXPECT_FALSE(file_exists(dir.file("escape2.txt")));
+    EXPECT_EQ(read_file(out("fine/f.txt")), "f");
+    ASSERT_EQ(skipped.size(), 4u);
+    EXPECT_EQ(skipped[0], native("../escape.txt") + ": path leaves the destination directory");
+    // Without RecreateDirs only the file name is used: it lands inside.
+    zip.RecreateDirs = false;
+    skipped.clear();
+    EXPECT_EQ(zip.UnZip(), 4);
+    EXPECT_EQ(read_file(out("escape.txt")), "e");
+    EXPECT_EQ(skipped.size(), 1u);  // "dots/.." names no file
+}
+
+TEST_F(ZipExtract, OverwriteModes) {
+    zip.FilesList = {"a.txt"};
+    std::filesystem::create_directories(out());
+    write_file(out("a.txt"), "old");
+    zip.OverwriteMode = UZOverwriteMode::Never;
+    EXPECT_EQ(extract({{"a.txt", "new"}}), 0);
+    EXPECT_EQ(read_file(out("a.txt")), "old");
+    EXPECT_EQ(skipped, (std::vector<std::string>{"a.txt: exists, not overwritten"}));
+
+    zip.OverwriteMode = UZOverwriteMode::Prompt;  // no handler: a Yes/No box
+    fake.answers = {platform::BoxAnswer::No};
+    EXPECT_EQ(zip.UnZip(), 0);
+    ASSERT_EQ(fake.boxes.size(), 1u);
+    EXPECT_EQ(fake.boxes[0].caption, "File Exists Alert");
+    EXPECT_EQ(fake.boxes[0].text, "Replace existing file a.txt?");
+    fake.answers = {platform::BoxAnswer::Yes};
+    EXPECT_EQ(zip.UnZip(), 1);
+    EXPECT_EQ(read_file(out("a.txt")), "new");
+
+    zip.OnPromptForOverwrite = [&](UnZipper&, bool& overwrite, int, std::string& name) {
+        overwrite = true;
+        name = out("renamed.txt");
+    };
+    EXPECT_EQ(zip.UnZip(), 1);
+    EXPECT_EQ(read_file(out("renamed.txt")), "new");
+
+    zip.OverwriteMode = UZOverwriteMode::Always;
+    write_file(out("a.txt"), "older");
+    EXPECT_EQ(zip.UnZip(), 1);
+    EXPECT_EQ(read_file(out("a.txt")), "new");
+    EXPECT_EQ(fake.boxes.size(), 2u);
+}
+
+TEST_F(ZipExtract, AReadOnlyOutputMakesCreationFail) {
+    zip.DoAll = true;
+    std::filesystem::create_directories(out());
+    write_file(out("a.txt"), "old");
+    platform::native().set_file_attributes(out("a.txt"), 0x01, 20);
+    try {
+        extract({{"a.txt", "new"}});
+        FAIL();
+    } catch (const FileStreamError& e) {
+        EXPECT_EQ(std::string(e.what()), "Cannot create file " + out("a.txt"));
+    }
+    EXPECT_EQ(read_file(out("a.txt")), "old");
+}
+
+TEST_F(ZipExtract, PasswordsAndCheckBytes) {
+    CraftEntry one{"one.txt", "first secret"}, two{"two.txt", "second secret"};
+    one.password = two.password = "right";
+    zip.DoAll = true;
+    zip.Password = "wrong";
+    EXPECT_EQ(extract({one, two}), 0);
+    EXPECT_FALSE(file_exists(out("one.txt")));
+    EXPECT_EQ(skipped, (std::vector<std::string>{"one.txt: bad password", "two.txt: bad password"}));
+
+    int asked = 0;
+    zip.OnBadPassword = [&](UnZipper&, int, std::string& password) {
+        ++asked;
+        password = "right";
+    };
+    EXPECT_EQ(zip.UnZip(), 2);
+    EXPECT_EQ(asked, 1);  // the new password stays for the second entry
+    EXPECT_EQ(zip.Password, "right");
+    EXPECT_EQ(read_file(out("two.txt")), "second secret");
+}
+
+TEST_F(ZipExtract, WithADataDescriptorTheTimeIsTheCheckByte) {
+    CraftEntry e{"d.txt", "descriptor"};
+    e.flags = 8;
+    e.password = "pw";
+    e.dos_time = 0x52CF7A00;  // the time's high byte 0x7A differs from the CRC's
+    zip.DoAll = true;
+    zip.Password = "pw";
+    EXPECT_EQ(extract({e}), 1);
+    EXPECT_EQ(read_file(out("d.txt")), "descriptor");
+    // Checked against the CRC's byte instead, the header check would fail.
+    e.flags = 0;
+    CraftEntry lying = e;
+    lying.flags = 8;
+    Crafted c = craft_zip({e});
+    c.bytes[6] |= 8;  // local flags
+    c.bytes[c.central_offsets[0] + 8] |= 8;
+    write_file(dir.file("t.zip"), c.bytes);
+    zip.SetZipName(dir.file("u.zip"));
+    zip.SetZipName(dir.file("t.zip"));
+    EXPECT_EQ(zip.UnZip(), 0);
+}
+
+TEST_F(ZipExtract, AnUnencryptedEntryIgnoresThePassword) {
+    zip.DoAll = true;
+    zip.Password = "whatever";
+    EXPECT_EQ(extract({{"p.txt", "plain"}}), 1);
+    EXPECT_EQ(read_file(out("p.txt")), "plain");
+}
+
+TEST_F(ZipExtract, ACrcMismatchLeavesNoFile) {
+    CraftEntry e{"c.txt", "content"};
+    e.crc = 0x12345678;
+    zip.DoAll = true;
+    EXPECT_EQ(extract({e, {"ok.txt", "fine"}}), 1);
+    EXPECT_FALSE(file_exists(out("c.txt")));
+    ASSERT_EQ(bad_crcs.size(), 1u);
+    EXPECT_EQ(bad_crcs[0].second, 0x12345678u);
+    EXPECT_EQ(bad_crcs[0].first, crc32_of(reinterpret_cast<const uint8_t*>("content"), 7));
+    // Encrypted, it is a bad password (the header check passes 1 time in 256).
+    e.password = "pw";
+    zip.Password = "pw";
+    bad_crcs.clear();
+    EXPECT_EQ(extract({e}), 0);
+    EXPECT_TRUE(bad_crcs.empty());
+    EXPECT_EQ(skipped.back(), "c.txt: bad password");
+    EXPECT_FALSE(file_exists(out("c.txt")));
+}
+
+TEST_F(ZipExtract, DataLongerThanItsRecordedSizeIsCutAndFails) {
+    CraftEntry e{"long.txt", "short"};
+    e.raw = std::string("short and then some");
+    zip.DoAll = true;
+    EXPECT_EQ(extract({e}), 0);
+    EXPECT_FALSE(file_exists(out("long.txt")));
+}
+
+TEST_F(ZipExtract, EmptyEntryAndDates) {
+    CraftEntry empty{"empty.bin", ""}, dated{"dated.txt", "d"};
+    dated.dos_time = pack_dos({2019, 3, 4, 5, 6, 8});
+    zip.DoAll = true;
+    EXPECT_EQ(extract({empty, dated}), 2);
+    EXPECT_EQ(read_file(out("empty.bin")), "");
+    EXPECT_EQ(platform::native().file_age(out("empty.bin")), int32_t(empty.dos_time));
+    EXPECT_EQ(platform::native().file_age(out("dated.txt")), int32_t(dated.dos_time));
+}
+
+TEST_F(ZipExtract, StoredBlocksProgressAndNoPumping) {
+    CraftEntry e{"big.bin", pseudo_random_bytes(40000, 7)};
+    e.password = "pw";
+    zip.Password = "pw";
+    zip.DoAll = true;
+    std::vector<int> file_percent, total_percent;
+    zip.OnFilePercentDone = [&](UnZipper&, int p) { file_percent.push_back(p); };
+    zip.OnTotalPercentDone = [&](UnZipper&, int p) { total_percent.push_back(p); };
+    EXPECT_EQ(extract({e, {"small", std::string(10000, 's')}}), 2);
+    EXPECT_EQ(read_file(out("big.bin")), e.data);
+    EXPECT_EQ(file_percent, (std::vector<int>{40, 80, 100, 100}));  // 16000, 16000, 8000; then 10000
+    EXPECT_EQ(total_percent, (std::vector<int>{32, 64, 80, 100}));
+    EXPECT_EQ(fake.pumps, 0);  // stored entries are copied without message handling
+}
+
+TEST_F(ZipExtract, UnknownMethodShowsTheBoxAndLeavesNoFile) {
+    CraftEntry e{"m9.bin", ""};  // even an empty entry with CRC 0 is not "extracted"
+    e.method = 9;
+    e.raw = std::string("whatever");
+    zip.DoAll = true;
+    EXPECT_EQ(extract({e}), 0);
+    ASSERT_EQ(fake.boxes.size(), 1u);
+    EXPECT_EQ(fake.boxes[0].caption, "Zip Error");
+    EXPECT_EQ(fake.boxes[0].text, "Unknown Compression Method");
+    EXPECT_EQ(skipped, (std::vector<std::string>{"m9.bin: unknown compression method"}));
+    EXPECT_FALSE(file_exists(out("m9.bin")));
+}
+
+TEST_F(ZipExtract, ADecoderThatGivesUpLeavesNoFile) {
+    CraftEntry e{"bad.bin", "anything"};
+    e.method = 8;
+    e.raw = std::string("\xFF\xFF\xFF\xFF", 4);  // a final block of the reserved type 3
+    zip.DoAll = true;
+    EXPECT_EQ(extract({e}), 0);
+    EXPECT_FALSE(file_exists(out("bad.bin")));
+}
+
+// Regression: a failure inside an entry left its partial file behind, which the
+// launcher then took for a good "KALVO3.IB" on every later run.
+TEST_F(ZipExtract, AFailureLeavesNoPartialOutput) {
+    // A reduced entry whose data are cut short in the archive: the decoder asks for
+    // more input than the file holds.
+    CraftEntry e{"KALVO3.IB", std::string(200000, 'q')};
+    e.method = 2;
+    // 256 empty follower sets (6 zero bits each), then every byte raw.
+    e.raw = std::string(192, '\0') + std::string(39808, 'q');
+    const Crafted whole = craft_zip({e});
+    // Keep a readable directory after the cut: central record, then end record.
+    std::string bytes = whole.bytes.substr(0, whole.local_offsets[0] + 30 + 9 + 20000);
+    const size_t central = bytes.size();
+    bytes += whole.bytes.substr(whole.central_start, whole.end_offset - whole.central_start);
+    std::string end = whole.bytes.substr(whole.end_offset);
+    for (int k = 0; k < 4; ++k) end[16 + k] = char((central >> (8 * k)) & 0xFF);
+    bytes += end;
+    write_file(dir.file("t.zip"), bytes);
+    zip.SetZipName(dir.file("t.zip"));
+    zip.FilesList = {"KALVO3.IB"};
+    try {
+        zip.UnZip();
+        FAIL();
+    } catch (const FatalUnzipError& err) {
+        EXPECT_STREQ(err.what(), "Premature end of file reached");
+    }
+    EXPECT_FALSE(file_exists(out("KALVO3.IB")));
+    EXPECT_GE(fake.pumps, 1);  // compressed input pumps messages before each block
+
+    // A failure from an event handler is no different.
+    zip.FilesList.clear();
+    zip.DoAll = true;
+    zip.OnFilePercentDone = [](UnZipper&, int) { throw Error("stop"); };
+    EXPECT_THROW(extract({{"half.bin", std::string(20000, 'h')}}), Error);
+    EXPECT_FALSE(file_exists(out("half.bin")));
+}
+
+}  // namespace
+}  // namespace kalv::unzip

@@ -1,0 +1,197 @@
+// Archives made by independent producers (Info-ZIP zip, 7-Zip), extracted by the
+// component and by Info-ZIP unzip: the same files with the same bytes. And
+// kalvtool list / extract as a user runs them. Skipped where a peer is missing.
+#include <gtest/gtest.h>
+
+#include <map>
+
+#include <sys/wait.h>
+
+#include "core/errors.h"
+#include "test_support.h"
+#include "unzip/unzipper.h"
+
+namespace kalv::unzip {
+namespace {
+
+using namespace kalv::unzip::testing;
+namespace fs = std::filesystem;
+
+// Every regular file below `root`, by relative path.
+std::map<std::string, std::string> tree_of(const fs::path& root) {
+    std::map<std::string, std::string> files;
+    if (!fs::exists(root)) return files;
+    for (const auto& e : fs::recursive_directory_iterator(root))
+        if (e.is_regular_file()) files[fs::relative(e.path(), root).string()] = read_file(e.path().string());
+    return files;
+}
+
+class ZipPeers : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!have_tool("zip") || !have_tool("unzip")) GTEST_SKIP() << "Info-ZIP zip/unzip not installed";
+        fs::create_directories(dir.path() / "src" / "sub");
+        write_file(dir.file("src/big.bin"), pseudo_random_bytes(70000, 11));
+        write_file(dir.file("src/a.txt"), "alpha\n");
+        write_file(dir.file("src/empty.txt"), "");
+        write_file(dir.file("src/sub/b.txt"), std::string(33000, 'b'));
+    }
+
+    // Extracts `archive` with the component (every entry, directories recreated).
+    // `count` is UnZip's result, `entries` the archive's entry count.
+    std::map<std::string, std::string> ours(const std::string& archive, const std::string& password, int& count,
+                                            int* entries = nullptr) {
+        UnZipper zip;
+        zip.DoProcessMessages = false;
+        zip.OverwriteMode = UZOverwriteMode::Always;
+        zip.DoAll = true;
+        zip.RecreateDirs = true;
+        zip.Password = password;
+        zip.SetZipName(dir.file(archive));
+        const fs::path target = dir.path() / ("ours-" + archive + "-" + password);
+        zip.SetDestDir(target.string());
+        count = zip.UnZip();
+        if (entries) *entries = zip.EntryCount();
+        return tree_of(target);
+    }
+
+    std::map<std::string, std::string> theirs(const std::string& archive, const std::string& password) {
+        const fs::path target = dir.path() / ("theirs-" + archive);
+        const std::string p = password.empty() ? "" : "-P '" + password + "' ";
+        run_in(dir.path(), "unzip -qq -o " + p + "-d '" + target.string() + "' " + archive);
+        return tree_of(target);
+    }
+
+    TempDir dir;
+};
+
+struct Producer {
+    const char* archive;
+    const char* command;  // run in the temporary directory
+    const char* password;
+    const char* tool;
+};
+
+const Producer kProducers[] = {
+    {"stored.zip", "cd src && zip -q -r -0 ../stored.zip .", "", "zip"},
+    {"encrypted.zip", "cd src && zip -q -r -0 -P 'pa ss' ../encrypted.zip .", "pa ss", "zip"},
+    {"streamed.zip", "cat src/big.bin | zip -q -0 -P streamy streamed.zip -", "streamy", "zip"},
+    {"commented.zip", "cd src && printf 'entry note\\n' | zip -q -0 -c ../commented.zip a.txt && "
+                      "printf 'archive note\\n.\\n' | zip -q -z ../commented.zip", "", "zip"},
+    {"seven.zip", "cd src && 7z a -bd -tzip -mx=0 -mem=ZipCrypto -p7pass ../seven.zip . ", "7pass", "7z"},
+    {"seven-plain.zip", "cd src && 7z a -bd -tzip -mx=0 ../seven-plain.zip . ", "", "7z"},
+};
+
+TEST_F(ZipPeers, SameFilesAsInfoZipUnzip) {
+    for (const Producer& p : kProducers) {
+        if (!have_tool(p.tool)) continue;
+        ASSERT_EQ(run_in(dir.path(), p.command), 0) << p.command;
+        int count = -1, entries = -1;
+        const auto mine = ours(p.archive, p.password, count, &entries);
+        const auto reference = theirs(p.archive, p.password);
+        ASSERT_FALSE(reference.empty()) << p.archive;
+        EXPECT_EQ(mine, reference) << p.archive;
+        EXPECT_EQ(count, entries) << p.archive;  // every entry, directories included
+        EXPECT_GE(count, int(reference.size())) << p.archive;
+        // A wrong password extracts no file with content from an encrypted archive.
+        if (*p.password) {
+            int wrong = -1;
+            for (const auto& [name, content] : ours(p.archive, std::string(p.password) + "x", wrong))
+                EXPECT_TRUE(content.empty()) << p.archive << " " << name;
+            EXPECT_LT(wrong, 2) << p.archive;  // at most 7-Zip's unencrypted directory entry
+        }
+    }
+}
+
+TEST_F(ZipPeers, CommentsFromInfoZip) {
+    ASSERT_EQ(run_in(dir.path(), kProducers[3].command), 0);
+    UnZipper zip;
+    zip.SetZipName(dir.file("commented.zip"));
+    zip.OpenArchive();
+    ASSERT_EQ(zip.EntryCount(), 1);
+    EXPECT_EQ(zip.EntryComment(0), "entry note");
+    EXPECT_EQ(zip.ArchiveComment(), "archive note");
+}
+
+TEST_F(ZipPeers, StreamedEntriesCarryADataDescriptor) {
+    ASSERT_EQ(run_in(dir.path(), kProducers[2].command), 0);
+    UnZipper zip;
+    zip.SetZipName(dir.file("streamed.zip"));
+    zip.OpenArchive();
+    ASSERT_EQ(zip.EntryCount(), 1);
+    EXPECT_TRUE(zip.Entry(0).HasDescriptor());
+    EXPECT_TRUE(zip.Entry(0).IsEncrypted());
+    EXPECT_EQ(zip.Entry(0).FileName(), "-");
+}
+
+#ifndef _WIN32
+TEST_F(ZipPeers, UnixPermissionsAndDatesComeBack) {
+    fs::permissions(dir.path() / "src" / "a.txt", fs::perms(0750));
+    platform::native().set_file_dos_time(dir.file("src/a.txt"), 0x52CF6000);
+    ASSERT_EQ(run_in(dir.path(), "cd src && zip -q -0 ../perm.zip a.txt"), 0);
+    int count = 0;
+    ours("perm.zip", "", count);
+    const std::string out = (dir.path() / "ours-perm.zip-" / "a.txt").string();
+    EXPECT_EQ(unsigned(fs::status(out).permissions()) & 0777, 0750u);
+    EXPECT_EQ(platform::native().file_age(out), int32_t(0x52CF6000));
+}
+#endif
+
+// ---- kalvtool as a user runs it --------------------------------------------------
+
+struct ToolRun {
+    int status;
+    std::string out, err;
+};
+
+ToolRun kalvtool(const TempDir& dir, const std::string& args) {
+    const std::string line = std::string("cd '") + dir.path().string() + "' && '" + KALVTOOL_PATH + "' " + args +
+                             " >stdout.txt 2>stderr.txt";
+    const int status = std::system(line.c_str());
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, read_file(dir.file("stdout.txt")),
+            read_file(dir.file("stderr.txt"))};
+}
+
+TEST_F(ZipPeers, KalvtoolListAndExtract) {
+    ASSERT_EQ(run_in(dir.path(), "cd src && zip -q -r -0 -P pw ../k.zip a.txt sub/b.txt"), 0);
+    const ToolRun list = kalvtool(dir, "list k.zip");
+    EXPECT_EQ(list.status, 0);
+    EXPECT_NE(list.out.find("  0 0x0009         18          6 "), std::string::npos) << list.out;
+    EXPECT_NE(list.out.find(" a.txt\n"), std::string::npos);
+    EXPECT_NE(list.out.find(" sub/b.txt\n"), std::string::npos);
+
+    ToolRun all = kalvtool(dir, "extract -P pw -d x -r k.zip");
+    EXPECT_EQ(all.status, 0);
+    EXPECT_EQ(all.out, "extracted 2 of 2\n");
+    EXPECT_EQ(read_file(dir.file("x/sub/b.txt")), std::string(33000, 'b'));
+
+    ToolRun never = kalvtool(dir, "extract -P pw -d x -r -o never k.zip '*.txt'");
+    EXPECT_EQ(never.status, 1);
+    EXPECT_EQ(never.out, "skipped a.txt: exists, not overwritten\nskipped sub/b.txt: exists, not overwritten\n"
+                         "extracted 0 of 2\n");
+
+    ToolRun wrong = kalvtool(dir, "extract -P nope -d y k.zip a.txt");
+    EXPECT_EQ(wrong.status, 1);
+    EXPECT_EQ(wrong.out, "skipped a.txt: bad password\nextracted 0 of 1\n");
+
+    write_file(dir.file("junk.zip"), "not an archive at all, and long enough to look");
+    ToolRun junk = kalvtool(dir, "extract junk.zip");
+    EXPECT_EQ(junk.status, 2);
+    EXPECT_EQ(junk.err, "kalvtool extract: Incomplete Zip File\n");
+
+    EXPECT_EQ(kalvtool(dir, "extract").status, 64);
+    EXPECT_EQ(kalvtool(dir, "extract -o sometimes k.zip").status, 64);
+    EXPECT_EQ(kalvtool(dir, "list").status, 64);
+}
+
+// Regression: with -r, a ".." directory in the archive escaped the -d directory.
+TEST_F(ZipPeers, KalvtoolReportsAnEscapingPath) {
+    ASSERT_EQ(run_in(dir.path(), "mkdir -p w/in && cd w/in && echo x > ../out.txt && zip -q ../../esc.zip ../out.txt"), 0);
+    ToolRun r = kalvtool(dir, "extract -d x -r esc.zip");
+    EXPECT_EQ(r.status, 1);
+    EXPECT_EQ(r.out, "skipped ../out.txt: path leaves the destination directory\nextracted 0 of 1\n");
+    EXPECT_FALSE(file_exists(dir.file("out.txt")));
+}
+
+}  // namespace
+}  // namespace kalv::unzip
