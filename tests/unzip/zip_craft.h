@@ -14,6 +14,10 @@
 namespace kalv::unzip::testing {
 
 struct CraftEntry {
+    CraftEntry() = default;
+    CraftEntry(std::string entry_name, std::string entry_data)
+        : name(std::move(entry_name)), data(std::move(entry_data)) {}
+
     std::string name;
     std::string data;                 // the uncompressed bytes (stored method)
     uint16_t method = 0;
