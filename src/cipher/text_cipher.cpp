@@ -1,5 +1,6 @@
 #include "cipher/text_cipher.h"
 
+#include <algorithm>
 #include <cstdint>
 
 #include "cipher/base64_codec.h"
@@ -38,15 +39,20 @@ uint32_t buffer_size(const std::string& s) {
 
 }  // namespace
 
-std::string PadText(std::string_view source, int32_t blockLength) {
+int32_t PaddedLength(size_t length, int32_t blockLength) {
     if (blockLength <= 0) throw Error("PadText: the block length must be positive");
-    if (source.size() > static_cast<size_t>(INT32_MAX)) throw IntegerOverflow();
-    const int64_t length = static_cast<int64_t>(source.size());
-    std::string result(source);
-    if (length != 0 && length % blockLength == 0) return result;
-    const int64_t filled = static_cast<int64_t>(blockLength) * (length / blockLength + 1);
+    if (length > static_cast<size_t>(INT32_MAX)) throw IntegerOverflow();
+    const int64_t l = static_cast<int64_t>(length);
+    // A text that already fills whole blocks gets no extra block.
+    if (l != 0 && l % blockLength == 0) return static_cast<int32_t>(l);
+    const int64_t filled = static_cast<int64_t>(blockLength) * (l / blockLength + 1);
     if (filled > INT32_MAX) throw IntegerOverflow();
-    result.resize(static_cast<size_t>(filled), '\0');
+    return static_cast<int32_t>(filled);
+}
+
+std::string PadText(std::string_view source, int32_t blockLength) {
+    std::string result(static_cast<size_t>(PaddedLength(source.size(), blockLength)), '\0');
+    std::copy(source.begin(), source.end(), result.begin());
     return result;
 }
 

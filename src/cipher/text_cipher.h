@@ -20,6 +20,10 @@ namespace kalv {
 // Lengths are signed 32-bit: a result beyond 2^31 - 1 raises IntegerOverflow.
 std::string PadText(std::string_view source, int32_t blockLength);
 
+// The length PadText gives a text of `length` bytes, checked before anything is
+// copied: IntegerOverflow when either length is beyond 2^31 - 1.
+int32_t PaddedLength(size_t length, int32_t blockLength);
+
 std::string EncryptText(std::string_view plain);
 
 // The inverse of EncryptText for its own results. The fill bytes stay at the end:

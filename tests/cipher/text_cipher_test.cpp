@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
 #include <string>
 
 #include "cipher/base64_codec.h"
@@ -32,6 +33,17 @@ TEST(PadText, FillsWithZeroBytesToWholeBlocks) {
         {"abcd", 3, "abcd\0\0"s},
     };
     for (const Case& c : cases) EXPECT_EQ(PadText(c.source, c.block), c.expected) << c.source.size() << "/" << c.block;
+}
+
+TEST(PadText, LengthArithmeticIsSigned32BitWithOverflowDetection) {
+    constexpr size_t kMax = INT32_MAX;
+    EXPECT_EQ(kalv::PaddedLength(0, 16), 16);
+    EXPECT_EQ(kalv::PaddedLength(kMax / 16 * 16, 16), int32_t(kMax / 16 * 16));
+    EXPECT_EQ(kalv::PaddedLength(kMax, 1), INT32_MAX);
+    EXPECT_EQ(kalv::PaddedLength(kMax - 1, INT32_MAX), INT32_MAX);
+    EXPECT_THROW(kalv::PaddedLength(kMax - 5, 16), kalv::IntegerOverflow);  // would need 2^31 bytes
+    EXPECT_THROW(kalv::PaddedLength(kMax, 2), kalv::IntegerOverflow);
+    EXPECT_THROW(kalv::PaddedLength(kMax + 1, 1), kalv::IntegerOverflow);
 }
 
 TEST(PadText, RefusesANonPositiveBlockLength) {
