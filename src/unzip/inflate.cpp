@@ -474,6 +474,12 @@ Inflater::Step Inflater::decode_careful() {
 // The bulk of a block. Each iteration first proves its bounds: 8 readable input
 // bytes (one word load) and kFastOutputMargin bytes of room. Then one refill leaves
 // at least 56 bits, enough for a whole match or three literals without another.
+//
+// The next literal/length entry is looked up ahead, at the end of the previous
+// iteration, so its load overlaps the match copy. That is sound although fewer than
+// 9 counted bits may be left then: a refill makes all 64 bits of the buffer true
+// input bits, and an iteration drops at most 48 of them, so the low 16 bits are
+// always real input.
 Inflater::Step Inflater::decode_fast() {
     uint64_t bits = bits_;
     unsigned bit_count = bit_count_;
@@ -487,46 +493,59 @@ Inflater::Step Inflater::decode_fast() {
     const uint64_t dist_mask = low_bits(distance_.root_bits);
     Step step = Step::More;
 
-    while (in_end - in >= static_cast<ptrdiff_t>(kFastInputMargin) && out <= out_limit) {
-        // Branchless refill: load a word, keep what fits, advance by whole bytes.
-        // The bits loaded past the new count are the input's true next bits.
-        bits |= load_le64(in) << bit_count;
-        in += (63 - bit_count) >> 3;
+    // Branchless refill: load a word, keep what fits, advance by whole bytes. The
+    // bits loaded past the new count are the input's true next bits.
+    //
+    // Only the low 6 bits of bit_count are kept meaningful here: an entry is
+    // subtracted whole (its consumed count is its low 6 bits and the rest only
+    // carries into bits of bit_count that nobody reads), which saves a mask per
+    // symbol; the shift by the entry compiles to a bare shift for the same reason.
+    auto refill = [&] {
+        bits |= load_le64(in) << (bit_count & 63);
+        in += 7 - ((bit_count >> 3) & 7);
         bit_count |= 56;
+    };
+    auto consume = [&](uint32_t entry) {
+        bits >>= (entry & 63);
+        bit_count -= entry;
+    };
+    auto within_bounds = [&] { return in_end - in >= static_cast<ptrdiff_t>(kFastInputMargin) && out <= out_limit; };
 
-        uint32_t entry = litlen[bits & litlen_mask];
+    if (!within_bounds()) return Step::More;
+    refill();
+    uint32_t entry = litlen[bits & litlen_mask];
+    do {
+        refill();
         if (entry & huffman::kLiteral) {
             // Literals come in runs: up to three per refill.
-            bits >>= huffman::entry_consumed(entry);
-            bit_count -= huffman::entry_consumed(entry);
+            consume(entry);
             *out++ = static_cast<uint8_t>(huffman::entry_value(entry));
             entry = litlen[bits & litlen_mask];
-            if (!(entry & huffman::kLiteral)) continue;
-            bits >>= huffman::entry_consumed(entry);
-            bit_count -= huffman::entry_consumed(entry);
-            *out++ = static_cast<uint8_t>(huffman::entry_value(entry));
-            entry = litlen[bits & litlen_mask];
-            if (!(entry & huffman::kLiteral)) continue;
-            bits >>= huffman::entry_consumed(entry);
-            bit_count -= huffman::entry_consumed(entry);
-            *out++ = static_cast<uint8_t>(huffman::entry_value(entry));
+            if (entry & huffman::kLiteral) {
+                consume(entry);
+                *out++ = static_cast<uint8_t>(huffman::entry_value(entry));
+                entry = litlen[bits & litlen_mask];
+                if (entry & huffman::kLiteral) {
+                    consume(entry);
+                    *out++ = static_cast<uint8_t>(huffman::entry_value(entry));
+                    entry = litlen[bits & litlen_mask];
+                }
+            }
             continue;
         }
         if (entry & huffman::kExceptional) {
             if (entry & huffman::kSubtable) {
-                bits >>= huffman::entry_consumed(entry);
-                bit_count -= huffman::entry_consumed(entry);
+                consume(entry);
                 entry = litlen[huffman::entry_value(entry) + (bits & low_bits(huffman::entry_length(entry)))];
                 if (entry & huffman::kLiteral) {
-                    bits >>= huffman::entry_consumed(entry);
-                    bit_count -= huffman::entry_consumed(entry);
+                    consume(entry);
                     *out++ = static_cast<uint8_t>(huffman::entry_value(entry));
+                    entry = litlen[bits & litlen_mask];
                     continue;
                 }
             }
             if (entry & huffman::kEndOfBlock) {
-                bits >>= huffman::entry_consumed(entry);
-                bit_count -= huffman::entry_consumed(entry);
+                consume(entry);
                 step = Step::EndOfBlock;
                 break;
             }
@@ -538,16 +557,14 @@ Inflater::Step Inflater::decode_fast() {
 
         // A length: its base plus the extra bits that follow the code.
         uint64_t saved = bits;
-        unsigned consumed = huffman::entry_consumed(entry);
-        bits >>= consumed;
-        bit_count -= consumed;
-        const size_t length = huffman::entry_value(entry) + ((saved & low_bits(consumed)) >> huffman::entry_length(entry));
+        consume(entry);
+        const size_t length = huffman::entry_value(entry) +
+                              ((saved & low_bits(huffman::entry_consumed(entry))) >> huffman::entry_length(entry));
 
         entry = dist[bits & dist_mask];
         if (entry & huffman::kExceptional) {
             if (entry & huffman::kSubtable) {
-                bits >>= huffman::entry_consumed(entry);
-                bit_count -= huffman::entry_consumed(entry);
+                consume(entry);
                 entry = dist[huffman::entry_value(entry) + (bits & low_bits(huffman::entry_length(entry)))];
             }
             if (entry & huffman::kInvalid) {
@@ -556,18 +573,18 @@ Inflater::Step Inflater::decode_fast() {
             }
         }
         saved = bits;
-        consumed = huffman::entry_consumed(entry);
-        bits >>= consumed;
-        bit_count -= consumed;
-        const size_t distance = huffman::entry_value(entry) + ((saved & low_bits(consumed)) >> huffman::entry_length(entry));
+        consume(entry);
+        const size_t distance = huffman::entry_value(entry) +
+                                ((saved & low_bits(huffman::entry_consumed(entry))) >> huffman::entry_length(entry));
         if (distance > static_cast<size_t>(out - buffer_)) {  // before the entry's start
             step = Step::BadData;
             break;
         }
+        entry = litlen[bits & litlen_mask];
 
         // Word-at-a-time copy, overrunning the match end by up to 7 bytes (inside the
         // margin; later output overwrites them). With the source 8 or more bytes
-        // behind, each loaded word is already final; a distance of 1 is a byte run.
+        // behind, each loaded word is already final.
         uint8_t* dst = out;
         const uint8_t* src = out - distance;
         uint8_t* const end = out + length;
@@ -588,14 +605,24 @@ Inflater::Step Inflater::decode_fast() {
                 dst += 8;
             } while (dst < end);
         } else {
-            do *dst++ = *src++;
-            while (dst < end);
+            // A short period: lay down the first 8 bytes one by one, then copy words
+            // from the nearest multiple of the period at least 8 bytes back (at most
+            // 14, never before the pattern's start), which holds the same bytes.
+            for (int i = 0; i < 8; ++i) dst[i] = src[i];
+            const size_t period = distance * ((8 + distance - 1) / distance);
+            dst += 8;
+            src = dst - period;
+            while (dst < end) {
+                store64(dst, load_le64(src));
+                dst += 8;
+                src += 8;
+            }
         }
         out = end;
-    }
+    } while (within_bounds());
 
     bits_ = bits;
-    bit_count_ = bit_count;
+    bit_count_ = bit_count & 63;
     in_next_ = in;
     out_next_ = out;
     return step;
