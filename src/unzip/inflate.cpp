@@ -25,6 +25,7 @@
 #include <memory>
 #include <new>
 
+#include "platform/platform.h"
 #include "unzip/decoder_io.h"
 #include "unzip/huffman.h"
 #include "unzip/inflate_internal.h"
@@ -634,19 +635,23 @@ size_t working_size(int64_t uncompressed_size) {
     return kWindowSize + static_cast<size_t>(std::clamp<uint64_t>(wanted, kMinRoom, kMaxRoom));
 }
 
-DecodeStatus run_inflater(const DecodeJob& job, bool fast) {
-    const size_t size = working_size(job.uncompressed_size);
-    std::unique_ptr<uint8_t[]> buffer(new (std::nothrow) uint8_t[size]);
-    if (!buffer) return DecodeStatus::OutOfMemory;
-    std::unique_ptr<Inflater> inflater(new (std::nothrow) Inflater(job, buffer.get(), size, fast));
-    if (!inflater) return DecodeStatus::OutOfMemory;
-    return inflater->run();
-}
-
 }  // namespace
 
-DecodeStatus inflate(const DecodeJob& job) { return run_inflater(job, true); }
+DecodeStatus inflate_with(const DecodeJob& job, const InflateOptions& options) {
+    const size_t size = working_size(job.uncompressed_size);
+    std::unique_ptr<uint8_t[]> buffer;
+    std::unique_ptr<Inflater> inflater;
+    if (size + sizeof(Inflater) <= options.memory_limit) {
+        buffer.reset(new (std::nothrow) uint8_t[size]);
+        if (buffer) inflater.reset(new (std::nothrow) Inflater(job, buffer.get(), size, options.fast));
+    }
+    const DecodeStatus status = inflater ? inflater->run() : DecodeStatus::OutOfMemory;
+    if (status == DecodeStatus::OutOfMemory)
+        platform::current().message_box("*** inflate out of memory ***", "Error", platform::BoxButtons::Ok,
+                                        platform::BoxIcon::None);
+    return status;
+}
 
-DecodeStatus inflate_careful(const DecodeJob& job) { return run_inflater(job, false); }
+DecodeStatus inflate(const DecodeJob& job) { return inflate_with(job, InflateOptions{}); }
 
 }  // namespace kalv::unzip

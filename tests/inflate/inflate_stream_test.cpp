@@ -8,6 +8,7 @@
 
 #include "bit_writer.h"
 #include "memory_io.h"
+#include "recording_platform.h"
 
 namespace kalv::unzip::testing {
 namespace {
@@ -570,6 +571,30 @@ TEST(InflateInput, NothingIsAskedForAfterTheEmptyBlock) {
     EXPECT_EQ(inflate(job), DecodeStatus::EndOfInput);
     EXPECT_EQ(input.calls_after_end(), 1u);
     EXPECT_TRUE(output.bytes.empty());
+}
+
+TEST(InflateMemory, AFailedAllocationSaysSoInABoxAndEndsTheEntry) {
+    kalv::testing::RecordingPlatform recorder("/pkg/");
+    platform::ScopedPlatform installed(recorder);
+    BitWriter w;
+    w.block_header(true, 1);
+    fixed_literals(w, text("abc"));
+    fixed_end(w);
+    const std::vector<uint8_t> stream = w.finish();
+    MemoryInput input(stream, 16000);
+    MemoryOutput output;
+    std::vector<uint8_t> window(32780);
+    DecodeJob job{input, output, window, 0, static_cast<int64_t>(stream.size()), 3};
+
+    EXPECT_EQ(inflate_with(job, InflateOptions{true, 4096}), DecodeStatus::OutOfMemory);
+    EXPECT_EQ(recorder.transcript, std::vector<std::string>{"box Error | *** inflate out of memory ***"});
+    EXPECT_TRUE(output.bytes.empty());
+
+    recorder.transcript.clear();
+    MemoryInput again(stream, 16000);
+    DecodeJob enough{again, output, window, 0, static_cast<int64_t>(stream.size()), 3};
+    EXPECT_EQ(inflate_with(enough, InflateOptions{true, 1u << 20}), DecodeStatus::Done);  // the whole need, well under 1 MiB
+    EXPECT_TRUE(recorder.transcript.empty());
 }
 
 }  // namespace
