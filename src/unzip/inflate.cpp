@@ -510,13 +510,16 @@ Inflater::Step Inflater::decode_fast() {
         bits >>= (entry & 63);
         bit_count -= entry;
     };
-    auto within_bounds = [&] { return in_end - in >= static_cast<ptrdiff_t>(kFastInputMargin) && out <= out_limit; };
+    // The bounds are proven before every refill, the first one included.
+    auto next_iteration = [&] {
+        if (in_end - in < static_cast<ptrdiff_t>(kFastInputMargin) || out > out_limit) return false;
+        refill();
+        return true;
+    };
 
-    if (!within_bounds()) return Step::More;
-    refill();
+    if (!next_iteration()) return Step::More;
     uint32_t entry = litlen[bits & litlen_mask];
     do {
-        refill();
         if (entry & huffman::kLiteral) {
             // Literals come in runs: up to three per refill.
             consume(entry);
@@ -620,7 +623,7 @@ Inflater::Step Inflater::decode_fast() {
             }
         }
         out = end;
-    } while (within_bounds());
+    } while (next_iteration());
 
     bits_ = bits;
     bit_count_ = bit_count & 63;

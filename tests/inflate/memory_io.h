@@ -21,12 +21,15 @@ public:
     std::span<const uint8_t> next_block() override {
         ++calls_;
         // Each block is copied out, as the driver's buffer would be refilled, so a
-        // decoder holding on to an old block reads garbage the sanitizer sees.
+        // decoder holding on to an old block reads garbage the sanitizer sees; and
+        // junk follows it, so that reading past a block's end changes the output
+        // even where no sanitizer watches.
         const size_t n = std::min(block_size_, data_.size() - position_);
         block_.assign(data_.begin() + position_, data_.begin() + position_ + n);
+        block_.resize(n + 16, 0xA5);
         position_ += n;
         if (n == 0) ++calls_after_end_;
-        return block_;
+        return {block_.data(), n};
     }
     size_t calls_after_end() const { return calls_after_end_; }
 
