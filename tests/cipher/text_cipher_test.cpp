@@ -2,8 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <climits>
 #include <string>
+#include <thread>
+#include <vector>
 
 #include "cipher/base64_codec.h"
 #include "core/errors.h"
@@ -98,6 +101,24 @@ TEST(DecryptText, ReturnsThePlainTextWithItsFill) {
     // A plain text ending in zero bytes cannot be told from a shorter one.
     EXPECT_EQ(DecryptText(EncryptText("abc\0\0"s)), DecryptText(EncryptText("abc")));
     EXPECT_EQ(DecryptText(""), "");
+}
+
+// Every call owns its texts and its cipher object; the tables and constants are
+// read-only. Threads encrypting at once must each see the single-threaded result.
+TEST(EncryptText, ConcurrentCallsAgree) {
+    const std::string expected = EncryptText("[SECTION],DBpath=/srv/shop/KALVO3.IB,");
+    std::atomic<int> mismatches{0};
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t) {
+        threads.emplace_back([&] {
+            for (int i = 0; i < 300; ++i) {
+                if (EncryptText("[SECTION],DBpath=/srv/shop/KALVO3.IB,") != expected) ++mismatches;
+                if (DecryptText(expected).compare(0, 37, "[SECTION],DBpath=/srv/shop/KALVO3.IB,") != 0) ++mismatches;
+            }
+        });
+    }
+    for (auto& thread : threads) thread.join();
+    EXPECT_EQ(mismatches.load(), 0);
 }
 
 }  // namespace
