@@ -1,10 +1,15 @@
 #include "platform/win32/win32_platform.h"
 
-#include "core/errors.h"
+#include <windows.h>
 
 namespace kalv::platform {
 
-// Scaffolding: replaced by the program's string table.
-std::string Win32Platform::load_string(unsigned) { throw Error("load_string: not built"); }
+// The program's STRINGTABLE (resources/strings.rc, linked into each program
+// through kalv_resources). A missing identifier gives an empty text.
+std::string Win32Platform::load_string(unsigned id) {
+    char buffer[1024];
+    int length = LoadStringA(GetModuleHandleA(nullptr), id, buffer, sizeof buffer);
+    return std::string(buffer, length > 0 ? static_cast<size_t>(length) : 0);
+}
 
 }  // namespace kalv::platform
