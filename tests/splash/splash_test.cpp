@@ -8,8 +8,6 @@
 
 #include <cstdio>
 #include <fstream>
-#include <regex>
-#include <sstream>
 
 namespace kalv::splash {
 namespace {
@@ -24,14 +22,16 @@ Color at_client(RasterCanvas& picture, int x, int y) { return picture.pixel(kLef
 TEST(StringTable, TextsOfTheResourceScript) {
     std::ifstream script(std::string(KALV_SOURCE_DIR) + "/resources/strings.rc");
     ASSERT_TRUE(script) << "resources/strings.rc";
-    std::stringstream text;
-    text << script.rdbuf();
-    std::string source = text.str();
-    std::regex entry(R"re((\d+), "([^"]*)")re");
+    // Entries are lines of the form:   65313, "Kalvo..."
     int count = 0;
-    for (std::sregex_iterator it(source.begin(), source.end(), entry), end; it != end; ++it, ++count) {
-        unsigned id = static_cast<unsigned>(std::stoul((*it)[1]));
-        EXPECT_EQ(platform::current().load_string(id), (*it)[2].str()) << id;
+    for (std::string line; std::getline(script, line);) {
+        size_t comma = line.find(", \"");
+        size_t digits = line.find_first_of("0123456789");
+        if (comma == std::string::npos || digits == std::string::npos || digits > comma) continue;
+        unsigned id = static_cast<unsigned>(std::stoul(line.substr(digits, comma - digits)));
+        std::string text = line.substr(comma + 3, line.rfind('"') - (comma + 3));
+        EXPECT_EQ(platform::current().load_string(id), text) << id;
+        ++count;
     }
     EXPECT_EQ(count, 10);
     EXPECT_EQ(platform::current().load_string(65313), "Kalvo...");
