@@ -5,13 +5,12 @@
 #include <limits.h>
 #include <spawn.h>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
 #include <cstddef>
 #include <cstring>
-#include <fstream>
-#include <iterator>
 
 #include "platform/posix/posix_platform.h"
 #include "platform/process.h"
@@ -38,11 +37,27 @@ private:
     int fd_;
 };
 
+// A path that cannot be read as a file (missing, a directory, no permission, a read
+// error) reads as no file, as GetPrivateProfileStringA takes it. The C++ library's
+// file streams would instead throw from a failed read() (reading a directory does).
 std::string read_whole_file(const std::string& path, bool& found) {
-    std::ifstream in(path, std::ios::binary);
-    found = bool(in);
-    if (!found) return {};
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    found = false;
+    const Descriptor file(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    struct stat st;
+    if (file.get() < 0 || ::fstat(file.get(), &st) != 0 || !S_ISREG(st.st_mode)) return {};
+    std::string content;
+    char block[8192];
+    for (;;) {
+        const ssize_t n = ::read(file.get(), block, sizeof block);
+        if (n == 0) break;
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return {};
+        }
+        content.append(block, static_cast<size_t>(n));
+    }
+    found = true;
+    return content;
 }
 
 // WinExec's failure codes, so that callers read one meaning on both platforms.
