@@ -1,0 +1,23 @@
+// The launcher's error boxes: modal, without an owner window, with the error icon and
+// an OK button.
+#pragma once
+
+#include <string>
+
+#include "platform/platform.h"
+#include "launcher/texts.h"
+
+namespace kalv::launcher {
+
+inline void ShowErrorBox(const std::string& text, const std::string& caption) {
+    platform::current().message_box(text, caption, platform::BoxButtons::Ok, platform::BoxIcon::Error);
+}
+
+// "Problem in <where> : ", a carriage return and the failure's message.
+inline void ShowProblemBox(const std::string& where, const std::string& message, const std::string& caption) {
+    ShowErrorBox("Problem in " + where + " : " + kBoxLineBreak + message, caption);
+}
+
+inline std::string Text(TextId id) { return platform::current().load_string(id); }
+
+}  // namespace kalv::launcher

@@ -1,0 +1,24 @@
+// Where the launcher finds itself, and the small helpers of the startup sequence.
+#include "launcher/launcher.h"
+#include "platform/platform.h"
+
+namespace kalv::launcher {
+
+std::string LauncherDir() {
+    const std::string path = platform::current().module_path();
+#ifdef _WIN32
+    const size_t last = path.find_last_of("\\:");
+#else
+    const size_t last = path.find_last_of('/');
+#endif
+    return last == std::string::npos ? std::string() : path.substr(0, last + 1);
+}
+
+uint32_t GetPlatformId() { return platform::current().platform_id(); }
+
+std::string CharsToText(const char* chars, int highIndex) {
+    if (highIndex < 0) return {};
+    return std::string(chars, size_t(highIndex) + 1);
+}
+
+}  // namespace kalv::launcher

@@ -1,0 +1,48 @@
+// The start token's plain text and the start of the application.
+#include <exception>
+
+#include "launcher/boxes.h"
+#include "launcher/ini_document.h"
+#include "launcher/launcher.h"
+
+namespace kalv::launcher {
+
+namespace {
+
+// WinExec's codes below this value are failures.
+constexpr uint32_t kFirstSuccessCode = 32;
+
+// The document is created under this name: a file of that name in the current
+// directory gives its starting content. It is only read, never written.
+constexpr const char* kDocumentName = "DummyFile";
+
+std::string ReadWholeFile(const std::string& path) {
+    platform::Platform& os = platform::current();
+    const std::unique_ptr<platform::FileHandle> file = os.open_file(path, platform::OpenMode::ReadShared);
+    std::string content;
+    char block[4096];
+    while (const size_t n = file->read(block, sizeof block)) content.append(block, n);
+    return content;
+}
+
+}  // namespace
+
+std::string BuildStartToken(const std::string& databasePath) {
+    IniDocument document;
+    if (platform::current().file_age(kDocumentName) != -1) document = IniDocument::parse(ReadWholeFile(kDocumentName));
+    document.write_string("SECTION", "DBpath", databasePath);
+    return CommaText(document.lines());
+}
+
+void RunProgram(const std::string& commandLine, const std::string& programPath) {
+    const std::string text = "Can not start this program ";
+    try {
+        if (platform::current().start_program(commandLine, programPath) < kFirstSuccessCode)
+            ShowErrorBox(text, "ERROR");
+    } catch (const std::exception&) {
+        ShowErrorBox(text, "ERROR");
+        throw;
+    }
+}
+
+}  // namespace kalv::launcher

@@ -1,0 +1,99 @@
+// The startup sequence: three visible steps from the configuration to the started
+// application.
+//
+//   1 "Loading..."   read NET.INF, delete the old executable, pump
+//   2 "Checking..."  refresh the program package, unpack "Kalvo3main", on first use
+//                    unpack "KALVO3.IB"
+//   3 "Starting..."  (rename for non-NT), build and encrypt the token, start, "Ready !"
+//
+// Every failure ends in a box; the sequence never fails towards its caller.
+#include <exception>
+
+#include "cipher/text_cipher.h"
+#include "launcher/boxes.h"
+#include "launcher/launcher.h"
+
+namespace kalv::launcher {
+
+std::string DatabasePath;
+
+namespace {
+
+constexpr uint32_t kPlatformNt = 2;
+
+// The package password, kept as single characters rather than as one text.
+constexpr char kPackagePasswordChars[13] = {'k', '3', 'm', '8', '_', 'q', '7', 'r', 'w', '_', '2', 'x', '4'};
+constexpr int kPackagePasswordHighIndex = 12;
+
+// The screen cursor shows the application-starting cursor while the guarded steps
+// run and is back to the default however they end.
+class AppStartCursor {
+public:
+    AppStartCursor() { platform::current().set_cursor(platform::Cursor::AppStart); }
+    ~AppStartCursor() { platform::current().set_cursor(platform::Cursor::Default); }
+    AppStartCursor(const AppStartCursor&) = delete;
+    AppStartCursor& operator=(const AppStartCursor&) = delete;
+};
+
+std::string FirstArgument() {
+    const std::vector<std::string> arguments = platform::current().command_line_arguments();
+    return arguments.empty() ? std::string() : arguments.front();
+}
+
+}  // namespace
+
+void RunStartup() {
+    platform::Platform& os = platform::current();
+    splash::SplashView& window = *frmSplash;
+
+    ReadNetInf();
+    window.set_progress_max(3);
+    window.set_progress_position(1);
+    window.set_status(Text(kTextLoading));
+
+    const AppStartCursor cursor;
+    try {
+        const std::string password = CharsToText(kPackagePasswordChars, kPackagePasswordHighIndex);
+        const std::string firstArgument = FirstArgument();
+        const std::string dir = LauncherDir();
+        const uint32_t platformId = GetPlatformId();
+        const std::string unpackedPath = dir + kProgramEntryName;
+        const std::string exePath = platformId == kPlatformNt ? unpackedPath : unpackedPath + kProgramExtension;
+
+        os.delete_file(exePath);
+        os.process_messages();
+
+        window.set_progress_position(2);
+        window.set_status(Text(kTextChecking));
+        const std::string programPackage = dir + kProgramPackageName;
+        HaveNewVersion(programPackage, UpgradePath);
+        bool success = UnCompress(programPackage, dir, password, kProgramEntryName);
+        if (success) {
+            window.set_caption(window.caption() + Text(kTextSetuping));
+            // The database is unpacked once; an existing one is never touched.
+            if (os.file_age(dir + kDatabaseEntryName) == -1)
+                success = UnCompress(dir + kDatabasePackageName, dir, password, kDatabaseEntryName);
+            DatabasePath = dir + kDatabaseEntryName;
+        }
+
+        window.set_progress_position(3);
+        window.set_status(Text(kTextStarting));
+        if (success) {
+            os.process_messages();
+            if (platformId != kPlatformNt) {
+                os.move_file(unpackedPath, exePath);
+                os.process_messages();
+            }
+            const std::string token = EncryptText(BuildStartToken(DatabasePath));
+            RunProgram(exePath + " " + token + " " + firstArgument, exePath);
+        } else {
+            // Names the program package also when the database package failed.
+            ShowErrorBox(Text(kTextFileProcessing) + kBoxLineBreak + programPackage, Text(kTextCaption));
+        }
+        window.set_status(Text(kTextReady));
+    } catch (const std::exception& failure) {
+        ShowProblemBox("Kalv3.exe", failure.what(), Text(kTextCaption));
+    }
+}
+
+}  // namespace kalv::launcher

@@ -1,0 +1,37 @@
+// A launcher installation on the recording fake: the fake stands in for the platform
+// and the splash window for the whole test.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "core/errors.h"
+#include "launcher/launcher.h"
+#include "recording_platform.h"
+
+namespace kalv::testing {
+
+#ifdef _WIN32
+inline const std::string kInstallDir = "C:\\Shop\\";
+inline const std::string kOtherDir = "C:\\Elsewhere";
+#else
+inline const std::string kInstallDir = "/srv/shop/";
+inline const std::string kOtherDir = "/home/elsewhere";
+#endif
+
+class LauncherFixture : public ::testing::Test {
+protected:
+    LauncherFixture() : os(kInstallDir), installed(os) {
+        launcher::UpgradePath.clear();
+        launcher::DatabasePath.clear();
+    }
+
+    RecordingPlatform os;
+    platform::ScopedPlatform installed;
+};
+
+using Transcript = std::vector<std::string>;
+
+}  // namespace kalv::testing

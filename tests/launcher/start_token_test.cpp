@@ -1,0 +1,118 @@
+// The start token's plain text (in-memory INI document, comma text), the start of the
+// application and the instance guard.
+#include "launcher/ini_document.h"
+#include "launcher_fixture.h"
+
+namespace kalv::testing {
+namespace {
+
+using launcher::CommaText;
+using launcher::IniDocument;
+
+struct CommaCase {
+    const char* why;
+    std::string path;
+    std::string expected;
+};
+
+class TokenPlainText : public ::testing::TestWithParam<CommaCase> {};
+
+TEST_P(TokenPlainText, OfTheDatabasePath) {
+    IniDocument document;
+    document.write_string("SECTION", "DBpath", GetParam().path);
+    EXPECT_EQ(CommaText(document.lines()), GetParam().expected) << GetParam().why;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Quoting, TokenPlainText,
+    ::testing::Values(
+        CommaCase{"plain path stands unquoted, final comma kept", "D:\\Shop\\KALVO3.IB",
+                  "[SECTION],DBpath=D:\\Shop\\KALVO3.IB,"},
+        CommaCase{"a blank quotes the element", "D:\\My Shop\\KALVO3.IB", "[SECTION],\"DBpath=D:\\My Shop\\KALVO3.IB\","},
+        CommaCase{"inner quotes are doubled", "D:\\a\"b\\KALVO3.IB", "[SECTION],\"DBpath=D:\\a\"\"b\\KALVO3.IB\","},
+        CommaCase{"a comma quotes", "D:\\a,b\\KALVO3.IB", "[SECTION],\"DBpath=D:\\a,b\\KALVO3.IB\","},
+        CommaCase{"a control character quotes", "D:\\a\tb", "[SECTION],\"DBpath=D:\\a\tb\","},
+        CommaCase{"a zero byte quotes", std::string("D:\\a\0b", 6), std::string("[SECTION],\"DBpath=D:\\a\0b\",", 26)},
+        CommaCase{"letters beyond ASCII do not quote", "D:\\Caf\xE9\\KALVO3.IB", "[SECTION],DBpath=D:\\Caf\xE9\\KALVO3.IB,"}));
+
+TEST(CommaText, EmptyListAndEmptyLines) {
+    EXPECT_EQ(CommaText({}), "");
+    EXPECT_EQ(CommaText({"a", "", "b"}), "a,,b");
+    EXPECT_EQ(CommaText({"", ""}), ",");
+}
+
+TEST(IniDocument, SectionsAndKeysKeepTheirFirstOrderAndMatchWithoutCase) {
+    IniDocument document = IniDocument::parse(
+        "stray=before any section\r\n[B]\r\n  x=1  \r\n; comment\r\n\r\ny=2\r\n[SECTION]\ndbPATH=old\nz=3\r[c]");
+    document.write_string("Section", "DBpath", "new");
+    document.write_string("b", "w", "4");
+    document.write_string("NEW", "k", "v");
+    const std::vector<std::string> expected = {"[B]",       "x=1",      "y=2", "w=4", "",  "[SECTION]", "DBpath=new",
+                                               "z=3",       "",         "[c]", "",    "[NEW]", "k=v",   ""};
+    EXPECT_EQ(document.lines(), expected);
+}
+
+TEST(IniDocument, TextEndsAtItsFirstZeroByte) {
+    const IniDocument document = IniDocument::parse(std::string("[A]\nx=1\0[B]\ny=2\n", 16));
+    EXPECT_EQ(document.lines(), (std::vector<std::string>{"[A]", "x=1", ""}));
+}
+
+class StartToken : public LauncherFixture {};
+
+TEST_F(StartToken, WithoutDummyFileOnlyTheDatabasePath) {
+    EXPECT_EQ(launcher::BuildStartToken(kInstallDir + "KALVO3.IB"), "[SECTION],DBpath=" + kInstallDir + "KALVO3.IB,");
+    EXPECT_TRUE(os.transcript.empty());
+}
+
+TEST_F(StartToken, DummyFileInTheCurrentDirectoryAddsItsSectionsAndIsLeftAlone) {
+    os.cwd = kOtherDir;
+    const std::string dummy = "[Extra]\r\nuser=anna\r\n[section]\r\nfirst=1\r\nDBPATH=C:\\old\r\nlast=2\r\n";
+    os.put_file("DummyFile", dummy);
+    EXPECT_EQ(launcher::BuildStartToken("P"), "[Extra],user=anna,,[section],first=1,DBpath=P,last=2,");
+    EXPECT_EQ(os.content("DummyFile"), dummy);
+    EXPECT_TRUE(os.transcript.empty()) << "DummyFile is never created, changed or deleted";
+}
+
+TEST_F(StartToken, DummyFileBesideTheLauncherButNotInTheCurrentDirectoryIsIgnored) {
+    os.cwd = kOtherDir;
+    os.put_file(kInstallDir + "DummyFile", "[Extra]\nuser=anna\n");
+    EXPECT_EQ(launcher::BuildStartToken("P"), "[SECTION],DBpath=P,");
+}
+
+TEST_F(StartToken, ProgramStartedOnceWithoutABoxWhenItStarts) {
+    launcher::RunProgram("P token arg", "P");
+    EXPECT_EQ(os.transcript, (Transcript{"start P | P token arg"}));
+}
+
+TEST_F(StartToken, FailureCodeGivesExactlyOneBox) {
+    os.start_result = 2;
+    launcher::RunProgram("P token ", "P");
+    EXPECT_EQ(os.transcript, (Transcript{"start P | P token ", "box ERROR | Can not start this program "}));
+}
+
+TEST_F(StartToken, RaisedFailureIsShownAndPassedOn) {
+    os.start_failure = "no memory";
+    EXPECT_THROW(launcher::RunProgram("P token ", "P"), Error);
+    EXPECT_EQ(os.transcript, (Transcript{"start P | P token ", "box ERROR | Can not start this program "}));
+}
+
+TEST_F(StartToken, GuardPassesWithoutTheApplicationsMutex) {
+    os.held_mutexes = {"SomeOtherMutex"};
+    EXPECT_TRUE(launcher::CheckSingleInstance());
+    EXPECT_TRUE(os.transcript.empty());
+}
+
+TEST_F(StartToken, RefusedStartShowsOneBoxAndCreatesNoWindow) {
+    os.held_mutexes = {"KalvMutexName"};
+    bool window_created = false;
+    const int exit_code = launcher::RunLauncher([&]() -> std::unique_ptr<splash::SplashView> {
+        window_created = true;
+        return nullptr;
+    });
+    EXPECT_EQ(exit_code, 0);
+    EXPECT_FALSE(window_created);
+    EXPECT_EQ(os.transcript, (Transcript{"box Kalv | Can run only one instance of the program !"}));
+}
+
+}  // namespace
+}  // namespace kalv::testing
