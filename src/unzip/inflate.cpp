@@ -520,6 +520,12 @@ Inflater::Step Inflater::decode_fast() {
     if (!next_iteration()) return Step::More;
     uint32_t entry = litlen[bits & litlen_mask];
     do {
+        // A code longer than the first level: one more lookup (at most 15 bits,
+        // which the three-literal budget below already counts).
+        if (entry & huffman::kSubtable) {
+            consume(entry);
+            entry = litlen[huffman::entry_value(entry) + (bits & low_bits(huffman::entry_length(entry)))];
+        }
         if (entry & huffman::kLiteral) {
             // Literals come in runs: up to three per refill.
             consume(entry);
@@ -537,26 +543,14 @@ Inflater::Step Inflater::decode_fast() {
             }
             continue;
         }
-        if (entry & huffman::kExceptional) {
-            if (entry & huffman::kSubtable) {
-                consume(entry);
-                entry = litlen[huffman::entry_value(entry) + (bits & low_bits(huffman::entry_length(entry)))];
-                if (entry & huffman::kLiteral) {
-                    consume(entry);
-                    *out++ = static_cast<uint8_t>(huffman::entry_value(entry));
-                    entry = litlen[bits & litlen_mask];
-                    continue;
-                }
-            }
+        if (entry & (huffman::kEndOfBlock | huffman::kInvalid)) {
             if (entry & huffman::kEndOfBlock) {
                 consume(entry);
                 step = Step::EndOfBlock;
-                break;
-            }
-            if (entry & huffman::kInvalid) {
+            } else {
                 step = Step::BadData;
-                break;
             }
+            break;
         }
 
         // A length: its base plus the extra bits that follow the code.
