@@ -8,14 +8,19 @@
 # so that the machine's load falls on both alike. CPU time, not wall time, because
 # the benchmark machine is shared.
 #
+# Then end to end, as a user runs them: the whole CPU time of
+# `kalvtool extract -d TMP ARCHIVE ENTRY` beside `unzip -qq -o -d TMP ARCHIVE ENTRY`
+# (start, directory, decoding, CRC, writing the file), and for all of an archive.
+#
 #   bench/legacy_vs_unzip.sh            (REPS=300 unzip runs per entry by default)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 BENCH=build/bench/bench/bench_legacy
-if [ ! -x "$BENCH" ]; then
+KALVTOOL=build/bench/app/kalvtool
+if [ ! -x "$BENCH" ] || [ ! -x "$KALVTOOL" ]; then
   cmake --preset bench >/dev/null
-  cmake --build --preset bench -j2 --target bench_legacy
+  cmake --build --preset bench -j2 --target bench_legacy kalvtool
 fi
 command -v unzip >/dev/null || { echo "Info-ZIP unzip is not installed" >&2; exit 1; }
 
@@ -29,8 +34,8 @@ for d in "$DATA" "$PWD/../shared/testdata/legacy" /work/shared/testdata/legacy; 
   if [ -n "$d" ] && [ -f "$d/MANIFEST.tsv" ]; then DATA="$d"; break; fi
 done
 
-REPS="${REPS:-300}" DATA="$DATA" python3 - "$json" <<'PY'
-import json, os, resource, subprocess, sys
+REPS="${REPS:-300}" DATA="$DATA" KALVTOOL="$KALVTOOL" python3 - "$json" <<'PY'
+import json, os, resource, subprocess, sys, tempfile
 
 reps = int(os.environ["REPS"])
 data = os.environ["DATA"]
@@ -64,4 +69,28 @@ for name, (cpu_us, label) in ours.items():
         listing += run_many(["unzip", "-qql", path], 10)
     unzip_us = max((extract - listing) / (reps // 10 * 10) * 1e6, 1.0)
     print(f"{subject:28} {cpu_us:9.0f} {unzip_us:9.0f} {cpu_us / unzip_us:10.2f}")
+
+print()
+print("end to end, whole process CPU per run")
+print(f"{'archive entry':40} {'kalvtool us':>11} {'unzip us':>9} {'kalvtool/unzip':>14}")
+kalvtool = os.path.abspath(os.environ["KALVTOOL"])
+seen = set()
+runs = max(reps // 3, 10)
+with tempfile.TemporaryDirectory() as out:
+    cases = []
+    for name, (cpu_us, label) in ours.items():
+        archive, entry = label.split(":", 1)
+        if name.removeprefix("kalv/").startswith("reduce"):
+            continue
+        cases.append((archive, [entry]))
+        if archive not in seen:
+            seen.add(archive)
+            cases.append((archive, []))
+    for archive, entries in cases:
+        path = os.path.join(data, archive)
+        password = ["-P", "legacy"] if archive.startswith("enc-") else []
+        k = run_many([kalvtool, "extract", *password, "-d", out, path, *entries], runs)
+        u = run_many(["unzip", "-qq", "-o", *password, "-d", out, path, *entries], runs)
+        what = f"{archive} {entries[0] if entries else '(all)'}"
+        print(f"{what:40} {k / runs * 1e6:11.0f} {u / runs * 1e6:9.0f} {k / u:14.2f}")
 PY
