@@ -412,6 +412,17 @@ const std::vector<StreamCase>& stream_cases() {
              return dynamic_stream(c, ops);
          },
          DecodeStatus::Done, text("xyxyx")},
+        {"a repeat as the very first code length repeats the length 0 it starts from",
+         [] {
+             DynamicCode c = small_code();
+             c.litlen[0] = c.litlen[1] = c.litlen[2] = 0;
+             c.litlen[3] = c.litlen[4] = c.litlen[5] = 8;  // keeps the code complete
+             std::vector<CodeLengthOp> ops = {{16, 0}};
+             const std::vector<uint8_t> all = c.lengths();
+             for (size_t i = 3; i < all.size(); ++i) ops.push_back({all[i]});
+             return dynamic_stream(c, ops);
+         },
+         DecodeStatus::Done, text("xyxyx")},
         {"incomplete code-length code",
          [] {
              BitWriter w;
