@@ -165,6 +165,28 @@ TEST(Unreduce, DleZeroIsALiteral144AndFollowersDecodeByIndex) {
     EXPECT_EQ(d.bytes, (Bytes{'a', 'b', 144, 'a', 'y'}));
 }
 
+// APPNOTE: an index takes "the minimal number of bits required to encode N - 1",
+// which for a one-member set is still one bit.
+TEST(Unreduce, IndexWidthFollowsTheSetSize) {
+    const std::pair<int, int> size_and_bits[] = {{1, 1},  {2, 1},  {3, 2},  {4, 2},  {5, 3},  {8, 3},
+                                                 {9, 4},  {16, 4}, {17, 5}, {32, 5}, {33, 6}, {63, 6}};
+    for (auto [size, bits] : size_and_bits) {
+        SCOPED_TRACE("set of " + std::to_string(size));
+        BitWriter w;
+        for (int v = 255; v >= 0; --v) {
+            const int n = v == 0 ? size : 0;  // only byte 0 (the start) has followers
+            w.put(static_cast<uint32_t>(n), 6);
+            for (int i = 0; i < n; ++i) w.put(static_cast<uint32_t>(100 + i), 8);
+        }
+        w.put(0, 1);
+        w.put(static_cast<uint32_t>(size - 1), bits);  // the last member
+        w.put('k', 8);  // that member's own set is empty: raw, without a flag
+        const Decoded d = run(3, 0, w.finish(), 2);
+        EXPECT_EQ(d.status, DecodeStatus::Done);
+        EXPECT_EQ(d.bytes, (Bytes{static_cast<uint8_t>(100 + size - 1), 'k'}));
+    }
+}
+
 TEST(Unreduce, FollowerIndexOutsideTheSetIsBadData) {
     ReduceWriter r;
     r.sets[0] = {'p', 'q', 'r'};  // 2-bit indices, 3 is out of range
@@ -414,7 +436,8 @@ TEST_P(ExplodeVariants, DecodesLiteralsAndMatches) {
     const uint32_t max_distance = (flag & kBigDictionary) ? 8192 : 4096;
     auto lit = [&](uint8_t b) { iw.literal(b), e.literal(b); };
     auto match = [&](uint32_t d, uint32_t l) { iw.match(d, l), e.match(d, l); };
-    for (int i = 0; i < 9000; ++i) lit(static_cast<uint8_t>(i * 31 + i / 256));
+    // More than the 32768-byte window, so the last matches read across its wrap.
+    for (int i = 0; i < 40000; ++i) lit(static_cast<uint8_t>(i * 31 + i / 256));
     match(1, iw.min_match());
     match(3, 40);                      // overlapping: repeats a 3-byte pattern
     match(max_distance, 63 + iw.min_match() + 62);  // length code 63, plus 62
