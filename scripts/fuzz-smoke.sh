@@ -5,7 +5,8 @@
 # build/fuzz/artifacts/<target>/ for reproduction: build/fuzz/fuzz/<target> <file>.
 #
 #   scripts/fuzz-smoke.sh [target...]      (default: every target that was built)
-#   FUZZ_SECONDS=1200 nice -n 19 scripts/fuzz-smoke.sh fuzz_inflate   (a long run)
+#   FUZZ_SECONDS=1200 FUZZ_LOGS=build/fuzz/long nice -n 19 scripts/fuzz-smoke.sh fuzz_inflate
+#                                       (a long run, its log kept apart from the short runs')
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -14,7 +15,7 @@ parallel=${FUZZ_PARALLEL:-2}
 build=build/fuzz
 corpus_root=$build/corpus
 artifacts_root=$build/artifacts
-logs=$build/logs
+logs=${FUZZ_LOGS:-$build/logs}
 
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz -j "$(nproc)" --target kalv_fuzzers
@@ -40,7 +41,9 @@ run_target() {
   local seed_dirs=()
   [ -d "$build/seeds/$target" ] && seed_dirs+=("$build/seeds/$target")
   [ -d "fuzz/seeds/$target" ] && seed_dirs+=("fuzz/seeds/$target")
-  "$build/fuzz/$target" "$corpus" "${seed_dirs[@]}" \
+  local options=()
+  case "$target" in fuzz_zip_directory | fuzz_zip_extract) options+=(-dict=fuzz/zip.dict) ;; esac
+  "$build/fuzz/$target" "$corpus" "${seed_dirs[@]}" "${options[@]}" \
     -max_total_time="$seconds" -timeout=20 -rss_limit_mb=2560 -max_len=262144 \
     -print_final_stats=1 -artifact_prefix="$artifacts" \
     >"$logs/$target.log" 2>&1
