@@ -6,6 +6,7 @@
 // SetWindowTextA at once; a Position change repaints the bar's band at once.
 #include "platform/platform.h"
 #include "platform/win32/gdi_canvas.h"
+#include "platform/win32/splash_capture.h"
 #include "splash/splash.h"
 #include "splash/splash_layout.h"
 
@@ -106,6 +107,7 @@ public:
         HWND bar = CreateWindowExA(0, kBarClass, "", WS_CHILD | WS_VISIBLE, b.left, b.top, b.width(), b.height(),
                                    frame_, nullptr, instance, &bar_child_);
         bar_child_.set_handle(bar);
+        bar_handle_ = bar;
         bar_.attach(&bar_child_);
 
         // FormCreate: the icon, then the caption and the prompt from the string table.
@@ -166,6 +168,8 @@ public:
     }
 
     void set_frame(HWND handle) { frame_ = handle; }
+    HWND frame() const { return frame_; }
+    HWND bar() const { return bar_handle_; }
 
 private:
     void invalidate_status_label() {
@@ -183,6 +187,7 @@ private:
     GradientBar bar_;
     BarChild bar_child_;
     HWND frame_ = nullptr;
+    HWND bar_handle_ = nullptr;
     HICON icon_ = nullptr;
     std::string prompt_;
     std::string status_ = layout::kInitialStatus;
@@ -239,3 +244,32 @@ LRESULT CALLBACK bar_procedure(HWND window, UINT message, WPARAM wparam, LPARAM 
 std::unique_ptr<SplashWindow> create_splash_window() { return std::make_unique<Win32SplashWindow>(); }
 
 }  // namespace kalv::splash
+
+namespace kalv::platform::win32 {
+
+namespace {
+
+std::unique_ptr<splash::PixelCanvas> capture(HWND window) {
+    RECT client{};
+    GetClientRect(window, &client);
+    auto copy = GdiCanvas::create_memory(client.right, client.bottom);
+    HDC screen = GetDC(window);
+    GdiCanvas source(screen, client.right, client.bottom);
+    copy->block_transfer(source, client.right, client.bottom);
+    ReleaseDC(window, screen);
+    return copy;
+}
+
+}  // namespace
+
+std::unique_ptr<splash::PixelCanvas> capture_client(const splash::SplashWindow& window) {
+    const auto* real = dynamic_cast<const splash::Win32SplashWindow*>(&window);
+    return real ? capture(real->frame()) : nullptr;
+}
+
+std::unique_ptr<splash::PixelCanvas> capture_progress_bar(const splash::SplashWindow& window) {
+    const auto* real = dynamic_cast<const splash::Win32SplashWindow*>(&window);
+    return real ? capture(real->bar()) : nullptr;
+}
+
+}  // namespace kalv::platform::win32
