@@ -15,6 +15,7 @@
 #include <array>
 #include <new>
 
+#include "platform/platform.h"
 #include "unzip/decoder_io.h"
 #include "unzip/legacy_io.h"
 #include "unzip/shannon_fano.h"
@@ -64,9 +65,7 @@ DecodeStatus to_status(TreeStatus s) {
     return s == TreeStatus::EndOfInput ? DecodeStatus::EndOfInput : DecodeStatus::BadData;
 }
 
-}  // namespace
-
-DecodeStatus explode(const DecodeJob& job) {
+DecodeStatus explode_entry(const DecodeJob& job) {
     if (job.window.size() < legacy::SlidingWindow::kSize) return DecodeStatus::OutOfMemory;
     const int64_t size = job.uncompressed_size;
     if (size <= 0) return DecodeStatus::Done;
@@ -109,6 +108,18 @@ DecodeStatus explode(const DecodeJob& job) {
     }
     window.finish();
     return DecodeStatus::Done;
+}
+
+}  // namespace
+
+// Imploded entries share the Deflate decoder's out-of-memory box: the same tables,
+// the same message.
+DecodeStatus explode(const DecodeJob& job) {
+    const DecodeStatus status = explode_entry(job);
+    if (status == DecodeStatus::OutOfMemory)
+        platform::current().message_box("*** inflate out of memory ***", "Error", platform::BoxButtons::Ok,
+                                        platform::BoxIcon::None);
+    return status;
 }
 
 }  // namespace kalv::unzip

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "legacy_support.h"
+#include "../support/recording_platform.h"
 #include "unzip/shannon_fano.h"
 
 namespace {
@@ -491,6 +492,22 @@ TEST(Explode, BadTreesAreBadData) {
     };
     for (const Case& c : cases)
         EXPECT_EQ(run(kImplode, 0, stream_with_lengths_tree(c.tree), 10).status, DecodeStatus::BadData) << c.why;
+}
+
+// Without room for its window and tables the decoder gives up with the message
+// box that Deflate shows in the same case, and writes nothing.
+TEST(Explode, OutOfMemoryShowsTheInflateBox) {
+    kalv::testing::RecordingPlatform recorder("/pkg/");
+    kalv::platform::ScopedPlatform installed(recorder);
+    ImplodeWriter iw(0);
+    iw.trees();
+    iw.literal('a');
+    const Bytes s = iw.w.finish();
+    std::vector<uint8_t> small_window(1000);
+    const Decoded d = decode(kImplode, 0, s, static_cast<int64_t>(s.size()), 1, small_window);
+    EXPECT_EQ(d.status, DecodeStatus::OutOfMemory);
+    EXPECT_TRUE(d.bytes.empty());
+    EXPECT_EQ(recorder.transcript, std::vector<std::string>{"box Error | *** inflate out of memory ***"});
 }
 
 TEST(Explode, StreamShorterThanTheSizeIsEndOfInput) {
