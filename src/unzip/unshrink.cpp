@@ -6,8 +6,8 @@
 // Format notes:
 // - A partial clear can free the previous code before the entry that extends it
 //   is added; the entry is added anyway and points at a free code ("orphan").
-//   PKZIP only emits such an entry once its prefix code has been reused, so a
-//   free code met while expanding a chain is bad data, never a string.
+//   A compressor can only reach such a code once its prefix code has been
+//   reused, so a free code met while expanding a chain is bad data, never a string.
 // - The one code that may be used while still free is the next one to be
 //   assigned (the LZW "KwKwK" case): it stands for the previous string followed
 //   by that string's first byte.
@@ -36,10 +36,10 @@ constexpr uint32_t kFirstFree = 257;
 constexpr uint16_t kFreeCode = 0xFFFF;  // prefix of a code that holds no string
 constexpr uint32_t kOutputSize = legacy::SlidingWindow::kSize;
 
-// 16 KB of prefixes, 8 KB of suffixes and an 8 KB string stack: each string is
-// at most as long as the chain of codes behind it, and a chain visits each of the
-// 8192 codes at most once unless a hostile stream built a cycle, which the stack
-// bound turns into bad data.
+// 16 KB of prefixes, 8 KB of suffixes, an 8 KB string stack and 8 KB of marks for
+// the partial clear. A string is as long as the chain of codes behind it, and a
+// chain visits each of the 8192 codes at most once unless a hostile stream built a
+// cycle, which the stack bound turns into bad data.
 struct ShrinkTables {
     std::array<uint16_t, kTableSize> prefix;
     std::array<uint8_t, kTableSize> suffix;
@@ -58,7 +58,8 @@ public:
         uint32_t previous = in_.take(code_size_);
         if (in_.overran()) return DecodeStatus::Done;  // an empty entry
         if (previous >= kEscape) return DecodeStatus::BadData;
-        emit(static_cast<uint8_t>(previous));
+        const uint8_t literal = static_cast<uint8_t>(previous);
+        append(&literal, 1);
 
         for (;;) {
             uint32_t code = in_.take(code_size_);
@@ -120,11 +121,6 @@ private:
         if (code == kEscape || p == bottom) return nullptr;
         *--p = static_cast<uint8_t>(code);
         return p;
-    }
-
-    void emit(uint8_t byte) {
-        if (out_pos_ == kOutputSize) flush();
-        out_[out_pos_++] = byte;
     }
 
     void append(const uint8_t* s, uint32_t n) {
