@@ -301,32 +301,33 @@ TEST(GradientBarRepaint, PartialRepaintsMatchAFullPaint) {
     const int positions[] = {1, 7, 3, 12, 12, 0, 9, 20, 11, -4, 5};
     for (BarStyle style : styles)
         for (BarOrientation orientation : {BarOrientation::orHorizontal, BarOrientation::orVertical})
-            for (BarBevel bevel : {BarBevel::bvNone, BarBevel::bvLowered}) {
-                GradientBar bar;
-                RasterBarWindow window(bar);
-                bar.set_orientation(orientation);
-                bar.set_size(orientation == BarOrientation::orHorizontal ? 97 : 19,
-                             orientation == BarOrientation::orHorizontal ? 19 : 97);
-                bar.set_style(style);
-                bar.set_bevel_outer(BarBevel::bvNone);
-                bar.set_bar_bevel_outer(bevel);
-                bar.set_end_color(clRed);
-                bar.set_max(12);
-                Bitmap glyph(5, 5, clRed);
-                glyph.set_pixel(2, 2, clWhite);
-                bar.set_glyph(glyph);
-                window.process_messages();
-                for (int p : positions) {
-                    bar.set_position(p);
-                    RasterCanvas fresh(bar.width(), bar.height(), clBlack);
-                    bar.paint(fresh);
-                    for (int y = 0; y < bar.height(); ++y)
-                        for (int x = 0; x < bar.width(); ++x)
-                            ASSERT_EQ(window.surface().pixel(x, y), fresh.pixel(x, y))
-                                << "style " << int(style) << " orientation " << int(orientation) << " position "
-                                << p << " at " << x << "," << y;
+            for (BarBevel bevel : {BarBevel::bvNone, BarBevel::bvLowered})
+                for (BarBevel outer : {BarBevel::bvNone, BarBevel::bvRaised}) {
+                    GradientBar bar;
+                    RasterBarWindow window(bar);
+                    bar.set_orientation(orientation);
+                    bar.set_size(orientation == BarOrientation::orHorizontal ? 97 : 19,
+                                 orientation == BarOrientation::orHorizontal ? 19 : 97);
+                    bar.set_style(style);
+                    bar.set_bevel_outer(outer);
+                    bar.set_bar_bevel_outer(bevel);
+                    bar.set_end_color(clRed);
+                    bar.set_max(12);
+                    Bitmap glyph(5, 5, clRed);
+                    glyph.set_pixel(2, 2, clWhite);
+                    bar.set_glyph(glyph);
+                    window.process_messages();
+                    for (int p : positions) {
+                        bar.set_position(p);
+                        RasterCanvas fresh(bar.width(), bar.height(), clBlack);
+                        bar.paint(fresh);
+                        for (int y = 0; y < bar.height(); ++y)
+                            for (int x = 0; x < bar.width(); ++x)
+                                ASSERT_EQ(window.surface().pixel(x, y), fresh.pixel(x, y))
+                                    << "style " << int(style) << " orientation " << int(orientation) << " position "
+                                    << p << " at " << x << "," << y;
+                    }
                 }
-            }
 }
 
 TEST(GradientBarGeometry, FilledRectangleCases) {
