@@ -168,6 +168,31 @@ TEST_F(LegacyManifest, BlockBoundariesDoNotMatter) {
     }
 }
 
+// Through the component: an imploded entry whose length tree covers too few symbols
+// stops its decoder, and the entry is neither counted nor left on disk.
+TEST_F(LegacyManifest, BadTreeLeavesNoOutputAndIsNotCounted) {
+    auto zip_bytes = read_file(dir_ + "/example-i.zip");
+    ASSERT_TRUE(zip_bytes.has_value());
+    Bytes hostile = *zip_bytes;
+    const size_t data = 30 + (hostile[26] | hostile[27] << 8) + (hostile[28] | hostile[29] << 8);
+    hostile[data] = 0;  // the length tree: one byte of runs, at most 16 of 64 symbols
+
+    kalv::unzip::testing::TempDir out;
+    const std::string archive = out.file("hostile.zip");
+    kalv::unzip::testing::write_file(archive, std::string(hostile.begin(), hostile.end()));
+    kalv::unzip::UnZipper zip;
+    zip.DoProcessMessages = false;
+    zip.OverwriteMode = kalv::unzip::UZOverwriteMode::Always;
+    zip.DoAll = true;
+    zip.SetZipName(archive);
+    zip.SetDestDir(out.path().string());
+    int bad_crc_events = 0;
+    zip.OnBadCRC = [&](kalv::unzip::UnZipper&, uint32_t, uint32_t, int) { ++bad_crc_events; };
+    EXPECT_EQ(zip.UnZip(), 0);
+    EXPECT_EQ(bad_crc_events, 1);
+    EXPECT_FALSE(kalv::unzip::testing::file_exists(out.file("I.BIN")));
+}
+
 TEST(LegacySupport, Sha256KnownAnswers) {
     const std::string abc = "abc";
     EXPECT_EQ(sha256_hex({reinterpret_cast<const uint8_t*>(abc.data()), abc.size()}),
