@@ -54,7 +54,11 @@ size_t BufferedStream::read(void* buffer, size_t n) {
 size_t BufferedStream::write(const void* buffer, size_t n) {
     if (state_ == State::Reading) {
         // Bytes read ahead are dropped: the file must stand where the caller thinks.
-        seek(position(), kFromBeginning);
+        const int64_t logical = position();
+        at_ = end_ = 0;
+        state_ = State::Unknown;
+        const int64_t reached = underlying_->seek(logical, platform::SeekOrigin::Begin);
+        underlying_at_ = reached < 0 ? underlying_at_ : reached;
     }
     const auto* in = static_cast<const uint8_t*>(buffer);
     size_t accepted = 0;

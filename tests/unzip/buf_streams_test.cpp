@@ -179,3 +179,21 @@ TEST(BufferedFileStream, RoundTripThroughARealFile) {
 
 }  // namespace
 }  // namespace kalv::unzip
+
+namespace kalv::unzip {
+namespace {
+
+TEST(BufferedStream, WritingAfterReadingStartsWhereTheReaderStood) {
+    auto file = std::make_unique<RecordingFile>("abcdefgh", nullptr, nullptr);
+    RecordingFile* raw = file.get();
+    BufferedStream s(std::move(file));
+    char two[2];
+    s.read(two, 2);
+    s.write("XY", 2);
+    EXPECT_EQ(s.position(), 4);
+    EXPECT_TRUE(s.flush());
+    EXPECT_EQ(raw->bytes_, "abXYefgh");
+}
+
+}  // namespace
+}  // namespace kalv::unzip

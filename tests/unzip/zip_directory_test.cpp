@@ -273,6 +273,24 @@ TEST_F(ZipDirectory, AChangedArchiveIsReadAgainAtTheNextOperation) {
     EXPECT_EQ(zip.Entry(0).FileName(), "second");
 }
 
+// Regression: a directory once built by the scan left the scan's mark behind, and
+// the next read of a sound archive had no entry list to fill.
+TEST_F(ZipDirectory, ARereadAfterAScanReadsTheCentralDirectory) {
+    CraftOptions broken;
+    broken.central_start = 0xFFFFFF;
+    const std::string path = put("t.zip", craft_zip({{"scanned", "1"}}, broken).bytes);
+    zip.SetZipName(path);
+    zip.OpenArchive();
+    zip.CloseArchive();
+    ASSERT_TRUE(zip.LocalScanned());
+    write_file(path, craft_zip({{"central", "2"}, {"more", "3"}}).bytes);
+    std::filesystem::last_write_time(path, std::filesystem::last_write_time(path) + std::chrono::seconds(5));
+    zip.OpenArchive();
+    EXPECT_FALSE(zip.LocalScanned());
+    ASSERT_EQ(zip.EntryCount(), 2);
+    EXPECT_EQ(zip.Entry(0).FileName(), "central");
+}
+
 TEST_F(ZipDirectory, NumberedPartsOfASplitArchive) {
     // pack.001 holds the entry and the central directory (disk 0); pack.zip holds
     // only the end record (disk 1).

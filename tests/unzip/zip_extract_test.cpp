@@ -123,6 +123,18 @@ TEST_F(ZipExtract, ParentComponentsNeverLeaveDestDir) {
     EXPECT_EQ(skipped.size(), 1u);  // "dots/.." names no file
 }
 
+#ifdef _WIN32
+// Regression: a stored drive without a backslash ("C:sub\") made DestDir's sibling
+// ("...\outsub\") the target.
+TEST_F(ZipExtract, AStoredDriveWithoutABackslashStaysBelowDestDir) {
+    zip.DoAll = true;
+    zip.RecreateDirs = true;
+    EXPECT_EQ(extract({{"C:sub/x.txt", "x"}}), 1);
+    EXPECT_EQ(read_file(out("sub/x.txt")), "x");
+    EXPECT_FALSE(std::filesystem::exists(dir.file("outsub")));
+}
+#endif
+
 TEST_F(ZipExtract, OverwriteModes) {
     zip.FilesList = {"a.txt"};
     std::filesystem::create_directories(out());
@@ -236,6 +248,54 @@ TEST_F(ZipExtract, ACrcMismatchLeavesNoFile) {
     EXPECT_TRUE(bad_crcs.empty());
     EXPECT_EQ(skipped.back(), "c.txt: bad password");
     EXPECT_FALSE(file_exists(out("c.txt")));
+}
+
+TEST_F(ZipExtract, ACrcMismatchOfAnEncryptedEntryAsksForAnotherPasswordOnce) {
+    CraftEntry e{"c.txt", "content"};
+    e.crc = 0x12345678;  // the header check passes (it uses this CRC), the data fail
+    e.password = "pw";
+    zip.Password = "pw";
+    zip.DoAll = true;
+    std::vector<std::string> offered;
+    zip.OnBadPassword = [&](UnZipper&, int, std::string& password) {
+        offered.push_back(password);
+        password = "other";
+    };
+    EXPECT_EQ(extract({e}), 0);
+    // After the CRC: "pw" -> "other" (retry); the retry's header check: "other" stays.
+    EXPECT_EQ(offered, (std::vector<std::string>{"pw", "other"}));
+    EXPECT_EQ(skipped, (std::vector<std::string>{"c.txt: bad password"}));
+    EXPECT_FALSE(file_exists(out("c.txt")));
+}
+
+TEST_F(ZipExtract, StopNowAndSkip) {
+    zip.DoAll = true;
+    zip.OnStartUnZipInfo = [](UnZipper&, int, int64_t, bool& stop) { stop = true; };
+    EXPECT_EQ(extract({{"a.txt", "a"}, {"b.txt", "b"}}), 2);  // the count of chosen entries
+    EXPECT_FALSE(file_exists(out("a.txt")));
+    zip.OnStartUnZipInfo = nullptr;
+    zip.OnStartUnZip = [](UnZipper&, int index, const std::string&, bool& skip) { skip = index == 0; };
+    EXPECT_EQ(zip.UnZip(), 2);  // a skipped entry keeps its place in the count
+    EXPECT_EQ(read_file(out("a.txt")), "");  // created, then left
+    EXPECT_EQ(read_file(out("b.txt")), "b");
+}
+
+TEST_F(ZipExtract, CompressedInputPumpsMessagesBeforeEachBlock) {
+    // A Deflate stream of one final stored block (RFC 1951 3.2.4) of 40000 bytes:
+    // 40005 compressed bytes are read as blocks of 16000, 16000 and 8005.
+    CraftEntry e{"d.bin", pseudo_random_bytes(40000, 9)};
+    e.method = 8;
+    std::string raw = "\x01";
+    put16(raw, 40000);
+    put16(raw, uint16_t(~40000));
+    e.raw = raw + e.data;
+    zip.DoAll = true;
+    EXPECT_EQ(extract({e}), 1);
+    EXPECT_EQ(read_file(out("d.bin")), e.data);
+    EXPECT_EQ(fake.pumps, 3);
+    zip.DoProcessMessages = false;
+    EXPECT_EQ(zip.UnZip(), 1);
+    EXPECT_EQ(fake.pumps, 3);
 }
 
 TEST_F(ZipExtract, DataLongerThanItsRecordedSizeIsCutAndFails) {
