@@ -318,6 +318,43 @@ TEST_F(ZipDirectory, NumberedPartsOfASplitArchive) {
     }
 }
 
+// Compressed data that run over the end of a part go on in the next one, with the
+// decryption keys carried across; parts are named by the caller's handler.
+TEST_F(ZipDirectory, CompressedDataContinueInTheNextPart) {
+    // One Deflate stored block (RFC 1951 3.2.4) holding 30000 bytes, encrypted.
+    CraftEntry e{"spanned.bin", pseudo_random_bytes(30000, 4)};
+    e.method = 8;
+    std::string raw = "\x01";
+    put16(raw, 30000);
+    put16(raw, uint16_t(~30000));
+    e.raw = raw + e.data;
+    e.password = "pw";
+    const Crafted whole = craft_zip({e});
+    // disk 0: the local header and the first 20000 bytes of data; disk 1: the rest
+    // and the central directory; disk 2 (the named file): the end record.
+    const size_t cut = whole.local_offsets[0] + 30 + e.name.size() + 20000;
+    const std::string disk1 = whole.bytes.substr(cut, whole.end_offset - cut);
+    std::string end = whole.bytes.substr(whole.end_offset);
+    end[4] = 2;  // this disk
+    end[6] = 1;  // the central directory's disk
+    const uint32_t central_in_disk1 = uint32_t(whole.central_start - cut);
+    for (int k = 0; k < 4; ++k) end[16 + k] = char((central_in_disk1 >> (8 * k)) & 0xFF);
+    put("part-0.bin", whole.bytes.substr(0, cut));
+    put("part-1.bin", disk1);
+    std::vector<int> asked;
+    zip.OnGetNextDisk = [&](UnZipper&, int next_disk, std::string& name) {
+        asked.push_back(next_disk);
+        name = dir.file("part-" + std::to_string(next_disk - 1) + ".bin");
+    };
+    zip.SetZipName(put("last.bin", end));
+    zip.SetDestDir(dir.file("out"));
+    zip.Password = "pw";
+    zip.DoAll = true;
+    EXPECT_EQ(zip.UnZip(), 1);
+    EXPECT_EQ(read_file(dir.file("out/spanned.bin")), e.data);
+    EXPECT_EQ(asked, (std::vector<int>{2, 1, 2}));  // the directory, the entry, its rest
+}
+
 // Every prefix of a small archive and every single-byte corruption of it ends in a
 // specified failure or in fewer entries, never in a crash (ASan and UBSan watch).
 TEST_F(ZipDirectory, TruncatedOrCorruptedAnywhere) {
