@@ -1,0 +1,230 @@
+#!/usr/bin/env bash
+# The launcher end to end on real installations made with Info-ZIP zip:
+#   run_e2e.sh native KALV3 STANDIN            (Linux: boxes are "caption: text" on stderr)
+#   run_e2e.sh wine KALV3_EXE STANDIN_EXE WATCHER_EXE   (Windows build under Wine)
+# Each scenario checks the exit code, the boxes (caption and text, in order), the files of
+# the installation and what the stand-in application received. Bounded in time: every
+# wait has a limit.
+set -uo pipefail
+mode=$1 launcher=$2 standin=$3 watcher=${4:-}
+here=$(cd "$(dirname "$0")" && pwd)
+password=k3m8_q7rw_2x4
+
+if [ "$mode" = wine ]; then
+  # shellcheck source=/dev/null
+  source "$here/../../scripts/wine-env.sh"
+  if [ -z "${DISPLAY:-}" ]; then exec xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$@"; fi
+  launcher_name=Kalv3.exe
+else
+  launcher_name=kalv3
+fi
+
+work=$(mktemp -d /tmp/kalv-e2e.XXXXXX)
+watcher_pid=""
+cleanup() {
+  [ -n "$watcher_pid" ] && { touch "$work/watcher.stop"; wait "$watcher_pid" 2>/dev/null; }
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+failures=0
+scenario=""
+pass() { :; }
+fail() { echo "FAIL [$scenario] $*"; failures=$((failures + 1)); }
+expect_eq() {  # what expected actual
+  if [ "$2" != "$3" ]; then fail "$1"; printf '   expected: %q\n   actual:   %q\n' "$2" "$3"; fi
+}
+
+# Paths as the launcher sees them: native, or Wine's Z: drive.
+as_launcher_path() {
+  if [ "$mode" = wine ]; then printf 'Z:%s' "${1//\//\\}"; else printf '%s' "$1"; fi
+}
+sep() { if [ "$mode" = wine ]; then printf '\\'; else printf '/'; fi; }
+
+# ---- packages ---------------------------------------------------------------------------
+stage=$work/stage
+mkdir -p "$stage"
+cp "$standin" "$stage/Kalvo3main"
+echo "database of the shop, version 1" > "$stage/KALVO3.IB"
+echo "2" > "$stage/VERSION"
+(
+  cd "$stage"
+  zip -q -X -j -P "$password" program.zip Kalvo3main
+  zip -q -X -j -P "$password" program_v2.zip Kalvo3main VERSION
+  zip -q -X -j -P "$password" database.zip KALVO3.IB
+  zip -q -X -j -P not-the-password wrong.zip Kalvo3main
+)
+
+# make_install DIR UPGRADE_FILE: launcher, both packages dated 2024, NET.INF naming UPGRADE_FILE.
+make_install() {
+  mkdir -p "$1"
+  cp "$launcher" "$1/$launcher_name"
+  cp "$stage/program.zip" "$1/Kalvo3pack"
+  cp "$stage/database.zip" "$1/Volka.bpl"
+  touch -d "2024-03-01 10:00:00" "$1/Kalvo3pack" "$1/Volka.bpl"
+  printf '[DB]\r\nUpgrade=%s\r\n' "$(as_launcher_path "$2")" > "$1/NET.INF"
+}
+
+# ---- running the launcher --------------------------------------------------------------
+if [ "$mode" = wine ]; then
+  wineboot -u >/dev/null 2>&1 || true
+  : > "$work/boxes.log"
+  wine "$watcher" "$(as_launcher_path "$work/boxes.log")" "$(as_launcher_path "$work/watcher.stop")" 280 \
+    >/dev/null 2>&1 &
+  watcher_pid=$!
+  sleep 1
+fi
+
+# run_launcher DIR CWD [ARGS...]: sets $exit_code and $boxes (one "caption|text" per line).
+run_launcher() {
+  local dir=$1 cwd=$2
+  shift 2
+  rm -f "$dir/Kalvo3main.report.txt"
+  if [ "$mode" = wine ]; then
+    local before
+    before=$(wc -l < "$work/boxes.log")
+    (cd "$cwd" && timeout 60 wine "$dir/$launcher_name" "$@" >/dev/null 2>&1)
+    exit_code=$?
+    boxes=$(tail -n +"$((before + 1))" "$work/boxes.log")
+  else
+    (cd "$cwd" && timeout 60 "$dir/$launcher_name" "$@" 2> "$work/stderr")
+    exit_code=$?
+    boxes=$(grep -v '^splash: ' "$work/stderr" | sed -e 's/\r/\\r/g' -e 's/: /|/')
+  fi
+}
+
+# wait_report DIR: the stand-in's report appears within 30 s.
+wait_report() {
+  for _ in $(seq 1 300); do
+    [ -f "$1/Kalvo3main.report.txt" ] && return 0
+    sleep 0.1
+  done
+  return 1
+}
+report_field() { sed -n "s/^$2: //p" "$1/Kalvo3main.report.txt" | tr -d '\r'; }
+snapshot() { (cd "$1" && find . -printf '%p %s %T@\n' | sort); }
+
+expect_started() {  # DIR PLAIN SECOND
+  if ! wait_report "$1"; then fail "the application was not started"; return; fi
+  expect_eq "decrypted token" "$2" "$(report_field "$1" "plain text")"
+  expect_eq "second argument" "$3" "$(report_field "$1" "second argument")"
+}
+expect_not_started() {
+  sleep 1
+  [ -f "$1/Kalvo3main.report.txt" ] && fail "the application was started"
+}
+
+# ---- scenarios --------------------------------------------------------------------------
+A=$work/shop
+UP=$work/upgrade
+mkdir -p "$UP"
+make_install "$A" "$UP/Kalvo3pack"
+cp -p "$A/Kalvo3pack" "$UP/Kalvo3pack"
+db_path="$(as_launcher_path "$A")$(sep)KALVO3.IB"
+
+scenario="first run"
+run_launcher "$A" "$A" ARG1
+expect_eq "exit code" 0 "$exit_code"
+expect_eq "boxes" "" "$boxes"
+expect_started "$A" "[SECTION],DBpath=$db_path," "ARG1"
+expect_eq "DBpath" "$db_path" "$(report_field "$A" DBpath)"
+cmp -s "$A/KALVO3.IB" "$stage/KALVO3.IB" || fail "database not unpacked"
+
+scenario="second run"
+echo "the shop's own data" > "$A/KALVO3.IB"
+run_launcher "$A" "$A"
+expect_eq "exit code" 0 "$exit_code"
+expect_eq "boxes" "" "$boxes"
+expect_started "$A" "[SECTION],DBpath=$db_path," ""
+expect_eq "database untouched" "the shop's own data" "$(cat "$A/KALVO3.IB")"
+
+scenario="newer upgrade copy"
+cp "$stage/program_v2.zip" "$UP/Kalvo3pack"
+touch -d "2025-06-01 09:00:00" "$UP/Kalvo3pack"
+run_launcher "$A" "$A"
+expect_eq "exit code" 0 "$exit_code"
+expect_eq "boxes" "" "$boxes"
+expect_started "$A" "[SECTION],DBpath=$db_path," ""
+cmp -s "$A/Kalvo3pack" "$UP/Kalvo3pack" || fail "package not refreshed"
+expect_eq "refreshed package keeps the upgrade copy's time" "$(stat -c %Y "$UP/Kalvo3pack")" "$(stat -c %Y "$A/Kalvo3pack")"
+[ -e "$A/Kalvo3pack.incoming" ] && fail "temporary copy left behind"
+
+for age in same older; do
+  scenario="$age-age upgrade copy"
+  cp "$stage/program.zip" "$A/Kalvo3pack"
+  cp "$stage/program_v2.zip" "$UP/Kalvo3pack"
+  touch -d "2024-03-01 10:00:00" "$A/Kalvo3pack"
+  if [ $age = same ]; then touch -d "2024-03-01 10:00:01" "$UP/Kalvo3pack"; else touch -d "2023-01-01" "$UP/Kalvo3pack"; fi
+  run_launcher "$A" "$A"
+  expect_eq "exit code" 0 "$exit_code"
+  expect_eq "boxes" "" "$boxes"
+  expect_started "$A" "[SECTION],DBpath=$db_path," ""
+  cmp -s "$A/Kalvo3pack" "$stage/program.zip" || fail "package replaced by a copy that is not newer"
+done
+
+scenario="missing package"
+B=$work/empty
+make_install "$B" "$work/nowhere/Kalvo3pack"
+rm "$B/Kalvo3pack"
+run_launcher "$B" "$B"
+expect_eq "exit code" 0 "$exit_code"
+expect_eq "boxes" "CopyFile|File not found :\\r$(as_launcher_path "$work/nowhere/Kalvo3pack")
+Kalvo...|Error in file processing : \\r$(as_launcher_path "$B")$(sep)Kalvo3pack" "$boxes"
+expect_not_started "$B"
+
+scenario="wrong password"
+C=$work/wrong
+make_install "$C" "$C/Kalvo3pack"
+cp "$stage/wrong.zip" "$C/Kalvo3pack"
+run_launcher "$C" "$C"
+expect_eq "exit code" 0 "$exit_code"
+expect_eq "boxes" "Kalvo...|Error in file processing : \\r$(as_launcher_path "$C")$(sep)Kalvo3pack" "$boxes"
+expect_not_started "$C"
+[ -e "$C/Kalvo3main" ] && fail "a program was left from a wrong password"
+
+scenario="application already running"
+R=$work/running
+mkdir -p "$R"
+cp "$standin" "$R/"
+if [ "$mode" = wine ]; then
+  (cd "$R" && KALV_STANDIN_STAY_SECONDS=6 wine "$R/$(basename "$standin")" >/dev/null 2>&1) &
+else
+  (cd "$R" && KALV_STANDIN_STAY_SECONDS=6 "$R/$(basename "$standin")") &
+fi
+holder=$!
+for _ in $(seq 1 200); do [ -f "$R/Kalvo3main.report.txt.holding" ] && break; sleep 0.1; done
+rm -f "$A/Kalvo3main.report.txt"
+before=$(snapshot "$A")
+run_launcher "$A" "$A"
+expect_eq "exit code" 0 "$exit_code"
+expect_eq "boxes" "Kalv|Can run only one instance of the program !" "$boxes"
+expect_eq "files" "$before" "$(snapshot "$A")"
+wait "$holder"
+
+scenario="DummyFile in the current directory"
+D=$work/cwd
+mkdir -p "$D"
+printf '[Shop]\r\nuser=anna\r\n' > "$D/DummyFile"
+run_launcher "$A" "$D"
+expect_eq "exit code" 0 "$exit_code"
+expect_started "$A" "[Shop],user=anna,,[SECTION],DBpath=$db_path," ""
+expect_eq "DummyFile unchanged" "$(printf '[Shop]\r\nuser=anna\r\n')" "$(cat "$D/DummyFile")"
+
+scenario="blank in the installation path"
+S="$work/My Shop"
+make_install "$S" "$S/Kalvo3pack"
+# Started through the unquoted path, Windows would take "$work/My.exe" first.
+cp "$standin" "$work/My.exe"
+run_launcher "$S" "$S" "two words"
+expect_eq "exit code" 0 "$exit_code"
+expect_eq "boxes" "" "$boxes"
+blank_db="$(as_launcher_path "$S")$(sep)KALVO3.IB"
+expect_started "$S" "[SECTION],\"DBpath=$blank_db\"," "two"
+expect_eq "DBpath" "$blank_db" "$(report_field "$S" DBpath)"
+[ -f "$work/Kalvo3main.report.txt" ] && fail "the program beside the folder was started"
+
+if [ "$failures" -ne 0 ]; then
+  echo "$failures check(s) failed ($mode)"
+  exit 1
+fi
+echo "all launcher end-to-end scenarios passed ($mode)"
