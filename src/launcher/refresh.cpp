@@ -2,6 +2,8 @@
 // upgrade location.
 #include <exception>
 
+#include "core/errors.h"
+
 #include "launcher/boxes.h"
 #include "launcher/launcher.h"
 
@@ -17,6 +19,23 @@ constexpr size_t kProfileBufferSize = 2048;
 // The copy of the upgrade package is made under this name beside the target and put in
 // place only once complete, so a copy that breaks off never leaves a torn package.
 constexpr const char* kIncomingSuffix = ".incoming";
+
+// The size of a file, or -1 when it cannot be opened.
+int64_t FileSize(const std::string& path) {
+    try {
+        return platform::current().open_file(path, platform::OpenMode::ReadShared)->size();
+    } catch (const Error&) {
+        return -1;
+    }
+}
+
+// A copy is complete when the platform says so and it is as long as its source: a read
+// that fails midway may end a copy as if the source ended there.
+bool CopyCompletely(const std::string& source, const std::string& target) {
+    if (!platform::current().copy_file(source, target, false)) return false;
+    const int64_t expected = FileSize(source);
+    return expected >= 0 && FileSize(target) == expected;
+}
 
 }  // namespace
 
@@ -39,7 +58,7 @@ void HaveNewVersion(const std::string& target, const std::string& source) {
         // The copy keeps the source's last-write time, and so does the rename, so the
         // refreshed package has the upgrade copy's age and is not copied again.
         const std::string incoming = target + kIncomingSuffix;
-        if (!os.copy_file(source, incoming, false)) {
+        if (!CopyCompletely(source, incoming)) {
             os.delete_file(incoming);
             return;
         }

@@ -81,6 +81,16 @@ TEST_F(Refresh, CopyThatBreaksOffLeavesThePackageWhole) {
     EXPECT_FALSE(os.has_file(target + ".incoming"));
 }
 
+TEST_F(Refresh, TornCopyReportedAsCompleteIsNotPutInPlace) {
+    os.put_file(target, "old package", kOlder);
+    os.put_file(kUpgrade, "new package, longer", kTwoSecondsLater);
+    os.copy_breaks_after = 5;
+    os.torn_copy_reported_complete = true;
+    launcher::HaveNewVersion(target, kUpgrade);
+    EXPECT_EQ(os.content(target), "old package");
+    EXPECT_FALSE(os.has_file(target + ".incoming"));
+}
+
 struct MissingCase {
     const char* why;
     std::string source;

@@ -207,8 +207,8 @@ bool RecordingPlatform::copy_file(const std::string& from, const std::string& to
     std::string bytes = *it->second.bytes;
     if (copy_breaks_after && *copy_breaks_after < bytes.size()) {
         bytes.resize(*copy_breaks_after);
-        files_[target] = File{std::make_shared<std::string>(std::move(bytes)), kSomeDosTime, next_stamp_++};
-        return false;
+        files_[target] = File{std::make_shared<std::string>(std::move(bytes)), it->second.dos_time, next_stamp_++};
+        return torn_copy_reported_complete;
     }
     files_[target] = File{std::make_shared<std::string>(std::move(bytes)), it->second.dos_time, next_stamp_++};
     return true;

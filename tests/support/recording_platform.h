@@ -46,6 +46,8 @@ public:
     std::optional<std::string> start_failure;     // start_program throws kalv::Error(this)
     // copy_file stops after this many bytes and fails (the network went away).
     std::optional<size_t> copy_breaks_after;
+    // ... and still reports success (a read error taken for the end of the source).
+    bool torn_copy_reported_complete = false;
     std::optional<std::string> failing_file_age;  // file_age of this path throws
     std::string caption_text = "Kalvo...";
 
