@@ -1,13 +1,85 @@
 #!/usr/bin/env bash
-# The main job on a fresh Debian machine: set up, build, and show the product at work.
+# The main job on a fresh Debian machine: set up, build the launcher for Linux and for
+# Windows, make a demo installation and run the launcher on it — Kalv3.exe under Wine
+# (on a virtual display when there is no screen) and the native kalv3 — then show what
+# the application received.
+#
+# The installation holds what a shop's PC holds: the launcher, the program package
+# "Kalvo3pack" and the database package "Volka.bpl" (ZIP archives made by Info-ZIP zip
+# with the package password), and NET.INF naming an upgrade folder. The application
+# packed in them is the stand-in "Kalvo3main", which writes what it received to
+# Kalvo3main.report.txt beside itself.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/setup.sh native
-KALVTOOL=build/native/app/kalvtool
-plain='[SECTION],DBpath=/srv/shop/KALVO3.IB,'
-token=$($KALVTOOL token encrypt "$plain")
-echo "start token for '$plain':"
-echo "  $token"
-echo "decrypted again:"
-echo "  $($KALVTOOL token decrypt "$token")"
-$KALVTOOL selfcheck
+root=$PWD
+scripts/setup.sh native:kalv3,kalv_standin,kalvtool windows:kalv3,kalv_standin,box_watcher
+
+password=k3m8_q7rw_2x4
+demo=$root/build/demo
+rm -rf "$demo"
+mkdir -p "$demo"
+
+# make_installation NAME LAUNCHER STANDIN PATHFORM: $demo/NAME/{Shop,upgrade}
+make_installation() {
+  local base=$demo/$1 launcher=$2 standin=$3
+  local stage=$base/stage shop="$base/My Shop" upgrade=$base/upgrade
+  mkdir -p "$stage" "$shop" "$upgrade"
+  cp "$standin" "$stage/Kalvo3main"
+  printf 'demo database of the shop\n' > "$stage/KALVO3.IB"
+  (cd "$stage" && zip -q -j -P "$password" program.zip Kalvo3main && zip -q -j -P "$password" database.zip KALVO3.IB)
+  cp "$launcher" "$shop/"
+  cp "$stage/program.zip" "$shop/Kalvo3pack"
+  cp "$stage/database.zip" "$shop/Volka.bpl"
+  touch -d "2024-03-01 10:00" "$shop/Kalvo3pack"
+  # A newer program package published in the upgrade folder: the launcher fetches it.
+  cp "$stage/program.zip" "$upgrade/Kalvo3pack"
+  touch -d "2025-06-01 09:00" "$upgrade/Kalvo3pack"
+  printf '[DB]\r\nUpgrade=%s\r\n' "$4" > "$shop/NET.INF"
+}
+
+show_run() {  # SHOP BOXES
+  local shop=$1
+  for _ in $(seq 1 100); do [ -f "$shop/Kalvo3main.report.txt" ] && break; sleep 0.1; done
+  echo "  boxes shown: ${2:-none}"
+  echo "  program package refreshed from the upgrade folder: $(cmp -s "$shop/Kalvo3pack" "$shop/../upgrade/Kalvo3pack" && echo yes || echo no)"
+  echo "  database unpacked: $(cat "$shop/KALVO3.IB" 2>/dev/null || echo '(missing)')"
+  echo "  what the application received (Kalvo3main.report.txt):"
+  sed 's/^/    /' "$shop/Kalvo3main.report.txt"
+}
+
+echo
+echo "== Linux: build/native/app/launcher/kalv3"
+make_installation linux build/native/app/launcher/kalv3 build/native/app/standin/Kalvo3main \
+  "$demo/linux/upgrade/Kalvo3pack"
+shop="$demo/linux/My Shop"
+(cd "$shop" && ./kalv3 --from-the-demo 2> "$demo/linux/stderr") || true
+show_run "$shop" "$(grep -v '^splash: ' "$demo/linux/stderr" | tr '\r' '|' || true)"
+
+echo
+echo "== Windows: build/windows/app/launcher/Kalv3.exe under Wine"
+source scripts/wine-env.sh
+winpath() { printf 'Z:%s' "${1//\//\\}"; }
+make_installation windows build/windows/app/launcher/Kalv3.exe build/windows/app/standin/Kalvo3main.exe \
+  "$(winpath "$demo/windows/upgrade/Kalvo3pack")"
+shop="$demo/windows/My Shop"
+run_windows() {
+  # The box watcher answers any message box, so that nothing waits for a user.
+  wine build/windows/tests/e2e/box_watcher.exe "$(winpath "$demo/windows/boxes.log")" \
+    "$(winpath "$demo/windows/stop")" 90 >/dev/null 2>&1 &
+  local watcher=$!
+  (cd "$shop" && timeout 90 wine "$shop/Kalv3.exe" --from-the-demo >/dev/null 2>&1) || true
+  touch "$demo/windows/stop"
+  wait "$watcher" || true
+}
+export -f run_windows winpath
+export demo shop
+if [ -n "${DISPLAY:-}" ]; then run_windows; else xvfb-run -a -s "-screen 0 1024x768x24" bash -c run_windows; fi
+show_run "$shop" "$(cat "$demo/windows/boxes.log" 2>/dev/null)"
+
+echo
+echo "The token decrypts with the product's own command line, too:"
+token=$(sed -n 's/^token: //p' "$demo/linux/My Shop/Kalvo3main.report.txt")
+echo "  build/native/app/kalvtool token decrypt $token"
+echo "    $(build/native/app/kalvtool token decrypt "$token")"
+echo
+echo "Demo installations: $demo/{linux,windows}/My Shop"

@@ -2,6 +2,7 @@
 # Installs what Kalv3 needs on a Debian machine (only the packages that are missing),
 # then configures and builds the presets given as arguments (default: native).
 #   scripts/setup.sh [native] [asan] [windows] [bench] [fuzz]
+#   scripts/setup.sh native:kalv3,kalvtool   (only those targets of a preset)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -26,8 +27,16 @@ fi
 
 presets=("$@")
 ((${#presets[@]})) || presets=(native)
-for preset in "${presets[@]}"; do
-  echo "setup: building preset '$preset'"
+for spec in "${presets[@]}"; do
+  # "preset:target1,target2" builds only those targets of the preset.
+  preset=${spec%%:*}
+  targets=()
+  [[ $spec == *:* ]] && IFS=, read -ra targets <<< "${spec#*:}"
+  echo "setup: building preset '$preset'${targets:+ (${targets[*]})}"
   cmake --preset "$preset" >/dev/null
-  cmake --build --preset "$preset" -j "$(nproc)"
+  if ((${#targets[@]})); then
+    cmake --build --preset "$preset" -j "$(nproc)" --target "${targets[@]}"
+  else
+    cmake --build --preset "$preset" -j "$(nproc)"
+  fi
 done
