@@ -67,7 +67,6 @@ make_install() {
 
 # ---- running the launcher --------------------------------------------------------------
 if [ "$mode" = wine ]; then
-  wineboot -u >/dev/null 2>&1 || true
   : > "$work/boxes.log"
   wine "$watcher" "$(as_launcher_path "$work/boxes.log")" "$(as_launcher_path "$work/watcher.stop")" 280 \
     >/dev/null 2>&1 &
