@@ -10,6 +10,11 @@
 #include "platform/platform.h"
 #include "platform/process.h"
 
+#ifdef _WIN32
+// Only to look at a window's class cursor from outside the backend.
+#include <windows.h>
+#endif
+
 namespace kalv::platform {
 namespace {
 
@@ -100,6 +105,23 @@ TEST(NativeStart, ProgramStartedByItsExplicitPath) {
                                                  "C:\\windows\\system32\\cmd.exe");
     EXPECT_GE(code, 32u);
     EXPECT_TRUE(appears_within_seconds(marker, 20));
+}
+
+TEST(NativeCursor, ScreenCursorShowsOverTheProgramsWindowsUntilSetBack) {
+    WNDCLASSA window_class{};
+    window_class.lpfnWndProc = DefWindowProcA;
+    window_class.hInstance = GetModuleHandleA(nullptr);
+    window_class.hCursor = LoadCursorA(nullptr, IDC_ARROW);
+    window_class.lpszClassName = "KalvCursorTest";
+    RegisterClassA(&window_class);
+    HWND window = CreateWindowA("KalvCursorTest", "", WS_OVERLAPPED, 0, 0, 10, 10, nullptr, nullptr,
+                                window_class.hInstance, nullptr);
+    ASSERT_NE(window, nullptr);
+    native().set_cursor(Cursor::AppStart);
+    EXPECT_EQ(HCURSOR(GetClassLongPtrA(window, GCLP_HCURSOR)), LoadCursorA(nullptr, IDC_APPSTARTING));
+    native().set_cursor(Cursor::Default);
+    EXPECT_EQ(HCURSOR(GetClassLongPtrA(window, GCLP_HCURSOR)), LoadCursorA(nullptr, IDC_ARROW));
+    DestroyWindow(window);
 }
 
 TEST(NativeStart, MissingProgramGivesWinExecFileNotFound) {

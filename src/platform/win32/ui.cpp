@@ -34,6 +34,17 @@ LPCSTR cursor_resource(Cursor cursor) {
     return IDC_ARROW;
 }
 
+BOOL CALLBACK give_class_cursor(HWND window, LPARAM cursor) {
+    SetClassLongPtrA(window, GCLP_HCURSOR, cursor);
+    return TRUE;
+}
+
+BOOL CALLBACK give_cursor_to_window_and_children(HWND window, LPARAM cursor) {
+    give_class_cursor(window, cursor);
+    EnumChildWindows(window, give_class_cursor, cursor);
+    return TRUE;
+}
+
 }  // namespace
 
 BoxAnswer Win32Platform::message_box(const std::string& text, const std::string& caption, BoxButtons buttons,
@@ -46,7 +57,14 @@ BoxAnswer Win32Platform::message_box(const std::string& text, const std::string&
     }
 }
 
-void Win32Platform::set_cursor(Cursor cursor) { SetCursor(LoadCursorA(nullptr, cursor_resource(cursor))); }
+// The screen's cursor holds over every window of the program, not only until the mouse
+// next moves: each window's class shows it too, since a window answers WM_SETCURSOR with
+// its class cursor.
+void Win32Platform::set_cursor(Cursor cursor) {
+    HCURSOR shape = LoadCursorA(nullptr, cursor_resource(cursor));
+    EnumThreadWindows(GetCurrentThreadId(), give_cursor_to_window_and_children, LPARAM(shape));
+    SetCursor(shape);
+}
 
 // A quit request is left for nobody: the launcher has no main loop that could end on it.
 void Win32Platform::process_messages() {
