@@ -307,6 +307,16 @@ TEST_F(ZipDirectory, NumberedPartsOfASplitArchive) {
     EXPECT_EQ(zip.SpanMode(), SpanMode::smNumbered);
     EXPECT_EQ(read_file(dir.file("out/data.txt")), "split payload");
 
+    UnZipper cancelled;  // a handler that gives no name cancels the change
+    cancelled.OnGetNextDisk = [](UnZipper&, int, std::string& name) { name.clear(); };
+    cancelled.SetZipName(path);
+    try {
+        cancelled.UnZip();
+        FAIL();
+    } catch (const UserCanceled& e) {
+        EXPECT_STREQ(e.what(), "User canceled loading new disk.");
+    }
+
     UnZipper missing;
     std::filesystem::remove(dir.file("pack.001"));
     missing.SetZipName(path);
