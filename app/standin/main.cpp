@@ -9,8 +9,9 @@
 //   DBpath: <the DBpath value of the plain text>
 //   second argument: <the launcher's own first argument, if any>
 //
-// With KALV_STANDIN_STAY_SECONDS=N it keeps the mutex N seconds first (the "already
-// running" situation); a file "<report>.holding" tells when it holds it.
+// With KALV_STANDIN_STAY_SECONDS=N it keeps the mutex up to N seconds first (the
+// "already running" situation): a file "<report>.holding" tells when it holds it, and a
+// file "<report>.release" that someone puts beside it ends the wait early.
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -81,6 +82,8 @@ std::string db_path_of(const std::string& plain) {
     return {};
 }
 
+bool file_exists(const std::string& path) { return std::ifstream(path).good(); }
+
 void write_file(const std::string& path, const std::string& content) {
     std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
 }
@@ -98,7 +101,9 @@ int main() {
     const std::string report = directory_of(own_path) + kReportName;
     if (const char* stay = std::getenv("KALV_STANDIN_STAY_SECONDS")) {
         write_file(report + ".holding", mutex ? "holding\n" : "mutex not held\n");
-        std::this_thread::sleep_for(std::chrono::seconds(std::atoi(stay)));
+        const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(std::atoi(stay));
+        while (std::chrono::steady_clock::now() < until && !file_exists(report + ".release"))
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
     }
 
     const std::string raw = kalv::platform::raw_command_line();

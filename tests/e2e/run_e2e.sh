@@ -186,18 +186,20 @@ R=$work/running
 mkdir -p "$R"
 cp "$standin" "$R/"
 if [ "$mode" = wine ]; then
-  (cd "$R" && KALV_STANDIN_STAY_SECONDS=6 wine "$R/$(basename "$standin")" >/dev/null 2>&1) &
+  (cd "$R" && KALV_STANDIN_STAY_SECONDS=120 wine "$R/$(basename "$standin")" >/dev/null 2>&1) &
 else
-  (cd "$R" && KALV_STANDIN_STAY_SECONDS=6 "$R/$(basename "$standin")") &
+  (cd "$R" && KALV_STANDIN_STAY_SECONDS=120 "$R/$(basename "$standin")") &
 fi
 holder=$!
-for _ in $(seq 1 200); do [ -f "$R/Kalvo3main.report.txt.holding" ] && break; sleep 0.1; done
+for _ in $(seq 1 600); do [ -f "$R/Kalvo3main.report.txt.holding" ] && break; sleep 0.1; done
+[ -f "$R/Kalvo3main.report.txt.holding" ] || fail "the stand-in did not start"
 rm -f "$A/Kalvo3main.report.txt"
 before=$(snapshot "$A")
 run_launcher "$A" "$A"
 expect_eq "exit code" 0 "$exit_code"
 expect_eq "boxes" "Kalv|Can run only one instance of the program !" "$boxes"
 expect_eq "files" "$before" "$(snapshot "$A")"
+touch "$R/Kalvo3main.report.txt.release"
 wait "$holder"
 
 scenario="DummyFile in the current directory"
