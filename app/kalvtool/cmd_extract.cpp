@@ -2,7 +2,8 @@
 // One extraction component run over the archive, as the launcher runs it: the
 // patterns are its FilesList (every entry when there are none). Prints one line per
 // chosen entry that was left out, with the reason, then "extracted N of M".
-// Exit 0 when all M were extracted, 1 when fewer were.
+// Exit 0 when all M were extracted, 1 when fewer were, or when patterns were given and
+// none of them matched an entry (as unzip does: asking for a missing file is no success).
 #include <cstdio>
 
 #include "commands.h"
@@ -71,7 +72,9 @@ int run_extract(const Args& args) {
                     unsigned(computed), unsigned(stored));
     };
     const int extracted = zip.UnZip();
+    if (chosen == 0 && !patterns.empty()) std::printf("no entry matches the patterns given\n");
     std::printf("extracted %d of %d\n", extracted, chosen);
+    if (chosen == 0 && !patterns.empty()) return kExitPartial;
     return extracted == chosen ? kExitOk : kExitPartial;
 }
 

@@ -174,6 +174,11 @@ TEST_F(ZipPeers, KalvtoolListAndExtract) {
     EXPECT_EQ(wrong.status, 1);
     EXPECT_EQ(wrong.out, "skipped a.txt: bad password\nextracted 0 of 1\n");
 
+    // A pattern that matches nothing is no success, as with unzip.
+    ToolRun none = kalvtool(dir, "extract -P pw -d y k.zip missing.txt");
+    EXPECT_EQ(none.status, 1);
+    EXPECT_EQ(none.out, "no entry matches the patterns given\nextracted 0 of 0\n");
+
     write_file(dir.file("junk.zip"), "not an archive at all, and long enough to look");
     ToolRun junk = kalvtool(dir, "extract junk.zip");
     EXPECT_EQ(junk.status, 2);
