@@ -59,8 +59,10 @@ int percent_of(int64_t part, int64_t whole) {
 }
 
 // A path component that names a parent: "..", and on Windows also the forms that
-// its path rules trim to ".." (trailing dots and blanks, "...", ".. ").
-bool names_a_parent(const std::string& component) {
+// its path rules trim to ".." (trailing dots and blanks, "...", ".. "). Judged as the
+// OS will read it, up to a zero byte: "..\0x" reaches the OS as "..".
+bool names_a_parent(const std::string& stored_component) {
+    const std::string component = stored_component.substr(0, stored_component.find('\0'));
     if (component.size() < 2) return false;
     size_t dots = 0;
     for (const char c : component) {

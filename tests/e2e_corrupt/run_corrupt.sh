@@ -96,7 +96,6 @@ snapshot_outside() {
 
 # ---- running the launcher --------------------------------------------------------------
 if [ "$mode" = wine ]; then
-  wineboot -u >/dev/null 2>&1 || true
   : > "$harness/boxes.log"
   wine "$watcher" "$(as_launcher_path "$harness/boxes.log")" "$(as_launcher_path "$harness/watcher.stop")" 580 \
     >/dev/null 2>&1 &
