@@ -27,10 +27,25 @@ mkdir -p "$harness"
 watcher_pid=""
 cleanup() {
   [ -n "$watcher_pid" ] && { touch "$harness/watcher.stop"; wait "$watcher_pid" 2>/dev/null; }
-  chmod -R u+rwX "$work" 2>/dev/null
+  [ "$mode" = wine ] && wineserver -k 2>/dev/null
   rm -rf "$work"
 }
 trap cleanup EXIT
+
+if [ "$mode" = wine ]; then
+  # A private Wine prefix, hard-linked from the shared one (instant, no copy): its own
+  # wineserver and desktop, so the watcher sees only this run's boxes even while other
+  # Wine programs run on the machine. The registry files are real copies, since Wine
+  # rewrites them.
+  if cp -al "$WINEPREFIX" "$harness/prefix" 2>/dev/null; then
+    for reg in system.reg user.reg userdef.reg; do
+      [ -f "$WINEPREFIX/$reg" ] && cp --remove-destination "$WINEPREFIX/$reg" "$harness/prefix/$reg"
+    done
+    export WINEPREFIX=$harness/prefix
+  else
+    rm -rf "$harness/prefix"
+  fi
+fi
 
 failures=0
 scenario=""
