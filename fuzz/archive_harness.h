@@ -4,8 +4,11 @@
 // checked before it reaches it.
 #pragma once
 
+#include <signal.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -71,7 +74,8 @@ private:
 
     static std::string make_root() {
         std::string base = std::filesystem::is_directory("/dev/shm") ? "/dev/shm" : "/tmp";
-        std::string templ = base + "/kalv-fuzz-XXXXXX";
+        remove_abandoned(base);
+        std::string templ = base + "/kalv-fuzz-" + std::to_string(::getpid()) + "-XXXXXX";
         if (!::mkdtemp(templ.data())) abort();
         // The sandbox lives as long as the fuzzing process; a run ends with exit(),
         // so the folder is removed then.
@@ -79,6 +83,20 @@ private:
         to_remove = templ;
         std::atexit([] { std::filesystem::remove_all(to_remove); });
         return templ;
+    }
+
+    // A run that found something ends by abort(), leaving its folder: the next run
+    // removes the folders whose process is gone.
+    static void remove_abandoned(const std::string& base) {
+        namespace fs = std::filesystem;
+        std::error_code ignored;
+        for (const auto& e : fs::directory_iterator(base, ignored)) {
+            const std::string name = e.path().filename().string();
+            const std::string prefix = "kalv-fuzz-";
+            if (name.compare(0, prefix.size(), prefix) != 0) continue;
+            const long pid = std::strtol(name.c_str() + prefix.size(), nullptr, 10);
+            if (pid > 0 && ::kill(static_cast<pid_t>(pid), 0) != 0 && errno == ESRCH) fs::remove_all(e.path(), ignored);
+        }
     }
 
     std::string root_;
