@@ -23,9 +23,25 @@ work=$(mktemp -d /tmp/kalv-e2e.XXXXXX)
 watcher_pid=""
 cleanup() {
   [ -n "$watcher_pid" ] && { touch "$work/watcher.stop"; wait "$watcher_pid" 2>/dev/null; }
+  [ "$mode" = wine ] && [ "$WINEPREFIX" = "$work/prefix" ] && wineserver -k 2>/dev/null
   rm -rf "$work"
 }
 trap cleanup EXIT
+
+if [ "$mode" = wine ]; then
+  # A private Wine prefix, hard-linked from the shared one: its own wineserver, so the
+  # watcher answers only this run's boxes and the application's mutex is this run's
+  # alone, whatever other Wine programs run on the machine. The registry files are real
+  # copies, since Wine rewrites them.
+  if cp -al "$WINEPREFIX" "$work/prefix" 2>/dev/null; then
+    for reg in system.reg user.reg userdef.reg; do
+      [ -f "$WINEPREFIX/$reg" ] && cp --remove-destination "$WINEPREFIX/$reg" "$work/prefix/$reg"
+    done
+    export WINEPREFIX=$work/prefix
+  else
+    rm -rf "$work/prefix"
+  fi
+fi
 
 failures=0
 scenario=""
