@@ -129,6 +129,19 @@ expect_not_started() {
   [ -f "$1/Kalvo3main.report.txt" ] && fail "the application was started"
 }
 
+# ---- the Windows executable itself -------------------------------------------------------
+if [ "$mode" = wine ]; then
+  scenario="Kalv3.exe resources"
+  objdump=$(command -v x86_64-w64-mingw32-objdump || command -v objdump)
+  headers=$("$objdump" -p "$launcher")
+  grep -q 'Subsystem.*(Windows GUI)' <<< "$headers" || fail "not a GUI-subsystem program"
+  grep -aq 'level="asInvoker"' "$launcher" || fail "no asInvoker manifest"
+  wide=$(strings -el "$launcher")
+  for text in FileVersion OriginalFilename "Kalvo..." "Can run only one instance of the program !"; do
+    grep -qF -- "$text" <<< "$wide" || fail "no resource text '$text'"
+  done
+fi
+
 # ---- scenarios --------------------------------------------------------------------------
 A=$work/shop
 UP=$work/upgrade
