@@ -55,15 +55,11 @@ void HaveNewVersion(const std::string& target, const std::string& source) {
         // Signed comparison: a missing target (-1) is older than any upgrade copy; an
         // equal age (two-second resolution) or an older copy never replaces the target.
         if (os.file_age(target) >= sourceAge) return;
-        // The copy keeps the source's last-write time, and so does the rename, so the
-        // refreshed package has the upgrade copy's age and is not copied again.
+        // The copy keeps the source's last-write time, and so does the replacement, so
+        // the refreshed package has the upgrade copy's age and is not copied again. The
+        // replacement is one step: the old package stays until the new one takes its place.
         const std::string incoming = target + kIncomingSuffix;
-        if (!CopyCompletely(source, incoming)) {
-            os.delete_file(incoming);
-            return;
-        }
-        os.delete_file(target);
-        if (!os.move_file(incoming, target)) os.delete_file(incoming);
+        if (!CopyCompletely(source, incoming) || !os.replace_file(incoming, target)) os.delete_file(incoming);
     } catch (const std::exception& failure) {
         ShowProblemBox("HaveNewVersion", failure.what(), "CopyFile");
     }

@@ -70,6 +70,10 @@ public:
     virtual bool delete_file(const std::string& path) = 0;
     // A plain rename that fails when the target exists (MoveFileA).
     virtual bool move_file(const std::string& from, const std::string& to) = 0;
+    // Puts `from` in the place of `to` in one step, replacing an existing `to`
+    // (MoveFileExA with MOVEFILE_REPLACE_EXISTING; rename(2)): there is no moment at
+    // which neither file is there.
+    virtual bool replace_file(const std::string& from, const std::string& to) = 0;
     // Copies, keeping the source's last-write time (CopyFileA); replaces `to`
     // unless fail_if_exists.
     virtual bool copy_file(const std::string& from, const std::string& to, bool fail_if_exists) = 0;

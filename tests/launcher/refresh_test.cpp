@@ -17,8 +17,7 @@ const std::string kUpgrade = "/mnt/server/Kalvo3pack";
 class Refresh : public LauncherFixture {
 protected:
     const std::string target = kInstallDir + "Kalvo3pack";
-    const Transcript fetched = {"copy " + kUpgrade + " -> <D>Kalvo3pack.incoming", "delete <D>Kalvo3pack",
-                                "move <D>Kalvo3pack.incoming -> <D>Kalvo3pack"};
+    const Transcript fetched = {"copy " + kUpgrade + " -> <D>Kalvo3pack.incoming", "replace <D>Kalvo3pack by <D>Kalvo3pack.incoming"};
 };
 
 TEST_F(Refresh, NetInfIsReadBesideTheLauncherNotInTheCurrentDirectory) {

@@ -199,6 +199,16 @@ bool RecordingPlatform::move_file(const std::string& from, const std::string& to
     return true;
 }
 
+bool RecordingPlatform::replace_file(const std::string& from, const std::string& to) {
+    const std::string source = resolve(from), target = resolve(to);
+    record("replace " + shown(target) + " by " + shown(source));
+    const auto it = files_.find(source);
+    if (it == files_.end() || directories_.count(target)) return false;
+    files_[target] = it->second;
+    files_.erase(source);
+    return true;
+}
+
 bool RecordingPlatform::copy_file(const std::string& from, const std::string& to, bool fail_if_exists) {
     const std::string source = resolve(from), target = resolve(to);
     record("copy " + shown(source) + " -> " + shown(target));

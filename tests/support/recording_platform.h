@@ -71,6 +71,7 @@ public:
     bool create_directories(const std::string& path) override;
     bool delete_file(const std::string& path) override;
     bool move_file(const std::string& from, const std::string& to) override;
+    bool replace_file(const std::string& from, const std::string& to) override;
     bool copy_file(const std::string& from, const std::string& to, bool fail_if_exists) override;
     bool set_file_dos_time(const std::string& path, uint32_t dos_date_time) override;
     bool set_file_attributes(const std::string& path, uint32_t external_attributes,

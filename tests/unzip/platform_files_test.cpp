@@ -60,6 +60,31 @@ TEST(PlatformFiles, CopyKeepsTheModificationTimeAndHonoursFailIfExists) {
     EXPECT_FALSE(os().copy_file(dir.file("absent"), dir.file("x"), false));
 }
 
+TEST(PlatformFiles, ReplacePutsAFileInPlaceOfAnotherKeepingItsTime) {
+    TempDir dir;
+    write_file(dir.file("incoming"), "new");
+    ASSERT_TRUE(os().set_file_dos_time(dir.file("incoming"), kNoon2021));
+    write_file(dir.file("package"), "old");
+    EXPECT_TRUE(os().replace_file(dir.file("incoming"), dir.file("package")));
+    EXPECT_EQ(read_file(dir.file("package")), "new");
+    EXPECT_EQ(os().file_age(dir.file("package")), int32_t(kNoon2021));
+    EXPECT_FALSE(std::filesystem::exists(dir.path() / "incoming"));
+    // Nothing to put in place: the target stays as it was.
+    EXPECT_FALSE(os().replace_file(dir.file("incoming"), dir.file("package")));
+    EXPECT_EQ(read_file(dir.file("package")), "new");
+}
+
+#ifndef _WIN32
+// Regression: a read error in the middle of a copy ended it as if the source ended
+// there, and the cut copy was reported complete. /proc/self/mem is a regular file
+// whose first page cannot be read.
+TEST(PlatformFiles, CopyThatCannotReadItsSourceFails) {
+    TempDir dir;
+    EXPECT_FALSE(os().copy_file("/proc/self/mem", dir.file("copy"), false));
+    EXPECT_FALSE(std::filesystem::exists(dir.path() / "copy"));
+}
+#endif
+
 TEST(PlatformFiles, DeleteAndDirectories) {
     TempDir dir;
     const std::string deep = (dir.path() / "a" / "b" / "c").string();

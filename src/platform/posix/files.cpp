@@ -194,6 +194,14 @@ bool PosixPlatform::move_file(const std::string& from, const std::string& to) {
     return false;
 }
 
+bool PosixPlatform::replace_file(const std::string& from, const std::string& to) {
+    if (from.empty() || to.empty()) return false;
+    struct stat st;
+    // rename(2) would also put a directory in place of an empty one.
+    if (::stat(from.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+    return ::rename(from.c_str(), to.c_str()) == 0;
+}
+
 bool PosixPlatform::copy_file(const std::string& from, const std::string& to, bool fail_if_exists) {
     const int in = from.empty() ? -1 : ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
     if (in < 0) return false;
@@ -212,9 +220,16 @@ bool PosixPlatform::copy_file(const std::string& from, const std::string& to, bo
     std::unique_ptr<char[]> chunk(new char[kChunk]);
     bool ok = true;
     for (;;) {
-        const size_t got = source.read(chunk.get(), kChunk);
+        // Read directly: FileHandle::read folds a read error into the end of the file,
+        // and a copy cut short by a failing disk or network must not pass as complete.
+        const ssize_t got = ::read(in, chunk.get(), kChunk);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0) {
+            ok = false;
+            break;
+        }
         if (got == 0) break;
-        if (target.write(chunk.get(), got) != got) {
+        if (target.write(chunk.get(), size_t(got)) != size_t(got)) {
             ok = false;
             break;
         }
