@@ -148,12 +148,24 @@ wait_report() {  # DIR TENTHS_OF_A_SECOND
   return 1
 }
 
+# The stand-in holds the application's mutex until it ends, a little after its report
+# is written: the next run must wait for that, or it rightly finds the application
+# running. Its image stays mapped (natively and under Wine) while it runs.
+wait_standin_gone() {
+  local i
+  for ((i = 0; i < 150; i++)); do
+    grep -qsF -- "$1/Kalvo3main" /proc/[0-9]*/maps || return 0
+    sleep 0.1
+  done
+}
+
 # The application started, on an intact program and database.
 expect_started() {
   local dir=$1
   if ! wait_report "$dir" 300; then fail "the application was not started"; return; fi
   cmp -s "$dir/Kalvo3main" "$stage/Kalvo3main" || fail "started from a damaged program"
   cmp -s "$dir/KALVO3.IB" "$stage/KALVO3.IB" || fail "started on a damaged or partial database"
+  wait_standin_gone "$dir"
 }
 expect_not_started() {  # DIR [TENTHS_OF_A_SECOND to wait for a report, default 10]
   if wait_report "$1" "${2:-10}"; then fail "the application was started"; fi
