@@ -81,6 +81,10 @@ public:
         guard("move_file", from), guard("move_file", to);
         return inner_.move_file(from, to);
     }
+    bool replace_file(const std::string& from, const std::string& to) override {
+        guard("replace_file", from), guard("replace_file", to);
+        return inner_.replace_file(from, to);
+    }
     bool copy_file(const std::string& from, const std::string& to, bool fail_if_exists) override {
         guard("copy_file", from), guard("copy_file", to);
         return inner_.copy_file(from, to, fail_if_exists);

@@ -75,6 +75,7 @@ public:
     bool create_directories(const std::string& p) override { return os().create_directories(p); }
     bool delete_file(const std::string& p) override { return os().delete_file(p); }
     bool move_file(const std::string& f, const std::string& t) override { return os().move_file(f, t); }
+    bool replace_file(const std::string& f, const std::string& t) override { return os().replace_file(f, t); }
     bool copy_file(const std::string& f, const std::string& t, bool e) override { return os().copy_file(f, t, e); }
     bool set_file_dos_time(const std::string& p, uint32_t t) override { return os().set_file_dos_time(p, t); }
     bool set_file_attributes(const std::string& p, uint32_t a, uint16_t v) override { return os().set_file_attributes(p, a, v); }
