@@ -18,6 +18,12 @@ if [ "$mode" = wine ]; then
   if [ -z "${DISPLAY:-}" ]; then exec xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$@"; fi
   launcher_name=Kalv3.exe
 else
+  # On Linux the application's mutex is an abstract-namespace socket, which is one name
+  # per network namespace: in a namespace of its own this run neither sees nor is seen by
+  # a stand-in that another run on the machine holds.
+  if [ -z "${KALV_E2E_PRIVATE_NET:-}" ] && unshare --net true 2>/dev/null; then
+    KALV_E2E_PRIVATE_NET=1 exec unshare --net bash "$0" "$@"
+  fi
   launcher_name=kalv3
 fi
 
