@@ -1,25 +1,10 @@
 #include "launcher/ini_document.h"
 
+#include "core/text.h"
+
 namespace kalv::launcher {
 
 namespace {
-
-bool is_blank(char c) { return static_cast<unsigned char>(c) <= ' '; }
-
-std::string_view trim(std::string_view s) {
-    while (!s.empty() && is_blank(s.front())) s.remove_prefix(1);
-    while (!s.empty() && is_blank(s.back())) s.remove_suffix(1);
-    return s;
-}
-
-char lower_ascii(char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; }
-
-bool same_name(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (lower_ascii(a[i]) != lower_ascii(b[i])) return false;
-    return true;
-}
 
 // The name of a "name=value" line; a line without "=" has an empty name.
 std::string_view name_of(std::string_view line) {

@@ -1,28 +1,12 @@
 #include "platform/profile_text.h"
 
+#include "core/text.h"
+
 #include <optional>
 
 namespace kalv::platform {
 
 namespace {
-
-// The profile API treats every control character and the blank as white space.
-bool is_blank(char c) { return static_cast<unsigned char>(c) <= ' '; }
-
-std::string_view trim(std::string_view s) {
-    while (!s.empty() && is_blank(s.front())) s.remove_prefix(1);
-    while (!s.empty() && is_blank(s.back())) s.remove_suffix(1);
-    return s;
-}
-
-char lower_ascii(char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; }
-
-bool same_name(std::string_view a, std::string_view b) {
-    if (a.size() != b.size()) return false;
-    for (size_t i = 0; i < a.size(); ++i)
-        if (lower_ascii(a[i]) != lower_ascii(b[i])) return false;
-    return true;
-}
 
 std::string_view strip_one_pair_of_quotes(std::string_view value) {
     if (value.size() >= 2 && (value.front() == '"' || value.front() == '\'') && value.back() == value.front())
