@@ -228,6 +228,10 @@ bool Win32Platform::move_file(const std::string& from, const std::string& to) {
 }
 
 bool Win32Platform::replace_file(const std::string& from, const std::string& to) {
+    // Windows refuses to replace a read-only file; said here as well, since not every
+    // implementation of the call does.
+    const DWORD existing = GetFileAttributesA(to.c_str());
+    if (existing != INVALID_FILE_ATTRIBUTES && (existing & FILE_ATTRIBUTE_READONLY)) return false;
     return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
 
