@@ -6,6 +6,7 @@
 #include "core/text.h"
 #include "launcher/boxes.h"
 #include "launcher/launcher.h"
+#include "platform/retrying_platform.h"
 
 namespace kalv::launcher {
 
@@ -66,6 +67,10 @@ std::unique_ptr<platform::SystemLock> WaitForOurTurn() {
 }  // namespace
 
 int RunLauncher(const std::function<std::unique_ptr<splash::SplashView>()>& open_splash) {
+    // Every file the launcher deletes, creates, renames, copies or starts may be held
+    // for a moment by a virus scanner or a backup: such a moment never fails a start.
+    platform::RetryingPlatform patient(platform::current());
+    const platform::ScopedPlatform installed(patient);
     try {
         const std::unique_ptr<platform::SystemLock> turn = WaitForOurTurn();
         if (!CheckSingleInstance()) return 0;

@@ -31,6 +31,7 @@ public:
         return inner_.copy_file(from, to, fail_if_exists, stall_timeout);
     }
     bool clear_read_only(const std::string& path) override { return inner_.clear_read_only(path); }
+    bool last_failure_transient() override { return inner_.last_failure_transient(); }
     bool set_file_dos_time(const std::string& path, uint32_t dos_date_time) override {
         return inner_.set_file_dos_time(path, dos_date_time);
     }

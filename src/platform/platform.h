@@ -116,6 +116,12 @@ public:
                                        const std::string& key, const std::string& default_value,
                                        size_t buffer_size) = 0;
 
+    // Whether the last open, delete, move, replace, copy or start that failed here
+    // failed for a reason that passes by itself: a sharing or lock violation or access
+    // denied on Windows (a virus scanner, an indexer or a backup holding the file for a
+    // moment), "text file busy" on POSIX. Operations that succeed leave it alone.
+    virtual bool last_failure_transient() = 0;
+
     // Process ------------------------------------------------------------------
     // True when a mutex of that name exists and could be opened for SYNCHRONIZE.
     // The handle is closed before returning; nothing is created.
@@ -145,7 +151,8 @@ public:
 // The platform the process runs on (the native backend unless a test installed another).
 Platform& current();
 
-// Installs `replacement` for the lifetime of the guard (tests only).
+// Installs `replacement` for the lifetime of the guard (a test's fake, or a layer over
+// the platform such as the launcher's RetryingPlatform).
 class ScopedPlatform {
 public:
     explicit ScopedPlatform(Platform& replacement);

@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
 # The launcher end to end on real installations made with Info-ZIP zip:
 #   run_e2e.sh native KALV3 STANDIN            (Linux: boxes are "caption: text" on stderr)
-#   run_e2e.sh wine KALV3_EXE STANDIN_EXE WATCHER_EXE   (Windows build under Wine)
+#   run_e2e.sh wine KALV3_EXE STANDIN_EXE WATCHER_EXE HOLDER_EXE   (Windows build under Wine)
 # Each scenario checks the exit code, the boxes (caption and text, in order), the files of
 # the installation and what the stand-in application received. Bounded in time: every
 # wait has a limit.
 set -uo pipefail
-mode=$1 launcher=$2 standin=$3 watcher=${4:-}
+mode=$1 launcher=$2 standin=$3 watcher=${4:-} file_holder=${5:-}
 here=$(cd "$(dirname "$0")" && pwd)
 password=k3m8_q7rw_2x4
 
@@ -391,6 +391,47 @@ if [ "$mode" = native ]; then
   expect_clean_start
   [ "$took" -le 45 ] || fail "took ${took}s to give up on the stalled copy"
   cmp -s "$F/Kalvo3pack" "$stage/program.zip" || fail "package changed by a stalled copy"
+fi
+
+# ---- files held for a moment (Windows only: POSIX has no mandatory locks) ----------------
+if [ "$mode" = wine ]; then
+  # hold_then_run FILE MS: another process holds FILE without sharing for MS
+  # milliseconds from just before the launcher starts on F.
+  hold_then_run() {
+    rm -f "$work/held"
+    wine "$file_holder" "$(as_launcher_path "$1")" "$2" "$(as_launcher_path "$work/held")" >/dev/null 2>&1 &
+    local holder_pid=$!
+    for _ in $(seq 1 300); do [ -f "$work/held" ] && break; sleep 0.05; done
+    [ -f "$work/held" ] || fail "the holder did not take $1"
+    run_launcher "$F" "$F"
+    wait "$holder_pid"
+  }
+  f_pack="$(as_launcher_path "$F")$(sep)Kalvo3pack"
+  for held in "Kalvo3main 2000" "Kalvo3pack 2000" "upgrade 2000" "Kalvo3main 8000" "Kalvo3pack 8000" "upgrade 8000"; do
+    read -r name ms <<< "$held"
+    scenario="$name held for ${ms} ms"
+    fresh_install
+    run_launcher "$F" "$F"  # a program from the last run
+    target=$F/$name
+    if [ "$name" = upgrade ]; then
+      cp "$stage/program_v2.zip" "$FUP/Kalvo3pack"
+      touch -d "2025-06-01 09:00" "$FUP/Kalvo3pack"
+      target=$FUP/Kalvo3pack
+    fi
+    hold_then_run "$target" "$ms"
+    case "$name $ms" in
+      "Kalvo3main 8000")
+        expect_eq "boxes" "UnCompress|Problem in UnCompress : \\rCannot create file $(as_launcher_path "$F")$(sep)Kalvo3main
+Kalvo...|Error in file processing : \\r$f_pack" "$boxes"
+        expect_not_started "$F" ;;
+      "Kalvo3pack 8000")
+        expect_eq "boxes" "UnCompress|Problem in UnCompress : \\rCannot open file $f_pack
+Kalvo...|Error in file processing : \\r$f_pack" "$boxes"
+        expect_not_started "$F" ;;
+      *)
+        expect_clean_start ;;
+    esac
+  done
 fi
 
 if [ "$failures" -ne 0 ]; then

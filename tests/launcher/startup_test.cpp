@@ -2,6 +2,7 @@
 // row of the sequence's and the refresh's failure tables, and the edge cases that a
 // plausible fault would change (platform rename, existing database, quoting of the
 // first argument, the cursor on every path, the entry's window).
+#include <algorithm>
 #include <fstream>
 
 #include "cipher/text_cipher.h"
@@ -14,6 +15,18 @@ bool starts_with(const std::string& text, const std::string& prefix) { return te
 
 constexpr uint32_t kPackageAge = 0x5A8B6000;
 constexpr uint32_t kNewerAge = 0x5A8C6000;
+
+// The splash window of a whole run: the fake paints it and records its life.
+struct Window final : splash::SplashView {
+    RecordingPlatform& fake;
+    explicit Window(RecordingPlatform& f) : fake(f) { fake.transcript.push_back("window shown"); }
+    ~Window() override { fake.transcript.push_back("window freed"); }
+    std::string caption() const override { return fake.caption(); }
+    void set_caption(const std::string& t) override { fake.set_caption(t); }
+    void set_status(const std::string& t) override { fake.set_status(t); }
+    void set_progress_max(int m) override { fake.set_progress_max(m); }
+    void set_progress_position(int p) override { fake.set_progress_position(p); }
+};
 
 class Startup : public LauncherFixture {
 protected:
@@ -231,16 +244,6 @@ TEST_F(Startup, FailureInAnEarlyStepSkipsTheRestAndRestoresTheCursor) {
 // ---- the entry --------------------------------------------------------------------------
 
 TEST_F(Startup, EntryRunsTheSequenceOnItsWindowAndFreesItAlsoAfterAFailure) {
-    struct Window final : splash::SplashView {
-        RecordingPlatform& fake;
-        explicit Window(RecordingPlatform& f) : fake(f) { fake.transcript.push_back("window shown"); }
-        ~Window() override { fake.transcript.push_back("window freed"); }
-        std::string caption() const override { return fake.caption(); }
-        void set_caption(const std::string& t) override { fake.set_caption(t); }
-        void set_status(const std::string& t) override { fake.set_status(t); }
-        void set_progress_max(int m) override { fake.set_progress_max(m); }
-        void set_progress_position(int p) override { fake.set_progress_position(p); }
-    };
     os.delete_file(kInstallDir + "Kalvo3pack");
     os.start_failure = "never reached";
     os.transcript.clear();
@@ -252,6 +255,55 @@ TEST_F(Startup, EntryRunsTheSequenceOnItsWindowAndFreesItAlsoAfterAFailure) {
 
     EXPECT_EQ(launcher::RunLauncher([]() -> std::unique_ptr<splash::SplashView> { throw Error("no window"); }), 0);
 }
+
+// ---- files held for a moment by another process ------------------------------------
+
+struct HeldCase {
+    const char* file;  // below the installation, or the upgrade copy
+    std::chrono::milliseconds held;
+    Transcript boxes;
+    bool started;
+};
+
+class HeldFile : public Startup, public ::testing::WithParamInterface<HeldCase> {};
+
+// Regression: a virus scanner or a backup holding one of the launcher's files for a
+// moment failed the start with a box, although a second later all would have worked.
+TEST_P(HeldFile, AMomentsLockIsWaitedOutALongOneFailsAsBefore) {
+    const std::string upgrade = kOtherDir + "/Kalvo3pack";
+    os.put_file(kInstallDir + "NET.INF", "[DB]\nUpgrade=" + upgrade + "\n");
+    os.put_real_file(upgrade, package("program_v2.zip"), kNewerAge);
+    os.put_file(kInstallDir + "Kalvo3main", "the last run's program");
+    const std::string file = GetParam().file;
+    os.held_open_until[file == "upgrade" ? upgrade : kInstallDir + file] = GetParam().held;
+    launcher::RunLauncher([&] { return std::make_unique<Window>(os); });
+    Transcript boxes;
+    for (const std::string& line : os.transcript)
+        if (starts_with(line, "box ")) boxes.push_back(line);
+    EXPECT_EQ(boxes, GetParam().boxes) << file;
+    EXPECT_EQ(std::count_if(os.transcript.begin(), os.transcript.end(),
+                            [](const std::string& line) { return starts_with(line, "start "); }),
+              GetParam().started ? 1 : 0)
+        << file;
+}
+
+using std::chrono::milliseconds;
+const std::string kProcessingBox = "box Kalvo... | Error in file processing : \\r" + kInstallDir + "Kalvo3pack";
+INSTANTIATE_TEST_SUITE_P(
+    Startup, HeldFile,
+    ::testing::Values(
+        HeldCase{"Kalvo3main", milliseconds(1000), {}, true},
+        HeldCase{"Kalvo3pack", milliseconds(1000), {}, true},
+        HeldCase{"upgrade", milliseconds(1000), {}, true},
+        HeldCase{"Kalvo3main", milliseconds(10000),
+                 {"box UnCompress | Problem in UnCompress : \\rCannot create file " + kInstallDir + "Kalvo3main",
+                  kProcessingBox},
+                 false},
+        HeldCase{"Kalvo3pack", milliseconds(10000),
+                 {"box UnCompress | Problem in UnCompress : \\rCannot open file " + kInstallDir + "Kalvo3pack",
+                  kProcessingBox},
+                 false},
+        HeldCase{"upgrade", milliseconds(10000), {}, true}));
 
 }  // namespace
 }  // namespace kalv::testing

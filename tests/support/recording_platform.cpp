@@ -103,6 +103,12 @@ std::string RecordingPlatform::shown(const std::string& path) const {
 
 void RecordingPlatform::record(const std::string& line) { transcript.push_back(line); }
 
+bool RecordingPlatform::held_open(const std::string& path) {
+    const auto held = held_open_until.find(resolve(path));
+    transient_ = held != held_open_until.end() && clock < held->second;
+    return transient_;
+}
+
 std::vector<std::string> RecordingPlatform::without(std::initializer_list<const char*> kinds) const {
     std::vector<std::string> kept;
     for (const std::string& line : transcript) {
@@ -150,6 +156,7 @@ std::unique_ptr<platform::FileHandle> RecordingPlatform::open_file(const std::st
     const std::string full = resolve(path);
     if (mode == platform::OpenMode::CreateExclusive) {
         record("create " + shown(full));
+        if (held_open(full)) throw FileStreamError("Cannot create file " + path);
         if (directories_.count(full) || read_only.count(full)) throw FileStreamError("Cannot create file " + path);
         File& file = files_[full];
         file = File{std::make_shared<std::string>(), kSomeDosTime, next_stamp_++};
@@ -158,7 +165,7 @@ std::unique_ptr<platform::FileHandle> RecordingPlatform::open_file(const std::st
         });
     }
     const auto it = files_.find(full);
-    if (it == files_.end()) throw FileStreamError("Cannot open file " + path);
+    if (it == files_.end() || held_open(full)) throw FileStreamError("Cannot open file " + path);
     return std::make_unique<MemoryFile>(it->second.bytes, [] {});
 }
 
@@ -192,13 +199,14 @@ bool RecordingPlatform::create_directories(const std::string& path) {
 
 bool RecordingPlatform::delete_file(const std::string& path) {
     record("delete " + shown(resolve(path)));
-    if (read_only.count(resolve(path))) return false;  // DeleteFileA refuses
+    if (held_open(path) || read_only.count(resolve(path))) return false;  // DeleteFileA refuses
     return files_.erase(resolve(path)) != 0;
 }
 
 bool RecordingPlatform::move_file(const std::string& from, const std::string& to) {
     const std::string source = resolve(from), target = resolve(to);
     record("move " + shown(source) + " -> " + shown(target));
+    if (held_open(source) || held_open(target)) return false;
     const auto it = files_.find(source);
     if (it == files_.end() || files_.count(target) || directories_.count(target)) return false;
     files_[target] = it->second;
@@ -210,6 +218,7 @@ bool RecordingPlatform::move_file(const std::string& from, const std::string& to
 bool RecordingPlatform::replace_file(const std::string& from, const std::string& to) {
     const std::string source = resolve(from), target = resolve(to);
     record("replace " + shown(target) + " by " + shown(source));
+    if (held_open(source) || held_open(target)) return false;
     const auto it = files_.find(source);
     if (it == files_.end() || directories_.count(target) || read_only.count(target)) return false;
     files_[target] = it->second;
@@ -222,6 +231,7 @@ bool RecordingPlatform::copy_file(const std::string& from, const std::string& to
                                   std::chrono::milliseconds stall_timeout) {
     const std::string source = resolve(from), target = resolve(to);
     record("copy " + shown(source) + " -> " + shown(target));
+    if (held_open(source) || held_open(target)) return false;
     const auto it = files_.find(source);
     if (it == files_.end() || directories_.count(target) || (fail_if_exists && files_.count(target))) return false;
     if (copy_stalls) {
@@ -281,6 +291,7 @@ uint32_t RecordingPlatform::platform_id() { return platform_id_value; }
 uint32_t RecordingPlatform::start_program(const std::string& command_line, const std::string& explicit_program) {
     record("start " + shown(explicit_program) + " | " + command_line);
     if (start_failure) throw Error(*start_failure);
+    if (held_open(explicit_program)) return 0;  // what WinExec gives for a sharing violation
     return start_result;
 }
 

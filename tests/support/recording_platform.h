@@ -58,6 +58,9 @@ public:
     // Locks that another process holds until the fake clock reaches the given time.
     std::map<std::string, std::chrono::milliseconds> locks_held_until;
     std::chrono::milliseconds clock{0};           // advanced by sleep() and stalls
+    // Files another process holds open without sharing (a virus scanner) until the
+    // fake clock reaches the given time: every operation on them fails transiently.
+    std::map<std::string, std::chrono::milliseconds> held_open_until;
     std::string caption_text = "Kalvo...";
 
     void put_file(const std::string& path, std::string content, uint32_t dos_time = kSomeDosTime);
@@ -85,6 +88,7 @@ public:
     bool copy_file(const std::string& from, const std::string& to, bool fail_if_exists,
                    std::chrono::milliseconds stall_timeout) override;
     bool clear_read_only(const std::string& path) override;
+    bool last_failure_transient() override { return transient_; }
     bool set_file_dos_time(const std::string& path, uint32_t dos_date_time) override;
     bool set_file_attributes(const std::string& path, uint32_t external_attributes,
                              uint16_t version_made_by) override;
@@ -125,6 +129,9 @@ private:
     std::string shown(const std::string& path) const;
     void record(const std::string& line);
 
+    // True (and remembered as the last failure) while another process holds the file.
+    bool held_open(const std::string& path);
+    bool transient_ = false;
     std::map<std::string, File> files_;
     std::map<std::string, std::chrono::milliseconds> lock_waits_;  // first refusal of each lock
     std::set<std::string> directories_;

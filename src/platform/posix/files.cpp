@@ -81,7 +81,10 @@ bool is_read_only_file(const std::string& path) {
 }
 
 int open_for_create(const std::string& path, bool fail_if_exists) {
-    if (is_read_only_file(path)) return -1;
+    if (is_read_only_file(path)) {
+        errno = EACCES;
+        return -1;
+    }
     const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (fail_if_exists ? O_EXCL : O_TRUNC);
     return ::open(path.c_str(), flags, 0666);
 }
@@ -220,14 +223,27 @@ struct CopyJob {
 
 }  // namespace
 
+// Returns false, so that a failing operation can end in "return note_failure();". A
+// program being written ("text file busy") or a busy mount passes by itself.
+bool PosixPlatform::note_failure() {
+    transient_ = errno == ETXTBSY || errno == EBUSY;
+    return false;
+}
+
 std::unique_ptr<FileHandle> PosixPlatform::open_file(const std::string& path, OpenMode mode) {
     if (mode == OpenMode::CreateExclusive) {
         const int fd = open_for_create(path, false);
-        if (fd < 0) throw FileStreamError("Cannot create file " + path);
+        if (fd < 0) {
+            note_failure();
+            throw FileStreamError("Cannot create file " + path);
+        }
         return std::make_unique<PosixFile>(fd);
     }
     const int fd = path.empty() ? -1 : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) throw FileStreamError("Cannot open file " + path);
+    if (fd < 0) {
+        note_failure();
+        throw FileStreamError("Cannot open file " + path);
+    }
     struct stat st;
     if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
         ::close(fd);
@@ -279,7 +295,7 @@ bool PosixPlatform::create_directories(const std::string& path) {
 bool PosixPlatform::delete_file(const std::string& path) {
     struct stat st;
     if (::lstat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return false;
-    return ::unlink(path.c_str()) == 0;
+    return ::unlink(path.c_str()) == 0 || note_failure();
 }
 
 bool PosixPlatform::move_file(const std::string& from, const std::string& to) {
@@ -299,8 +315,8 @@ bool PosixPlatform::replace_file(const std::string& from, const std::string& to)
     struct stat st;
     // rename(2) would also put a directory in place of an empty one.
     if (::stat(from.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
-    if (is_read_only_file(to)) return false;  // as MoveFileExA refuses
-    if (::rename(from.c_str(), to.c_str()) != 0) return false;
+    if (is_read_only_file(to)) return transient_ = false;  // as MoveFileExA refuses
+    if (::rename(from.c_str(), to.c_str()) != 0) return note_failure();
     return sync_directory_of(to);
 }
 
@@ -324,12 +340,13 @@ bool PosixPlatform::copy_file(const std::string& from, const std::string& to, bo
             quiet_since = std::chrono::steady_clock::now();
         } else if (std::chrono::steady_clock::now() - quiet_since >= stall_timeout) {
             job->abandon();
-            return false;
+            return transient_ = false;
         }
         hold.unlock();
         process_messages();
         hold.lock();
     }
+    if (!job->succeeded) transient_ = false;
     return job->succeeded;
 }
 

@@ -194,6 +194,10 @@ uint32_t PosixPlatform::start_program(const std::string& command_line, const std
     argv.push_back(nullptr);
     pid_t child = 0;
     const int error = ::posix_spawn(&child, explicit_program.c_str(), nullptr, nullptr, argv.data(), environ);
+    if (error != 0) {
+        errno = error;
+        note_failure();
+    }
     return error == 0 ? kExecStarted : exec_code_for(error);
 }
 

@@ -99,19 +99,24 @@ struct CopyJob {
     bool fail_if_exists = false;
     volatile LONG64 progress = 0;  // blocks read so far
     bool succeeded = false;        // read once the thread has ended
+    DWORD error = ERROR_SUCCESS;   // why it failed, read once the thread has ended
 
     static DWORD WINAPI thread_main(void* parameter) {
         const auto* held = static_cast<std::shared_ptr<CopyJob>*>(parameter);
         const std::shared_ptr<CopyJob> job = *held;
         delete held;
         job->succeeded = job->copy();
+        if (!job->succeeded && job->error == ERROR_SUCCESS) job->error = ERROR_GEN_FAILURE;
         return 0;
     }
 
     bool copy() {
         const Handle in(CreateFileA(from.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                     nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-        if (!in.valid()) return false;
+        if (!in.valid()) {
+            error = GetLastError();  // a share's file held open by its publisher passes
+            return false;
+        }
         BY_HANDLE_FILE_INFORMATION info;
         if (!GetFileInformationByHandle(in.get(), &info) || (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
             return false;
@@ -163,14 +168,22 @@ std::unique_ptr<FileHandle> Win32Platform::open_file(const std::string& path, Op
             // Windows refuses to truncate a read-only file; said here as well, so that
             // the rule holds also where the kernel would let an administrator through.
             const DWORD existing = GetFileAttributesA(path.c_str());
-            if (existing != INVALID_FILE_ATTRIBUTES && (existing & FILE_ATTRIBUTE_READONLY))
+            if (existing != INVALID_FILE_ATTRIBUTES && (existing & FILE_ATTRIBUTE_READONLY)) {
+                transient_ = false;
                 throw FileStreamError("Cannot create file " + path);
+            }
             h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-            if (h == INVALID_HANDLE_VALUE) throw FileStreamError("Cannot create file " + path);
+            if (h == INVALID_HANDLE_VALUE) {
+                note_failure();
+                throw FileStreamError("Cannot create file " + path);
+            }
             return std::make_unique<Win32File>(h);
         }
     }
-    if (h == INVALID_HANDLE_VALUE) throw FileStreamError("Cannot open file " + path);
+    if (h == INVALID_HANDLE_VALUE) {
+        note_failure();
+        throw FileStreamError("Cannot open file " + path);
+    }
     return std::make_unique<Win32File>(h);
 }
 
@@ -182,6 +195,13 @@ int32_t Win32Platform::file_age(const std::string& path) {
     if (!FileTimeToLocalFileTime(&data.ftLastWriteTime, &local)) return -1;
     if (!FileTimeToDosDateTime(&local, &date, &time)) return -1;  // before 1980 or after 2107
     return int32_t((uint32_t(date) << 16) | time);
+}
+
+// Returns false, so that a failing operation can end in "return note_failure();".
+bool Win32Platform::note_failure() {
+    const DWORD error = GetLastError();
+    transient_ = error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION || error == ERROR_ACCESS_DENIED;
+    return false;
 }
 
 bool Win32Platform::file_exists(const std::string& path) {
@@ -221,18 +241,19 @@ bool Win32Platform::create_directories(const std::string& path) {
     return directory_exists(path);
 }
 
-bool Win32Platform::delete_file(const std::string& path) { return DeleteFileA(path.c_str()) != 0; }
+bool Win32Platform::delete_file(const std::string& path) { return DeleteFileA(path.c_str()) || note_failure(); }
 
 bool Win32Platform::move_file(const std::string& from, const std::string& to) {
-    return MoveFileA(from.c_str(), to.c_str()) != 0;
+    return MoveFileA(from.c_str(), to.c_str()) || note_failure();
 }
 
 bool Win32Platform::replace_file(const std::string& from, const std::string& to) {
     // Windows refuses to replace a read-only file; said here as well, since not every
     // implementation of the call does.
     const DWORD existing = GetFileAttributesA(to.c_str());
-    if (existing != INVALID_FILE_ATTRIBUTES && (existing & FILE_ATTRIBUTE_READONLY)) return false;
-    return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
+    if (existing != INVALID_FILE_ATTRIBUTES && (existing & FILE_ATTRIBUTE_READONLY)) return transient_ = false;
+    return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) ||
+           note_failure();
 }
 
 bool Win32Platform::copy_file(const std::string& from, const std::string& to, bool fail_if_exists,
@@ -253,7 +274,13 @@ bool Win32Platform::copy_file(const std::string& from, const std::string& to, bo
     ULONGLONG quiet_since = GetTickCount64();
     for (;;) {
         const DWORD woke = MsgWaitForMultipleObjects(1, &worker, FALSE, kPumpIntervalMs, QS_ALLINPUT);
-        if (woke == WAIT_OBJECT_0) return job->succeeded;
+        if (woke == WAIT_OBJECT_0) {
+            if (!job->succeeded) {
+                SetLastError(job->error);
+                return note_failure();
+            }
+            return true;
+        }
         process_messages();
         const LONG64 now_seen = InterlockedCompareExchange64(&job->progress, 0, 0);
         if (now_seen != seen) {
@@ -262,6 +289,7 @@ bool Win32Platform::copy_file(const std::string& from, const std::string& to, bo
         } else if (GetTickCount64() - quiet_since >= ULONGLONG(stall_timeout.count())) {
             // The share stopped delivering: cancel the blocked read if the system can,
             // and leave the thread to end on its own if it cannot.
+            transient_ = false;
             CancelSynchronousIo(worker);
             if (WaitForSingleObject(worker, 1000) == WAIT_OBJECT_0) return false;
             DeleteFileA(to.c_str());

@@ -131,6 +131,7 @@ uint32_t Win32Platform::start_program(const std::string& command_line, const std
     if (!CreateProcessA(explicit_program.c_str(), writable.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                         &startup, &process)) {
         const DWORD error = GetLastError();
+        note_failure();
         return error < 32 ? uint32_t(error) : kExecOutOfResources;
     }
     WaitForInputIdle(process.hProcess, kInputIdleTimeoutMs);

@@ -22,6 +22,7 @@ public:
     bool copy_file(const std::string& from, const std::string& to, bool fail_if_exists,
                    std::chrono::milliseconds stall_timeout) override;
     bool clear_read_only(const std::string& path) override;
+    bool last_failure_transient() override { return transient_; }
     bool set_file_dos_time(const std::string& path, uint32_t dos_date_time) override;
     bool set_file_attributes(const std::string& path, uint32_t external_attributes,
                              uint16_t version_made_by) override;
@@ -46,6 +47,11 @@ public:
     void set_cursor(Cursor cursor) override;
     void process_messages() override;
     std::string load_string(unsigned id) override;
+
+private:
+    // Notes why an operation failed: the platform's last error, read at once.
+    bool note_failure();
+    bool transient_ = false;
 };
 
 }  // namespace kalv::platform
