@@ -120,6 +120,11 @@ run help
 for command in extract list pack publish selfcheck token help --version; do
     [ "$rc" -eq 0 ] && grep -q "^  kalvtool $command" <<<"$out" || fail "help lists $command"
 done
+for command in extract list pack publish selfcheck token; do
+    run help "$command"
+    [ "$rc" -eq 0 ] && grep -q "^kalvtool $command " <<<"$out" && grep -q 'Exit codes' <<<"$out" ||
+        fail "help $command: its usage and exit codes"
+done
 run help publish
 [ "$rc" -eq 0 ] && grep -q '^kalvtool publish \[--database\] FILE TARGET' <<<"$out" &&
     grep -q 'Exit codes' <<<"$out" || fail "help publish"
