@@ -8,6 +8,7 @@
 #include <set>
 #include <thread>
 
+#include "core/dos_time.h"
 #include "core/errors.h"
 #include "platform/platform.h"
 #include "publish/publish.h"
@@ -81,6 +82,33 @@ TEST(Publish, ReplacesTheTargetInOneStepDatedAfterIt) {
     EXPECT_EQ(platform::native().file_age(target), second.age);
     EXPECT_FALSE(second.ahead_of_clock);
     EXPECT_EQ(names_in(dir.path() / "share"), std::set<std::string>{"Kalvo3pack"}) << "no temporary file left";
+}
+
+// A target dated ahead of this clock (a file server's) is outrun by one DOS step at
+// once, across the ends of days, months (February of leap and other years) and years.
+TEST(Publish, ATargetDatedAheadOfTheClockIsOutrunByOneStep) {
+    struct Step {
+        DosFields replaced, expected;
+    };
+    const Step steps[] = {
+        {{2030, 6, 15, 10, 20, 30}, {2030, 6, 15, 10, 20, 32}},
+        {{2030, 6, 15, 10, 59, 58}, {2030, 6, 15, 11, 0, 0}},
+        {{2028, 2, 28, 23, 59, 58}, {2028, 2, 29, 0, 0, 0}},
+        {{2029, 2, 28, 23, 59, 58}, {2029, 3, 1, 0, 0, 0}},
+        {{2030, 12, 31, 23, 59, 58}, {2031, 1, 1, 0, 0, 0}},
+    };
+    TempDir dir;
+    write_file(dir.file("program"), "the program");
+    platform::Platform& os = platform::native();
+    for (const Step& s : steps) {
+        SCOPED_TRACE(pack_dos(s.replaced));
+        write_file(dir.file("Kalvo3pack"), "the package in place");
+        ASSERT_TRUE(os.set_file_dos_time(dir.file("Kalvo3pack"), pack_dos(s.replaced)));
+        const PublishResult r = publish_package(dir.file("program"), dir.file("Kalvo3pack"), program_options());
+        EXPECT_TRUE(r.ahead_of_clock);
+        EXPECT_EQ(uint32_t(os.file_age(dir.file("Kalvo3pack"))), pack_dos(s.expected));
+        EXPECT_EQ(extract(dir.file("Kalvo3pack"), dir.file("out")), "the program");
+    }
 }
 
 TEST(Publish, AFailureLeavesTheTargetAndItsFolderAsTheyWere) {
