@@ -90,7 +90,7 @@ const Registration publish_registration{
      "The new package is dated now, and always after the package it replaces (waiting up to\n"
      "a few seconds for the clock when needed), so each launcher fetches it at its next start.\n"
      "A launcher reading TARGET meanwhile gets the old package or the new one, never a part;\n"
-     "on Windows a TARGET held open by a launcher's copy is retried for a few seconds.\n\n"
+     "on Windows a TARGET held open by a launcher's copy is retried for up to 20 seconds.\n\n"
      KALVTOOL_PACKAGE_DETAILS}};
 
 }  // namespace

@@ -42,8 +42,8 @@ std::unique_ptr<NewFile> create_new_file(const std::string& path);
 // MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH): a reader of `to` opens either
 // the old file or the new one, never a mixture. A read-only `to` is refused, as
 // Windows refuses it (on POSIX: a file without write permission bits). A `to` held
-// open by a reader that forbids deleting it (a launcher copying it) is retried for a
-// few seconds. On POSIX the folder is flushed afterwards so that the new name
+// open by a reader that forbids deleting it (a launcher copying it) is retried for up
+// to 20 seconds. On POSIX the folder is flushed afterwards so that the new name
 // survives a crash. Throws Error "Cannot replace TO: reason".
 void replace_durably(const std::string& from, const std::string& to);
 

@@ -72,9 +72,9 @@ private:
 };
 
 // A launcher copying or reading the package holds it without FILE_SHARE_DELETE, and
-// MoveFileExA fails until it lets go: a copy of a package takes well under these
-// seconds on a working share.
-constexpr int kReplaceAttempts = 50;
+// MoveFileExA fails until it lets go. Launchers start at random moments, so gaps come
+// between their copies; 20 s covers copies of a large package over a slow share.
+constexpr int kReplaceAttempts = 200;
 constexpr DWORD kReplaceRetryMs = 100;
 
 }  // namespace
