@@ -112,8 +112,8 @@ private:
 }  // namespace
 
 PackageInfo write_package(platform::FileHandle& source, const std::string& source_name, platform::NewFile& out,
-                          const EntrySpec& spec) {
-    if (spec.name.empty() || spec.name.size() > std::numeric_limits<uint16_t>::max())
+                          const PackageEntry& entry) {
+    if (entry.name.empty() || entry.name.size() > std::numeric_limits<uint16_t>::max())
         throw Error("An entry name must have 1 to 65535 bytes");
     std::vector<uint8_t> in(kChunk), deflated(kChunk);
 
@@ -130,8 +130,8 @@ PackageInfo write_package(platform::FileHandle& source, const std::string& sourc
     PackageInfo info;
     info.crc32 = crc;
     info.size = first;
-    const uint16_t flags = kFlagEncrypted | deflate_option_flags(spec.level);
-    SharedFields fields{flags, spec.dos_time, crc, 0, uint32_t(first), uint16_t(spec.name.size())};
+    const uint16_t flags = kFlagEncrypted | deflate_option_flags(entry.level);
+    SharedFields fields{flags, entry.dos_time, crc, 0, uint32_t(first), uint16_t(entry.name.size())};
 
     // The local header; its compressed size is written once it is known.
     const uint64_t local_offset = out.position();
@@ -139,21 +139,21 @@ PackageInfo write_package(platform::FileHandle& source, const std::string& sourc
     put32(header, kLocalHeaderSignature);
     put_shared(header, fields);
     put16(header, 0);  // extra field length
-    header += spec.name;
+    header += entry.name;
     out.write(header.data(), header.size());
     const uint64_t data_start = out.position();
 
     // APPNOTE 6.1.3: the encryption header is random but for its last byte, which
     // carries the CRC's high byte for the reader's password check (6.1.6).
-    ZipEncrypter encrypter(spec.password);
+    ZipEncrypter encrypter(entry.password);
     std::array<uint8_t, ZipEncrypter::kHeaderSize> encryption_header;
-    std::copy(spec.random_header.begin(), spec.random_header.end(), encryption_header.begin());
+    std::copy(entry.random_header.begin(), entry.random_header.end(), encryption_header.begin());
     encryption_header.back() = uint8_t(crc >> 24);
     encrypter.EncryptBuffer(encryption_header.data(), encryption_header.size());
     out.write(encryption_header.data(), encryption_header.size());
 
     // Pass 2: Deflate, encrypt, write; the CRC again, to catch a source that changed.
-    RawDeflate deflater(spec.level);
+    RawDeflate deflater(entry.level);
     auto emit = [&](uint8_t* data, size_t n) {
         encrypter.EncryptBuffer(data, n);
         out.write(data, n);
@@ -177,22 +177,22 @@ PackageInfo write_package(platform::FileHandle& source, const std::string& sourc
     const uint64_t central_offset = out.position();
     std::string central;
     put32(central, kCentralHeaderSignature);
-    put16(central, uint16_t(spec.attributes.host) << 8 | kVersionNeeded);  // version made by (4.4.2)
+    put16(central, uint16_t(entry.attributes.host) << 8 | kVersionNeeded);  // version made by (4.4.2)
     put_shared(central, fields);
     put16(central, 0);  // extra field length
     put16(central, 0);  // file comment length
     put16(central, 0);  // disk number start
     put16(central, 0);  // internal file attributes: binary (4.4.14)
-    put32(central, spec.attributes.external);
+    put32(central, entry.attributes.external);
     put32(central, uint32_t(local_offset));
-    central += spec.name;
+    central += entry.name;
     if (central_offset + central.size() > kLargestSize) throw Error("The package would be 2 GiB or larger");
     put32(central, kEndRecordSignature);
     put16(central, 0);  // number of this disk
     put16(central, 0);  // disk where the central directory starts
     put16(central, 1);  // entries on this disk
     put16(central, 1);  // entries in all
-    put32(central, uint32_t(kCentralHeaderSize + spec.name.size()));
+    put32(central, uint32_t(kCentralHeaderSize + entry.name.size()));
     put32(central, uint32_t(central_offset));
     put16(central, 0);  // archive comment length
     out.write(central.data(), central.size());

@@ -25,7 +25,7 @@
 
 namespace kalv::publish {
 
-struct EntrySpec {
+struct PackageEntry {
     std::string name;                         // stored as given (APPNOTE 4.4.17)
     std::string password;                     // traditional encryption (APPNOTE 6.1)
     uint32_t dos_time = 0;                    // last mod file time and date (APPNOTE 4.4.6)
@@ -45,7 +45,7 @@ struct PackageInfo {
 // source twice (CRC, then data) and fails if it changed in between. Throws Error,
 // naming the source as `source_name`.
 PackageInfo write_package(platform::FileHandle& source, const std::string& source_name, platform::NewFile& out,
-                          const EntrySpec& spec);
+                          const PackageEntry& entry);
 
 // Record layout shared with the tests (APPNOTE 4.3.7, 4.3.12, 4.3.16).
 inline constexpr uint32_t kLocalHeaderSignature = 0x04034B50;

@@ -163,12 +163,12 @@ PublishResult publish_package(const std::string& file, const std::string& target
     PublishResult result;
     std::unique_ptr<platform::FileHandle> source = os.open_file(file, platform::OpenMode::ReadDenyWrite);
 
-    EntrySpec spec;
-    spec.name = options.entry_name;
-    spec.password = options.password;
-    spec.level = options.level;
-    spec.attributes = platform::attributes_to_store(file);
-    platform::random_bytes(spec.random_header.data(), spec.random_header.size());
+    PackageEntry entry;
+    entry.name = options.entry_name;
+    entry.password = options.password;
+    entry.level = options.level;
+    entry.attributes = platform::attributes_to_store(file);
+    platform::random_bytes(entry.random_header.data(), entry.random_header.size());
 
     const std::string temporary = temporary_name(target);
     FileGuard guard;
@@ -176,8 +176,8 @@ PublishResult publish_package(const std::string& file, const std::string& target
     guard.arm(temporary);
     // The entry keeps FILE's date; a FILE dated outside the DOS range gets today's.
     const int32_t file_age = os.file_age(file);
-    spec.dos_time = uint32_t(file_age != -1 ? file_age : os.file_age(temporary));
-    result.package = write_package(*source, file, *out, spec);
+    entry.dos_time = uint32_t(file_age != -1 ? file_age : os.file_age(temporary));
+    result.package = write_package(*source, file, *out, entry);
     out->flush_to_disk();
     out.reset();
     source.reset();

@@ -84,18 +84,18 @@ TEST(PackageWriter, RecordsFollowAppnoteAndTheDataDecodes) {
         const std::string archive = dir.file("package" + std::to_string(n) + ".zip");
         ++n;
         write_file(source, c.data);
-        EntrySpec spec;
-        spec.name = "Kalvo3main";
-        spec.password = password;
-        spec.dos_time = 0x5A8B6000;
-        spec.attributes = {3, 0x81ED0020};
-        spec.level = c.level;
-        for (size_t i = 0; i < spec.random_header.size(); ++i) spec.random_header[i] = uint8_t(0xA0 + i);
+        PackageEntry entry;
+        entry.name = "Kalvo3main";
+        entry.password = password;
+        entry.dos_time = 0x5A8B6000;
+        entry.attributes = {3, 0x81ED0020};
+        entry.level = c.level;
+        for (size_t i = 0; i < entry.random_header.size(); ++i) entry.random_header[i] = uint8_t(0xA0 + i);
         PackageInfo info;
         {
             auto in = platform::native().open_file(source, platform::OpenMode::ReadDenyWrite);
             auto out = platform::create_new_file(archive);
-            info = write_package(*in, source, *out, spec);
+            info = write_package(*in, source, *out, entry);
         }
         const std::string b = read_file(archive);
         const uint32_t crc = zlib_crc(c.data);
@@ -162,9 +162,9 @@ TEST(PackageWriter, RefusesEntryNamesThatDoNotFitTheRecord) {
     for (const std::string& name : {std::string(), std::string(65536, 'n')}) {
         auto in = platform::native().open_file(dir.file("source"), platform::OpenMode::ReadDenyWrite);
         auto out = platform::create_new_file(dir.file("p" + std::to_string(name.size())));
-        EntrySpec spec;
-        spec.name = name;
-        EXPECT_THROW(write_package(*in, "source", *out, spec), Error) << name.size();
+        PackageEntry entry;
+        entry.name = name;
+        EXPECT_THROW(write_package(*in, "source", *out, entry), Error) << name.size();
     }
 }
 
