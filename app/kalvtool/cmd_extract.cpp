@@ -79,7 +79,13 @@ int run_extract(const Args& args) {
 }
 
 const Registration registration{
-    {"extract", "kalvtool extract [-P PASSWORD] [-d DIR] [-o always|never] [-r] ARCHIVE [PATTERN...]", run_extract}};
+    {"extract", "kalvtool extract [-P PASSWORD] [-d DIR] [-o always|never] [-r] ARCHIVE [PATTERN...]", run_extract,
+     "Runs the launcher's own extraction component. PATTERNs choose entries by their last\n"
+     "path component (*, ?, <a-z> sets; letter case ignored), every entry without one.\n"
+     "-d DIR: where to extract (default: the current folder); -r: recreate stored folders;\n"
+     "-o never: keep existing files. Each chosen entry left out is reported with its reason,\n"
+     "then \"extracted N of M\". A failed entry never leaves a partial file behind.\n\n"
+     "Exit codes: 0 all extracted, 1 fewer, 2 the archive failed, 64 usage error."}};
 
 }  // namespace
 }  // namespace kalvtool

@@ -59,6 +59,10 @@ const kalvtool::Registration registration{
     {"token",
      "kalvtool token encrypt TEXT     print the start token (Base64 cipher text) of TEXT\n"
      "kalvtool token decrypt TOKEN    print the plain text of TOKEN, without its zero fill",
-     run_token}};
+     run_token,
+     "A start token is TEXT filled up with zero bytes to whole 16-byte blocks, encrypted with\n"
+     "AES-128-CBC under the key and IV built into the launcher, written as Base64 (RFC 4648).\n"
+     "decrypt accepts only what encrypt can have written: canonical Base64 of whole blocks.\n\n"
+     "Exit codes: 0 done, 2 a refused token, 64 usage error."}};
 
 }  // namespace

@@ -19,6 +19,7 @@ struct Command {
     const char* name;
     const char* usage;  // one or more lines, each starting with "kalvtool "
     int (*run)(const Args& args);
+    const char* details = nullptr;  // what `kalvtool help NAME` adds below the usage
 };
 
 // Registration from a command file: `static const kalvtool::Registration r{{"list", "...", run_list}};`

@@ -5,6 +5,7 @@
 
 #include "commands.h"
 #include "core/errors.h"
+#include "kalv_version.h"
 
 namespace kalvtool {
 
@@ -13,6 +14,53 @@ std::vector<Command>& registry() {
     static std::vector<Command> all;
     return all;
 }
+
+// The lines that main handles itself, beside the registered commands.
+constexpr const char* kHelpUsage =
+    "kalvtool help [COMMAND]         what COMMAND does (every command's usage without one)\n"
+    "kalvtool --version              the version of kalvtool and of the launcher built with it";
+
+// Prints `text` line by line, each indented by `indent`.
+void print_lines(FILE* to, const std::string& text, const char* indent) {
+    size_t start = 0;
+    while (start <= text.size()) {
+        const size_t end = std::min(text.find('\n', start), text.size());
+        const std::string line = text.substr(start, end - start);
+        std::fprintf(to, "%s%s\n", line.empty() ? "" : indent, line.c_str());
+        start = end + 1;
+    }
+}
+
+void print_usage(FILE* to) {
+    std::fprintf(to, "usage:\n");
+    for (const Command& c : commands()) print_lines(to, c.usage, "  ");
+    print_lines(to, kHelpUsage, "  ");
+}
+
+// kalvtool help [COMMAND]
+int run_help(const Args& args) {
+    if (args.empty()) {
+        std::printf("kalvtool %s: the Kalv3 launcher's components on the command line\n", KALV_VERSION_TEXT);
+        print_usage(stdout);
+        return kExitOk;
+    }
+    if (args.size() > 1) return usage_error("help takes at most one COMMAND");
+    if (args[0] == "help" || args[0] == "--version") {
+        print_lines(stdout, kHelpUsage, "");
+        return kExitOk;
+    }
+    for (const Command& c : commands()) {
+        if (args[0] != c.name) continue;
+        print_lines(stdout, c.usage, "");
+        if (c.details) {
+            std::printf("\n");
+            print_lines(stdout, c.details, "  ");
+        }
+        return kExitOk;
+    }
+    return usage_error("no command '" + args[0] + "' to help with");
+}
+
 }  // namespace
 
 Registration::Registration(const Command& command) { registry().push_back(command); }
@@ -21,17 +69,7 @@ const std::vector<Command>& commands() { return registry(); }
 
 int usage_error(const std::string& message) {
     if (!message.empty()) std::fprintf(stderr, "kalvtool: %s\n", message.c_str());
-    std::fprintf(stderr, "usage:\n");
-    for (const Command& c : commands()) {
-        // A usage may hold several lines; each is indented alike.
-        const std::string usage = c.usage;
-        size_t start = 0;
-        while (start <= usage.size()) {
-            const size_t end = std::min(usage.find('\n', start), usage.size());
-            std::fprintf(stderr, "  %s\n", usage.substr(start, end - start).c_str());
-            start = end + 1;
-        }
-    }
+    print_usage(stderr);
     return kExitUsage;
 }
 
@@ -41,14 +79,17 @@ int main(int argc, char** argv) {
     using namespace kalvtool;
     if (argc < 2) return usage_error("no command given");
     const std::string word = argv[1];
-    if (word == "-h" || word == "--help" || word == "help") {
-        usage_error("");
+    const Args rest(argv + 2, argv + argc);
+    if (word == "--version") {
+        if (!rest.empty()) return usage_error("--version takes no arguments");
+        std::printf("kalvtool %s\n", KALV_VERSION_TEXT);
         return kExitOk;
     }
+    if (word == "-h" || word == "--help" || word == "help") return run_help(rest);
     for (const Command& c : commands()) {
         if (word != c.name) continue;
         try {
-            return c.run(Args(argv + 2, argv + argc));
+            return c.run(rest);
         } catch (const kalv::Error& e) {
             std::fprintf(stderr, "kalvtool %s: %s\n", c.name, e.what());
             return kExitFailure;

@@ -21,10 +21,6 @@ namespace {
 
 constexpr uint32_t kPlatformNt = 2;
 
-// The package password, kept as single characters rather than as one text.
-constexpr char kPackagePasswordChars[13] = {'k', '3', 'm', '8', '_', 'q', '7', 'r', 'w', '_', '2', 'x', '4'};
-constexpr int kPackagePasswordHighIndex = 12;
-
 // The screen cursor shows the application-starting cursor while the guarded steps
 // run and is back to the default however they end.
 class AppStartCursor {

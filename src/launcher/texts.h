@@ -26,6 +26,11 @@ inline constexpr const char* kDatabaseEntryName = "KALVO3.IB";
 // Platforms outside the NT family start programs only by this extension.
 inline constexpr const char* kProgramExtension = ".exe";
 
+// The password of both packages, kept as single characters rather than as one text.
+// The launcher opens the packages with it; kalvtool pack and publish make them with it.
+inline constexpr char kPackagePasswordChars[13] = {'k', '3', 'm', '8', '_', 'q', '7', 'r', 'w', '_', '2', 'x', '4'};
+inline constexpr int kPackagePasswordHighIndex = 12;
+
 // The running application holds a mutex of this name.
 inline constexpr const char* kApplicationMutexName = "KalvMutexName";
 

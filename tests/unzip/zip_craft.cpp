@@ -1,43 +1,16 @@
 #include "zip_craft.h"
 
 #include "core/crc32.h"
+#include "publish/zip_encrypter.h"
 #include "test_support.h"
-#include "unzip/zip_crypto.h"
 
 namespace kalv::unzip::testing {
 
-namespace {
-
-// APPNOTE 6.1.5: the keys run over the plain text, so encryption mirrors decryption.
-class Encrypter {
-public:
-    explicit Encrypter(const std::string& password) {
-        for (const char c : password) update(uint8_t(c));
-    }
-    uint8_t encrypt(uint8_t plain) {
-        const uint32_t t = (k2_ & 0xFFFF) | 2;
-        const uint8_t cipher = plain ^ uint8_t((t * (t ^ 1)) >> 8);
-        update(plain);
-        return cipher;
-    }
-
-private:
-    void update(uint8_t p) {
-        k0_ = crc32_byte(k0_, p);
-        k1_ = (k1_ + (k0_ & 0xFF)) * 134775813u + 1;
-        k2_ = crc32_byte(k2_, uint8_t(k1_ >> 24));
-    }
-    uint32_t k0_ = 0x12345678, k1_ = 0x23456789, k2_ = 0x34567890;
-};
-
-}  // namespace
-
 std::string encrypt_entry(const std::string& plain, const std::string& password, uint8_t check) {
-    Encrypter e(password);
-    std::string header = "0123456789A";
-    header += char(check);
-    std::string out;
-    for (const char c : header + plain) out += char(e.encrypt(uint8_t(c)));
+    std::string out = "0123456789A";
+    out += char(check);
+    out += plain;
+    publish::ZipEncrypter(password).EncryptBuffer(out);
     return out;
 }
 

@@ -52,7 +52,8 @@ struct CraftOptions {
 
 Crafted craft_zip(const std::vector<CraftEntry>& entries, const CraftOptions& options = {});
 
-// Encrypts `plain` (a 12-byte header whose last byte is `check`, then the data).
+// Encrypts `plain` (a 12-byte header whose last byte is `check`, then the data) with
+// the product's encoder, kalvtool's publishing one.
 std::string encrypt_entry(const std::string& plain, const std::string& password, uint8_t check);
 
 // A Platform that does the file work natively and records the user face: boxes are
