@@ -32,6 +32,10 @@ public:
     }
     bool clear_read_only(const std::string& path) override { return inner_.clear_read_only(path); }
     bool last_failure_transient() override { return inner_.last_failure_transient(); }
+    bool append_file(const std::string& path, const std::string& bytes) override {
+        return inner_.append_file(path, bytes);
+    }
+    std::string user_state_directory() override { return inner_.user_state_directory(); }
     bool set_file_dos_time(const std::string& path, uint32_t dos_date_time) override {
         return inner_.set_file_dos_time(path, dos_date_time);
     }

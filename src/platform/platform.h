@@ -116,6 +116,14 @@ public:
                                        const std::string& key, const std::string& default_value,
                                        size_t buffer_size) = 0;
 
+    // Adds `bytes` at the end of the file, creating it when missing; false when the
+    // file cannot be written.
+    virtual bool append_file(const std::string& path, const std::string& bytes) = 0;
+    // A folder of the user's own for the program's state, with its delimiter (the
+    // local application-data folder + "Kalv3" on Windows, $XDG_STATE_HOME/kalv3 on
+    // POSIX); created when missing; empty when there is none.
+    virtual std::string user_state_directory() = 0;
+
     // Whether the last open, delete, move, replace, copy or start that failed here
     // failed for a reason that passes by itself: a sharing or lock violation or access
     // denied on Windows (a virus scanner, an indexer or a backup holding the file for a

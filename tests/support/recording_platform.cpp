@@ -248,6 +248,15 @@ bool RecordingPlatform::copy_file(const std::string& from, const std::string& to
     return true;
 }
 
+bool RecordingPlatform::append_file(const std::string& path, const std::string& bytes) {
+    const std::string full = resolve(path);
+    if (unwritable.count(full) || directories_.count(full)) return false;
+    File& file = files_[full];
+    if (!file.bytes) file = File{std::make_shared<std::string>(), kSomeDosTime, next_stamp_++};
+    *file.bytes += bytes;
+    return true;
+}
+
 bool RecordingPlatform::clear_read_only(const std::string& path) {
     const std::string full = resolve(path);
     if (!files_.count(full)) return false;

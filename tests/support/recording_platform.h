@@ -58,6 +58,8 @@ public:
     // Locks that another process holds until the fake clock reaches the given time.
     std::map<std::string, std::chrono::milliseconds> locks_held_until;
     std::chrono::milliseconds clock{0};           // advanced by sleep() and stalls
+    std::string state_dir;                        // the user's state folder (none by default)
+    std::set<std::string> unwritable;             // files that cannot be appended to
     // Files another process holds open without sharing (a virus scanner) until the
     // fake clock reaches the given time: every operation on them fails transiently.
     std::map<std::string, std::chrono::milliseconds> held_open_until;
@@ -89,6 +91,9 @@ public:
                    std::chrono::milliseconds stall_timeout) override;
     bool clear_read_only(const std::string& path) override;
     bool last_failure_transient() override { return transient_; }
+    // Not recorded: the run log is read back from the file set instead.
+    bool append_file(const std::string& path, const std::string& bytes) override;
+    std::string user_state_directory() override { return state_dir; }
     bool set_file_dos_time(const std::string& path, uint32_t dos_date_time) override;
     bool set_file_attributes(const std::string& path, uint32_t external_attributes,
                              uint16_t version_made_by) override;

@@ -12,6 +12,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdlib>
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
@@ -348,6 +349,26 @@ bool PosixPlatform::copy_file(const std::string& from, const std::string& to, bo
     }
     if (!job->succeeded) transient_ = false;
     return job->succeeded;
+}
+
+bool PosixPlatform::append_file(const std::string& path, const std::string& bytes) {
+    const int fd = path.empty() ? -1 : ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+    if (fd < 0) return false;
+    PosixFile file(fd);
+    return file.write(bytes.data(), bytes.size()) == bytes.size();
+}
+
+std::string PosixPlatform::user_state_directory() {
+    // The XDG base directory rules: $XDG_STATE_HOME, or ~/.local/state.
+    std::string base;
+    if (const char* state = std::getenv("XDG_STATE_HOME"); state && *state == '/')
+        base = state;
+    else if (const char* home = std::getenv("HOME"); home && *home)
+        base = std::string(home) + "/.local/state";
+    else
+        return {};
+    const std::string dir = base + "/kalv3";
+    return create_directories(dir) ? dir + "/" : std::string();
 }
 
 bool PosixPlatform::clear_read_only(const std::string& path) {

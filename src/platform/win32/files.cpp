@@ -298,6 +298,24 @@ bool Win32Platform::copy_file(const std::string& from, const std::string& to, bo
     }
 }
 
+bool Win32Platform::append_file(const std::string& path, const std::string& bytes) {
+    const Handle file(CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.valid()) return false;
+    DWORD put = 0;
+    return WriteFile(file.get(), bytes.data(), DWORD(bytes.size()), &put, nullptr) && put == bytes.size();
+}
+
+std::string Win32Platform::user_state_directory() {
+    // The local (not roaming) application-data folder: a log belongs to this PC.
+    const DWORD needed = GetEnvironmentVariableA("LOCALAPPDATA", nullptr, 0);
+    if (needed == 0) return {};
+    std::string base(needed, '\0');
+    base.resize(GetEnvironmentVariableA("LOCALAPPDATA", base.data(), needed));
+    const std::string dir = base + "\\Kalv3";
+    return create_directories(dir) ? dir + "\\" : std::string();
+}
+
 bool Win32Platform::clear_read_only(const std::string& path) {
     const DWORD attributes = GetFileAttributesA(path.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) return false;

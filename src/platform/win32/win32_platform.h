@@ -23,6 +23,8 @@ public:
                    std::chrono::milliseconds stall_timeout) override;
     bool clear_read_only(const std::string& path) override;
     bool last_failure_transient() override { return transient_; }
+    bool append_file(const std::string& path, const std::string& bytes) override;
+    std::string user_state_directory() override;
     bool set_file_dos_time(const std::string& path, uint32_t dos_date_time) override;
     bool set_file_attributes(const std::string& path, uint32_t external_attributes,
                              uint16_t version_made_by) override;
