@@ -60,8 +60,8 @@ constexpr unsigned kMaxLitLenCodes = 286;   // HLIT + 257 beyond this is bad dat
 constexpr unsigned kMaxDistanceCodes = 30;  // HDIST + 1 beyond this is bad data
 
 // Lookup widths: one first-level probe resolves the common codes.
-constexpr unsigned kDynamicLitLenBits = 9;
-constexpr unsigned kDynamicDistanceBits = 6;
+constexpr unsigned kDynamicLitLenBits = 11;
+constexpr unsigned kDynamicDistanceBits = 8;
 constexpr unsigned kFixedLitLenBits = 7;
 constexpr unsigned kFixedDistanceBits = 5;
 constexpr unsigned kCodeLengthBits = 7;  // the code-length code's lengths stop at 7: one level
@@ -587,10 +587,15 @@ Inflater::Step Inflater::decode_fast() {
         const uint8_t* src = out - distance;
         uint8_t* const end = out + length;
         if (distance >= 8) {
+            // Five words whatever the length: most matches are shorter than 40 bytes,
+            // so the loop below rarely runs and its branch rarely mispredicts.
             store64(dst, load_le64(src));
             store64(dst + 8, load_le64(src + 8));
-            dst += 16;
-            src += 16;
+            store64(dst + 16, load_le64(src + 16));
+            store64(dst + 24, load_le64(src + 24));
+            store64(dst + 32, load_le64(src + 32));
+            dst += 40;
+            src += 40;
             while (dst < end) {
                 store64(dst, load_le64(src));
                 dst += 8;
