@@ -6,13 +6,15 @@
 namespace kalv::unzip::huffman {
 namespace {
 
+// The low length bits of code, mirrored: swap halves, then bytes, nibbles, pairs
+// and single bits of a 16-bit word, and drop the 16 - length bits that end low.
 uint32_t reverse_bits(uint32_t code, unsigned length) {
-    uint32_t reversed = 0;
-    for (unsigned i = 0; i < length; ++i) {
-        reversed = (reversed << 1) | (code & 1);
-        code >>= 1;
-    }
-    return reversed;
+    static_assert(kMaxCodeLength <= 16, "codes are mirrored within 16 bits");
+    code = ((code >> 8) & 0x00FF) | ((code & 0x00FF) << 8);
+    code = ((code >> 4) & 0x0F0F) | ((code & 0x0F0F) << 4);
+    code = ((code >> 2) & 0x3333) | ((code & 0x3333) << 2);
+    code = ((code >> 1) & 0x5555) | ((code & 0x5555) << 1);
+    return code >> (16 - length);
 }
 
 // An unused code: it claims the whole index width, so a careful reader only trusts
@@ -34,11 +36,13 @@ BuildStatus build_table(const uint8_t* lengths, unsigned count, const uint32_t* 
     const size_t root_size = size_t{1} << root_bits;
     // Sub-table starts live in the entries' 16-bit value field.
     if (space.size() < root_size || root_size > 0x10000) return BuildStatus::OutOfMemory;
-    std::fill_n(space.data(), root_size, invalid_entry(root_bits));
     table->entries = space.data();
     table->root_bits = root_bits;
     if (used) *used = root_size;
-    if (count_by_length[0] == count) return BuildStatus::Complete;
+    if (count_by_length[0] == count) {
+        std::fill_n(space.data(), root_size, invalid_entry(root_bits));
+        return BuildStatus::Complete;
+    }
 
     // Each length doubles the code space; a length's codes may not take more than is left.
     int left = 1;
@@ -49,12 +53,17 @@ BuildStatus build_table(const uint8_t* lengths, unsigned count, const uint32_t* 
         if (count_by_length[length]) max_length = length;
     }
     const BuildStatus status = (left > 0 && max_length != 1) ? BuildStatus::Incomplete : BuildStatus::Complete;
+    // Only a code with unused space (a lone one-bit code included) leaves entries
+    // that no code writes; a full code writes every entry of every level, so the
+    // invalid fill is skipped for it (it would double the stores of a build).
+    const bool has_gaps = left > 0;
+    if (has_gaps) std::fill_n(space.data(), root_size, invalid_entry(root_bits));
 
     // Canonical order (RFC 1951 3.2.2): by length, then by symbol within a length.
     std::array<unsigned, kMaxCodeLength + 2> offset{};
     for (unsigned length = 1; length <= kMaxCodeLength; ++length)
         offset[length + 1] = offset[length] + count_by_length[length];
-    std::array<uint16_t, 1024> sorted{};
+    std::array<uint16_t, 1024> sorted;  // only the first `coded` are written and read
     if (count > sorted.size()) return BuildStatus::OutOfMemory;
     for (unsigned symbol = 0; symbol < count; ++symbol)
         if (lengths[symbol]) sorted[offset[lengths[symbol]]++] = static_cast<uint16_t>(symbol);
@@ -94,7 +103,7 @@ BuildStatus build_table(const uint8_t* lengths, unsigned count, const uint32_t* 
                 }
                 const size_t sub_size = size_t{1} << bits;
                 if (next_free + sub_size > space.size() || next_free > 0xFFFF) return BuildStatus::OutOfMemory;
-                std::fill_n(space.data() + next_free, sub_size, invalid_entry(bits));
+                if (has_gaps) std::fill_n(space.data() + next_free, sub_size, invalid_entry(bits));
                 space[prefix] = (static_cast<uint32_t>(next_free) << 16) | kSubtable | root_bits | (bits << 8);
                 sub_start = next_free;
                 sub_bits = bits;
