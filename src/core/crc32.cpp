@@ -16,8 +16,9 @@
 
 #include <cstring>
 
+#include "core/cpu_features.h"
+
 #if (defined(__GNUC__) || defined(__clang__)) && defined(__x86_64__)
-#include <cpuid.h>
 #include <immintrin.h>
 #define KALV_CRC32_FOLDING 1
 #else
@@ -184,36 +185,6 @@ KALV_TARGET_VPCLMUL uint32_t crc32_vpclmul512(uint32_t crc, const uint8_t* p, si
     __m128i x = load_128(lanes);
     for (int i = 1; i < 4; ++i) x = fold_128(x, by_1) ^ load_128(lanes + 16 * i);
     return fold_lanes_128(x, p, n);
-}
-
-struct CpuFeatures {
-    bool pclmul = false;
-    bool vpclmul512 = false;
-};
-
-uint64_t read_xcr0() {
-    uint32_t low, high;
-    __asm__ volatile("xgetbv" : "=a"(low), "=d"(high) : "c"(0));
-    return (uint64_t{high} << 32) | low;
-}
-
-CpuFeatures detect_cpu() {
-    CpuFeatures f;
-    unsigned a, b, c, d;
-    if (!__get_cpuid(1, &a, &b, &c, &d)) return f;
-    f.pclmul = (c & bit_PCLMUL) != 0;
-    // Wide registers are usable only when the system saves them on a switch: XCR0
-    // must enable the SSE, AVX, opmask and both upper ZMM states (bits 1, 2, 5-7).
-    if (!(c & bit_OSXSAVE) || __get_cpuid_max(0, nullptr) < 7) return f;
-    const bool zmm_state = (read_xcr0() & 0xE6) == 0xE6;
-    __cpuid_count(7, 0, a, b, c, d);
-    f.vpclmul512 = f.pclmul && zmm_state && (b & bit_AVX512F) && (c & bit_VPCLMULQDQ);
-    return f;
-}
-
-const CpuFeatures& cpu_features() {
-    static const CpuFeatures features = detect_cpu();
-    return features;
 }
 
 #endif  // KALV_CRC32_FOLDING

@@ -8,6 +8,14 @@
 
 namespace kalv::unzip {
 
+// Which build of the fast loop runs: the baseline x86-64 one, or the same source
+// compiled for BMI2 (shifts and masks by a register count in one instruction each,
+// which the bit buffer does several times per symbol). Tests force each.
+enum class FastLoop { Best, Baseline, Bmi2 };
+
+// Whether this CPU runs that build (Best and Baseline always).
+bool fast_loop_available(FastLoop loop);
+
 struct InflateOptions {
     // false: every symbol goes through the careful one-symbol-at-a-time path that
     // otherwise runs only near the ends of the input and output buffers. That path
@@ -16,6 +24,8 @@ struct InflateOptions {
     // Working memory the decoder may take for one entry (history, output room and
     // tables); needing more fails as an allocation failure does.
     size_t memory_limit = SIZE_MAX;
+    // Best: BMI2 where the CPU has it. A build the CPU lacks falls back to Baseline.
+    FastLoop loop = FastLoop::Best;
 };
 
 DecodeStatus inflate_with(const DecodeJob& job, const InflateOptions& options);
