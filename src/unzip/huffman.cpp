@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 
 namespace kalv::unzip::huffman {
 namespace {
@@ -54,10 +55,9 @@ BuildStatus build_table(const uint8_t* lengths, unsigned count, const uint32_t* 
     }
     const BuildStatus status = (left > 0 && max_length != 1) ? BuildStatus::Incomplete : BuildStatus::Complete;
     // Only a code with unused space (a lone one-bit code included) leaves entries
-    // that no code writes; a full code writes every entry of every level, so the
-    // invalid fill is skipped for it (it would double the stores of a build).
+    // that no code writes; a full code writes every entry of every sub-table, so
+    // their invalid fill is skipped for it.
     const bool has_gaps = left > 0;
-    if (has_gaps) std::fill_n(space.data(), root_size, invalid_entry(root_bits));
 
     // Canonical order (RFC 1951 3.2.2): by length, then by symbol within a length.
     std::array<unsigned, kMaxCodeLength + 2> offset{};
@@ -75,20 +75,41 @@ BuildStatus build_table(const uint8_t* lengths, unsigned count, const uint32_t* 
         next_code[length] = code;
     }
 
+    // The first level, built by doubling: at width 2^length the codes of that
+    // length take one entry each (their bits reversed), then the table is copied
+    // onto its upper half for the next length, which repeats every shorter code
+    // under each value of the new high bit. Entries no code takes stay copies of
+    // the invalid entry it starts from. Canonical codes of one length are
+    // consecutive, so the reversed code is advanced in place: the reversed form of
+    // adding one is setting the highest zero bit and clearing the bits above it.
+    unsigned i = 0;
+    uint32_t reversed_code = 0;
+    space[0] = invalid_entry(root_bits);
+    for (unsigned length = 1, width = 1; length <= root_bits; ++length) {
+        std::copy_n(space.data(), width, space.data() + width);
+        width <<= 1;
+        for (unsigned n = count_by_length[length]; n > 0; --n, ++i) {
+            space[reversed_code] = with_length(symbols[sorted[i]], length);
+            // All ones is the last code the space holds: no code can follow it.
+            if (reversed_code != width - 1) {
+                const uint32_t highest_zero = uint32_t{1} << (std::bit_width(reversed_code ^ (width - 1)) - 1);
+                reversed_code = (reversed_code & (highest_zero - 1)) | highest_zero;
+            }
+        }
+    }
+
+    // Longer codes, through sub-tables.
     std::array<unsigned, kMaxCodeLength + 1> remaining = count_by_length;
     size_t next_free = root_size;
     uint32_t current_prefix = UINT32_MAX;
     size_t sub_start = 0;
     unsigned sub_bits = 0;
     const unsigned coded = static_cast<unsigned>(count - count_by_length[0]);
-    for (unsigned i = 0; i < coded; ++i) {
+    for (; i < coded; ++i) {
         const unsigned symbol = sorted[i];
         const unsigned length = lengths[symbol];
         const uint32_t reversed = reverse_bits(next_code[length]++, length);
-        if (length <= root_bits) {
-            const uint32_t entry = with_length(symbols[symbol], length);
-            for (size_t index = reversed; index < root_size; index += size_t{1} << length) space[index] = entry;
-        } else {
+        {
             const uint32_t prefix = reversed & static_cast<uint32_t>(root_size - 1);
             if (prefix != current_prefix) {
                 // The codes sharing this prefix follow each other in canonical order;
