@@ -185,6 +185,7 @@ private:
     bool fetch_input();
     bool pull_byte();
     bool need(unsigned n);
+    void top_up();
     uint32_t take(unsigned n);
     void drop(unsigned n);
     Fetch decode_entry(const Table& table, uint32_t* entry);
@@ -251,6 +252,16 @@ bool Inflater::need(unsigned n) {
     while (bit_count_ < n)
         if (!pull_byte()) return false;
     return true;
+}
+
+// Refills the bit buffer a word at a time while the input block holds 8 more
+// bytes, as the fast loop does, so the code lengths of a dynamic header (a few
+// hundred short codes per block) are not pulled byte by byte.
+void Inflater::top_up() {
+    if (in_end_ - in_next_ < 8) return;
+    bits_ |= load_le64(in_next_) << bit_count_;
+    in_next_ += (63 - bit_count_) >> 3;
+    bit_count_ |= 56;
 }
 
 uint32_t Inflater::take(unsigned n) {
@@ -427,6 +438,7 @@ DecodeStatus Inflater::dynamic_block() {
     unsigned filled = 0;
     uint8_t previous = 0;
     while (filled < total) {
+        top_up();
         uint32_t entry;
         if (decode_entry(code_length, &entry) != Fetch::Ok) return DecodeStatus::EndOfInput;
         if (entry & huffman::kInvalid) return DecodeStatus::BadData;  // the unused half of a lone one-bit code
