@@ -144,6 +144,32 @@ inline uint64_t load_le64(const uint8_t* p) {
 
 inline void store64(uint8_t* p, uint64_t v) { std::memcpy(p, &v, sizeof v); }
 
+// The extra bits of a length or distance entry, from the bit buffer as it was
+// before the entry was consumed: the low `consumed` bits without the code's own
+// `length` low ones. Both counts are read as whole bytes of the entry (bits 0-7,
+// 8-15): for these entries the flags that share those bytes are clear, and a
+// byte-wide count lets BZHI and SHRX take it from the entry as it is.
+//
+// The BMI2 build clears the high bits with one BZHI, written as assembly because
+// the compiler spells the mask out as a shifted all-ones word and a NOT and AND.
+template <bool kBmi2>
+inline uint32_t extra_bits(uint64_t saved, uint32_t entry) {
+    static_assert(huffman::kConsumedMask == 0x3F && (huffman::kEndOfBlock | huffman::kInvalid) == 0xC0,
+                  "byte 0 of a length or distance entry is its consumed count alone");
+    static_assert((huffman::kSubtable | huffman::kLiteral) == 0xC000, "byte 1 is its code length alone (bit 13 is never set)");
+    uint64_t low;
+#if KALV_INFLATE_BMI2
+    if constexpr (kBmi2) {
+        // BZHI takes the bit index from the low byte of its index operand.
+        __asm__("bzhi %2, %1, %0" : "=r"(low) : "r"(saved), "r"(uint64_t{entry}));
+    } else
+#endif
+    {
+        low = saved & low_bits(static_cast<uint8_t>(entry));
+    }
+    return static_cast<uint32_t>(low >> static_cast<uint8_t>(entry >> 8));
+}
+
 // A build's outcome as the block sees it: only a complete code may be used.
 DecodeStatus require_complete(BuildStatus status) {
     switch (status) {
@@ -180,6 +206,7 @@ private:
     Step decode_careful();
     Step decode_fast();
     KALV_TARGET_BMI2 Step decode_fast_bmi2();
+    template <bool kBmi2>
     KALV_ALWAYS_INLINE Step fast_loop();
 
     bool fetch_input();
@@ -537,12 +564,12 @@ Inflater::Step Inflater::decode_fast() {
 #if KALV_INFLATE_BMI2
     if (bmi2_) return decode_fast_bmi2();
 #endif
-    return fast_loop();
+    return fast_loop<false>();
 }
 
 // The same source, compiled for BMI2: the variable shifts become SHRX/SHLX and
 // low_bits() masks become BZHI, one instruction each and no CL register.
-Inflater::Step Inflater::decode_fast_bmi2() { return fast_loop(); }
+Inflater::Step Inflater::decode_fast_bmi2() { return fast_loop<true>(); }
 
 // The bulk of a block. Each iteration first proves its bounds: 8 readable input
 // bytes (one word load) and kFastOutputMargin bytes of room. Then one refill leaves
@@ -553,6 +580,7 @@ Inflater::Step Inflater::decode_fast_bmi2() { return fast_loop(); }
 // 9 counted bits may be left then: a refill makes all 64 bits of the buffer true
 // input bits, and an iteration drops at most 48 of them, so the low 16 bits are
 // always real input.
+template <bool kBmi2>
 Inflater::Step Inflater::fast_loop() {
     uint64_t bits = bits_;
     unsigned bit_count = bit_count_;
@@ -639,8 +667,7 @@ Inflater::Step Inflater::fast_loop() {
         // A length: its base plus the extra bits that follow the code.
         uint64_t saved = bits;
         consume(entry);
-        const size_t length = huffman::entry_value(entry) +
-                              ((saved & low_bits(huffman::entry_consumed(entry))) >> huffman::entry_length(entry));
+        const size_t length = huffman::entry_value(entry) + extra_bits<kBmi2>(saved, entry);
 
         entry = dist[bits & kDistanceMask];
         if (entry & huffman::kExceptional) {
@@ -655,8 +682,7 @@ Inflater::Step Inflater::fast_loop() {
         }
         saved = bits;
         consume(entry);
-        const size_t distance = huffman::entry_value(entry) +
-                                ((saved & low_bits(huffman::entry_consumed(entry))) >> huffman::entry_length(entry));
+        const size_t distance = huffman::entry_value(entry) + extra_bits<kBmi2>(saved, entry);
         if (distance > static_cast<size_t>(out - out_start)) {  // before the entry's start
             step = Step::BadData;
             break;
