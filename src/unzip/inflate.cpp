@@ -748,12 +748,8 @@ size_t working_size(int64_t uncompressed_size) {
 
 }  // namespace
 
-bool fast_loop_available(FastLoop loop) {
-    return loop != FastLoop::Bmi2 || (KALV_INFLATE_BMI2 && cpu_features().bmi2);
-}
-
 DecodeStatus inflate_with(const DecodeJob& job, const InflateOptions& options) {
-    const bool bmi2 = options.loop != FastLoop::Baseline && fast_loop_available(FastLoop::Bmi2);
+    const bool bmi2 = KALV_INFLATE_BMI2 && options.loop == FastLoop::Best && cpu_features().bmi2;
     const size_t size = working_size(job.uncompressed_size);
     std::unique_ptr<uint8_t[]> buffer;
     std::unique_ptr<Inflater> inflater;

@@ -8,13 +8,10 @@
 
 namespace kalv::unzip {
 
-// Which build of the fast loop runs: the baseline x86-64 one, or the same source
-// compiled for BMI2 (shifts and masks by a register count in one instruction each,
-// which the bit buffer does several times per symbol). Tests force each.
-enum class FastLoop { Best, Baseline, Bmi2 };
-
-// Whether this CPU runs that build (Best and Baseline always).
-bool fast_loop_available(FastLoop loop);
+// Which build of the fast loop runs. Best: the one compiled for BMI2 where the
+// CPU has it (shifts and masks by a register count in one instruction each,
+// several per symbol), else the baseline x86-64 one. Tests force Baseline too.
+enum class FastLoop { Best, Baseline };
 
 struct InflateOptions {
     // false: every symbol goes through the careful one-symbol-at-a-time path that
@@ -24,7 +21,6 @@ struct InflateOptions {
     // Working memory the decoder may take for one entry (history, output room and
     // tables); needing more fails as an allocation failure does.
     size_t memory_limit = SIZE_MAX;
-    // Best: BMI2 where the CPU has it. A build the CPU lacks falls back to Baseline.
     FastLoop loop = FastLoop::Best;
 };
 
