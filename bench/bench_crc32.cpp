@@ -3,7 +3,7 @@
 // the first two cache levels, as the extraction driver's output blocks do; 16 MiB
 // streams from memory.
 //
-//   build/bench/bench/bench_crc32
+//   build/bench/bench/bench_crc32 --benchmark_repetitions=5 --benchmark_enable_random_interleaving=true
 #include <benchmark/benchmark.h>
 #include <libdeflate.h>
 #include <zlib.h>
@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "core/crc32.h"
+#include "peer_ratios.h"
 
 namespace {
 
@@ -69,8 +70,5 @@ void register_all() {
 
 int main(int argc, char** argv) {
     register_all();
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return kalv::bench::run_with_peer_ratios(argc, argv, {"zlib", "libdeflate"});
 }
