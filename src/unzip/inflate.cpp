@@ -91,13 +91,17 @@ constexpr size_t kCodeLengthSpace = size_t{1} << kCodeLengthBits;
 static_assert(kLitLenSpace <= 0x10000 && kDistanceSpace <= 0x10000, "sub-table starts must fit the entries' 16 bits");
 
 // Bits that one fast iteration may take after a refill leaves at least 56 held:
-// a length code with its extra bits, then a distance code with its extra bits.
+// a length code with its extra bits, then a distance code with its extra bits; or
+// up to four literals found in the first level (a literal from a sub-table, up to
+// 15 bits, goes alone).
 static_assert(15 + 5 + 15 + 13 <= 56, "one refill must cover a whole match");
-static_assert(3 * 15 <= 56, "one refill must cover three literals");
+static_assert(4 * kLitLenBits <= 56, "one refill must cover four first-level literals");
 
-// Room the fast loop needs per iteration: a 258-byte match copied in 8-byte words
-// (so up to 7 bytes past its end), or three literals.
+// Room the fast loop needs per iteration: a match copied in 8-byte words, at least
+// five of them (so up to 37 bytes past a short match's end, 7 past a 258-byte
+// one's), or four literals.
 constexpr size_t kFastOutputMargin = kMaxMatch + 3 * 8;
+static_assert(kFastOutputMargin >= 5 * 8 && kFastOutputMargin >= kMaxMatch + 7, "a match's copy stays in the margin");
 constexpr size_t kFastInputMargin = 8;  // one unaligned 64-bit load per iteration
 
 // For a match distance d of 2..7: the nearest multiple of d of at least 8, so a
@@ -573,13 +577,13 @@ Inflater::Step Inflater::decode_fast_bmi2() { return fast_loop<true>(); }
 
 // The bulk of a block. Each iteration first proves its bounds: 8 readable input
 // bytes (one word load) and kFastOutputMargin bytes of room. Then one refill leaves
-// at least 56 bits, enough for a whole match or three literals without another.
+// at least 56 bits, enough for a whole match or four literals without another.
 //
 // The next literal/length entry is looked up ahead, at the end of the previous
 // iteration, so its load overlaps the match copy. That is sound although fewer than
 // 9 counted bits may be left then: a refill makes all 64 bits of the buffer true
-// input bits, and an iteration drops at most 48 of them, so the low 16 bits are
-// always real input.
+// input bits, and an iteration drops at most 48 of them (a match; four literals
+// take 44), so the low 16 bits are always real input.
 template <bool kBmi2>
 Inflater::Step Inflater::fast_loop() {
     uint64_t bits = bits_;
@@ -622,7 +626,7 @@ Inflater::Step Inflater::fast_loop() {
     uint32_t entry = litlen[bits & kLitLenMask];
     do {
         if (entry & huffman::kLiteral) {
-            // Literals come in runs: up to three per refill.
+            // Literals come in runs: up to four per refill.
             consume(entry);
             *out++ = static_cast<uint8_t>(huffman::entry_value(entry));
             entry = litlen[bits & kLitLenMask];
@@ -634,6 +638,11 @@ Inflater::Step Inflater::fast_loop() {
                     consume(entry);
                     *out++ = static_cast<uint8_t>(huffman::entry_value(entry));
                     entry = litlen[bits & kLitLenMask];
+                    if (entry & huffman::kLiteral) {
+                        consume(entry);
+                        *out++ = static_cast<uint8_t>(huffman::entry_value(entry));
+                        entry = litlen[bits & kLitLenMask];
+                    }
                 }
             }
             continue;
