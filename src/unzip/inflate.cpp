@@ -471,7 +471,10 @@ DecodeStatus Inflater::dynamic_block() {
     while (filled < total) {
         top_up();
         uint32_t entry;
-        if (decode_entry(code_length, &entry) != Fetch::Ok) return DecodeStatus::EndOfInput;
+        // With the bits for the longest code and the longest repeat count held (the
+        // usual case after a top-up), one probe; near the input's end, the careful way.
+        if (bit_count_ >= kCodeLengthBits + 7) entry = code_length.entries[bits_ & low_bits(kCodeLengthBits)];
+        else if (decode_entry(code_length, &entry) != Fetch::Ok) return DecodeStatus::EndOfInput;
         if (entry & huffman::kInvalid) return DecodeStatus::BadData;  // the unused half of a lone one-bit code
         drop(huffman::entry_consumed(entry));
         const unsigned symbol = huffman::entry_value(entry);
