@@ -164,8 +164,9 @@ inline uint32_t extra_bits(uint64_t saved, uint32_t entry) {
     uint64_t low;
 #if KALV_INFLATE_BMI2
     if constexpr (kBmi2) {
-        // BZHI takes the bit index from the low byte of its index operand.
-        __asm__("bzhi %2, %1, %0" : "=r"(low) : "r"(saved), "r"(uint64_t{entry}));
+        // BZHI takes the bit index from the low byte of its index operand, so the
+        // entry's register is named at 64 bits (%q) whatever its upper half holds.
+        __asm__("bzhi %q2, %1, %0" : "=r"(low) : "r"(saved), "r"(entry));
     } else
 #endif
     {
@@ -210,7 +211,7 @@ private:
     Step decode_careful();
     Step decode_fast();
     KALV_TARGET_BMI2 Step decode_fast_bmi2();
-    template <bool kBmi2>
+    template <bool kBmi2, bool kWholeWindow>
     KALV_ALWAYS_INLINE Step fast_loop();
 
     bool fetch_input();
@@ -567,16 +568,25 @@ Inflater::Step Inflater::decode_careful() {
     return Step::More;
 }
 
+// Once a whole window lies before out_next_, no distance can reach before the
+// entry's start, and the loop runs without that check per match (the version
+// with it runs for the entry's first 32 KiB only).
+static_assert(kDistanceBase[29] + (1u << kDistanceExtra[29]) - 1 == kWindowSize, "the farthest distance is the window");
+
 Inflater::Step Inflater::decode_fast() {
+    const bool whole_window = static_cast<size_t>(out_next_ - buffer_) >= kWindowSize;
 #if KALV_INFLATE_BMI2
     if (bmi2_) return decode_fast_bmi2();
 #endif
-    return fast_loop<false>();
+    return whole_window ? fast_loop<false, true>() : fast_loop<false, false>();
 }
 
 // The same source, compiled for BMI2: the variable shifts become SHRX/SHLX and
 // low_bits() masks become BZHI, one instruction each and no CL register.
-Inflater::Step Inflater::decode_fast_bmi2() { return fast_loop<true>(); }
+Inflater::Step Inflater::decode_fast_bmi2() {
+    const bool whole_window = static_cast<size_t>(out_next_ - buffer_) >= kWindowSize;
+    return whole_window ? fast_loop<true, true>() : fast_loop<true, false>();
+}
 
 // The bulk of a block. Each iteration first proves its bounds: 8 readable input
 // bytes (one word load) and kFastOutputMargin bytes of room. Then one refill leaves
@@ -587,7 +597,7 @@ Inflater::Step Inflater::decode_fast_bmi2() { return fast_loop<true>(); }
 // 9 counted bits may be left then: a refill makes all 64 bits of the buffer true
 // input bits, and an iteration drops at most 48 of them (a match; four literals
 // take 44), so the low 16 bits are always real input.
-template <bool kBmi2>
+template <bool kBmi2, bool kWholeWindow>
 Inflater::Step Inflater::fast_loop() {
     uint64_t bits = bits_;
     unsigned bit_count = bit_count_;
@@ -695,7 +705,7 @@ Inflater::Step Inflater::fast_loop() {
         saved = bits;
         consume(entry);
         const size_t distance = huffman::entry_value(entry) + extra_bits<kBmi2>(saved, entry);
-        if (distance > static_cast<size_t>(out - out_start)) {  // before the entry's start
+        if (!kWholeWindow && distance > static_cast<size_t>(out - out_start)) {  // before the entry's start
             step = Step::BadData;
             break;
         }
