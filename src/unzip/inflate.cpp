@@ -4,8 +4,12 @@
 //
 //   inflate ─► Inflater::run ─┬─ stored_block
 //                             ├─ fixed_block ──┐
-//                             └─ dynamic_block ┴─► decode_codes ─┬─ decode_fast     (bulk)
+//                             └─ dynamic_block ┴─► decode_codes ─┬─ decode_fast     (bulk) ─► fast_loop
 //                                                                └─ decode_careful  (near the ends)
+//
+// fast_loop is one source compiled four ways: for baseline x86-64 or for BMI2
+// (chosen from cpuid), each with or without the per-match check that a distance
+// stays inside the entry (needed only until a whole window has been written).
 //
 // Input arrives in the driver's blocks (at most 16000 bytes) and is read in place.
 // Output is decoded into one linear buffer: 32 KiB of history followed by room for
