@@ -17,5 +17,5 @@ fi
 for bench in bench_crc32 bench_inflate; do
   echo "== $bench"
   build/bench/bench/$bench --benchmark_repetitions="$REPS" --benchmark_enable_random_interleaving=true \
-    --benchmark_min_time=0.1 --benchmark_color=false 2>/dev/null | sed -n '/^Against peers/,$p'
+    --benchmark_min_time=0.1 2>/dev/null | sed -n '/^Against peers/,$p'
 done

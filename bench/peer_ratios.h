@@ -8,6 +8,7 @@
 #pragma once
 
 #include <benchmark/benchmark.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -19,7 +20,9 @@ namespace kalv::bench {
 
 class PeerRatioReporter : public benchmark::ConsoleReporter {
 public:
-    explicit PeerRatioReporter(std::vector<std::string> peers) : peers_(std::move(peers)) {}
+    // Colours only on a terminal, as the library's own console reporter does.
+    explicit PeerRatioReporter(std::vector<std::string> peers)
+        : ConsoleReporter(isatty(STDOUT_FILENO) ? OO_Defaults : OO_Tabular), peers_(std::move(peers)) {}
 
     void ReportRuns(const std::vector<Run>& runs) override {
         ConsoleReporter::ReportRuns(runs);
