@@ -605,7 +605,10 @@ int UnZipper::extraction_pass() {
 }
 
 std::optional<std::string> UnZipper::target_directory(const ZipHeaderInfo& entry) const {
-    if (!RecreateDirs || entry.Directory().empty()) return dest_dir_ + kPathDelimiter;
+    // An empty DestDir is the current directory. Taken literally it would put "x.txt"
+    // at "\x.txt", the root of the file system, and a stored "\etc\" at "\etc\".
+    const std::string base = dest_dir_.empty() ? std::string(".") : dest_dir_;
+    if (!RecreateDirs || entry.Directory().empty()) return base + kPathDelimiter;
     std::string dir = entry.Directory();
     if (!root_dir_.empty() && dir.size() >= root_dir_.size() &&
         same_text_ignoring_case(dir.substr(0, root_dir_.size()), root_dir_))
@@ -619,16 +622,14 @@ std::optional<std::string> UnZipper::target_directory(const ZipHeaderInfo& entry
 #endif
     std::string target;
     if (!rooted && !drive) {
-        target = dest_dir_ + kPathDelimiter + dir;
-    } else if (dest_dir_.empty()) {
-        target = dir;
+        target = base + kPathDelimiter + dir;
     } else {
         // A stored root or drive lands below DestDir. After a drive, the delimiter is
         // put back when the name had none ("C:sub\"), so that the result cannot
         // become a sibling of DestDir ("D:\outsub\").
         std::string below = drive ? dir.substr(2) : dir;
         if (below.empty() || below[0] != kPathDelimiter) below.insert(below.begin(), kPathDelimiter);
-        target = dest_dir_ + below;
+        target = base + below;
     }
     if (!TestMode && !os().directory_exists(target)) os().create_directories(target);
     return target;

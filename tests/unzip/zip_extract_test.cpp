@@ -305,6 +305,23 @@ TEST_F(ZipExtract, AFailedEntryLeavesTheFileItWouldReplaceAsItWas) {
     EXPECT_FALSE(file_exists(out("a.txt.partial")));
 }
 
+// Regression: an empty destination put "x.txt" at "/x.txt" and, with RecreateDirs, a
+// stored "etc/" into "/etc"; it is the current directory.
+TEST_F(ZipExtract, AnEmptyDestinationIsTheCurrentDirectory) {
+    std::filesystem::create_directories(out());
+    const std::filesystem::path before = std::filesystem::current_path();
+    std::filesystem::current_path(out());
+    zip.SetDestDir("");
+    zip.DoAll = true;
+    zip.RecreateDirs = true;
+    const int count = extract({{"kalv-x.txt", "x"}, {"kalv-etc/y", "y"}, {"/kalv-abs/z", "z"}});
+    std::filesystem::current_path(before);
+    EXPECT_EQ(count, 3);
+    EXPECT_EQ(read_file(out("kalv-x.txt")), "x");
+    EXPECT_EQ(read_file(out("kalv-etc/y")), "y");
+    EXPECT_EQ(read_file(out("kalv-abs/z")), "z");
+}
+
 TEST_F(ZipExtract, ATestPassChecksEveryEntryAndWritesNothing) {
     CraftEntry bad{"b.txt", "b"}, unknown{"u.bin", "u"};
     bad.crc = 1;
