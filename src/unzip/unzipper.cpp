@@ -594,7 +594,9 @@ int UnZipper::extraction_pass() {
 
     bool stop_now = false;
     if (OnStartUnZipInfo) OnStartUnZipInfo(*this, count, total_bytes_, stop_now);
-    if (count > 0 && !stop_now) {
+    // Stopped before the first entry, nothing was extracted: the count says so.
+    if (stop_now) return 0;
+    if (count > 0) {
         for (int i = 0; i < EntryCount(); ++i) {
             if (!DoAll && !view().item(i)->Selected) continue;
             while (extract_entry(i, count)) {
@@ -646,8 +648,9 @@ uint8_t UnZipper::CheckHeader(const std::string& password) {
 
 bool UnZipper::check_password(int index) {
     // APPNOTE 6.1.6: the header's last byte repeats the CRC's high byte, or, when the
-    // CRC follows the data (bit 3), the high byte of the time.
-    const uint8_t check = work_entry_.HasDescriptor() ? uint8_t(work_entry_.FileDateTime >> 8)
+    // CRC follows the data (bit 3), the high byte of the time as stored (a clamped hour
+    // 25 would no longer match the byte the producer wrote).
+    const uint8_t check = work_entry_.HasDescriptor() ? uint8_t(work_entry_.StoredDateTime >> 8)
                                                       : uint8_t(work_entry_.Crc32 >> 24);
     for (;;) {
         if (CheckHeader(Password) == check) return true;

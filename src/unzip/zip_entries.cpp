@@ -86,6 +86,7 @@ void ZipHeaderInfo::Clear() {
     BitFlag = 0;
     CompressionMethod = 8;
     FileDateTime = 0;
+    StoredDateTime = 0;
     Crc32 = 0xFFFFFFFF;
     CompressedSize = 0;
     UncompressedSize = 0;
@@ -164,7 +165,8 @@ bool ZipHeaderInfo::ReadCentralRecord(BufferedStream& first, const NextDiskActio
     VersionNeeded = get16(r + 6);
     BitFlag = get16(r + 8);
     CompressionMethod = get16(r + 10);
-    FileDateTime = ClampDosDateTime(get32(r + 12));
+    StoredDateTime = get32(r + 12);
+    FileDateTime = ClampDosDateTime(StoredDateTime);
     Crc32 = get32(r + 16);
     CompressedSize = int32_t(get32(r + 20));
     UncompressedSize = int32_t(get32(r + 24));
@@ -196,7 +198,8 @@ bool ZipHeaderInfo::ReadLocalRecord(BufferedStream& stream) {
     VersionNeeded = get16(r + 4);
     BitFlag = get16(r + 6);
     CompressionMethod = get16(r + 8);
-    FileDateTime = ClampDosDateTime(get32(r + 10));
+    StoredDateTime = get32(r + 10);
+    FileDateTime = ClampDosDateTime(StoredDateTime);
     Crc32 = get32(r + 14);
     CompressedSize = int32_t(get32(r + 18));
     UncompressedSize = int32_t(get32(r + 22));
