@@ -201,7 +201,7 @@ private:
 // ----------------------------------------------------------- the component ----
 
 UnZipper::UnZipper() {
-    OnGetNextDisk = [this](UnZipper&, int next_disk, std::string& name) { built_in_next_disk(next_disk, name); };
+    OnGetNextDisk = BuiltInNextDisk{this};
 }
 
 UnZipper::~UnZipper() {
@@ -532,10 +532,13 @@ void UnZipper::ChangeDisk(int n) {
             if (name.empty()) throw UserCanceled("User canceled loading new disk.");
             if (file_exists(name)) break;
         }
-        // Only a person at a removable drive can make a missing part appear; a
-        // numbered part that is not there (as a damaged end record's disk number
-        // asks for: pack.8303) will not be there on the next try either.
-        if (span_mode_ != kalv::unzip::SpanMode::smRemovable) throw FileStreamError("Cannot open file " + name);
+        // Only a person at a removable drive, or a handler of the caller's that can
+        // offer another name, can make a missing part appear; the built-in numbered
+        // part that is not there (as a damaged end record's disk number asks for:
+        // pack.8303) will not be there on the next try either.
+        const bool built_in = OnGetNextDisk.target<BuiltInNextDisk>() != nullptr;
+        if (built_in && span_mode_ != kalv::unzip::SpanMode::smRemovable)
+            throw FileStreamError("Cannot open file " + name);
     }
     archive_ = std::make_unique<BufferedFileStream>(name, platform::OpenMode::ReadShared);
     current_disk_ = n - 1;

@@ -145,6 +145,12 @@ private:
     friend class EntryInput;
     friend class EntryOutput;
 
+    // The handler the constructor installs, told apart from a caller's by its type.
+    struct BuiltInNextDisk {
+        UnZipper* z;
+        void operator()(UnZipper&, int next_disk, std::string& name) const { z->built_in_next_disk(next_disk, name); }
+    };
+
     bool FindEndCentral();
     bool ScanLocalHeaders();
     void free_directory();
