@@ -131,8 +131,13 @@ DWORD WINAPI play_the_user(void* parameter) {
             Sleep(50);
         }
     } else {
-        // The folder browser selects its start folder as it opens.
-        Sleep(300);
+        // The folder browser selects its start folder once it has opened.
+        for (int tries = 0; tries < 100; ++tries) {
+            HWND tree = child_of_class(dialog, "SysTreeView32");
+            if (tree && SendMessageA(tree, TVM_GETNEXTITEM, TVGN_CARET, 0)) break;
+            Sleep(50);
+        }
+        Sleep(200);
     }
     EnumChildWindows(dialog, note_new_folder_button, reinterpret_cast<LPARAM>(&driver.seen));
 
