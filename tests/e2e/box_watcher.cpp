@@ -99,6 +99,14 @@ std::string icon_of(HWND box) {
     if (!control || !SendMessageA(control, STM_GETICON, 0, 0)) return "no icon";
     RECT r{};
     GetWindowRect(control, &r);
+    // A box with a long text outgrows the screen and is centred off its edges: its
+    // icon is read from the screen, so the box is moved to the screen's corner first.
+    if (r.left < 0 || r.top < 0 || r.right > GetSystemMetrics(SM_CXSCREEN) ||
+        r.bottom > GetSystemMetrics(SM_CYSCREEN)) {
+        SetWindowPos(box, HWND_TOP, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOACTIVATE);
+        Sleep(300);
+        GetWindowRect(control, &r);
+    }
     const int w = r.right - r.left, h = r.bottom - r.top;
     if (w <= 0 || h <= 0) return "no icon";
     const std::vector<COLORREF> shown =

@@ -17,23 +17,28 @@ using kalv::platform::BoxAnswer;
 using kalv::platform::BoxButtons;
 using kalv::platform::BoxIcon;
 
+const std::string kText = "Error in file processing : \rC:\\Shop\\Kalvo3pack";
+const std::string kLogged = "Kalvo...|Error in file processing : \\rC:\\Shop\\Kalvo3pack";
+// A path too long for the screen: the box outgrows it.
+const std::string kLongPath(3000, 'x');
+
 const struct {
     BoxButtons buttons;
     BoxIcon icon;
-    const char* logged;   // the watcher's line
-    BoxAnswer answer;     // the first button, as the watcher presses it
+    std::string text;
+    std::string logged;  // the watcher's line
+    BoxAnswer answer;    // the first button, as the watcher presses it
 } kBoxes[] = {
-    {BoxButtons::Ok, BoxIcon::Error, "Kalvo...|Error in file processing : \\rC:\\Shop\\Kalvo3pack", BoxAnswer::Ok},
-    {BoxButtons::Ok, BoxIcon::None, "Kalvo...|Error in file processing : \\rC:\\Shop\\Kalvo3pack [no icon, OK]",
+    {BoxButtons::Ok, BoxIcon::Error, kText, kLogged, BoxAnswer::Ok},
+    {BoxButtons::Ok, BoxIcon::None, kText, kLogged + " [no icon, OK]", BoxAnswer::Ok},
+    {BoxButtons::Ok, BoxIcon::Warning, kText, kLogged + " [warning icon, OK]", BoxAnswer::Ok},
+    {BoxButtons::OkCancel, BoxIcon::Error, kText, kLogged + " [error icon, OK Cancel]", BoxAnswer::Ok},
+    {BoxButtons::YesNo, BoxIcon::Question, kText, kLogged + " [question icon, Yes No]", BoxAnswer::Yes},
+    {BoxButtons::Ok, BoxIcon::Information, kText, kLogged + " [information icon, OK]", BoxAnswer::Ok},
+    {BoxButtons::Ok, BoxIcon::Error, "File not found :\r" + kLongPath, "CopyFile|File not found :\\r" + kLongPath,
      BoxAnswer::Ok},
-    {BoxButtons::Ok, BoxIcon::Warning,
-     "Kalvo...|Error in file processing : \\rC:\\Shop\\Kalvo3pack [warning icon, OK]", BoxAnswer::Ok},
-    {BoxButtons::OkCancel, BoxIcon::Error,
-     "Kalvo...|Error in file processing : \\rC:\\Shop\\Kalvo3pack [error icon, OK Cancel]", BoxAnswer::Ok},
-    {BoxButtons::YesNo, BoxIcon::Question,
-     "Kalvo...|Error in file processing : \\rC:\\Shop\\Kalvo3pack [question icon, Yes No]", BoxAnswer::Yes},
-    {BoxButtons::Ok, BoxIcon::Information,
-     "Kalvo...|Error in file processing : \\rC:\\Shop\\Kalvo3pack [information icon, OK]", BoxAnswer::Ok},
+    {BoxButtons::Ok, BoxIcon::None, "File not found :\r" + kLongPath,
+     "CopyFile|File not found :\\r" + kLongPath + " [no icon, OK]", BoxAnswer::Ok},
 };
 
 std::string temp_file(const char* name) {
@@ -54,10 +59,10 @@ TEST(BoxWatcher, LogsEachBoxWithItsIconAndButtonsUnlessItIsAnErrorBox) {
                                &watcher));
     std::string expected;
     for (const auto& box : kBoxes) {
-        const BoxAnswer answer = kalv::platform::native().message_box(
-            "Error in file processing : \rC:\\Shop\\Kalvo3pack", "Kalvo...", box.buttons, box.icon);
+        const std::string caption = box.logged.substr(0, box.logged.find('|'));
+        const BoxAnswer answer = kalv::platform::native().message_box(box.text, caption, box.buttons, box.icon);
         EXPECT_EQ(answer, box.answer) << box.logged;
-        expected += std::string(box.logged) + "\n";
+        expected += box.logged + "\n";
     }
     std::ofstream(stop).put('\n');
     WaitForSingleObject(watcher.hProcess, 30000);
