@@ -44,6 +44,7 @@ void Control::set_bounds(const Rect& bounds) {
 void Control::realign() {
     if (align_ == Align::alNone || !control_window_) return;
     const Size p = control_window_->parent_client_size();
+    if (p.cx == 0 && p.cy == 0) return;  // no parent (the raster picture): nothing to fill
     Rect r = bounds_;
     switch (align_) {
         case Align::alTop: r = {0, 0, p.cx, r.height()}; break;
