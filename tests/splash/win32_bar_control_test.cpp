@@ -119,13 +119,19 @@ TEST(RealBarAnchors, FollowTheFrameWhenItGrows) {
     }
 }
 
-TEST_F(RealBar, BorderWidthShrinksTheClientArea) {
+TEST_F(RealBar, BorderWidthShrinksTheClientAreaThatTheBarPaints) {
+    bar().set_max(3);
+    bar().set_position(3);
     bar().set_border_width(3);
+    platform::current().process_messages();
     RECT client{};
     GetClientRect(bar_window, &client);
     EXPECT_EQ(client.right, 313 - 6);
     EXPECT_EQ(client.bottom, 25 - 6);
     EXPECT_EQ(placed(), (Rect{8, 64, 321, 89})) << "the window keeps its bounds";
+    auto painted = platform::win32::capture_progress_bar(*window);
+    EXPECT_EQ(painted->pixel(0, 0), painted->resolve_color(clBtnShadow)) << "the bar's bevel moved inside the border";
+    EXPECT_EQ(painted->pixel(306, 18), painted->resolve_color(clBtnHighlight));
 }
 
 std::string tooltip_text(HWND tooltip, HWND bar) {

@@ -95,8 +95,10 @@ public:
         ReleaseDC(handle_, dc);
         return extent;
     }
-    // The window's size follows the bounds (place); the client area is what is left.
-    void resized(int, int) override {}
+    // The window's size follows the bounds (place); the client area, whatever is left
+    // of it inside the border, is painted anew, since Windows keeps the old picture
+    // of a resized window where it still fits.
+    void resized(int, int) override { InvalidateRect(handle_, nullptr, FALSE); }
 
     void place(const Rect& b) override {
         SetWindowPos(handle_, nullptr, b.left, b.top, b.width(), b.height(), SWP_NOZORDER | SWP_NOACTIVATE);
