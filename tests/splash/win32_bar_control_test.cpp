@@ -18,10 +18,6 @@
 
 namespace kalv::splash {
 
-std::ostream& operator<<(std::ostream& out, const Rect& r) {
-    return out << "(" << r.left << ", " << r.top << ", " << r.right << ", " << r.bottom << ")";
-}
-
 namespace {
 
 class RealBar : public ::testing::Test {
@@ -62,7 +58,7 @@ TEST_F(RealBar, VisibleEnabledAndTabStopReachTheWindow) {
     EXPECT_TRUE(GetWindowLongA(bar_window, GWL_STYLE) & WS_TABSTOP);
 }
 
-TEST(RealBarAlign, PlacesTheWindowAgainstTheFramesSide) {
+TEST_F(RealBar, AlignPlacesTheWindowAgainstTheFramesSide) {
     // The frame's client area is 335 x 102; the bar starts at (8, 64), 313 x 25.
     const struct {
         Align align;
@@ -78,19 +74,22 @@ TEST(RealBarAlign, PlacesTheWindowAgainstTheFramesSide) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(int(c.align));
-        auto window = create_splash_window();
-        window->show_and_update();
-        HWND bar = static_cast<HWND>(platform::win32::progress_bar_window(*window));
-        window->progress_bar().set_constraints(c.constraints);
-        window->progress_bar().set_align(c.align);
-        RECT r{};
-        GetWindowRect(bar, &r);
-        MapWindowPoints(nullptr, GetParent(bar), reinterpret_cast<POINT*>(&r), 2);
-        EXPECT_EQ((Rect{r.left, r.top, r.right, r.bottom}), c.expected);
+        bar().set_align(Align::alNone);
+        bar().set_constraints({});
+        bar().set_bounds(layout::kProgressBar);
+        bar().set_constraints(c.constraints);
+        bar().set_align(c.align);
+        EXPECT_EQ(placed(), c.expected);
     }
 }
 
-TEST(RealBarAnchors, FollowTheFrameWhenItGrows) {
+TEST_F(RealBar, AnchorsFollowTheFrameWhenItGrows) {
+    RECT outer{};
+    GetWindowRect(frame, &outer);
+    auto size_frame = [&](int grow_x, int grow_y) {
+        SetWindowPos(frame, nullptr, 0, 0, outer.right - outer.left + grow_x, outer.bottom - outer.top + grow_y,
+                     SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    };
     // The frame grows by 40 x 30 pixels.
     const struct {
         Anchors anchors;
@@ -103,19 +102,12 @@ TEST(RealBarAnchors, FollowTheFrameWhenItGrows) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(int(c.anchors));
-        auto window = create_splash_window();
-        window->show_and_update();
-        HWND bar = static_cast<HWND>(platform::win32::progress_bar_window(*window));
-        HWND frame = GetParent(bar);
-        window->progress_bar().set_anchors(c.anchors);
-        RECT outer{};
-        GetWindowRect(frame, &outer);
-        SetWindowPos(frame, nullptr, 0, 0, outer.right - outer.left + 40, outer.bottom - outer.top + 30,
-                     SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
-        RECT r{};
-        GetWindowRect(bar, &r);
-        MapWindowPoints(nullptr, frame, reinterpret_cast<POINT*>(&r), 2);
-        EXPECT_EQ((Rect{r.left, r.top, r.right, r.bottom}), c.expected);
+        bar().set_anchors(akLeft | akTop);
+        size_frame(0, 0);
+        bar().set_bounds(layout::kProgressBar);
+        bar().set_anchors(c.anchors);
+        size_frame(40, 30);
+        EXPECT_EQ(placed(), c.expected);
     }
 }
 
