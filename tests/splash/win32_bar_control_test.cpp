@@ -285,7 +285,9 @@ TEST_F(RealBarEvents, ADragOffTheBarEndsNowhere) {
     bar().set_drag_mode(DragMode::dmAutomatic);
     mouse(MOUSEEVENTF_LEFTDOWN, 50, 12);
     mouse(MOUSEEVENTF_MOVE, 70, 12);
+    EXPECT_EQ(GetCursor(), LoadCursorA(nullptr, IDC_ARROW)) << "DragCursor over the accepting bar";
     mouse(MOUSEEVENTF_MOVE, 70, -20);  // onto the frame above the bar
+    EXPECT_EQ(GetCursor(), LoadCursorA(nullptr, IDC_NO)) << "crNoDrop where nothing accepts";
     mouse(MOUSEEVENTF_LEFTUP, 70, -20);
     EXPECT_EQ(log, (Log{"down Left 50,12", "start drag", "drag over enter self", "drag over leave self",
                         "end drag nowhere 0,0"}));
