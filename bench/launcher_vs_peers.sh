@@ -5,7 +5,9 @@
 #             "Kalvo3main" unpacked from it (deflated, traditionally encrypted), the
 #             token built and encrypted, the application started
 #   peers   : cp -p of the package from the upgrade folder, then unzip -P of the entry
-# Reports the median wall and CPU (user + system) time of each and their ratio.
+#   kalv3-plain : the launcher's run when its package is current (no fetch)
+# Reports the median wall and CPU (user + system) time of each, their ratio, and what a
+# fetching run costs beside a plain one (the copy and the check of the fetched package).
 #
 #   bench/launcher_vs_peers.sh        (RUNS=7; ENTRY_MIB=160 makes a package of about 64 MiB)
 #
@@ -45,9 +47,9 @@ cp "$stage/KALVO3.IB" "$shop/"
 printf '[DB]\nUpgrade=%s\n' "$upgrade/Kalvo3pack" > "$shop/NET.INF"
 echo "program package: $(stat -c %s "$upgrade/Kalvo3pack") bytes (zip -$LEVEL -P), entry Kalvo3main: $(stat -c %s "$stage/Kalvo3main") bytes"
 
-reset_shop() {  # an older local package, no unpacked program, no report
+reset_shop() {  # an older local package (or, for a plain run, a current one), no unpacked program
   cp "$upgrade/Kalvo3pack" "$shop/Kalvo3pack"
-  touch -d "2024-03-01 10:00" "$shop/Kalvo3pack"
+  if [ "$1" = kalv3-plain ]; then touch -r "$upgrade/Kalvo3pack" "$shop/Kalvo3pack"; else touch -d "2024-03-01 10:00" "$shop/Kalvo3pack"; fi
   rm -f "$shop/Kalvo3main" "$shop/Kalvo3main.report.txt"
   sync
 }
@@ -55,7 +57,7 @@ reset_shop() {  # an older local package, no unpacked program, no report
 measure() {  # name, then the command
   local name=$1
   shift
-  reset_shop
+  reset_shop "$name"
   /usr/bin/time -f "%e %U %S" -o "$work/one" "$@" >/dev/null 2>"$work/stderr"
   cmp -s "$shop/Kalvo3main" "$stage/Kalvo3main" || { echo "$name unpacked wrong bytes" >&2; cat "$work/stderr" >&2; exit 1; }
   cmp -s "$shop/Kalvo3pack" "$upgrade/Kalvo3pack" || { echo "$name did not fetch the package" >&2; exit 1; }
@@ -70,6 +72,8 @@ wait_for_application() {  # the started stand-in reports, then lets its mutex go
 
 for _ in $(seq "$RUNS"); do
   measure kalv3 sh -c "cd '$shop' && ./kalv3"
+  wait_for_application
+  measure kalv3-plain sh -c "cd '$shop' && ./kalv3"
   wait_for_application
   measure cp+unzip sh -c "cp -p '$upgrade/Kalvo3pack' '$shop/Kalvo3pack' && unzip -q -o -P $password '$shop/Kalvo3pack' Kalvo3main -d '$shop'"
 done
@@ -86,4 +90,6 @@ for n, (wall, cpu) in med.items():
     print(f"{n:10} {wall:8.3f} {cpu:8.3f}")
 k, p = med["kalv3"], med["cp+unzip"]
 print(f"kalv3 / (cp + unzip -P): wall {k[0] / p[0]:.2f}x, cpu {k[1] / p[1]:.2f}x")
+q = med["kalv3-plain"]
+print(f"fetching run / plain run: wall {k[0] / q[0]:.2f}x, cpu {k[1] / q[1]:.2f}x")
 PY

@@ -13,14 +13,15 @@
 #include <string>
 #include <vector>
 
-#include "platform/platform.h"
+#include "platform/forwarding_platform.h"
 
 namespace kalv::fuzz {
 
-class JailPlatform : public platform::Platform {
+class JailPlatform : public platform::ForwardingPlatform {
 public:
     JailPlatform(platform::Platform& inner, std::string archive_path, std::string jail)
-        : inner_(inner),
+        : platform::ForwardingPlatform(inner),
+          inner_(inner),
           archive_(std::move(archive_path)),
           archive_dir_(normalise(archive_.substr(0, archive_.rfind('/')))),
           jail_(normalise(jail)) {}
@@ -64,6 +65,7 @@ public:
         return inner_.open_file(path, mode);
     }
     int32_t file_age(const std::string& path) override { return query("file_age", path), inner_.file_age(path); }
+    bool file_exists(const std::string& path) override { return query("file_exists", path), inner_.file_exists(path); }
     std::optional<int64_t> modification_stamp(const std::string& path) override {
         query("modification_stamp", path);
         return inner_.modification_stamp(path);
@@ -85,9 +87,13 @@ public:
         guard("replace_file", from), guard("replace_file", to);
         return inner_.replace_file(from, to);
     }
-    bool copy_file(const std::string& from, const std::string& to, bool fail_if_exists) override {
+    bool copy_file(const std::string& from, const std::string& to, bool fail_if_exists,
+                   std::chrono::milliseconds stall_timeout) override {
         guard("copy_file", from), guard("copy_file", to);
-        return inner_.copy_file(from, to, fail_if_exists);
+        return inner_.copy_file(from, to, fail_if_exists, stall_timeout);
+    }
+    bool clear_read_only(const std::string& path) override {
+        return guard("clear_read_only", path), inner_.clear_read_only(path);
     }
     bool set_file_dos_time(const std::string& path, uint32_t stamp) override {
         return guard("set_file_dos_time", path), inner_.set_file_dos_time(path, stamp);
@@ -95,21 +101,17 @@ public:
     bool set_file_attributes(const std::string& path, uint32_t attributes, uint16_t made_by) override {
         return guard("set_file_attributes", path), inner_.set_file_attributes(path, attributes, made_by);
     }
-    std::string oem_to_ansi(const std::string& oem) override { return inner_.oem_to_ansi(oem); }
-    bool is_removable_drive(const std::string& root) override { return inner_.is_removable_drive(root); }
-    std::string volume_label(const std::string& root) override { return inner_.volume_label(root); }
     std::string profile_string(const std::string&, const std::string&, const std::string&, const std::string&,
                                size_t) override {
         finding("profile_string", "the ZIP component reads no profile");
     }
     bool mutex_exists(const std::string&) override { finding("mutex_exists", "not the ZIP component's"); }
-    std::string module_path() override { return inner_.module_path(); }
-    std::vector<std::string> command_line_arguments() override { return inner_.command_line_arguments(); }
-    uint32_t platform_id() override { return inner_.platform_id(); }
     uint32_t start_program(const std::string& command_line, const std::string&) override {
         finding("start_program", command_line);
     }
-    std::string current_directory() override { return inner_.current_directory(); }
+    std::unique_ptr<platform::SystemLock> try_lock(const std::string& name) override {
+        finding("try_lock", name);
+    }
     platform::BoxAnswer message_box(const std::string&, const std::string&, platform::BoxButtons buttons,
                                     platform::BoxIcon) override {
         ++boxes_;
@@ -117,7 +119,6 @@ public:
     }
     void set_cursor(platform::Cursor) override {}
     void process_messages() override {}
-    std::string load_string(unsigned id) override { return inner_.load_string(id); }
 
     int boxes() const { return boxes_; }
 

@@ -1,6 +1,9 @@
 // The program entry and its instance guard.
+#include <cstdio>
 #include <exception>
 
+#include "core/crc32.h"
+#include "core/text.h"
 #include "launcher/boxes.h"
 #include "launcher/launcher.h"
 
@@ -16,8 +19,55 @@ bool CheckSingleInstance() {
     return false;
 }
 
+// One name per installation (letter case ignored, as Windows paths are): launchers of
+// two installations on one PC never wait for each other. Mutex names take no
+// backslash, so the directory is named by its CRC-32.
+std::string InstallationLockName() {
+    std::string dir = LauncherDir();
+    for (char& c : dir) c = lower_ascii(c);
+    char hex[9];
+    std::snprintf(hex, sizeof hex, "%08X", unsigned(crc32_of(reinterpret_cast<const uint8_t*>(dir.data()), dir.size())));
+    return std::string("Kalv3Launcher-") + hex;
+}
+
+namespace {
+
+constexpr std::chrono::milliseconds kPollInterval{50};
+
+// Waits, handling window messages, until `ready` holds or `limit` has passed.
+template <typename Ready>
+bool WaitUntil(Ready ready, std::chrono::milliseconds limit) {
+    platform::Platform& os = platform::current();
+    const std::chrono::milliseconds deadline = os.monotonic_time() + limit;
+    for (;;) {
+        if (ready()) return true;
+        if (os.monotonic_time() >= deadline) return false;
+        os.process_messages();
+        os.sleep(kPollInterval);
+    }
+}
+
+// A launcher started while another one works on the same installation (a double
+// click) waits its turn, so that it never deletes or unpacks the program under the
+// other's feet. A turn that does not come within the bound is taken anyway: a hung
+// launcher must not keep the shop from working.
+std::unique_ptr<platform::SystemLock> WaitForOurTurn() {
+    platform::Platform& os = platform::current();
+    const std::string name = InstallationLockName();
+    std::unique_ptr<platform::SystemLock> lock = os.try_lock(name);
+    if (lock) return lock;
+    WaitUntil([&] { return (lock = os.try_lock(name)) != nullptr; }, kOtherLauncherWait);
+    // The launcher before us has most likely just started the application, which
+    // may need a moment to hold its mutex: the guard below must see it running.
+    WaitUntil([&] { return os.mutex_exists(kApplicationMutexName); }, kApplicationStartWait);
+    return lock;
+}
+
+}  // namespace
+
 int RunLauncher(const std::function<std::unique_ptr<splash::SplashView>()>& open_splash) {
     try {
+        const std::unique_ptr<platform::SystemLock> turn = WaitForOurTurn();
         if (!CheckSingleInstance()) return 0;
         struct ForgetWindow {
             ~ForgetWindow() { frmSplash = nullptr; }

@@ -4,6 +4,7 @@
 // reach the process's end, whose exit code is 0 on every path.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -20,6 +21,12 @@ extern splash::SplashView* frmSplash;
 extern std::string UpgradePath;
 // LauncherDir + "KALVO3.IB", set by the startup sequence once the program is unpacked.
 extern std::string DatabasePath;
+// How long a launcher waits for another one working on the same installation, how
+// long it then gives the application that one started to hold its mutex, and how
+// long a copy from the upgrade location may deliver nothing before it is given up.
+inline constexpr std::chrono::milliseconds kOtherLauncherWait{60000};
+inline constexpr std::chrono::milliseconds kApplicationStartWait{10000};
+inline constexpr std::chrono::milliseconds kCopyStallTimeout{30000};
 
 // The directory part of the launcher's own full path, up to and including the last
 // path delimiter (on Windows a backslash or the drive's colon).
@@ -34,6 +41,9 @@ int RunLauncher(const std::function<std::unique_ptr<splash::SplashView>()>& open
 // True when the application is not running; otherwise tells the user so and is false.
 bool CheckSingleInstance();
 
+// The name of the lock that keeps two launchers of one installation apart.
+std::string InstallationLockName();
+
 // --- startup sequence ----------------------------------------------------------------
 void RunStartup();
 
@@ -44,14 +54,26 @@ bool UnCompress(const std::string& packagePath, const std::string& destDir, cons
 
 uint32_t GetPlatformId();
 
+// The password of both packages.
+std::string PackagePassword();
+
 // The characters at indices 0 to highIndex, in order; empty for a negative highIndex.
 std::string CharsToText(const char* chars, int highIndex);
 
 // --- installation and package refresh -------------------------------------------------
 void ReadNetInf();
 
-// Replaces the local package `target` by the upgrade copy `source` when that is newer.
+// Replaces the local package `target` by the upgrade copy `source` when that is newer
+// and, once copied beside the target, proves a sound program package.
 void HaveNewVersion(const std::string& target, const std::string& source);
+
+// Whether an upgrade copy of age `sourceAge` replaces a local package of age
+// `targetAge` (file ages; -1 for none).
+bool UpgradeIsNewer(bool targetExists, int32_t targetAge, int32_t sourceAge);
+
+// The package at `path` is a readable archive whose entry "Kalvo3main" decrypts with
+// the package password and passes its CRC. Writes nothing.
+bool IsSoundProgramPackage(const std::string& path);
 
 // --- start token and launch -------------------------------------------------------------
 // The start token's plain text for `databasePath`: an in-memory INI document named

@@ -6,6 +6,7 @@
 
 #include "launcher/boxes.h"
 #include "launcher/launcher.h"
+#include "unzip/unzipper.h"
 
 namespace kalv::launcher {
 
@@ -30,12 +31,15 @@ int64_t FileSize(const std::string& path) {
 }
 
 // A copy is complete when the platform says so and it is as long as its source: a read
-// that fails midway may end a copy as if the source ended there.
+// that fails midway may end a copy as if the source ended there, and a source that is
+// still being written has grown meanwhile.
 bool CopyCompletely(const std::string& source, const std::string& target) {
-    if (!platform::current().copy_file(source, target, false)) return false;
+    if (!platform::current().copy_file(source, target, false, kCopyStallTimeout)) return false;
     const int64_t expected = FileSize(source);
     return expected >= 0 && FileSize(target) == expected;
 }
+
+constexpr int32_t kNoAge = -1;
 
 }  // namespace
 
@@ -44,22 +48,54 @@ void ReadNetInf() {
                                                      kProgramPackageName, kProfileBufferSize);
 }
 
+// Ages are DOS date-times, which sort as unsigned numbers: from 2044 on the top bit is
+// set, and a signed comparison would put those years before 1980. An equal age
+// (two-second resolution) or an older copy never replaces the target.
+bool UpgradeIsNewer(bool targetExists, int32_t targetAge, int32_t sourceAge) {
+    if (!targetExists) return true;  // the first run of an installation fetches its package
+    // A copy without a representable date cannot be shown to be newer.
+    if (sourceAge == kNoAge) return false;
+    // A local package dated before 1980 or after 2107 gives way to any dated copy.
+    if (targetAge == kNoAge) return true;
+    return uint32_t(targetAge) < uint32_t(sourceAge);
+}
+
+bool IsSoundProgramPackage(const std::string& path) {
+    try {
+        unzip::UnZipper checker;
+        checker.TestMode = true;
+        checker.Password = PackagePassword();
+        checker.SetZipName(path);
+        checker.FilesList.push_back(kProgramEntryName);
+        return checker.UnZip() > 0;
+    } catch (const std::exception&) {
+        return false;  // unreadable, truncated, not an archive: not a package to install
+    }
+}
+
 void HaveNewVersion(const std::string& target, const std::string& source) {
     platform::Platform& os = platform::current();
     try {
-        const int32_t sourceAge = os.file_age(source);
-        if (sourceAge == -1) {
+        // Presence, not age: an upgrade copy dated 1979 is there all the same.
+        if (!os.file_exists(source)) {
             ShowErrorBox(Text(kTextFileNotFound) + kBoxLineBreak + source, "CopyFile");
             return;
         }
-        // Signed comparison: a missing target (-1) is older than any upgrade copy; an
-        // equal age (two-second resolution) or an older copy never replaces the target.
-        if (os.file_age(target) >= sourceAge) return;
+        if (!UpgradeIsNewer(os.file_exists(target), os.file_age(target), os.file_age(source))) return;
         // The copy keeps the source's last-write time, and so does the replacement, so
-        // the refreshed package has the upgrade copy's age and is not copied again. The
-        // replacement is one step: the old package stays until the new one takes its place.
+        // the refreshed package has the upgrade copy's age and is not copied again. It
+        // takes the package's place in one step, and only once it proved sound: a copy
+        // that is torn, damaged or still being published leaves the shop's package as
+        // it was, and a later run fetches the finished one.
         const std::string incoming = target + kIncomingSuffix;
-        if (!CopyCompletely(source, incoming) || !os.replace_file(incoming, target)) os.delete_file(incoming);
+        bool fetched = CopyCompletely(source, incoming) && IsSoundProgramPackage(incoming);
+        if (fetched) {
+            // A package copied from a CD or a read-only share must not block every
+            // later upgrade.
+            os.clear_read_only(target);
+            fetched = os.replace_file(incoming, target);
+        }
+        if (!fetched) os.delete_file(incoming);
     } catch (const std::exception& failure) {
         ShowProblemBox("HaveNewVersion", failure.what(), "CopyFile");
     }

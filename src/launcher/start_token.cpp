@@ -29,7 +29,7 @@ std::string ReadWholeFile(const std::string& path) {
 
 std::string BuildStartToken(const std::string& databasePath) {
     IniDocument document;
-    if (platform::current().file_age(kDocumentName) != -1) document = IniDocument::parse(ReadWholeFile(kDocumentName));
+    if (platform::current().file_exists(kDocumentName)) document = IniDocument::parse(ReadWholeFile(kDocumentName));
     document.write_string("SECTION", "DBpath", databasePath);
     return CommaText(document.lines());
 }

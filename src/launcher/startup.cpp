@@ -42,6 +42,8 @@ std::string FirstArgument() {
 
 }  // namespace
 
+std::string PackagePassword() { return CharsToText(kPackagePasswordChars, kPackagePasswordHighIndex); }
+
 void RunStartup() {
     platform::Platform& os = platform::current();
     splash::SplashView& window = *frmSplash;
@@ -53,13 +55,16 @@ void RunStartup() {
 
     const AppStartCursor cursor;
     try {
-        const std::string password = CharsToText(kPackagePasswordChars, kPackagePasswordHighIndex);
+        const std::string password = PackagePassword();
         const std::string firstArgument = FirstArgument();
         const std::string dir = LauncherDir();
         const uint32_t platformId = GetPlatformId();
         const std::string unpackedPath = dir + kProgramEntryName;
         const std::string exePath = platformId == kPlatformNt ? unpackedPath : unpackedPath + kProgramExtension;
 
+        // A program unpacked from a read-only file (checked out of version control,
+        // copied from a CD) must not outlive its first run.
+        os.clear_read_only(exePath);
         os.delete_file(exePath);
         os.process_messages();
 
@@ -70,8 +75,9 @@ void RunStartup() {
         bool success = UnCompress(programPackage, dir, password, kProgramEntryName);
         if (success) {
             window.set_caption(window.caption() + Text(kTextSetuping));
-            // The database is unpacked once; an existing one is never touched.
-            if (os.file_age(dir + kDatabaseEntryName) == -1)
+            // The database is unpacked once; an existing one is never touched, whatever
+            // its date (a PC whose clock battery died still has its shop's data).
+            if (!os.file_exists(dir + kDatabaseEntryName))
                 success = UnCompress(dir + kDatabasePackageName, dir, password, kDatabaseEntryName);
             DatabasePath = dir + kDatabaseEntryName;
         }

@@ -10,8 +10,9 @@ namespace kalv::launcher {
 
 bool UnCompress(const std::string& packagePath, const std::string& destDir, const std::string& password,
                 const std::string& entryName) {
-    // A missing package is reported by the caller, not here.
-    if (platform::current().file_age(packagePath) == -1) return false;
+    // A missing package is reported by the caller, not here. Presence, not age: a
+    // package dated before 1980 is still there to be read.
+    if (!platform::current().file_exists(packagePath)) return false;
     const auto unzipper = std::make_unique<unzip::UnZipper>();
     try {
         // Everything else keeps the component's defaults: only listed entries, no

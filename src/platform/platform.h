@@ -8,6 +8,7 @@
 // except oem_to_ansi, which exists for exactly that.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -38,6 +39,15 @@ public:
     // Returns the new position from the start, or -1 when the seek failed.
     virtual int64_t seek(int64_t offset, SeekOrigin origin) = 0;
     virtual int64_t size() = 0;
+    // Puts what was written on the disk itself (FlushFileBuffers, fsync), so that a
+    // rename that follows never publishes a file whose data a power cut can still lose.
+    virtual bool sync() = 0;
+};
+
+// A lock held across processes until its owner lets it go or ends.
+class SystemLock {
+public:
+    virtual ~SystemLock() = default;
 };
 
 // ----------------------------------------------------------- user face ----
@@ -61,6 +71,9 @@ public:
     // signed 32-bit value; -1 when nothing is there, for a directory, and for a
     // time before 1980 or after 2107.
     virtual int32_t file_age(const std::string& path) = 0;
+    // A regular file is at the path, whatever its date (file_age says -1 for a file
+    // dated before 1980, which is still there and still somebody's data).
+    virtual bool file_exists(const std::string& path) = 0;
     // Modification time in the system's own units, for "has the archive changed";
     // nullopt when the file cannot be stat'ed.
     virtual std::optional<int64_t> modification_stamp(const std::string& path) = 0;
@@ -71,12 +84,20 @@ public:
     // A plain rename that fails when the target exists (MoveFileA).
     virtual bool move_file(const std::string& from, const std::string& to) = 0;
     // Puts `from` in the place of `to` in one step, replacing an existing `to`
-    // (MoveFileExA with MOVEFILE_REPLACE_EXISTING; rename(2)): there is no moment at
-    // which neither file is there.
+    // (MoveFileExA with MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH; rename(2)
+    // and an fsync of the directory): there is no moment at which neither file is
+    // there, and the new name is on the disk when it returns true. A read-only `to`
+    // is not replaced (Windows refuses; POSIX mirrors it).
     virtual bool replace_file(const std::string& from, const std::string& to) = 0;
-    // Copies, keeping the source's last-write time (CopyFileA); replaces `to`
-    // unless fail_if_exists.
-    virtual bool copy_file(const std::string& from, const std::string& to, bool fail_if_exists) = 0;
+    // Copies, keeping the source's last-write time (not its read-only attribute);
+    // replaces `to` unless fail_if_exists. The copy is on the disk when it returns
+    // true. A source that delivers nothing for `stall_timeout` (a share that hangs)
+    // ends the copy as failed; window messages are handled while it runs.
+    virtual bool copy_file(const std::string& from, const std::string& to, bool fail_if_exists,
+                           std::chrono::milliseconds stall_timeout) = 0;
+    // Takes away a file's read-only attribute (on POSIX: gives the owner write
+    // permission); true when the file is writable afterwards.
+    virtual bool clear_read_only(const std::string& path) = 0;
     // Sets a file's last-write time from a DOS date-time taken as local time.
     virtual bool set_file_dos_time(const std::string& path, uint32_t dos_date_time) = 0;
     // Gives an extracted file its stored attributes. version_made_by tells how to read
@@ -105,6 +126,13 @@ public:
     // WinExec semantics: returns a value >= 32 on success, < 32 on failure.
     virtual uint32_t start_program(const std::string& command_line, const std::string& explicit_program) = 0;
     virtual std::string current_directory() = 0;
+    // A lock of that name across the processes of this user's session (a named mutex;
+    // on POSIX an abstract-namespace socket), or nullptr when another process holds it.
+    // It is let go when the returned object goes or the process ends.
+    virtual std::unique_ptr<SystemLock> try_lock(const std::string& name) = 0;
+    // A clock for time-outs that never steps back, and a pause of the thread.
+    virtual std::chrono::milliseconds monotonic_time() = 0;
+    virtual void sleep(std::chrono::milliseconds duration) = 0;
 
     // User face ----------------------------------------------------------------
     virtual BoxAnswer message_box(const std::string& text, const std::string& caption, BoxButtons buttons,

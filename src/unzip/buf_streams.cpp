@@ -37,6 +37,8 @@ bool BufferedStream::flush_buffer() {
 
 bool BufferedStream::flush() { return state_ != State::Writing || flush_buffer(); }
 
+bool BufferedStream::sync() { return flush() && underlying_->sync(); }
+
 size_t BufferedStream::read(void* buffer, size_t n) {
     if (state_ == State::Writing) flush_buffer();
     auto* out = static_cast<uint8_t*>(buffer);

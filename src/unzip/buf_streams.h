@@ -38,6 +38,8 @@ public:
     void put_back(uint8_t byte);
     // Writes out pending bytes; false when the file took fewer.
     bool flush();
+    // Writes out pending bytes and has the system put them on the disk itself.
+    bool sync();
 
 protected:
     virtual bool fill_buffer();

@@ -7,13 +7,14 @@
 //   OpenArchive ── ReadZip (only when the archive is new or changed on disk)
 //   extraction pass: choose entries ── OnStartUnZipInfo ── per entry:
 //     seek to local header ── target path (kept inside DestDir) ── password check
-//     ── overwrite rule ── create output ── decode ── close, date, attributes
-//     ── CRC check (a mismatch deletes the output; a wrong password may retry)
+//     ── overwrite rule ── create "<name>.partial" ── decode ── flush to disk
+//     ── CRC check (a mismatch deletes the partial file; a wrong password may retry)
+//     ── date ── rename over the target in one step ── attributes
 //   CloseArchive
 //
 // Entry problems are not failures: they fire events and lower the count that UnZip
 // returns. Failures (kalv::Error) end the operation; they never leave a partial
-// output file behind.
+// output file behind, and never touch the file an entry would have replaced.
 #pragma once
 
 #include <cstdint>
@@ -57,6 +58,8 @@ public:
     static constexpr size_t kWindowSize = 32780;    // 32768-byte window and slack
     static constexpr int64_t kEndSearchWindow = 0xFFF8;
     static constexpr int64_t kSelfExtractorSkip = 14000;  // where an SFX stub's archive may start
+    // An entry is written under its name plus this suffix and renamed once it is good.
+    static constexpr const char* kPartialSuffix = ".partial";
 
     UnZipper();
     ~UnZipper();
@@ -95,6 +98,9 @@ public:
     bool RetainAttributes = true;
     bool CheckVolumeLabels = true;
     std::string Password;
+    // A test pass: every chosen entry is read, decrypted, decoded and CRC-checked as in
+    // an extraction, and nothing is written, created or asked (like `unzip -t`).
+    bool TestMode = false;
 
     // ---- events (each optional; Sender first) ---------------------------------
     std::function<void(UnZipper& sender, int NumFiles, int64_t TotalBytes, bool& StopNow)> OnStartUnZipInfo;

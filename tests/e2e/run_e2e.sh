@@ -259,6 +259,140 @@ expect_started "$S" "[SECTION],\"DBpath=$blank_db\"," "two"
 expect_eq "DBpath" "$blank_db" "$(report_field "$S" DBpath)"
 [ -f "$work/Kalvo3main.report.txt" ] && fail "the program beside the folder was started"
 
+# ---- a shop's installation is never lost ---------------------------------------------
+# Each scenario starts from installation F with the program package dated 2024.
+F=$work/safe
+FUP=$work/safe-upgrade
+mkdir -p "$FUP"
+fresh_install() {  # with an upgrade copy of the same age: nothing to fetch, nothing to tell
+  rm -rf "$F" "$FUP/Kalvo3pack"
+  make_install "$F" "$FUP/Kalvo3pack"
+  cp -p "$F/Kalvo3pack" "$FUP/Kalvo3pack"
+}
+f_db="$(as_launcher_path "$F")$(sep)KALVO3.IB"
+expect_clean_start() {  # the application started on F, no box, no temporary file left
+  expect_eq "exit code" 0 "$exit_code"
+  expect_eq "boxes" "" "$boxes"
+  expect_started "$F" "[SECTION],DBpath=$f_db," ""
+  leftovers=$(cd "$F" && ls -d ./*.partial ./*.incoming 2>/dev/null)
+  expect_eq "temporary files" "" "$leftovers"
+}
+
+for when in "1979-06-01 08:00" "2108-02-01 08:00"; do
+  scenario="database dated $when"
+  fresh_install
+  echo "the shop's data of $when" > "$F/KALVO3.IB"
+  touch -d "$when" "$F/KALVO3.IB"
+  run_launcher "$F" "$F"
+  expect_clean_start
+  expect_eq "database kept" "the shop's data of $when" "$(cat "$F/KALVO3.IB")"
+done
+
+for ages in "2045 2025 kept" "2025 2045 fetched"; do
+  read -r local_year upgrade_year outcome <<< "$ages"
+  scenario="local package of $local_year, upgrade copy of $upgrade_year"
+  fresh_install
+  touch -d "$local_year-01-01 10:00" "$F/Kalvo3pack"
+  cp "$stage/program_v2.zip" "$FUP/Kalvo3pack"
+  touch -d "$upgrade_year-01-01 10:00" "$FUP/Kalvo3pack"
+  run_launcher "$F" "$F"
+  expect_clean_start
+  if [ "$outcome" = fetched ]; then
+    cmp -s "$F/Kalvo3pack" "$stage/program_v2.zip" || fail "newer package not fetched"
+  else
+    cmp -s "$F/Kalvo3pack" "$stage/program.zip" || fail "package replaced by an older copy"
+  fi
+done
+
+for damage in truncated bit-flipped; do
+  scenario="$damage newer upgrade copy"
+  fresh_install
+  size=$(stat -c %s "$stage/program_v2.zip")
+  if [ "$damage" = truncated ]; then
+    head -c $((size / 2)) "$stage/program_v2.zip" > "$FUP/Kalvo3pack"
+  else
+    cp "$stage/program_v2.zip" "$FUP/Kalvo3pack"
+    offset=$((size / 3))
+    byte=$(od -An -tu1 -j "$offset" -N1 "$FUP/Kalvo3pack" | tr -d ' ')
+    printf "$(printf '\\%03o' $((byte ^ 16)))" | dd of="$FUP/Kalvo3pack" bs=1 seek="$offset" conv=notrunc 2>/dev/null
+  fi
+  touch -d "2026-01-01 10:00" "$FUP/Kalvo3pack"
+  run_launcher "$F" "$F"
+  expect_clean_start
+  cmp -s "$F/Kalvo3pack" "$stage/program.zip" || fail "a damaged package was installed"
+done
+
+scenario="publish in progress, then finished with its older build time"
+fresh_install
+head -c 3000 "$stage/program_v2.zip" > "$FUP/Kalvo3pack"  # half copied, dated now
+run_launcher "$F" "$F"
+expect_clean_start
+cmp -s "$F/Kalvo3pack" "$stage/program.zip" || fail "the half-published package was installed"
+cp "$stage/program_v2.zip" "$FUP/Kalvo3pack"
+touch -d "2025-06-01 09:00" "$FUP/Kalvo3pack"  # cp -p keeps the build time
+run_launcher "$F" "$F"
+expect_clean_start
+cmp -s "$F/Kalvo3pack" "$stage/program_v2.zip" || fail "the finished package was not fetched"
+
+scenario="read-only program, three runs"
+fresh_install
+mkdir -p "$stage/readonly"
+cp "$stage/Kalvo3main" "$stage/readonly/"
+chmod a-w "$stage/readonly/Kalvo3main"
+(cd "$stage" && zip -q -X -j -P "$password" readonly.zip readonly/Kalvo3main)
+cp "$stage/readonly.zip" "$F/Kalvo3pack"  # dated now: newer than its upgrade copy
+for run in 1 2 3; do
+  run_launcher "$F" "$F"
+  expect_clean_start
+done
+
+scenario="two launchers started together"
+for trial in 1 2 3; do
+  fresh_install
+  : > "$work/both.log"
+  before=0
+  [ -f "$work/boxes.log" ] && before=$(wc -l < "$work/boxes.log")
+  pids=()
+  for n in 1 2; do
+    if [ "$mode" = wine ]; then
+      (cd "$F" && KALV_STANDIN_STAY_SECONDS=60 timeout 120 wine "$F/$launcher_name" >/dev/null 2>&1) &
+    else
+      (cd "$F" && KALV_STANDIN_STAY_SECONDS=60 timeout 120 "$F/$launcher_name" 2>&1 | grep -v '^splash: ' >> "$work/both.log") &
+    fi
+    pids+=($!)
+  done
+  wait_for_boxes=""
+  for _ in $(seq 1 600); do
+    if [ "$mode" = wine ]; then
+      wait_for_boxes=$(tail -n +"$((before + 1))" "$work/boxes.log")
+    else
+      wait_for_boxes=$(sed -e 's/: /|/' "$work/both.log")
+    fi
+    [ -n "$wait_for_boxes" ] && break
+    sleep 0.1
+  done
+  touch "$F/Kalvo3main.report.txt.release"
+  wait "${pids[@]}"
+  expect_eq "boxes (trial $trial)" "Kalv|Can run only one instance of the program !" "$wait_for_boxes"
+  wait_report "$F" || fail "the application was not started (trial $trial)"
+done
+
+if [ "$mode" = native ]; then
+  scenario="stalled upgrade location"
+  fresh_install
+  rm "$FUP/Kalvo3pack"
+  mkfifo "$FUP/Kalvo3pack"
+  exec 7<>"$FUP/Kalvo3pack"  # a share that answered and then went quiet
+  printf 'PK' >&7
+  started=$(date +%s)
+  run_launcher "$F" "$F"
+  took=$(($(date +%s) - started))
+  exec 7>&-
+  expect_clean_start
+  [ "$took" -le 45 ] || fail "took ${took}s to give up on the stalled copy"
+  cmp -s "$F/Kalvo3pack" "$stage/program.zip" || fail "package changed by a stalled copy"
+fi
+
 if [ "$failures" -ne 0 ]; then
   echo "$failures check(s) failed ($mode)"
   exit 1

@@ -34,4 +34,7 @@ protected:
 
 using Transcript = std::vector<std::string>;
 
+// Packages made by Info-ZIP zip at build time (make_test_packages.sh).
+inline std::string package(const std::string& name) { return std::string(KALV_LAUNCHER_PACKAGES) + "/" + name; }
+
 }  // namespace kalv::testing

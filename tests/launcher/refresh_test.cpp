@@ -1,4 +1,7 @@
 // NET.INF and the refresh of the program package from the upgrade location.
+#include <functional>
+#include <optional>
+
 #include "launcher_fixture.h"
 
 namespace kalv::testing {
@@ -14,10 +17,25 @@ const std::string kUpgrade = "\\\\server\\share\\Kalvo3pack";
 const std::string kUpgrade = "/mnt/server/Kalvo3pack";
 #endif
 
+std::string read_package(const std::string& name) {
+    RecordingPlatform loader("");
+    loader.put_real_file("/p", package(name));
+    return loader.content("/p");
+}
+
 class Refresh : public LauncherFixture {
 protected:
+    Refresh() {
+        local = read_package("program.zip");
+        upgrade = read_package("program_v2.zip");
+    }
     const std::string target = kInstallDir + "Kalvo3pack";
-    const Transcript fetched = {"copy " + kUpgrade + " -> <D>Kalvo3pack.incoming", "replace <D>Kalvo3pack by <D>Kalvo3pack.incoming"};
+    std::string local, upgrade;  // two sound packages, version 1 and version 2
+    // The copy, the test pass over it (one pump per input block), the replacement.
+    const Transcript fetched = {"copy " + kUpgrade + " -> <D>Kalvo3pack.incoming", "pump",
+                                "replace <D>Kalvo3pack by <D>Kalvo3pack.incoming"};
+    const Transcript refused = {"copy " + kUpgrade + " -> <D>Kalvo3pack.incoming",
+                                "delete <D>Kalvo3pack.incoming"};
 };
 
 TEST_F(Refresh, NetInfIsReadBesideTheLauncherNotInTheCurrentDirectory) {
@@ -31,11 +49,11 @@ TEST_F(Refresh, NetInfIsReadBesideTheLauncherNotInTheCurrentDirectory) {
 }
 
 TEST_F(Refresh, NewerUpgradeCopyReplacesThePackageAndKeepsItsAge) {
-    os.put_file(target, "old package", kOlder);
-    os.put_file(kUpgrade, "new package", kTwoSecondsLater);
+    os.put_file(target, local, kOlder);
+    os.put_file(kUpgrade, upgrade, kTwoSecondsLater);
     launcher::HaveNewVersion(target, kUpgrade);
     EXPECT_EQ(os.transcript, fetched);
-    EXPECT_EQ(os.content(target), "new package");
+    EXPECT_EQ(os.content(target), upgrade);
     EXPECT_EQ(os.dos_time(target), kTwoSecondsLater) << "else the next run would copy again";
     EXPECT_FALSE(os.has_file(target + ".incoming"));
     os.transcript.clear();
@@ -43,51 +61,102 @@ TEST_F(Refresh, NewerUpgradeCopyReplacesThePackageAndKeepsItsAge) {
     EXPECT_TRUE(os.transcript.empty()) << "the refreshed package has the upgrade copy's age";
 }
 
-TEST_F(Refresh, SameOrOlderUpgradeCopyIsNeverCopied) {
-    for (const uint32_t upgrade_age : {kTwoSecondsLater, kOlder}) {
-        os.put_file(target, "local", kTwoSecondsLater);
-        os.put_file(kUpgrade, "upgrade", upgrade_age);
-        launcher::HaveNewVersion(target, kUpgrade);
-        EXPECT_TRUE(os.transcript.empty());
-        EXPECT_EQ(os.content(target), "local");
-    }
+struct AgeCase {
+    const char* why;
+    std::optional<uint32_t> local_age;  // none: no local package
+    uint32_t upgrade_age;
+    bool fetched;
+};
+
+class RefreshByAge : public Refresh, public ::testing::WithParamInterface<AgeCase> {};
+
+TEST_P(RefreshByAge, OnlyANewerCopyIsFetched) {
+    if (GetParam().local_age) os.put_file(target, local, *GetParam().local_age);
+    os.put_file(kUpgrade, upgrade, GetParam().upgrade_age);
+    launcher::HaveNewVersion(target, kUpgrade);
+    EXPECT_EQ(os.transcript, GetParam().fetched ? fetched : Transcript{}) << GetParam().why;
+    EXPECT_EQ(os.content(target), GetParam().fetched ? upgrade : local) << GetParam().why;
 }
 
-TEST_F(Refresh, MissingOrUndatablePackageIsFetched) {
-    os.put_file(kUpgrade, "upgrade", kOlder);
-    launcher::HaveNewVersion(target, kUpgrade);
-    EXPECT_EQ(os.transcript.back(), fetched.back());
-    EXPECT_EQ(os.content(target), "upgrade");
+constexpr uint32_t k2025 = 0x5A8B6000, k2045 = 0xCA8B6000;  // 2045: the top bit is set
 
-    os.transcript.clear();
-    os.put_file(target, "from 1979", kNoAge);
+INSTANTIATE_TEST_SUITE_P(
+    Refresh, RefreshByAge,
+    ::testing::Values(AgeCase{"two seconds newer", kOlder, kTwoSecondsLater, true},
+                      AgeCase{"same age", kTwoSecondsLater, kTwoSecondsLater, false},
+                      AgeCase{"older", kTwoSecondsLater, kOlder, false},
+                      AgeCase{"no local package", std::nullopt, kOlder, true},
+                      AgeCase{"no local package, undatable copy", std::nullopt, kNoAge, true},
+                      AgeCase{"undatable local package", kNoAge, kOlder, true},
+                      AgeCase{"undatable copy is not shown to be newer", kOlder, kNoAge, false},
+                      // Regression: ages compared as signed numbers put 2044 and later before 1980.
+                      AgeCase{"local 2045, copy 2025", k2045, k2025, false},
+                      AgeCase{"local 2025, copy 2045", k2025, k2045, true}));
+
+struct BrokenCopyCase {
+    const char* why;
+    std::function<std::string(std::string)> damage;  // applied to the sound upgrade package
+};
+
+class BrokenUpgradeCopy : public Refresh, public ::testing::WithParamInterface<BrokenCopyCase> {};
+
+// Regression: any copy as long as its source replaced the package, so a truncated or
+// damaged upgrade copy (or one still being published) broke every shop that fetched it.
+TEST_P(BrokenUpgradeCopy, IsNeverInstalledAndLeavesNothingBehind) {
+    os.put_file(target, local, kOlder);
+    os.put_file(kUpgrade, GetParam().damage(upgrade), kTwoSecondsLater);
     launcher::HaveNewVersion(target, kUpgrade);
-    EXPECT_EQ(os.transcript, fetched);
-    EXPECT_EQ(os.content(target), "upgrade");
+    EXPECT_EQ(os.without({"pump"}), refused) << GetParam().why;
+    EXPECT_EQ(os.content(target), local) << GetParam().why;
+    EXPECT_EQ(os.dos_time(target), kOlder);
+    EXPECT_FALSE(os.has_file(target + ".incoming"));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Refresh, BrokenUpgradeCopy,
+    ::testing::Values(
+        BrokenCopyCase{"half published", [](std::string p) { return p.substr(0, p.size() / 2); }},
+        BrokenCopyCase{"end record cut off", [](std::string p) { return p.substr(0, p.size() - 10); }},
+        BrokenCopyCase{"one bit flipped in the data", [](std::string p) { p[p.size() / 3] ^= 0x10; return p; }},
+        BrokenCopyCase{"wrong password", [](std::string) { return read_package("wrong_password.zip"); }},
+        BrokenCopyCase{"no program entry", [](std::string) { return read_package("without_entry.zip"); }},
+        BrokenCopyCase{"not an archive", [](std::string) { return read_package("not_a_zip.bin"); }}));
+
+// Regression: an upgrade location that stopped delivering kept the launcher at
+// "Checking..." for ever.
+TEST_F(Refresh, StalledCopyEndsAfterItsTimeOutAsAFailedCopy) {
+    os.put_file(target, local, kOlder);
+    os.put_file(kUpgrade, upgrade, kTwoSecondsLater);
+    os.copy_stalls = true;
+    launcher::HaveNewVersion(target, kUpgrade);
+    EXPECT_EQ(os.transcript, refused);
+    EXPECT_EQ(os.clock, launcher::kCopyStallTimeout);
+    EXPECT_EQ(os.content(target), local);
+}
+
+TEST_F(Refresh, AReadOnlyPackageIsStillReplaced) {
+    os.put_file(target, local, kOlder);
+    os.read_only.insert(target);
+    os.put_file(kUpgrade, upgrade, kTwoSecondsLater);
+    launcher::HaveNewVersion(target, kUpgrade);
+    EXPECT_EQ(os.transcript, (Transcript{fetched[0], fetched[1], "writable <D>Kalvo3pack", fetched[2]}));
+    EXPECT_EQ(os.content(target), upgrade);
 }
 
 // Regression: the copy went straight onto the package, so a copy that broke off left a
 // torn package that no later run could open.
 TEST_F(Refresh, CopyThatBreaksOffLeavesThePackageWhole) {
-    os.put_file(target, "old package", kOlder);
-    os.put_file(kUpgrade, "new package, longer", kTwoSecondsLater);
-    os.copy_breaks_after = 5;
-    launcher::HaveNewVersion(target, kUpgrade);
-    EXPECT_EQ(os.transcript,
-              (Transcript{"copy " + kUpgrade + " -> <D>Kalvo3pack.incoming", "delete <D>Kalvo3pack.incoming"}));
-    EXPECT_EQ(os.content(target), "old package");
-    EXPECT_EQ(os.dos_time(target), kOlder);
-    EXPECT_FALSE(os.has_file(target + ".incoming"));
-}
-
-TEST_F(Refresh, TornCopyReportedAsCompleteIsNotPutInPlace) {
-    os.put_file(target, "old package", kOlder);
-    os.put_file(kUpgrade, "new package, longer", kTwoSecondsLater);
-    os.copy_breaks_after = 5;
-    os.torn_copy_reported_complete = true;
-    launcher::HaveNewVersion(target, kUpgrade);
-    EXPECT_EQ(os.content(target), "old package");
-    EXPECT_FALSE(os.has_file(target + ".incoming"));
+    os.put_file(target, local, kOlder);
+    os.put_file(kUpgrade, upgrade, kTwoSecondsLater);
+    for (const bool reported_complete : {false, true}) {
+        os.transcript.clear();
+        os.copy_breaks_after = 5;
+        os.torn_copy_reported_complete = reported_complete;
+        launcher::HaveNewVersion(target, kUpgrade);
+        EXPECT_EQ(os.transcript, refused);
+        EXPECT_EQ(os.content(target), local);
+        EXPECT_FALSE(os.has_file(target + ".incoming"));
+    }
 }
 
 struct MissingCase {
@@ -100,11 +169,11 @@ struct MissingCase {
 class MissingUpgradeCopy : public Refresh, public ::testing::WithParamInterface<MissingCase> {};
 
 TEST_P(MissingUpgradeCopy, FileNotFoundBoxAndNothingCopied) {
-    os.put_file(target, "local", kOlder);
+    os.put_file(target, local, kOlder);
     if (GetParam().directory) os.put_directory(GetParam().source);
     launcher::HaveNewVersion(target, GetParam().source);
     EXPECT_EQ(os.transcript, (Transcript{"box CopyFile | " + GetParam().box})) << GetParam().why;
-    EXPECT_EQ(os.content(target), "local");
+    EXPECT_EQ(os.content(target), local);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -114,14 +183,14 @@ INSTANTIATE_TEST_SUITE_P(
                       MissingCase{"empty Upgrade value", "", false, "File not found :\\r"}));
 
 TEST_F(Refresh, DefaultNameInTheLaunchersDirectoryIsThePackageItself) {
-    os.put_file(target, "local", kOlder);
+    os.put_file(target, local, kOlder);
     launcher::HaveNewVersion(target, "Kalvo3pack");
     EXPECT_TRUE(os.transcript.empty());
 }
 
 TEST_F(Refresh, DefaultNameInAnotherDirectoryIsNotFound) {
     os.cwd = kOtherDir;
-    os.put_file(target, "local", kOlder);
+    os.put_file(target, local, kOlder);
     launcher::HaveNewVersion(target, "Kalvo3pack");
     EXPECT_EQ(os.transcript, (Transcript{"box CopyFile | File not found :\\rKalvo3pack"}));
 }

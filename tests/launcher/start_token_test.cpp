@@ -114,5 +114,56 @@ TEST_F(StartToken, RefusedStartShowsOneBoxAndCreatesNoWindow) {
     EXPECT_EQ(os.transcript, (Transcript{"box Kalv | Can run only one instance of the program !"}));
 }
 
+struct TurnCase {
+    const char* why;
+    std::chrono::milliseconds other_launcher_for;  // how long another launcher holds the installation
+    bool application_started;                     // ... and whether it started the application
+    std::chrono::milliseconds waited;
+    bool runs_the_sequence;
+};
+
+class LauncherBesideLauncher : public StartToken, public ::testing::WithParamInterface<TurnCase> {};
+
+// Regression: two launchers started together both passed the guard and tore the
+// program out from under each other ("Cannot create file", "Can not start").
+TEST_P(LauncherBesideLauncher, WaitsItsTurnAndThenSeesTheApplication) {
+    const TurnCase& c = GetParam();
+    const std::string lock = launcher::InstallationLockName();
+    os.locks_held_until[lock] = c.other_launcher_for;
+    if (c.application_started) os.held_mutexes = {"KalvMutexName"};
+    bool window_created = false;
+    launcher::RunLauncher([&]() -> std::unique_ptr<splash::SplashView> {
+        window_created = true;
+        throw Error("no window here");
+    });
+    EXPECT_EQ(os.clock, c.waited) << c.why;
+    EXPECT_EQ(window_created, c.runs_the_sequence) << c.why;
+    EXPECT_EQ(os.transcript.front(), c.other_launcher_for.count() ? "pump" : "box Kalv | Can run only one instance of the program !");
+    if (c.other_launcher_for < launcher::kOtherLauncherWait)
+        EXPECT_EQ(os.without({"pump"}).front(), "lock " + lock + " waited " + std::to_string(c.other_launcher_for.count()));
+}
+
+using std::chrono::milliseconds;
+INSTANTIATE_TEST_SUITE_P(
+    StartToken, LauncherBesideLauncher,
+    ::testing::Values(
+        TurnCase{"the other one started the application", milliseconds(5000), true, milliseconds(5000), false},
+        TurnCase{"the other one failed: the application is given its moment, then this one runs",
+                 milliseconds(5000), false, milliseconds(5000) + launcher::kApplicationStartWait, true},
+        TurnCase{"a hung launcher holds the installation: the turn is taken after the bound", milliseconds(600000),
+                 false, launcher::kOtherLauncherWait + launcher::kApplicationStartWait, true}));
+
+TEST_F(StartToken, InstallationsHaveTheirOwnLockWhateverTheLetterCase) {
+    const auto lock_of = [&](const std::string& dir) {
+        os.dir = dir;
+        return launcher::InstallationLockName();
+    };
+    const char d = kInstallDir.back();
+    const std::string upper = lock_of(std::string(1, d) + "SHOP" + d);
+    EXPECT_EQ(lock_of(std::string(1, d) + "shop" + d), upper);
+    EXPECT_NE(lock_of(std::string(1, d) + "Other Shop" + d), upper);
+    EXPECT_EQ(upper.find_first_of("\\/"), std::string::npos) << "mutex names take no backslash";
+}
+
 }  // namespace
 }  // namespace kalv::testing

@@ -10,8 +10,6 @@
 namespace kalv::testing {
 namespace {
 
-const std::string kPackages = KALV_LAUNCHER_PACKAGES;
-std::string package(const std::string& name) { return kPackages + "/" + name; }
 bool starts_with(const std::string& text, const std::string& prefix) { return text.rfind(prefix, 0) == 0; }
 
 constexpr uint32_t kPackageAge = 0x5A8B6000;
@@ -41,8 +39,11 @@ protected:
 
     const Transcript opening = {"max 3", "position 1", "status Loading...", "cursor AppStart",
                                 "delete <D>Kalvo3main", "pump", "position 2", "status Checking..."};
-    const Transcript program_unpacked = {"create <D>Kalvo3main", "pump", "caption Kalvo... ( Setuping... )"};
-    const Transcript database_unpacked = {"create <D>KALVO3.IB", "pump"};
+    const Transcript program_unpacked = {"create <D>Kalvo3main.partial", "pump",
+                                         "replace <D>Kalvo3main by <D>Kalvo3main.partial",
+                                         "caption Kalvo... ( Setuping... )"};
+    const Transcript database_unpacked = {"create <D>KALVO3.IB.partial", "pump",
+                                          "replace <D>KALVO3.IB by <D>KALVO3.IB.partial"};
     const Transcript starting = {"position 3", "status Starting...", "pump"};
     const Transcript closing = {"status Ready !", "cursor Default"};
     const std::string file_processing_box =
@@ -69,12 +70,32 @@ TEST_F(Startup, TokenDecryptsToTheDatabasePathWithItsFinalComma) {
     EXPECT_EQ(plain.substr(0, plain.find('\0')), "[SECTION],DBpath=" + kInstallDir + "KALVO3.IB,");
 }
 
-TEST_F(Startup, ExistingDatabaseIsNeitherReplacedNorItsPackageRequired) {
-    os.put_file(kInstallDir + "KALVO3.IB", "the shop's data");
-    os.delete_file(kInstallDir + "Volka.bpl");
-    os.transcript.clear();
-    EXPECT_EQ(run(), join({opening, program_unpacked, starting, {start_line("Kalvo3main")}, closing}));
-    EXPECT_EQ(os.content(kInstallDir + "KALVO3.IB"), "the shop's data");
+// Regression: a database whose date the DOS form cannot hold (before 1980, after 2107:
+// a dead clock battery, a restore without times) counted as missing and was replaced
+// by the blank one from the package.
+TEST_F(Startup, ExistingDatabaseIsNeitherReplacedNorItsPackageRequiredWhateverItsDate) {
+    for (const uint32_t age : {kPackageAge, 0xFFFFFFFFu}) {
+        os.caption_text = "Kalvo...";
+        os.put_file(kInstallDir + "KALVO3.IB", "the shop's data", age);
+        os.delete_file(kInstallDir + "Volka.bpl");
+        os.transcript.clear();
+        EXPECT_EQ(run(), join({opening, program_unpacked, starting, {start_line("Kalvo3main")}, closing}));
+        EXPECT_EQ(os.content(kInstallDir + "KALVO3.IB"), "the shop's data");
+    }
+}
+
+// Regression: a program unpacked read-only could be neither deleted nor replaced by the
+// next run, which then failed on every start.
+TEST_F(Startup, AReadOnlyProgramIsReplacedRunAfterRun) {
+    run();
+    for (int runs = 0; runs < 3; ++runs) {
+        os.read_only.insert(kInstallDir + "Kalvo3main");
+        os.transcript.clear();
+        const Transcript transcript = run();
+        EXPECT_EQ(transcript[4], "writable <D>Kalvo3main");
+        EXPECT_EQ(transcript[5], "delete <D>Kalvo3main");
+        EXPECT_EQ(transcript[transcript.size() - 3], start_line("Kalvo3main"));
+    }
 }
 
 TEST_F(Startup, OutsideTheNtFamilyTheProgramIsRenamedAndStartedWithItsExtension) {
@@ -106,7 +127,8 @@ TEST_F(Startup, NewerUpgradeCopyIsFetchedBeforeTheProgramIsUnpacked) {
     os.put_file(kInstallDir + "NET.INF", "[DB]\r\nUpgrade=" + upgrade + "\r\n");
     os.put_real_file(upgrade, package("program_v2.zip"), kNewerAge);
     const Transcript transcript = run();
-    const Transcript fetch = {"copy " + upgrade + " -> <D>Kalvo3pack.incoming", "replace <D>Kalvo3pack by <D>Kalvo3pack.incoming"};
+    const Transcript fetch = {"copy " + upgrade + " -> <D>Kalvo3pack.incoming", "pump",
+                              "replace <D>Kalvo3pack by <D>Kalvo3pack.incoming"};
     EXPECT_EQ(transcript, join({opening, fetch, program_unpacked, database_unpacked, starting,
                                 {start_line("Kalvo3main")}, closing}));
     EXPECT_TRUE(starts_with(os.content(kInstallDir + "Kalvo3main"), "program version 2, line 1\n"));

@@ -50,6 +50,7 @@ public:
         return int64_t(position_);
     }
     int64_t size() override { return int64_t(bytes_->size()); }
+    bool sync() override { return true; }
 
 private:
     std::shared_ptr<std::string> bytes_;
@@ -149,7 +150,7 @@ std::unique_ptr<platform::FileHandle> RecordingPlatform::open_file(const std::st
     const std::string full = resolve(path);
     if (mode == platform::OpenMode::CreateExclusive) {
         record("create " + shown(full));
-        if (directories_.count(full)) throw FileStreamError("Cannot create file " + path);
+        if (directories_.count(full) || read_only.count(full)) throw FileStreamError("Cannot create file " + path);
         File& file = files_[full];
         file = File{std::make_shared<std::string>(), kSomeDosTime, next_stamp_++};
         return std::make_unique<MemoryFile>(file.bytes, [this, full] {
@@ -165,6 +166,11 @@ int32_t RecordingPlatform::file_age(const std::string& path) {
     if (failing_file_age && *failing_file_age == path) throw Error("Access denied to " + path);
     const auto it = files_.find(resolve(path));
     return it == files_.end() ? -1 : int32_t(it->second.dos_time);
+}
+
+bool RecordingPlatform::file_exists(const std::string& path) {
+    if (failing_file_age && *failing_file_age == path) throw Error("Access denied to " + path);
+    return has_file(path);
 }
 
 std::optional<int64_t> RecordingPlatform::modification_stamp(const std::string& path) {
@@ -186,6 +192,7 @@ bool RecordingPlatform::create_directories(const std::string& path) {
 
 bool RecordingPlatform::delete_file(const std::string& path) {
     record("delete " + shown(resolve(path)));
+    if (read_only.count(resolve(path))) return false;  // DeleteFileA refuses
     return files_.erase(resolve(path)) != 0;
 }
 
@@ -196,6 +203,7 @@ bool RecordingPlatform::move_file(const std::string& from, const std::string& to
     if (it == files_.end() || files_.count(target) || directories_.count(target)) return false;
     files_[target] = it->second;
     files_.erase(source);
+    if (read_only.erase(source)) read_only.insert(target);
     return true;
 }
 
@@ -203,17 +211,23 @@ bool RecordingPlatform::replace_file(const std::string& from, const std::string&
     const std::string source = resolve(from), target = resolve(to);
     record("replace " + shown(target) + " by " + shown(source));
     const auto it = files_.find(source);
-    if (it == files_.end() || directories_.count(target)) return false;
+    if (it == files_.end() || directories_.count(target) || read_only.count(target)) return false;
     files_[target] = it->second;
     files_.erase(source);
+    if (read_only.erase(source)) read_only.insert(target);
     return true;
 }
 
-bool RecordingPlatform::copy_file(const std::string& from, const std::string& to, bool fail_if_exists) {
+bool RecordingPlatform::copy_file(const std::string& from, const std::string& to, bool fail_if_exists,
+                                  std::chrono::milliseconds stall_timeout) {
     const std::string source = resolve(from), target = resolve(to);
     record("copy " + shown(source) + " -> " + shown(target));
     const auto it = files_.find(source);
     if (it == files_.end() || directories_.count(target) || (fail_if_exists && files_.count(target))) return false;
+    if (copy_stalls) {
+        clock += stall_timeout;
+        return false;
+    }
     std::string bytes = *it->second.bytes;
     if (copy_breaks_after && *copy_breaks_after < bytes.size()) {
         bytes.resize(*copy_breaks_after);
@@ -224,6 +238,13 @@ bool RecordingPlatform::copy_file(const std::string& from, const std::string& to
     return true;
 }
 
+bool RecordingPlatform::clear_read_only(const std::string& path) {
+    const std::string full = resolve(path);
+    if (!files_.count(full)) return false;
+    if (read_only.erase(full)) record("writable " + shown(full));
+    return true;
+}
+
 bool RecordingPlatform::set_file_dos_time(const std::string& path, uint32_t dos_date_time) {
     const auto it = files_.find(resolve(path));
     if (it == files_.end()) return false;
@@ -231,7 +252,15 @@ bool RecordingPlatform::set_file_dos_time(const std::string& path, uint32_t dos_
     return true;
 }
 
-bool RecordingPlatform::set_file_attributes(const std::string& path, uint32_t, uint16_t) { return has_file(path); }
+bool RecordingPlatform::set_file_attributes(const std::string& path, uint32_t external_attributes,
+                                            uint16_t version_made_by) {
+    if (!has_file(path)) return false;
+    const bool made_on_unix = (version_made_by >> 8) == 3;
+    const bool no_write = made_on_unix ? ((external_attributes >> 16) & 0222) == 0 && (external_attributes >> 16) != 0
+                                       : (external_attributes & 0x01) != 0;
+    if (no_write) read_only.insert(resolve(path));
+    return true;
+}
 std::string RecordingPlatform::oem_to_ansi(const std::string& oem) { return oem; }
 bool RecordingPlatform::is_removable_drive(const std::string&) { return false; }
 std::string RecordingPlatform::volume_label(const std::string&) { return {}; }
@@ -256,6 +285,22 @@ uint32_t RecordingPlatform::start_program(const std::string& command_line, const
 }
 
 std::string RecordingPlatform::current_directory() { return cwd; }
+
+std::unique_ptr<platform::SystemLock> RecordingPlatform::try_lock(const std::string& name) {
+    const auto held = locks_held_until.find(name);
+    if (held != locks_held_until.end() && clock < held->second) {
+        lock_waits_.emplace(name, clock);
+        return nullptr;
+    }
+    if (const auto waited = lock_waits_.find(name); waited != lock_waits_.end()) {
+        record("lock " + name + " waited " + std::to_string((clock - waited->second).count()));
+        lock_waits_.erase(waited);
+    }
+    return std::make_unique<platform::SystemLock>();
+}
+
+std::chrono::milliseconds RecordingPlatform::monotonic_time() { return clock; }
+void RecordingPlatform::sleep(std::chrono::milliseconds duration) { clock += duration; }
 
 // ---- user face -----------------------------------------------------------------
 

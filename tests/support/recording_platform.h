@@ -14,7 +14,10 @@
 //   caption <text> / status <text> / max <n> / position <n>
 //   create <path>                   (a file opened for writing)
 //   delete <path> / move <from> -> <to> / copy <from> -> <to>   (attempts, also failed ones)
+//   replace <to> by <from>
+//   writable <path>                 (a read-only attribute taken away)
 //   start <program> | <command line>
+//   lock <name> waited <ms>         (a lock that another process held for a while)
 #pragma once
 
 #include <cstdint>
@@ -51,7 +54,13 @@ public:
     std::optional<size_t> copy_breaks_after;
     // ... and still reports success (a read error taken for the end of the source).
     bool torn_copy_reported_complete = false;
-    std::optional<std::string> failing_file_age;  // file_age of this path throws
+    std::optional<std::string> failing_file_age;  // file_age and file_exists of this path throw
+    std::set<std::string> read_only;              // files with the read-only attribute
+    // The copy's source stops delivering: copy_file waits out its stall time-out.
+    bool copy_stalls = false;
+    // Locks that another process holds until the fake clock reaches the given time.
+    std::map<std::string, std::chrono::milliseconds> locks_held_until;
+    std::chrono::milliseconds clock{0};           // advanced by sleep() and stalls
     std::string caption_text = "Kalvo...";
 
     void put_file(const std::string& path, std::string content, uint32_t dos_time = kSomeDosTime);
@@ -69,13 +78,16 @@ public:
     // ---- Platform ---------------------------------------------------------------
     std::unique_ptr<platform::FileHandle> open_file(const std::string& path, platform::OpenMode mode) override;
     int32_t file_age(const std::string& path) override;
+    bool file_exists(const std::string& path) override;
     std::optional<int64_t> modification_stamp(const std::string& path) override;
     bool directory_exists(const std::string& path) override;
     bool create_directories(const std::string& path) override;
     bool delete_file(const std::string& path) override;
     bool move_file(const std::string& from, const std::string& to) override;
     bool replace_file(const std::string& from, const std::string& to) override;
-    bool copy_file(const std::string& from, const std::string& to, bool fail_if_exists) override;
+    bool copy_file(const std::string& from, const std::string& to, bool fail_if_exists,
+                   std::chrono::milliseconds stall_timeout) override;
+    bool clear_read_only(const std::string& path) override;
     bool set_file_dos_time(const std::string& path, uint32_t dos_date_time) override;
     bool set_file_attributes(const std::string& path, uint32_t external_attributes,
                              uint16_t version_made_by) override;
@@ -90,6 +102,9 @@ public:
     uint32_t platform_id() override;
     uint32_t start_program(const std::string& command_line, const std::string& explicit_program) override;
     std::string current_directory() override;
+    std::unique_ptr<platform::SystemLock> try_lock(const std::string& name) override;
+    std::chrono::milliseconds monotonic_time() override;
+    void sleep(std::chrono::milliseconds duration) override;
     platform::BoxAnswer message_box(const std::string& text, const std::string& caption,
                                     platform::BoxButtons buttons, platform::BoxIcon icon) override;
     void set_cursor(platform::Cursor cursor) override;
@@ -114,6 +129,7 @@ private:
     void record(const std::string& line);
 
     std::map<std::string, File> files_;
+    std::map<std::string, std::chrono::milliseconds> lock_waits_;  // first refusal of each lock
     std::set<std::string> directories_;
     int64_t next_stamp_ = 1;
 };

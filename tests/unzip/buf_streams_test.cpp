@@ -32,6 +32,7 @@ public:
         at_ += n;
         return n;
     }
+    bool sync() override { return true; }
     int64_t seek(int64_t offset, platform::SeekOrigin origin) override {
         const int64_t base = origin == platform::SeekOrigin::Begin ? 0
                              : origin == platform::SeekOrigin::Current ? int64_t(at_)

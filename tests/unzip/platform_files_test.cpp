@@ -2,6 +2,14 @@
 // (POSIX natively, Win32 in the Windows build under Wine), on real files.
 #include <gtest/gtest.h>
 
+#ifndef _WIN32
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+#include <future>
+
 #include "core/dos_time.h"
 #include "core/errors.h"
 #include "platform/platform.h"
@@ -17,6 +25,7 @@ using kalv::unzip::testing::write_file;
 Platform& os() { return native(); }
 
 const uint32_t kNoon2021 = pack_dos({2021, 6, 15, 12, 30, 44});
+constexpr std::chrono::milliseconds kStall{5000};
 
 TEST(PlatformFiles, FileAgeOfFilesDirectoriesAndNothing) {
     TempDir dir;
@@ -28,12 +37,50 @@ TEST(PlatformFiles, FileAgeOfFilesDirectoriesAndNothing) {
     EXPECT_EQ(os().file_age(dir.file("a*.txt")), -1);   // no wildcard lookups
 }
 
-TEST(PlatformFiles, FileAgeBefore1980IsMinusOne) {
+// Regression: existence was "has an age", so a database dated 1979 counted as missing
+// and was replaced by a blank one.
+TEST(PlatformFiles, AFileBefore1980HasNoAgeButExists) {
     TempDir dir;
     write_file(dir.file("old.txt"), "o");
     std::filesystem::last_write_time(dir.path() / "old.txt",
                                      std::filesystem::file_time_type::clock::now() - std::chrono::hours(24 * 365 * 60));
     EXPECT_EQ(os().file_age(dir.file("old.txt")), -1);
+    EXPECT_TRUE(os().file_exists(dir.file("old.txt")));
+    EXPECT_FALSE(os().file_exists(dir.file("missing")));
+    EXPECT_FALSE(os().file_exists(dir.path().string()));
+}
+
+// A read-only file is neither replaced nor deleted until its attribute is taken away
+// (Windows' rule, mirrored on POSIX), and a copy never takes the attribute along.
+TEST(PlatformFiles, ReadOnlyTargetsAndClearReadOnly) {
+    TempDir dir;
+    write_file(dir.file("program"), "old");
+    ASSERT_TRUE(os().set_file_attributes(dir.file("program"), 0x01, 20));
+    write_file(dir.file("new"), "new");
+    EXPECT_FALSE(os().replace_file(dir.file("new"), dir.file("program")));
+    EXPECT_EQ(read_file(dir.file("program")), "old");
+    ASSERT_TRUE(os().copy_file(dir.file("program"), dir.file("copy"), false, kStall));
+    EXPECT_TRUE(os().replace_file(dir.file("new"), dir.file("copy")));
+
+    EXPECT_TRUE(os().clear_read_only(dir.file("program")));
+    write_file(dir.file("new"), "new");
+    EXPECT_TRUE(os().replace_file(dir.file("new"), dir.file("program")));
+    EXPECT_EQ(read_file(dir.file("program")), "new");
+    EXPECT_FALSE(os().clear_read_only(dir.file("missing")));
+}
+
+TEST(PlatformFiles, ALockHasOneHolderAtATime) {
+    const std::string name = "kalv-test-lock-" + std::to_string(os().monotonic_time().count());
+    // Asked from another thread: a Windows mutex lets its owning thread in again.
+    const auto taken_elsewhere = [](const std::string& lock) {
+        return std::async(std::launch::async, [&] { return os().try_lock(lock) != nullptr; }).get();
+    };
+    auto first = os().try_lock(name);
+    ASSERT_NE(first, nullptr);
+    EXPECT_FALSE(taken_elsewhere(name));
+    EXPECT_TRUE(taken_elsewhere(name + "-other"));
+    first.reset();
+    EXPECT_TRUE(taken_elsewhere(name));
 }
 
 TEST(PlatformFiles, MoveRefusesAnExistingTarget) {
@@ -52,12 +99,12 @@ TEST(PlatformFiles, CopyKeepsTheModificationTimeAndHonoursFailIfExists) {
     write_file(dir.file("src"), "payload");
     ASSERT_TRUE(os().set_file_dos_time(dir.file("src"), kNoon2021));
     write_file(dir.file("dst"), "old");
-    EXPECT_FALSE(os().copy_file(dir.file("src"), dir.file("dst"), true));
+    EXPECT_FALSE(os().copy_file(dir.file("src"), dir.file("dst"), true, kStall));
     EXPECT_EQ(read_file(dir.file("dst")), "old");
-    EXPECT_TRUE(os().copy_file(dir.file("src"), dir.file("dst"), false));
+    EXPECT_TRUE(os().copy_file(dir.file("src"), dir.file("dst"), false, kStall));
     EXPECT_EQ(read_file(dir.file("dst")), "payload");
     EXPECT_EQ(os().file_age(dir.file("dst")), int32_t(kNoon2021));
-    EXPECT_FALSE(os().copy_file(dir.file("absent"), dir.file("x"), false));
+    EXPECT_FALSE(os().copy_file(dir.file("absent"), dir.file("x"), false, kStall));
 }
 
 TEST(PlatformFiles, ReplacePutsAFileInPlaceOfAnotherKeepingItsTime) {
@@ -80,8 +127,26 @@ TEST(PlatformFiles, ReplacePutsAFileInPlaceOfAnotherKeepingItsTime) {
 // whose first page cannot be read.
 TEST(PlatformFiles, CopyThatCannotReadItsSourceFails) {
     TempDir dir;
-    EXPECT_FALSE(os().copy_file("/proc/self/mem", dir.file("copy"), false));
+    EXPECT_FALSE(os().copy_file("/proc/self/mem", dir.file("copy"), false, kStall));
     EXPECT_FALSE(std::filesystem::exists(dir.path() / "copy"));
+}
+
+// Regression: a source that stops delivering (here a FIFO whose writer went quiet, as
+// a hung share does) kept the copy, and the launcher, waiting for ever.
+TEST(PlatformFiles, CopyFromASourceThatStallsEndsAfterTheStallTimeout) {
+    TempDir dir;
+    const std::string fifo = dir.file("share");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    const int writer = ::open(fifo.c_str(), O_RDWR);  // keeps the FIFO open, delivers nothing more
+    ASSERT_GE(writer, 0);
+    ASSERT_EQ(::write(writer, "PK", 2), 2);
+    const auto started = std::chrono::steady_clock::now();
+    EXPECT_FALSE(os().copy_file(fifo, dir.file("copy"), false, std::chrono::milliseconds(300)));
+    const auto took = std::chrono::steady_clock::now() - started;
+    EXPECT_GE(took, std::chrono::milliseconds(300));
+    EXPECT_LT(took, std::chrono::seconds(5));
+    EXPECT_FALSE(std::filesystem::exists(dir.path() / "copy"));
+    ::close(writer);  // the abandoned reader sees the end and goes
 }
 #endif
 

@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/platform.h"
+#include "platform/forwarding_platform.h"
 
 namespace kalv::unzip::testing {
 
@@ -58,8 +58,10 @@ std::string encrypt_entry(const std::string& plain, const std::string& password,
 // A Platform that does the file work natively and records the user face: boxes are
 // answered from `answers` (then Ok/Yes) and kept with their caption; message pumps
 // and cursor changes are counted.
-class ForwardingPlatform final : public platform::Platform {
+class ForwardingPlatform final : public platform::ForwardingPlatform {
 public:
+    ForwardingPlatform() : platform::ForwardingPlatform(platform::native()) {}
+
     struct Box {
         std::string caption, text;
     };
@@ -68,38 +70,12 @@ public:
     int pumps = 0;
     int cursor_changes = 0;
 
-    std::unique_ptr<platform::FileHandle> open_file(const std::string& p, platform::OpenMode m) override { return os().open_file(p, m); }
-    int32_t file_age(const std::string& p) override { return os().file_age(p); }
-    std::optional<int64_t> modification_stamp(const std::string& p) override { return os().modification_stamp(p); }
-    bool directory_exists(const std::string& p) override { return os().directory_exists(p); }
-    bool create_directories(const std::string& p) override { return os().create_directories(p); }
-    bool delete_file(const std::string& p) override { return os().delete_file(p); }
-    bool move_file(const std::string& f, const std::string& t) override { return os().move_file(f, t); }
-    bool replace_file(const std::string& f, const std::string& t) override { return os().replace_file(f, t); }
-    bool copy_file(const std::string& f, const std::string& t, bool e) override { return os().copy_file(f, t, e); }
-    bool set_file_dos_time(const std::string& p, uint32_t t) override { return os().set_file_dos_time(p, t); }
-    bool set_file_attributes(const std::string& p, uint32_t a, uint16_t v) override { return os().set_file_attributes(p, a, v); }
-    std::string oem_to_ansi(const std::string& s) override { return os().oem_to_ansi(s); }
     bool is_removable_drive(const std::string&) override { return false; }
     std::string volume_label(const std::string&) override { return {}; }
-    std::string profile_string(const std::string& f, const std::string& s, const std::string& k, const std::string& d,
-                               size_t n) override {
-        return os().profile_string(f, s, k, d, n);
-    }
-    bool mutex_exists(const std::string& n) override { return os().mutex_exists(n); }
-    std::string module_path() override { return os().module_path(); }
-    std::vector<std::string> command_line_arguments() override { return os().command_line_arguments(); }
-    uint32_t platform_id() override { return os().platform_id(); }
-    uint32_t start_program(const std::string& c, const std::string& e) override { return os().start_program(c, e); }
-    std::string current_directory() override { return os().current_directory(); }
     platform::BoxAnswer message_box(const std::string& text, const std::string& caption, platform::BoxButtons buttons,
                                     platform::BoxIcon) override;
     void set_cursor(platform::Cursor) override { ++cursor_changes; }
     void process_messages() override { ++pumps; }
-    std::string load_string(unsigned id) override { return os().load_string(id); }
-
-private:
-    static platform::Platform& os() { return platform::native(); }
 };
 
 }  // namespace kalv::unzip::testing

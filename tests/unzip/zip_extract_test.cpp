@@ -275,9 +275,48 @@ TEST_F(ZipExtract, StopNowAndSkip) {
     EXPECT_FALSE(file_exists(out("a.txt")));
     zip.OnStartUnZipInfo = nullptr;
     zip.OnStartUnZip = [](UnZipper&, int index, const std::string&, bool& skip) { skip = index == 0; };
-    EXPECT_EQ(zip.UnZip(), 2);  // a skipped entry keeps its place in the count
-    EXPECT_EQ(read_file(out("a.txt")), "");  // created, then left
+    // Regression: a skipped entry left an empty file (truncating one that was there)
+    // and was still counted as extracted.
+    write_file(out("a.txt"), "kept");
+    EXPECT_EQ(zip.UnZip(), 1);
+    EXPECT_EQ(read_file(out("a.txt")), "kept");
     EXPECT_EQ(read_file(out("b.txt")), "b");
+}
+
+// Regression: the output was created over the existing file, so an entry that failed
+// its CRC, its password or its data left nothing where the old file had been.
+TEST_F(ZipExtract, AFailedEntryLeavesTheFileItWouldReplaceAsItWas) {
+    CraftEntry bad_crc{"a.txt", "new"}, wrong_password{"a.txt", "new"}, bad_data{"a.txt", "new"};
+    bad_crc.crc = 0x12345678;
+    wrong_password.password = "right";
+    bad_data.method = 8;
+    bad_data.raw = "\x07";  // a final block of the reserved type 3 (RFC 1951 3.2.3)
+    zip.DoAll = true;
+    zip.Password = "wrong";
+    std::filesystem::create_directories(out());
+    for (const CraftEntry& failing : {bad_crc, wrong_password, bad_data}) {
+        write_file(out("a.txt"), "old");
+        EXPECT_EQ(extract({failing}), 0);
+        EXPECT_EQ(read_file(out("a.txt")), "old");
+        EXPECT_FALSE(file_exists(out("a.txt.partial")));
+    }
+    EXPECT_EQ(extract({{"a.txt", "new"}}), 1);
+    EXPECT_EQ(read_file(out("a.txt")), "new");
+    EXPECT_FALSE(file_exists(out("a.txt.partial")));
+}
+
+TEST_F(ZipExtract, ATestPassChecksEveryEntryAndWritesNothing) {
+    CraftEntry bad{"b.txt", "b"}, unknown{"u.bin", "u"};
+    bad.crc = 1;
+    unknown.method = 99;
+    zip.DoAll = true;
+    zip.RecreateDirs = true;
+    zip.TestMode = true;
+    EXPECT_EQ(extract({{"sub/a.txt", "a"}, bad, unknown, {"c.txt", "c"}}), 2);
+    EXPECT_FALSE(std::filesystem::exists(out())) << "not even the destination folder";
+    EXPECT_EQ(bad_crcs.size(), 1u);
+    EXPECT_EQ(skipped, (std::vector<std::string>{"u.bin: unknown compression method"}));
+    EXPECT_TRUE(fake.boxes.empty()) << "nobody may be there to answer a box";
 }
 
 TEST_F(ZipExtract, CompressedInputPumpsMessagesBeforeEachBlock) {

@@ -10,8 +10,12 @@
 #include <time.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
+#include <thread>
 
 #include "core/dos_time.h"
 #include "core/errors.h"
@@ -59,6 +63,8 @@ public:
         struct stat st;
         return ::fstat(fd_, &st) == 0 ? int64_t(st.st_size) : -1;
     }
+
+    bool sync() override { return ::fsync(fd_) == 0; }
 
 private:
     int fd_;
@@ -123,6 +129,95 @@ bool set_mtime(int fd_or_neg, const std::string& path, const struct timespec& mt
     return ::utimensat(AT_FDCWD, path.c_str(), times, 0) == 0;
 }
 
+// A rename is durable only once the directory that holds the new name is on the disk.
+bool sync_directory_of(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
+    const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) return false;
+    const bool ok = ::fsync(fd) == 0;
+    ::close(fd);
+    return ok;
+}
+
+// One copy, done by a worker thread so that the caller can give up on a source that
+// stops delivering (a hung network share blocks read(2) in the kernel, where no
+// time-out reaches it). The worker owns its half through a shared_ptr and may outlive
+// the call it served; then it writes only into its own descriptor of a file that is
+// gone by name, and the process's end takes it.
+struct CopyJob {
+    std::string from, to;
+    bool fail_if_exists = false;
+
+    std::mutex lock;
+    std::condition_variable changed;
+    uint64_t progress = 0;  // blocks read so far
+    bool created = false;    // `to` is ours to remove when the copy fails
+    bool abandoned = false;  // the caller gave up waiting
+    bool finished = false;
+    bool succeeded = false;
+
+    void run() {
+        const bool ok = copy();
+        const std::lock_guard<std::mutex> hold(lock);
+        if (!ok && created) ::unlink(to.c_str());
+        finished = true;
+        succeeded = ok;
+        changed.notify_all();
+    }
+
+    // Called with `lock` held: from now on the copy is the caller's failure.
+    void abandon() {
+        abandoned = true;
+        if (created) ::unlink(to.c_str());
+    }
+
+    void advance() {
+        const std::lock_guard<std::mutex> hold(lock);
+        ++progress;
+        changed.notify_all();
+    }
+
+    bool copy() {
+        // Opened here, not by the caller: opening a FIFO or a file on a dead share can
+        // block as long as reading it.
+        const int in = from.empty() ? -1 : ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
+        if (in < 0) return false;
+        PosixFile source(in);
+        struct stat st;
+        if (::fstat(in, &st) != 0 || S_ISDIR(st.st_mode)) return false;
+        advance();
+        const int out = open_for_create(to, fail_if_exists);
+        if (out < 0) return false;
+        PosixFile target(out);
+        {
+            const std::lock_guard<std::mutex> hold(lock);
+            if (abandoned) {
+                ::unlink(to.c_str());
+                return false;
+            }
+            created = true;
+        }
+        static constexpr size_t kChunk = 1 << 16;
+        const std::unique_ptr<char[]> chunk(new char[kChunk]);
+        for (;;) {
+            // Read directly: FileHandle::read folds a read error into the end of the
+            // file, and a copy cut short by a failing disk or network must not pass as
+            // complete.
+            const ssize_t got = ::read(in, chunk.get(), kChunk);
+            if (got < 0 && errno == EINTR) continue;
+            if (got < 0) return false;
+            if (got == 0) break;
+            if (target.write(chunk.get(), size_t(got)) != size_t(got)) return false;
+            advance();
+        }
+        // The copy is a file of ours: writable whatever the source's permissions, so
+        // that the next refresh can replace it.
+        ::fchmod(out, (st.st_mode & 0777) | 0200);
+        return set_mtime(out, to, st.st_mtim) && target.sync();
+    }
+};
+
 }  // namespace
 
 std::unique_ptr<FileHandle> PosixPlatform::open_file(const std::string& path, OpenMode mode) {
@@ -152,6 +247,11 @@ int32_t PosixPlatform::file_age(const std::string& path) {
     const uint32_t packed =
         pack_dos({year, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec});
     return int32_t(packed);
+}
+
+bool PosixPlatform::file_exists(const std::string& path) {
+    struct stat st;
+    return stat_path(path, st) && !S_ISDIR(st.st_mode);
 }
 
 std::optional<int64_t> PosixPlatform::modification_stamp(const std::string& path) {
@@ -199,45 +299,45 @@ bool PosixPlatform::replace_file(const std::string& from, const std::string& to)
     struct stat st;
     // rename(2) would also put a directory in place of an empty one.
     if (::stat(from.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
-    return ::rename(from.c_str(), to.c_str()) == 0;
+    if (is_read_only_file(to)) return false;  // as MoveFileExA refuses
+    if (::rename(from.c_str(), to.c_str()) != 0) return false;
+    return sync_directory_of(to);
 }
 
-bool PosixPlatform::copy_file(const std::string& from, const std::string& to, bool fail_if_exists) {
-    const int in = from.empty() ? -1 : ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
-    if (in < 0) return false;
+bool PosixPlatform::copy_file(const std::string& from, const std::string& to, bool fail_if_exists,
+                              std::chrono::milliseconds stall_timeout) {
+    const auto job = std::make_shared<CopyJob>();
+    job->from = from;
+    job->to = to;
+    job->fail_if_exists = fail_if_exists;
+    std::thread([job] { job->run(); }).detach();
+
+    static constexpr std::chrono::milliseconds kPumpInterval{50};
+    std::unique_lock<std::mutex> hold(job->lock);
+    uint64_t seen = job->progress;
+    auto quiet_since = std::chrono::steady_clock::now();
+    while (!job->finished) {
+        job->changed.wait_for(hold, kPumpInterval);
+        if (job->finished) break;
+        if (job->progress != seen) {
+            seen = job->progress;
+            quiet_since = std::chrono::steady_clock::now();
+        } else if (std::chrono::steady_clock::now() - quiet_since >= stall_timeout) {
+            job->abandon();
+            return false;
+        }
+        hold.unlock();
+        process_messages();
+        hold.lock();
+    }
+    return job->succeeded;
+}
+
+bool PosixPlatform::clear_read_only(const std::string& path) {
     struct stat st;
-    if (::fstat(in, &st) != 0 || !S_ISREG(st.st_mode)) {
-        ::close(in);
-        return false;
-    }
-    const int out = open_for_create(to, fail_if_exists);
-    if (out < 0) {
-        ::close(in);
-        return false;
-    }
-    PosixFile source(in), target(out);
-    static constexpr size_t kChunk = 1 << 16;
-    std::unique_ptr<char[]> chunk(new char[kChunk]);
-    bool ok = true;
-    for (;;) {
-        // Read directly: FileHandle::read folds a read error into the end of the file,
-        // and a copy cut short by a failing disk or network must not pass as complete.
-        const ssize_t got = ::read(in, chunk.get(), kChunk);
-        if (got < 0 && errno == EINTR) continue;
-        if (got < 0) {
-            ok = false;
-            break;
-        }
-        if (got == 0) break;
-        if (target.write(chunk.get(), size_t(got)) != size_t(got)) {
-            ok = false;
-            break;
-        }
-    }
-    ::fchmod(out, st.st_mode & 0777);
-    if (!set_mtime(out, to, st.st_mtim)) ok = false;
-    if (!ok) ::unlink(to.c_str());
-    return ok;
+    if (!stat_path(path, st) || S_ISDIR(st.st_mode)) return false;
+    if (!is_read_only_file(path)) return true;
+    return ::chmod(path.c_str(), (st.st_mode & 07777) | 0200) == 0;
 }
 
 bool PosixPlatform::set_file_dos_time(const std::string& path, uint32_t dos_date_time) {

@@ -12,13 +12,16 @@ class PosixPlatform final : public Platform {
 public:
     std::unique_ptr<FileHandle> open_file(const std::string& path, OpenMode mode) override;
     int32_t file_age(const std::string& path) override;
+    bool file_exists(const std::string& path) override;
     std::optional<int64_t> modification_stamp(const std::string& path) override;
     bool directory_exists(const std::string& path) override;
     bool create_directories(const std::string& path) override;
     bool delete_file(const std::string& path) override;
     bool move_file(const std::string& from, const std::string& to) override;
     bool replace_file(const std::string& from, const std::string& to) override;
-    bool copy_file(const std::string& from, const std::string& to, bool fail_if_exists) override;
+    bool copy_file(const std::string& from, const std::string& to, bool fail_if_exists,
+                   std::chrono::milliseconds stall_timeout) override;
+    bool clear_read_only(const std::string& path) override;
     bool set_file_dos_time(const std::string& path, uint32_t dos_date_time) override;
     bool set_file_attributes(const std::string& path, uint32_t external_attributes,
                              uint16_t version_made_by) override;
@@ -34,6 +37,9 @@ public:
     uint32_t platform_id() override;
     uint32_t start_program(const std::string& command_line, const std::string& explicit_program) override;
     std::string current_directory() override;
+    std::unique_ptr<SystemLock> try_lock(const std::string& name) override;
+    std::chrono::milliseconds monotonic_time() override;
+    void sleep(std::chrono::milliseconds duration) override;
 
     BoxAnswer message_box(const std::string& text, const std::string& caption, BoxButtons buttons,
                           BoxIcon icon) override;

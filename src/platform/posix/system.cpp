@@ -11,6 +11,7 @@
 
 #include <cstddef>
 #include <cstring>
+#include <thread>
 
 #include "platform/posix/posix_platform.h"
 #include "platform/process.h"
@@ -202,6 +203,37 @@ std::string PosixPlatform::current_directory() {
     path.resize(std::strlen(path.c_str()));
     return path;
 }
+
+namespace {
+
+// A bound abstract-namespace socket: one holder per name, let go by the kernel when the
+// holder's process ends, however it ends.
+class SocketLock final : public SystemLock {
+public:
+    explicit SocketLock(int fd) : socket_(fd) {}
+
+private:
+    Descriptor socket_;
+};
+
+}  // namespace
+
+std::unique_ptr<SystemLock> PosixPlatform::try_lock(const std::string& name) {
+    sockaddr_un where;
+    socklen_t length = 0;
+    if (!fill_address("lock:" + name, where, length)) return nullptr;
+    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    if (fd < 0) return nullptr;
+    auto lock = std::make_unique<SocketLock>(fd);
+    if (::bind(fd, reinterpret_cast<const sockaddr*>(&where), length) != 0) return nullptr;
+    return lock;
+}
+
+std::chrono::milliseconds PosixPlatform::monotonic_time() {
+    return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch());
+}
+
+void PosixPlatform::sleep(std::chrono::milliseconds duration) { std::this_thread::sleep_for(duration); }
 
 Platform& native() {
     static PosixPlatform instance;

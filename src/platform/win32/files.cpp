@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <memory>
 #include <vector>
 
 #include "core/errors.h"
@@ -56,6 +57,8 @@ public:
         return GetFileSizeEx(handle_, &size) ? size.QuadPart : -1;
     }
 
+    bool sync() override { return FlushFileBuffers(handle_) != 0; }
+
 private:
     HANDLE handle_;
 };
@@ -70,6 +73,78 @@ bool find_file(const std::string& path, WIN32_FIND_DATAA& data) {
     FindClose(found);
     return true;
 }
+
+// One kernel handle, closed when its owner goes.
+class Handle {
+public:
+    explicit Handle(HANDLE handle = INVALID_HANDLE_VALUE) : handle_(handle) {}
+    ~Handle() {
+        if (valid()) CloseHandle(handle_);
+    }
+    Handle(const Handle&) = delete;
+    Handle& operator=(const Handle&) = delete;
+    bool valid() const { return handle_ != INVALID_HANDLE_VALUE && handle_ != nullptr; }
+    HANDLE get() const { return handle_; }
+
+private:
+    HANDLE handle_;
+};
+
+// One copy, done by a worker thread so that the caller can give up on a source that
+// stops delivering (a read from a hung share blocks in the kernel). The worker owns its
+// half through a shared_ptr and may outlive the call it served; its output is opened
+// with FILE_SHARE_DELETE, so the caller can remove the file's name meanwhile.
+struct CopyJob {
+    std::string from, to;
+    bool fail_if_exists = false;
+    volatile LONG64 progress = 0;  // blocks read so far
+    bool succeeded = false;        // read once the thread has ended
+
+    static DWORD WINAPI thread_main(void* parameter) {
+        const auto* held = static_cast<std::shared_ptr<CopyJob>*>(parameter);
+        const std::shared_ptr<CopyJob> job = *held;
+        delete held;
+        job->succeeded = job->copy();
+        return 0;
+    }
+
+    bool copy() {
+        const Handle in(CreateFileA(from.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                    nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+        if (!in.valid()) return false;
+        BY_HANDLE_FILE_INFORMATION info;
+        if (!GetFileInformationByHandle(in.get(), &info) || (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+            return false;
+        InterlockedIncrement64(&progress);
+        // FILE_ATTRIBUTE_NORMAL: the copy never takes a read-only attribute along, so
+        // that the next refresh can replace it.
+        const Handle out(CreateFileA(to.c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr,
+                                     fail_if_exists ? CREATE_NEW : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!out.valid()) return false;
+        bool ok = true;
+        static constexpr DWORD kChunk = 1 << 20;
+        std::vector<char> chunk(kChunk);
+        for (;;) {
+            DWORD got = 0, put = 0;
+            if (!ReadFile(in.get(), chunk.data(), kChunk, &got, nullptr)) {
+                ok = false;
+                break;
+            }
+            if (got == 0) break;
+            if (!WriteFile(out.get(), chunk.data(), got, &put, nullptr) || put != got) {
+                ok = false;
+                break;
+            }
+            InterlockedIncrement64(&progress);
+        }
+        ok = ok && SetFileTime(out.get(), nullptr, nullptr, &info.ftLastWriteTime) && FlushFileBuffers(out.get());
+        if (!ok) {
+            FILE_DISPOSITION_INFO dispose{TRUE};
+            SetFileInformationByHandle(out.get(), FileDispositionInfo, &dispose, sizeof dispose);
+        }
+        return ok;
+    }
+};
 
 }  // namespace
 
@@ -107,6 +182,12 @@ int32_t Win32Platform::file_age(const std::string& path) {
     if (!FileTimeToLocalFileTime(&data.ftLastWriteTime, &local)) return -1;
     if (!FileTimeToDosDateTime(&local, &date, &time)) return -1;  // before 1980 or after 2107
     return int32_t((uint32_t(date) << 16) | time);
+}
+
+bool Win32Platform::file_exists(const std::string& path) {
+    if (path.empty() || has_wildcards(path)) return false;
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
 std::optional<int64_t> Win32Platform::modification_stamp(const std::string& path) {
@@ -147,11 +228,53 @@ bool Win32Platform::move_file(const std::string& from, const std::string& to) {
 }
 
 bool Win32Platform::replace_file(const std::string& from, const std::string& to) {
+    // Windows refuses to replace a read-only file; said here as well, since not every
+    // implementation of the call does.
+    const DWORD existing = GetFileAttributesA(to.c_str());
+    if (existing != INVALID_FILE_ATTRIBUTES && (existing & FILE_ATTRIBUTE_READONLY)) return false;
     return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) != 0;
 }
 
-bool Win32Platform::copy_file(const std::string& from, const std::string& to, bool fail_if_exists) {
-    return CopyFileA(from.c_str(), to.c_str(), fail_if_exists ? TRUE : FALSE) != 0;
+bool Win32Platform::copy_file(const std::string& from, const std::string& to, bool fail_if_exists,
+                             std::chrono::milliseconds stall_timeout) {
+    const auto job = std::make_shared<CopyJob>();
+    job->from = from;
+    job->to = to;
+    job->fail_if_exists = fail_if_exists;
+    auto* handed = new std::shared_ptr<CopyJob>(job);
+    const Handle thread(CreateThread(nullptr, 0, &CopyJob::thread_main, handed, 0, nullptr));
+    if (!thread.valid()) {
+        delete handed;
+        return false;
+    }
+    static constexpr DWORD kPumpIntervalMs = 50;
+    HANDLE worker = thread.get();
+    LONG64 seen = InterlockedCompareExchange64(&job->progress, 0, 0);
+    ULONGLONG quiet_since = GetTickCount64();
+    for (;;) {
+        const DWORD woke = MsgWaitForMultipleObjects(1, &worker, FALSE, kPumpIntervalMs, QS_ALLINPUT);
+        if (woke == WAIT_OBJECT_0) return job->succeeded;
+        process_messages();
+        const LONG64 now_seen = InterlockedCompareExchange64(&job->progress, 0, 0);
+        if (now_seen != seen) {
+            seen = now_seen;
+            quiet_since = GetTickCount64();
+        } else if (GetTickCount64() - quiet_since >= ULONGLONG(stall_timeout.count())) {
+            // The share stopped delivering: cancel the blocked read if the system can,
+            // and leave the thread to end on its own if it cannot.
+            CancelSynchronousIo(worker);
+            if (WaitForSingleObject(worker, 1000) == WAIT_OBJECT_0) return false;
+            DeleteFileA(to.c_str());
+            return false;
+        }
+    }
+}
+
+bool Win32Platform::clear_read_only(const std::string& path) {
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) return false;
+    if (!(attributes & FILE_ATTRIBUTE_READONLY)) return true;
+    return SetFileAttributesA(path.c_str(), attributes & ~DWORD(FILE_ATTRIBUTE_READONLY)) != 0;
 }
 
 bool Win32Platform::set_file_dos_time(const std::string& path, uint32_t dos_date_time) {

@@ -38,6 +38,37 @@ std::unique_ptr<HeldMutex> hold_mutex(const std::string& name) {
 
 std::string raw_command_line() { return GetCommandLineA(); }
 
+namespace {
+
+// An owned mutex: released and closed by its owner's thread, or by the system when
+// the process ends (then its next owner sees it abandoned, which is no harm here).
+class MutexLock final : public SystemLock {
+public:
+    explicit MutexLock(HANDLE handle) : handle_(handle) {}
+    ~MutexLock() override {
+        ReleaseMutex(handle_);
+        CloseHandle(handle_);
+    }
+
+private:
+    HANDLE handle_;
+};
+
+}  // namespace
+
+std::unique_ptr<SystemLock> Win32Platform::try_lock(const std::string& name) {
+    const HANDLE handle = CreateMutexA(nullptr, FALSE, name.c_str());
+    if (handle == nullptr) return nullptr;
+    const DWORD waited = WaitForSingleObject(handle, 0);
+    if (waited == WAIT_OBJECT_0 || waited == WAIT_ABANDONED) return std::make_unique<MutexLock>(handle);
+    CloseHandle(handle);
+    return nullptr;
+}
+
+std::chrono::milliseconds Win32Platform::monotonic_time() { return std::chrono::milliseconds(GetTickCount64()); }
+
+void Win32Platform::sleep(std::chrono::milliseconds duration) { Sleep(DWORD(duration.count())); }
+
 // The file name must be a full path: GetPrivateProfileStringA looks for a bare name in
 // the Windows directory, not in the current one.
 std::string Win32Platform::profile_string(const std::string& file, const std::string& section,
