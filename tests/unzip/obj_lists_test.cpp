@@ -43,6 +43,7 @@ public:
     }
     int64_t seek(int64_t offset, platform::SeekOrigin) override { return offset == 0 ? int64_t(at_) : -1; }
     int64_t size() override { return int64_t(bytes_.size()); }
+    bool sync() override { return true; }
 
 private:
     std::string& bytes_;
