@@ -209,8 +209,41 @@ UnZipper::~UnZipper() {
     keys_.Wipe();
 }
 
-void UnZipper::SetZipName(const std::string& name) {
-    if (same_text_ignoring_case(name, zip_name_)) return;
+// ---- the "?" forms: the user chooses the archive or the destination -------------
+
+namespace {
+
+constexpr const char* kOpenZipTitle = "Open a Zip File";
+constexpr const char* kOpenZipFilter =
+    "Zip Files (*.ZIP)|*.zip|SFX Files (*.EXE)|*.exe|Jar Files (*.JAR)|*.jar|All Files (*.*)|*.*";
+#ifdef _WIN32
+constexpr const char* kFallbackDialogFolder = "C:\\";
+#else
+constexpr const char* kFallbackDialogFolder = "/";
+#endif
+
+// A name ending in "?" asks for the archive, starting in the name's own folder when
+// that exists. A platform without a user answers as a cancel.
+std::string ask_for_zip_name(const std::string& name) {
+    std::string folder = name.substr(0, name.size() - file_name_part(name).size());
+    if (!os().directory_exists(folder)) folder = kFallbackDialogFolder;
+    std::optional<std::string> chosen = os().choose_open_file(kOpenZipTitle, kOpenZipFilter, folder);
+    if (!chosen) throw UserCanceled("User canceled setting zip file name.");
+    return *chosen;
+}
+
+std::string ask_for_dest_dir(const std::string& current) {
+    const std::string start = os().directory_exists(current) ? current : os().current_directory();
+    std::optional<std::string> chosen = os().choose_folder(start);
+    if (!chosen) throw UserCanceled("User canceled Set Desination Directory");
+    return *chosen;
+}
+
+}  // namespace
+
+void UnZipper::SetZipName(const std::string& value) {
+    if (same_text_ignoring_case(value, zip_name_)) return;
+    const std::string name = !value.empty() && value.back() == '?' ? ask_for_zip_name(value) : value;
     zip_name_ = name;
     free_directory();
     end_record_.Clear();
@@ -220,7 +253,7 @@ void UnZipper::SetZipName(const std::string& name) {
 }
 
 void UnZipper::SetDestDir(const std::string& dir) {
-    dest_dir_ = dir;
+    dest_dir_ = dir == "?" ? ask_for_dest_dir(dest_dir_) : dir;
     if (!dest_dir_.empty() && dest_dir_.back() == kPathDelimiter) dest_dir_.pop_back();
 }
 

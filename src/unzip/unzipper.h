@@ -71,11 +71,16 @@ public:
 
     const std::string& ZipName() const { return zip_name_; }
     // Discards the directory unless the new name equals the old one (letter case
-    // ignored). The "?" file dialog of a GUI build is not offered here.
+    // ignored). A name ending in "?" lets the user choose the archive in a file-open
+    // dialog; a cancel raises UserCanceled. Without a GUI (the POSIX build) every
+    // "?" is answered as a cancel.
     void SetZipName(const std::string& name);
 
     const std::string& DestDir() const { return dest_dir_; }
-    void SetDestDir(const std::string& dir);  // stored without one trailing delimiter
+    // Stored without one trailing delimiter. "?" lets the user choose the folder in
+    // the folder browser (starting at DestDir, or the current directory); a cancel
+    // raises UserCanceled.
+    void SetDestDir(const std::string& dir);
 
     const std::string& RootDir() const { return root_dir_; }
     void SetRootDir(const std::string& dir);  // stored with a trailing delimiter

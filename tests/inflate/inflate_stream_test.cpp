@@ -728,7 +728,7 @@ TEST(InflateMemory, AFailedAllocationSaysSoInABoxAndEndsTheEntry) {
     DecodeJob job{input, output, window, 0, static_cast<int64_t>(stream.size()), 3};
 
     EXPECT_EQ(inflate_with(job, InflateOptions{true, 4096}), DecodeStatus::OutOfMemory);
-    EXPECT_EQ(recorder.transcript, std::vector<std::string>{"box Error | *** inflate out of memory ***"});
+    EXPECT_EQ(recorder.transcript, std::vector<std::string>{"box Error | *** inflate out of memory *** [no icon, OK]"});
     EXPECT_TRUE(output.bytes.empty());
 
     recorder.transcript.clear();

@@ -5,7 +5,10 @@
 // program start into a transcript that a test compares whole.
 //
 // Transcript lines (paths below `dir` are shown as "<D>" + the rest):
-//   box <caption> | <text>          (a carriage return in the text shows as "\r")
+//   box <caption> | <text>          (a carriage return in the text shows as "\r"), for an
+//                                   error box: the error icon and an OK button alone
+//   box <caption> | <text> [<icon>, <buttons>]   any other box, e.g. [no icon, OK],
+//                                   [question icon, Yes No] (as the box watcher logs them)
 //   cursor AppStart / cursor Default
 //   pump
 //   caption <text> / status <text> / max <n> / position <n>

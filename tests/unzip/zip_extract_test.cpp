@@ -451,5 +451,32 @@ TEST_F(ZipExtract, AFailureLeavesNoPartialOutput) {
     EXPECT_FALSE(file_exists(out("half.bin")));
 }
 
+#ifndef _WIN32
+// Without a GUI nobody can answer a "?": each form fails as a cancel would, with its
+// own text, and the property keeps its value.
+TEST(QuestionMarkWithoutGui, FailsAsACancel) {
+    UnZipper zipper;
+    zipper.SetZipName("/somewhere/pack.zip");
+    zipper.SetDestDir("/somewhere/out");
+    const struct {
+        std::function<void()> set;
+        const char* failure;
+    } cases[] = {
+        {[&] { zipper.SetZipName("/tmp/?"); }, "User canceled setting zip file name."},
+        {[&] { zipper.SetDestDir("?"); }, "User canceled Set Desination Directory"},
+    };
+    for (const auto& c : cases) {
+        try {
+            c.set();
+            ADD_FAILURE() << "no failure for " << c.failure;
+        } catch (const UserCanceled& e) {
+            EXPECT_STREQ(e.what(), c.failure);
+        }
+    }
+    EXPECT_EQ(zipper.ZipName(), "/somewhere/pack.zip");
+    EXPECT_EQ(zipper.DestDir(), "/somewhere/out");
+}
+#endif
+
 }  // namespace
 }  // namespace kalv::unzip

@@ -1,6 +1,7 @@
 // User-face group of the POSIX backend. There is no window system to ask: a message box
 // is one line "caption: text" on stderr that the user need not answer, the cursor and
-// the message queue do not exist.
+// the message queue do not exist. There are no file or folder dialogs either: the
+// platform's choose_open_file and choose_folder answer as a cancel (platform.cpp).
 #include <cstdio>
 
 #include "platform/posix/posix_platform.h"

@@ -1,7 +1,7 @@
 // The win32 backend. Its members are defined by area: files.cpp (files and
 // directories, code pages, drives), system.cpp (process, profile API), ui.cpp
 // (boxes, cursor, messages), strings.cpp (the
-// program's string table).
+// program's string table), dialogs.cpp (the file-open dialog and the folder browser).
 #pragma once
 
 #include "platform/platform.h"
@@ -49,6 +49,9 @@ public:
     void set_cursor(Cursor cursor) override;
     void process_messages() override;
     std::string load_string(unsigned id) override;
+    std::optional<std::string> choose_open_file(const std::string& title, const std::string& filter,
+                                                const std::string& start_dir) override;
+    std::optional<std::string> choose_folder(const std::string& start_dir) override;
 
 private:
     // Notes why an operation failed: the platform's last error, read at once.
