@@ -44,6 +44,7 @@ public:
         return inner_.set_file_attributes(path, external_attributes, version_made_by);
     }
     std::string oem_to_ansi(const std::string& oem) override { return inner_.oem_to_ansi(oem); }
+    std::string utf8_to_ansi(const std::string& utf8) override { return inner_.utf8_to_ansi(utf8); }
     bool is_removable_drive(const std::string& root) override { return inner_.is_removable_drive(root); }
     std::string volume_label(const std::string& root) override { return inner_.volume_label(root); }
     std::string profile_string(const std::string& file, const std::string& section, const std::string& key,

@@ -5,7 +5,7 @@
 //
 // Texts are byte strings in the system's code page; paths are native paths
 // (backslashes on Windows, slashes on POSIX). Nothing here converts characters,
-// except oem_to_ansi, which exists for exactly that.
+// except oem_to_ansi and utf8_to_ansi, which exist for exactly that.
 #pragma once
 
 #include <chrono>
@@ -106,6 +106,9 @@ public:
                                      uint16_t version_made_by) = 0;
     // Archive names from the OEM code page to the system's ANSI/text encoding.
     virtual std::string oem_to_ansi(const std::string& oem) = 0;
+    // Archive names flagged UTF-8 (APPNOTE 4.4.4, bit 11) to the same encoding; a
+    // character that the ANSI code page lacks becomes "_".
+    virtual std::string utf8_to_ansi(const std::string& utf8) = 0;
     // The drive named by a path's root is removable media (split archives on disks).
     virtual bool is_removable_drive(const std::string& root) = 0;
     virtual std::string volume_label(const std::string& root) = 0;

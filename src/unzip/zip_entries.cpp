@@ -38,10 +38,13 @@ int64_t rate_percent(const ZipHeaderInfo& e) {
     return std::min<int64_t>(100, int64_t(percent));
 }
 
-// Archive names go native: "/" becomes "\" on Windows (APPNOTE 4.4.17 stores "/").
+// Archive names go native: APPNOTE 4.4.17 stores "/", and archives made on DOS and
+// Windows store "\"; both separate folders, on every system.
 std::string native_delimiters(std::string name) {
 #ifdef _WIN32
     std::replace(name.begin(), name.end(), '/', '\\');
+#else
+    std::replace(name.begin(), name.end(), '\\', '/');
 #endif
     return name;
 }
@@ -131,7 +134,11 @@ void ZipHeaderInfo::SetFileComment(std::optional<std::string> comment) {
 }
 
 void ZipHeaderInfo::set_stored_name(const std::string& raw) {
-    const std::string name = platform::current().oem_to_ansi(native_delimiters(raw));
+    // APPNOTE 4.4.4 bit 11: the name is UTF-8 (as jars and wheels write it), else OEM.
+    constexpr uint16_t kUtf8Name = 0x0800;
+    platform::Platform& os = platform::current();
+    const std::string name = (BitFlag & kUtf8Name) ? os.utf8_to_ansi(native_delimiters(raw))
+                                                   : os.oem_to_ansi(native_delimiters(raw));
     const std::string file = file_name_part(name);
     file_name_.clear();
     directory_.clear();

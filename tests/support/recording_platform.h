@@ -101,6 +101,7 @@ public:
     bool set_file_attributes(const std::string& path, uint32_t external_attributes,
                              uint16_t version_made_by) override;
     std::string oem_to_ansi(const std::string& oem) override;
+    std::string utf8_to_ansi(const std::string& utf8) override { return utf8; }
     bool is_removable_drive(const std::string& root) override;
     std::string volume_label(const std::string& root) override;
     std::string profile_string(const std::string& file, const std::string& section, const std::string& key,

@@ -327,6 +327,22 @@ TEST_F(ZipExtract, AnEmptyDestinationIsTheCurrentDirectory) {
     EXPECT_EQ(read_file(out("kalv-abs/z")), "z");
 }
 
+// Regression: names flagged UTF-8 (as jars and wheels write them) were read as code
+// page 437, and on POSIX a stored "\" made a file named "d\e\f.txt".
+TEST_F(ZipExtract, UtfEightNamesAndBackslashesFromAnywhere) {
+    CraftEntry utf8{"h\xC3\xA9llo_\xE6\x97\xA5.txt", "u"}, dos{"d\\e\\f.txt", "f"};
+    utf8.flags = 0x800;
+    zip.DoAll = true;
+    zip.RecreateDirs = true;
+    EXPECT_EQ(extract({utf8, dos}), 2);
+#ifdef _WIN32
+    EXPECT_EQ(read_file(out("h\xE9llo__.txt")), "u");  // code page 1252 has the e acute, not the CJK letter
+#else
+    EXPECT_EQ(read_file(out("h\xC3\xA9llo_\xE6\x97\xA5.txt")), "u");
+#endif
+    EXPECT_EQ(read_file(out("d/e/f.txt")), "f");
+}
+
 TEST_F(ZipExtract, ATestPassChecksEveryEntryAndWritesNothing) {
     CraftEntry bad{"b.txt", "b"}, unknown{"u.bin", "u"};
     bad.crc = 1;

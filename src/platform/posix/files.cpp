@@ -425,6 +425,9 @@ std::string PosixPlatform::oem_to_ansi(const std::string& oem) {
     return out;
 }
 
+// The system's encoding is UTF-8 already.
+std::string PosixPlatform::utf8_to_ansi(const std::string& utf8) { return utf8; }
+
 // POSIX paths have no drive letters: no path names a removable drive's root.
 bool PosixPlatform::is_removable_drive(const std::string&) { return false; }
 

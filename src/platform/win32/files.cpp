@@ -352,6 +352,19 @@ std::string Win32Platform::oem_to_ansi(const std::string& oem) {
     return std::string(converted.begin(), converted.end());
 }
 
+std::string Win32Platform::utf8_to_ansi(const std::string& utf8) {
+    if (utf8.empty()) return utf8;
+    const int wide_length = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), nullptr, 0);
+    if (wide_length <= 0) return utf8;
+    std::wstring wide(size_t(wide_length), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), wide.data(), wide_length);
+    // "_" rather than the system's "?", which no file name may hold.
+    const int length = WideCharToMultiByte(CP_ACP, 0, wide.data(), wide_length, nullptr, 0, "_", nullptr);
+    std::string ansi(size_t(length > 0 ? length : 0), '\0');
+    WideCharToMultiByte(CP_ACP, 0, wide.data(), wide_length, ansi.data(), length, "_", nullptr);
+    return ansi;
+}
+
 bool Win32Platform::is_removable_drive(const std::string& root) {
     return GetDriveTypeA(root.c_str()) == DRIVE_REMOVABLE;
 }
