@@ -588,7 +588,23 @@ int UnZipper::UnZip() {
     return count;
 }
 
+// The directory's list is in physical order (disk, then local-header offset): each
+// entry's local header, at least 30 bytes, and its data must end before the next
+// entry of the same part begins. The stored name and extra field only widen the gap,
+// so a sound archive never fails this.
+void UnZipper::refuse_overlapping_entries() const {
+    for (int i = 0; i + 1 < EntryCount(); ++i) {
+        const ZipHeaderInfo& entry = *entry_list_->item(i);
+        const ZipHeaderInfo& next = *entry_list_->item(i + 1);
+        if (entry.DiskNumberStart != next.DiskNumberStart) continue;
+        const int64_t data_end = int64_t(entry.RelativeOffset) + int64_t(ZipHeaderInfo::kLocalRecordSize) +
+                                 std::max<int64_t>(entry.CompressedSize, 0);
+        if (data_end > int64_t(next.RelativeOffset)) throw OverlappedEntries();
+    }
+}
+
 int UnZipper::extraction_pass() {
+    refuse_overlapping_entries();
     PassBuffers buffers(window_, input_block_, output_block_);
     if (!TestMode && !dest_dir_.empty() && !os().directory_exists(dest_dir_)) os().create_directories(dest_dir_);
 

@@ -163,6 +163,7 @@ private:
     void built_in_next_disk(int next_disk, std::string& name);
 
     int extraction_pass();
+    void refuse_overlapping_entries() const;
     // Extracts entry `index`; returns whether it asks to be extracted again.
     bool extract_entry(int index, int& count);
     bool check_password(int index);

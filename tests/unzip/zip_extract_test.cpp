@@ -343,6 +343,18 @@ TEST_F(ZipExtract, UtfEightNamesAndBackslashesFromAnywhere) {
     EXPECT_EQ(read_file(out("d/e/f.txt")), "f");
 }
 
+// Regression: entries whose data run over the following entries' headers (the
+// overlapping-entry bomb: 29 KB that extract to 2 GB) were extracted in full.
+TEST_F(ZipExtract, OverlappingEntriesAreRefusedBeforeAnythingIsWritten) {
+    Crafted c = craft_zip({{"a.txt", std::string(100, 'a')}, {"b.txt", "b"}});
+    c.bytes[c.central_offsets[0] + 20] = char(200);  // a's compressed size runs into b
+    write_file(dir.file("t.zip"), c.bytes);
+    zip.SetZipName(dir.file("t.zip"));
+    zip.DoAll = true;
+    EXPECT_THROW(zip.UnZip(), OverlappedEntries);
+    EXPECT_FALSE(std::filesystem::exists(out()));
+}
+
 TEST_F(ZipExtract, ATestPassChecksEveryEntryAndWritesNothing) {
     CraftEntry bad{"b.txt", "b"}, unknown{"u.bin", "u"};
     bad.crc = 1;
