@@ -90,7 +90,7 @@ make_install() {
 # ---- running the launcher --------------------------------------------------------------
 if [ "$mode" = wine ]; then
   : > "$work/boxes.log"
-  wine "$watcher" "$(as_launcher_path "$work/boxes.log")" "$(as_launcher_path "$work/watcher.stop")" 280 \
+  wine "$watcher" "$(as_launcher_path "$work/boxes.log")" "$(as_launcher_path "$work/watcher.stop")" 800 \
     >/dev/null 2>&1 &
   watcher_pid=$!
   sleep 1
