@@ -6,7 +6,7 @@
 #include <objbase.h>
 #include <shlobj.h>
 
-#include "platform/win32/win32_platform.h"
+#include "platform/native_platform.h"
 
 namespace kalv::platform {
 
@@ -47,7 +47,7 @@ private:
 
 }  // namespace
 
-std::optional<std::string> Win32Platform::choose_open_file(const std::string& title, const std::string& filter,
+std::optional<std::string> NativePlatform::choose_open_file(const std::string& title, const std::string& filter,
                                                            const std::string& start_dir) {
     const std::string filters = zero_separated_filter(filter);
     char chosen[MAX_PATH * 4] = {};
@@ -66,7 +66,7 @@ std::optional<std::string> Win32Platform::choose_open_file(const std::string& ti
     return std::string(chosen);
 }
 
-std::optional<std::string> Win32Platform::choose_folder(const std::string& start_dir) {
+std::optional<std::string> NativePlatform::choose_folder(const std::string& start_dir) {
     OleOnThisThread ole;
     BROWSEINFOA browse{};
     browse.hwndOwner = GetActiveWindow();

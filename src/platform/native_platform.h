@@ -1,14 +1,16 @@
-// The win32 backend. Its members are defined by area: files.cpp (files and
-// directories, code pages, drives), system.cpp (process, profile API), ui.cpp
-// (boxes, cursor, messages), strings.cpp (the
-// program's string table), dialogs.cpp (the file-open dialog and the folder browser).
+// The platform of the system the program was built for, declared once: CMake compiles
+// the members of one backend, win32/ or posix/, each defining them by area: files.cpp
+// (files and directories, code pages, drives), system.cpp (process, profile API,
+// locks, clock), ui.cpp (boxes, cursor, messages, and the "?" dialogs, which POSIX
+// answers as a cancel), strings.cpp (the program's string table); on Windows also
+// dialogs.cpp (the file-open dialog and the folder browser).
 #pragma once
 
 #include "platform/platform.h"
 
 namespace kalv::platform {
 
-class Win32Platform final : public Platform {
+class NativePlatform final : public Platform {
 public:
     std::unique_ptr<FileHandle> open_file(const std::string& path, OpenMode mode) override;
     int32_t file_age(const std::string& path) override;
