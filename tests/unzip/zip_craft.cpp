@@ -92,7 +92,7 @@ Crafted craft_zip(const std::vector<CraftEntry>& entries, const CraftOptions& op
     return z;
 }
 
-platform::BoxAnswer ForwardingPlatform::message_box(const std::string& text, const std::string& caption,
+platform::BoxAnswer RecordedUiPlatform::message_box(const std::string& text, const std::string& caption,
                                                     platform::BoxButtons buttons, platform::BoxIcon) {
     boxes.push_back({caption, text});
     if (!answers.empty()) {

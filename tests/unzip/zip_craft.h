@@ -59,9 +59,9 @@ std::string encrypt_entry(const std::string& plain, const std::string& password,
 // A Platform that does the file work natively and records the user face: boxes are
 // answered from `answers` (then Ok/Yes) and kept with their caption; message pumps
 // and cursor changes are counted.
-class ForwardingPlatform final : public platform::ForwardingPlatform {
+class RecordedUiPlatform final : public platform::ForwardingPlatform {
 public:
-    ForwardingPlatform() : platform::ForwardingPlatform(platform::native()) {}
+    RecordedUiPlatform() : platform::ForwardingPlatform(platform::native()) {}
 
     struct Box {
         std::string caption, text;

@@ -43,7 +43,7 @@ protected:
         return "";
     }
 
-    ForwardingPlatform fake;
+    RecordedUiPlatform fake;
     platform::ScopedPlatform guard_;
     TempDir dir;
     UnZipper zip;

@@ -40,7 +40,7 @@ protected:
         return zip.UnZip();
     }
 
-    ForwardingPlatform fake;
+    RecordedUiPlatform fake;
     platform::ScopedPlatform guard_;
     TempDir dir;
     UnZipper zip;
