@@ -42,6 +42,9 @@ public:
     std::string oem_to_ansi(const std::string& oem) override { return inner_.oem_to_ansi(oem); }
     bool is_removable_drive(const std::string& root) override { return inner_.is_removable_drive(root); }
     std::string volume_label(const std::string& root) override { return inner_.volume_label(root); }
+    std::optional<uint64_t> free_disk_space(const std::string& directory) override {
+        return inner_.free_disk_space(directory);
+    }
     std::string profile_string(const std::string& file, const std::string& section, const std::string& key,
                                const std::string& default_value, size_t buffer_size) override {
         return inner_.profile_string(file, section, key, default_value, buffer_size);
