@@ -166,9 +166,7 @@ private:
     void check_upgrade() {
         const std::string subject = "upgrade copy";
         const std::string local = path(launcher::kProgramPackageName);
-        const std::string where = relative_ ? " (relative, so read from the folder the launcher starts in, here " +
-                                                  dir_ + ")"
-                                            : "";
+        const std::string where = relative_ ? " (relative: from the folder the launcher starts in, taken as its own)" : "";
         if (!os().file_exists(upgrade_path_)) {
             const std::string what = upgrade_path_.empty()           ? std::string("no path to look at")
                                      : os().directory_exists(upgrade_path_) ? upgrade_path_ + " is a folder"

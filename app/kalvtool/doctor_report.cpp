@@ -50,7 +50,7 @@ std::string dos_date_text(int32_t age) {
 std::string size_and_date(const std::string& path) {
     const std::optional<int64_t> size = file_size(path);
     const int32_t age = kalv::platform::current().file_age(path);
-    std::string text = size ? std::to_string(*size) + " bytes" : std::string("unreadable");
+    std::string text = !size ? std::string("unreadable") : *size == 1 ? std::string("1 byte") : std::to_string(*size) + " bytes";
     return text + ", dated " + (age == -1 ? std::string("before 1980 or after 2107") : dos_date_text(age));
 }
 
