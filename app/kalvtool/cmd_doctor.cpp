@@ -81,7 +81,8 @@ struct PackageState {
     bool sound = false;
     std::string problem;  // when present and not sound
     std::string hint;
-    int64_t entry_size = 0;
+    bool entry_found = false;
+    int64_t entry_size = 0;  // uncompressed, as its record says, sound or not
 };
 
 PackageState check_package(const std::string& path, const std::string& entry) {
@@ -93,15 +94,17 @@ PackageState check_package(const std::string& path, const std::string& entry) {
         if (verdict.entries.empty()) {
             state.problem = "holds no entry " + entry;
             state.hint = "make the package with kalvtool pack, which names the entry " + entry;
-        } else if (!verdict.entries.front().ok) {
-            const std::string& reason = verdict.entries.front().reason;
-            state.problem = entry + ": " + reason;
-            state.hint = reason == "bad password"
+            return state;
+        }
+        const EntryVerdict& found = verdict.entries.front();
+        state.entry_found = true;
+        state.entry_size = found.uncompressed_size;
+        state.sound = found.ok;
+        if (!found.ok) {
+            state.problem = entry + ": " + found.reason;
+            state.hint = found.reason == "bad password"
                              ? "the package was not made with the launchers' password: make it with kalvtool pack"
                              : "the package is damaged: copy it again, or make it anew with kalvtool pack";
-        } else {
-            state.sound = true;
-            state.entry_size = verdict.entries.front().uncompressed_size;
         }
     } catch (const kalv::Error& failure) {
         state.problem = std::string("not a readable package (") + failure.what() + ")";
@@ -214,6 +217,7 @@ private:
         const char* name = launcher::kProgramPackageName;
         const PackageState state = check_package(path(name), launcher::kProgramEntryName);
         program_size_ = will_fetch_ ? fetched_entry_size_ : state.entry_size;
+        program_size_known_ = will_fetch_ || state.entry_found;
         if (will_fetch_) {
             const std::string now = !state.present ? "missing" : state.sound ? "sound" : state.problem;
             report_.line(Level::Ok, name, now + "; the next start replaces it with the upgrade copy");
@@ -301,7 +305,9 @@ private:
             return;
         }
         const uint64_t room = *free + uint64_t(program_now_);
-        const std::string found = doctor::amount(*free) + " free, the next start needs " + doctor::amount(needed);
+        const std::string found =
+            doctor::amount(*free) + " free, the next start needs " + doctor::amount(needed) +
+            (program_size_known_ ? "" : " and the program, whose size no package tells");
         if (room < needed) {
             report_.line(Level::Fail, subject, found,
                          "The program cannot be unpacked: make room on this disk");
@@ -344,6 +350,7 @@ private:
     bool will_fetch_ = false;
     int64_t fetch_size_ = 0, fetched_entry_size_ = 0;
     int64_t program_size_ = 0, program_now_ = 0, database_size_ = 0;
+    bool program_size_known_ = false;
     bool database_missing_ = false, database_supplied_ = false;
 };
 

@@ -49,6 +49,12 @@ zip -q -j -P "$password" Kalvo3pack.no-entry OTHER
 cp Kalvo3pack.good Kalvo3pack.damaged
 printf '\377\377\377\377' | dd of=Kalvo3pack.damaged bs=1 seek=2000 conv=notrunc status=none
 rm Kalvo3main OTHER
+# What the next start needs on the disk: the program, and a newer copy fetched beside
+# the package.
+mib() { awk -v b="$1" 'BEGIN { printf "%.1f MiB", b / 1048576 }'; }
+program_size=$(stat -c %s program)
+needs_program=$(mib "$program_size")
+needs_fetch=$(mib $((program_size + $(stat -c %s Kalvo3pack.newer))))
 
 # healthy DIR: the launcher, both packages, the database, NET.INF naming an older copy
 healthy() {
@@ -68,7 +74,7 @@ healthy() {
 cases=(
     "healthy|:|0|^OK    Kalv3.log: the last run:$"
     "no-package|rm no-package/Kalvo3pack upgrade/no-package|2|^FAIL  Kalvo3pack: missing, and no newer upgrade copy"
-    "first-start|rm first-start/Kalvo3pack|0|^OK    upgrade copy: .*newer than the local package. The next start fetches it$"
+    "first-start|rm first-start/Kalvo3pack; cp Kalvo3pack.newer upgrade/first-start|0|^OK    upgrade copy: .*newer than the local package. The next start fetches it$"
     "wrong-password|cp Kalvo3pack.wrong-password wrong-password/Kalvo3pack|2|^FAIL  Kalvo3pack: Kalvo3main: bad password. The application cannot start: the package was not made with the launchers' password"
     "no-entry|cp Kalvo3pack.no-entry no-entry/Kalvo3pack|2|^FAIL  Kalvo3pack: holds no entry Kalvo3main"
     "damaged|cp Kalvo3pack.damaged damaged/Kalvo3pack|2|^FAIL  Kalvo3pack: Kalvo3main: (CRC-32 [0-9A-F]{8}, expected [0-9A-F]{8}|bad data).*damaged"
@@ -98,6 +104,13 @@ for c in "${cases[@]}"; do
     [ "$checks" -eq 10 ] || fail "$name: ten checks, not $checks"
     grep -qE "^checked .*$name.: $(grep -c '^OK ' <<<"$out") OK, $(grep -c '^WARN ' <<<"$out") WARN, $(grep -c '^FAIL ' <<<"$out") FAIL$" <<<"$out" ||
         fail "$name: the summary counts the lines"
+    case $name in
+        healthy | wrong-password) needs=$needs_program ;;
+        newer | first-start) needs=$needs_fetch ;;
+        *) needs= ;;
+    esac
+    [ -z "$needs" ] || grep -qE "^OK    free space: .* free, the next start needs $needs$" <<<"$out" ||
+        fail "$name: the next start needs $needs"
     case $expected in
         0) grep -qE '^(WARN|FAIL) ' <<<"$out" && fail "$name: all OK" ;;
         1) grep -q '^FAIL ' <<<"$out" && fail "$name: warnings only" ;;
