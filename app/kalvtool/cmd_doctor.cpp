@@ -371,7 +371,7 @@ int run_doctor(const Args& args) {
 }
 
 const Registration registration{
-    {"doctor", "kalvtool doctor [DIR]", run_doctor,
+    {"doctor", "kalvtool doctor [DIR]           check an installation as its launcher will see it", run_doctor,
      "Checks the installation in DIR (default: the current folder) as its launcher will see\n"
      "it at its next start, and writes nothing: NET.INF and its upgrade path (a relative one\n"
      "read from DIR, the folder the launcher starts in); whether the upgrade copy is there,\n"
