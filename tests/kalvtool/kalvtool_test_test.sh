@@ -81,6 +81,12 @@ flip plain.zip random.bin plain-random-flipped.zip
 flip crypt.zip big.txt crypt-big-flipped.zip
 flip stored.zip big.txt stored-big-flipped.zip
 printf 'not an archive\n' >text.zip
+# The last entry's central record claims more compressed data than the file holds. The
+# component reads the central directory's sizes (unzip the local header's), so it runs
+# out of data inside that entry: the entry fails, not the archive.
+zip -q -j overlong.zip small.txt big.txt
+central=$(grep -obUaP 'PK\x01\x02' overlong.zip | sed -n 2p | cut -d: -f1)
+printf '\360\377\377\177' | dd of=overlong.zip bs=1 seek=$((central + 20)) conv=notrunc status=none
 head -c 2000 plain.zip >truncated.zip
 
 # ---- each verdict as unzip -t gives it ----------------------------------------------------
@@ -120,6 +126,8 @@ done
 cases=(
     "test|bzip2.zip|1|FAIL  big.txt: unknown compression method 12"
     "test|plain-big-flipped.zip|small.txt|0|tested 1 entry: 1 OK, 0 failed"
+    "test|overlong.zip|1|FAIL  big.txt: bad data: Premature end of file reached"
+    "test|overlong.zip|1|tested 2 entries: 1 OK, 1 failed"
     "test|plain.zip|nothing.txt|1|no entry matches the patterns given"
     "test|text.zip|2|kalvtool test: "
     "test|truncated.zip|2|kalvtool test: "
