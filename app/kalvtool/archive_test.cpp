@@ -106,4 +106,20 @@ ArchiveVerdict test_archive(const std::string& archive, const std::string& passw
     }
 }
 
+int64_t chosen_size(const std::string& archive, const std::vector<std::string>& patterns) {
+    int64_t total = 0;
+    UnZipper zip;
+    zip.DoProcessMessages = false;
+    zip.TestMode = true;
+    zip.SetZipName(archive);
+    choose_entries(zip, patterns);
+    // The component's own choice, stopped before the first entry is read.
+    zip.OnStartUnZipInfo = [&](UnZipper&, int, int64_t bytes, bool& stop) {
+        total = bytes;
+        stop = true;
+    };
+    zip.UnZip();
+    return total;
+}
+
 }  // namespace kalvtool

@@ -32,4 +32,8 @@ ArchiveVerdict test_archive(const std::string& archive, const std::string& passw
                             const std::vector<std::string>& patterns,
                             const std::function<void(const EntryVerdict&)>& on_verdict = {});
 
+// The uncompressed size of the entries that `patterns` choose, from the archive's
+// directory alone (nothing decoded). Throws kalv::Error as test_archive does.
+int64_t chosen_size(const std::string& archive, const std::vector<std::string>& patterns);
+
 }  // namespace kalvtool

@@ -199,7 +199,7 @@ private:
         }
         if (launcher::IsSoundProgramPackage(upgrade_path_)) {
             fetch_size_ = doctor::file_size(upgrade_path_).value_or(0);
-            fetched_entry_size_ = check_package(upgrade_path_, launcher::kProgramEntryName).entry_size;
+            fetched_entry_size_ = chosen_size(upgrade_path_, {launcher::kProgramEntryName});
             will_fetch_ = true;
             report_.line(Level::Ok, subject, found + ", newer than the local package",
                          "The next start fetches it");
