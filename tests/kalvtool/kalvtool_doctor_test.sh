@@ -23,6 +23,8 @@ run() {
     rc=$?
     out=$(tr -d '\r' <out.txt)
     err=$(tr -d '\r' <err.txt)
+    # A sanitizer's report may end a run with an exit code that a case expects.
+    case $err in *Sanitizer*) fail "$*: a sanitizer's report" ;; esac
 }
 
 fail() {
