@@ -3,9 +3,12 @@
 // corpus (C headers), each compressed by zlib at levels 6 and 9. Ours runs as the
 // extraction driver runs it: input handed over in 16000-byte blocks copied out of
 // a file buffer, output copied into memory through the sink. The peers decode the
-// whole buffer in one call, their best case.
+// whole buffer in one call, their best case. kalv is the fast loop as the product
+// runs it (its BMI2 build where the CPU has it), kalv_baseline the baseline x86-64
+// build, kalv_careful the one-symbol reference path. After the table come the
+// ratios to zlib and libdeflate (see peer_ratios.h):
 //
-//   build/bench/bench/bench_inflate --benchmark_min_time=1s
+//   build/bench/bench/bench_inflate --benchmark_repetitions=10 --benchmark_enable_random_interleaving=true
 //
 // Compressed streams are cached under $TMPDIR so a second run starts at once.
 #include <benchmark/benchmark.h>
@@ -24,6 +27,7 @@
 #include <vector>
 
 #include "unzip/decoder_io.h"
+#include "peer_ratios.h"
 #include "unzip/inflate_internal.h"
 
 namespace {
@@ -137,7 +141,7 @@ void check_same(benchmark::State& state, const Stream& s, const std::vector<uint
     if (n != s.original.size() || std::memcmp(out.data(), s.original.data(), n) != 0) state.SkipWithError("wrong output");
 }
 
-void BM_Kalv(benchmark::State& state, const std::string& name, int level, bool careful) {
+void BM_Kalv(benchmark::State& state, const std::string& name, int level, kalv::unzip::InflateOptions options) {
     const Stream& s = stream(name, level);
     std::vector<uint8_t> out(s.original.size());
     std::vector<uint8_t> window(32780);
@@ -146,7 +150,7 @@ void BM_Kalv(benchmark::State& state, const std::string& name, int level, bool c
         BlockInput input(s.compressed);
         MemorySink sink(out);
         DecodeJob job{input, sink, window, 0, static_cast<int64_t>(s.compressed.size()), static_cast<int64_t>(s.original.size())};
-        const DecodeStatus status = careful ? kalv::unzip::inflate_careful(job) : kalv::unzip::inflate(job);
+        const DecodeStatus status = kalv::unzip::inflate_with(job, options);
         if (status != DecodeStatus::Done) state.SkipWithError("decode failed");
         n = sink.written();
     }
@@ -191,8 +195,15 @@ void register_all() {
     for (const char* name : {"exe", "text"})
         for (int level : {6, 9}) {
             const std::string suffix = std::string("/") + name + "/level" + std::to_string(level);
-            benchmark::RegisterBenchmark(("kalv" + suffix).c_str(), BM_Kalv, name, level, false)->Unit(benchmark::kMillisecond);
-            benchmark::RegisterBenchmark(("kalv_careful" + suffix).c_str(), BM_Kalv, name, level, true)->Unit(benchmark::kMillisecond);
+            kalv::unzip::InflateOptions baseline, careful;
+            baseline.loop = kalv::unzip::FastLoop::Baseline;
+            careful.fast = false;
+            benchmark::RegisterBenchmark(("kalv" + suffix).c_str(), BM_Kalv, name, level, kalv::unzip::InflateOptions{})
+                ->Unit(benchmark::kMillisecond);
+            benchmark::RegisterBenchmark(("kalv_baseline" + suffix).c_str(), BM_Kalv, name, level, baseline)
+                ->Unit(benchmark::kMillisecond);
+            benchmark::RegisterBenchmark(("kalv_careful" + suffix).c_str(), BM_Kalv, name, level, careful)
+                ->Unit(benchmark::kMillisecond);
             benchmark::RegisterBenchmark(("zlib" + suffix).c_str(), BM_Zlib, name, level)->Unit(benchmark::kMillisecond);
             benchmark::RegisterBenchmark(("libdeflate" + suffix).c_str(), BM_Libdeflate, name, level)->Unit(benchmark::kMillisecond);
         }
@@ -202,8 +213,5 @@ void register_all() {
 
 int main(int argc, char** argv) {
     register_all();
-    benchmark::Initialize(&argc, argv);
-    benchmark::RunSpecifiedBenchmarks();
-    benchmark::Shutdown();
-    return 0;
+    return kalv::bench::run_with_peer_ratios(argc, argv, {"zlib", "libdeflate"});
 }

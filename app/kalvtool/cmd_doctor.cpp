@@ -16,6 +16,7 @@
 #include "core/text.h"
 #include "doctor_report.h"
 #include "launcher/launcher.h"
+#include "launcher/run_log.h"
 #include "launcher/texts.h"
 #include "platform/forwarding_platform.h"
 
@@ -34,7 +35,15 @@ constexpr const char* kLauncherName = "Kalv3.exe";
 constexpr char kDelimiter = '/';
 constexpr const char* kLauncherName = "kalv3";
 #endif
-constexpr const char* kLogName = "Kalv3.log";
+// The run log beside the launcher, and where a launcher that cannot write its own
+// folder puts it instead (the user's state folder; not looked into here: it is the
+// user's who starts the launcher, not the administrator's).
+constexpr const char* kLogName = launcher::runlog::kLogName;
+#ifdef _WIN32
+constexpr const char* kFallbackLog = "%LOCALAPPDATA%\\Kalv3\\Kalv3.log";
+#else
+constexpr const char* kFallbackLog = "$XDG_STATE_HOME/kalv3/Kalv3.log";
+#endif
 constexpr uint32_t kPlatformNt = 2;
 
 // The native platform, with the launcher's own path in the installation checked: the
@@ -330,8 +339,8 @@ private:
         const std::optional<std::string> log = doctor::read_whole_file(path(kLogName));
         if (!log) {
             report_.line(Level::Ok, kLogName, "none in this folder",
-                         "No start has written here yet (a launcher that cannot write its folder keeps its log "
-                         "in the user's application data)");
+                         std::string("No start has written here yet; a launcher that cannot write its folder logs "
+                                     "to ") + kFallbackLog + " of the user who starts it");
             return;
         }
         const std::string block = doctor::last_run_block(*log);

@@ -1,7 +1,10 @@
 // kalvtool list ARCHIVE: the archive's directory as the extraction component reads
 // it, one line per entry in physical order (the order of the local headers):
 //   method  flags  compressed  uncompressed  crc-32  date time  stored name
+// under a header, and a line of totals.
+#include <cstdint>
 #include <cstdio>
+#include <string>
 
 #include "commands.h"
 #include "core/dos_time.h"
@@ -10,19 +13,46 @@
 namespace kalvtool {
 namespace {
 
+// A stored name may hold any byte: control characters (which move the terminal's
+// cursor or change its colours) are shown as \xNN.
+std::string printable(const std::string& name) {
+    std::string shown;
+    for (const char c : name) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F) {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\x%02X", byte);
+            shown += escape;
+        } else {
+            shown += c;
+        }
+    }
+    return shown;
+}
+
 int run_list(const Args& args) {
     if (args.size() != 1 || (!args[0].empty() && args[0][0] == '-')) return usage_error("list takes one archive");
     kalv::unzip::UnZipper zip;
     zip.DoProcessMessages = false;  // no window to repaint
     zip.SetZipName(args[0]);
     zip.OpenArchive();
+    std::printf("%3s %6s %10s %10s %8s %19s %s\n", "mth", "flags", "packed", "size", "crc-32", "date       time",
+                "name");
+    uint64_t packed = 0, size = 0;
     for (int i = 0; i < zip.EntryCount(); ++i) {
         const kalv::unzip::ZipHeaderInfo& e = zip.Entry(i);
         const kalv::DosFields t = kalv::unpack_dos(e.FileDateTime);
-        std::printf("%3u 0x%04X %10ld %10ld %08X %04d-%02d-%02d %02d:%02d:%02d %s\n", unsigned(e.CompressionMethod),
-                    unsigned(e.BitFlag), long(e.CompressedSize), long(e.UncompressedSize), unsigned(e.Crc32), t.year,
-                    t.month, t.day, t.hour, t.minute, t.second, e.StoredPath().c_str());
+        // The records hold unsigned 32-bit sizes (APPNOTE 4.4.8, 4.4.9).
+        const uint32_t entry_packed = uint32_t(e.CompressedSize), entry_size = uint32_t(e.UncompressedSize);
+        packed += entry_packed;
+        size += entry_size;
+        std::printf("%3u 0x%04X %10lu %10lu %08X %04d-%02d-%02d %02d:%02d:%02d %s\n", unsigned(e.CompressionMethod),
+                    unsigned(e.BitFlag), static_cast<unsigned long>(entry_packed),
+                    static_cast<unsigned long>(entry_size), unsigned(e.Crc32), t.year, t.month, t.day, t.hour,
+                    t.minute, t.second, printable(e.StoredPath()).c_str());
     }
+    std::printf("%d entr%s, %llu bytes packed, %llu bytes\n", zip.EntryCount(), zip.EntryCount() == 1 ? "y" : "ies",
+                static_cast<unsigned long long>(packed), static_cast<unsigned long long>(size));
     zip.CloseArchive();
     return kExitOk;
 }
@@ -31,7 +61,8 @@ const Registration registration{
     {"list", "kalvtool list ARCHIVE", run_list,
      "The archive's directory as the launcher's extraction component reads it, one line per\n"
      "entry in the order of the local headers: method, flags, compressed and uncompressed\n"
-     "size, CRC-32, date and time, stored name.\n\n"
+     "size, CRC-32, date and time, stored name (control characters as \\xNN), under a\n"
+     "header and above a line of totals.\n\n"
      "Exit codes: 0 done, 2 the archive cannot be read, 64 usage error."}};
 
 }  // namespace

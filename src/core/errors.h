@@ -21,6 +21,13 @@ public:
     BadZipFile() : Error("Not a valid zip file!") {}
 };
 
+// APPNOTE keeps each entry's data apart; entries whose data run over the next entry's
+// header are the overlapping-entry bomb (kilobytes that extract to gigabytes).
+class OverlappedEntries : public Error {
+public:
+    OverlappedEntries() : Error("Invalid zip file with overlapped components (possible zip bomb)") {}
+};
+
 class IncompleteZip : public Error {
 public:
     IncompleteZip() : Error("Incomplete Zip File") {}

@@ -4,12 +4,14 @@
 
 #include <string>
 
-#include "platform/platform.h"
+#include "launcher/run_log.h"
 #include "launcher/texts.h"
+#include "platform/platform.h"
 
 namespace kalv::launcher {
 
 inline void ShowErrorBox(const std::string& text, const std::string& caption) {
+    runlog::Note("box " + caption + " | " + text);
     platform::current().message_box(text, caption, platform::BoxButtons::Ok, platform::BoxIcon::Error);
 }
 

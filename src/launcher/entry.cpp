@@ -57,7 +57,10 @@ std::unique_ptr<platform::SystemLock> WaitForOurTurn() {
     const std::string name = InstallationLockName();
     std::unique_ptr<platform::SystemLock> lock = os.try_lock(name);
     if (lock) return lock;
+    const std::chrono::milliseconds since = os.monotonic_time();
     WaitUntil([&] { return (lock = os.try_lock(name)) != nullptr; }, kOtherLauncherWait);
+    runlog::Note(std::string(lock ? "waited " : "gave up waiting after ") +
+                 std::to_string((os.monotonic_time() - since).count()) + " ms for another launcher");
     // The launcher before us has most likely just started the application, which
     // may need a moment to hold its mutex: the guard below must see it running.
     WaitUntil([&] { return os.mutex_exists(kApplicationMutexName); }, kApplicationStartWait);
@@ -69,9 +72,18 @@ std::unique_ptr<platform::SystemLock> WaitForOurTurn() {
 int RunLauncher(const std::function<std::unique_ptr<splash::SplashView>()>& open_splash) {
     // Every file the launcher deletes, creates, renames, copies or starts may be held
     // for a moment by a virus scanner or a backup: such a moment never fails a start.
-    platform::RetryingPlatform patient(platform::current());
+    runlog::Begin();
+    struct WriteLogAtTheEnd {
+        ~WriteLogAtTheEnd() { runlog::Write(); }
+    } write_log;
+    platform::RetryingPlatform patient(platform::current(), [](const std::string& operation, const std::string& path,
+                                                                std::chrono::milliseconds wait) {
+        runlog::Note("retry: " + operation + " " + path + " was held by another program; waiting " +
+                     std::to_string(wait.count()) + " ms");
+    });
     const platform::ScopedPlatform installed(patient);
     try {
+        runlog::Note("launcher: " + platform::current().module_path());
         const std::unique_ptr<platform::SystemLock> turn = WaitForOurTurn();
         if (!CheckSingleInstance()) return 0;
         struct ForgetWindow {

@@ -6,6 +6,7 @@
 
 #include "launcher/boxes.h"
 #include "launcher/launcher.h"
+#include "launcher/run_log.h"
 #include "unzip/unzipper.h"
 
 namespace kalv::launcher {
@@ -41,11 +42,17 @@ bool CopyCompletely(const std::string& source, const std::string& target) {
 
 constexpr int32_t kNoAge = -1;
 
+std::string DescribePackage(bool exists, int32_t age, const std::string& path) {
+    if (!exists) return "missing";
+    return runlog::DosTimeText(age) + ", " + std::to_string(FileSize(path)) + " bytes";
+}
+
 }  // namespace
 
 void ReadNetInf() {
     UpgradePath = platform::current().profile_string(LauncherDir() + kNetInfName, "DB", "Upgrade",
                                                      kProgramPackageName, kProfileBufferSize);
+    runlog::Note("upgrade path: " + UpgradePath);
 }
 
 // Ages are DOS date-times, which sort as unsigned numbers: from 2044 on the top bit is
@@ -81,21 +88,33 @@ void HaveNewVersion(const std::string& target, const std::string& source) {
             ShowErrorBox(Text(kTextFileNotFound) + kBoxLineBreak + source, "CopyFile");
             return;
         }
-        if (!UpgradeIsNewer(os.file_exists(target), os.file_age(target), os.file_age(source))) return;
+        const bool targetExists = os.file_exists(target);
+        const int32_t targetAge = os.file_age(target), sourceAge = os.file_age(source);
+        runlog::Note("local package: " + DescribePackage(targetExists, targetAge, target));
+        runlog::Note("upgrade copy: " + DescribePackage(true, sourceAge, source));
+        if (!UpgradeIsNewer(targetExists, targetAge, sourceAge)) {
+            runlog::Note("refresh: not fetched, the upgrade copy is not newer");
+            return;
+        }
         // The copy keeps the source's last-write time, and so does the replacement, so
         // the refreshed package has the upgrade copy's age and is not copied again. It
         // takes the package's place in one step, and only once it proved sound: a copy
         // that is torn, damaged or still being published leaves the shop's package as
         // it was, and a later run fetches the finished one.
         const std::string incoming = target + kIncomingSuffix;
-        bool fetched = CopyCompletely(source, incoming) && IsSoundProgramPackage(incoming);
-        if (fetched) {
+        std::string why_not;
+        if (!CopyCompletely(source, incoming)) {
+            why_not = "the copy failed or stalled";
+        } else if (!IsSoundProgramPackage(incoming)) {
+            why_not = "the copy is no sound package (its Kalvo3main does not decrypt or fails its CRC)";
+        } else {
             // A package copied from a CD or a read-only share must not block every
             // later upgrade.
             os.clear_read_only(target);
-            fetched = os.replace_file(incoming, target);
+            if (!os.replace_file(incoming, target)) why_not = "the local package could not be replaced";
         }
-        if (!fetched) os.delete_file(incoming);
+        runlog::Note(why_not.empty() ? "refresh: fetched" : "refresh: not fetched, " + why_not);
+        if (!why_not.empty()) os.delete_file(incoming);
     } catch (const std::exception& failure) {
         ShowProblemBox("HaveNewVersion", failure.what(), "CopyFile");
     }

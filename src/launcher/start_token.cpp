@@ -2,6 +2,7 @@
 #include <exception>
 
 #include "launcher/boxes.h"
+#include "launcher/run_log.h"
 #include "launcher/ini_document.h"
 #include "launcher/launcher.h"
 
@@ -36,10 +37,14 @@ std::string BuildStartToken(const std::string& databasePath) {
 
 void RunProgram(const std::string& commandLine, const std::string& programPath) {
     const std::string text = "Can not start this program ";
+    // The log names the program, never the command line: it holds the start token.
     try {
-        if (platform::current().start_program(commandLine, programPath) < kFirstSuccessCode)
-            ShowErrorBox(text, "ERROR");
-    } catch (const std::exception&) {
+        const uint32_t result = platform::current().start_program(commandLine, programPath);
+        runlog::Note("start " + programPath + ": " +
+                     (result < kFirstSuccessCode ? "failed, code " + std::to_string(result) : std::string("started")));
+        if (result < kFirstSuccessCode) ShowErrorBox(text, "ERROR");
+    } catch (const std::exception& failure) {
+        runlog::Note("start " + programPath + ": failed, " + failure.what());
         ShowErrorBox(text, "ERROR");
         throw;
     }

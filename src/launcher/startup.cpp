@@ -73,8 +73,12 @@ void RunStartup() {
             window.set_caption(window.caption() + Text(kTextSetuping));
             // The database is unpacked once; an existing one is never touched, whatever
             // its date (a PC whose clock battery died still has its shop's data).
-            if (!os.file_exists(dir + kDatabaseEntryName))
+            if (!os.file_exists(dir + kDatabaseEntryName)) {
+                runlog::Note("database: missing, unpacked from " + std::string(kDatabasePackageName));
                 success = UnCompress(dir + kDatabasePackageName, dir, password, kDatabaseEntryName);
+            } else {
+                runlog::Note("database: present, kept");
+            }
             DatabasePath = dir + kDatabaseEntryName;
         }
 

@@ -1,12 +1,41 @@
 // The launcher's unpack operation: one extraction component per call, one listed entry.
+#include <chrono>
+#include <cstdio>
 #include <exception>
 #include <memory>
 
 #include "launcher/boxes.h"
 #include "launcher/launcher.h"
+#include "launcher/run_log.h"
 #include "unzip/unzipper.h"
 
 namespace kalv::launcher {
+
+namespace {
+
+// The run log's lines of each entry: size, CRC and time, or why it was left out.
+void LogExtractions(unzip::UnZipper& unzipper) {
+    auto started = std::make_shared<std::chrono::milliseconds>();
+    unzipper.OnStartUnZip = [started](unzip::UnZipper&, int, const std::string&, bool&) {
+        *started = platform::current().monotonic_time();
+    };
+    unzipper.OnEndUnZip = [started](unzip::UnZipper& z, int index, const std::string& name) {
+        char crc[9];
+        std::snprintf(crc, sizeof crc, "%08X", unsigned(z.Entry(index).Crc32));
+        runlog::Note("extract " + name + ": " + std::to_string(z.Entry(index).UncompressedSize) + " bytes, CRC-32 " +
+                     crc + ", " + std::to_string((platform::current().monotonic_time() - *started).count()) + " ms");
+    };
+    unzipper.OnSkippingFile = [](unzip::UnZipper&, unzip::SkipReason reason, const std::string& name, int) {
+        runlog::Note("extract " + name + ": skipped, " + unzip::skip_reason_text(reason));
+    };
+    unzipper.OnBadCRC = [](unzip::UnZipper& z, uint32_t calculated, uint32_t stored, int index) {
+        char crcs[40];
+        std::snprintf(crcs, sizeof crcs, "CRC-32 %08X, expected %08X", unsigned(calculated), unsigned(stored));
+        runlog::Note("extract " + z.EntryName(index) + ": " + crcs);
+    };
+}
+
+}  // namespace
 
 bool UnCompress(const std::string& packagePath, const std::string& destDir, const std::string& password,
                 const std::string& entryName) {
@@ -24,7 +53,10 @@ bool UnCompress(const std::string& packagePath, const std::string& destDir, cons
         unzipper->SetRootDir(destDir);
         // The full path the entry will have once extracted, matched under RootDir.
         unzipper->FilesList.push_back(destDir + entryName);
-        return unzipper->UnZip() > 0;
+        LogExtractions(*unzipper);
+        const bool extracted = unzipper->UnZip() > 0;
+        if (!extracted) runlog::Note("extract " + entryName + " from " + packagePath + ": nothing extracted");
+        return extracted;
     } catch (const std::exception& failure) {
         ShowProblemBox("UnCompress", failure.what(), "UnCompress");
         return false;

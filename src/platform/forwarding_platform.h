@@ -32,6 +32,10 @@ public:
     }
     bool clear_read_only(const std::string& path) override { return inner_.clear_read_only(path); }
     bool last_failure_transient() override { return inner_.last_failure_transient(); }
+    bool append_file(const std::string& path, const std::string& bytes) override {
+        return inner_.append_file(path, bytes);
+    }
+    std::string user_state_directory() override { return inner_.user_state_directory(); }
     bool set_file_dos_time(const std::string& path, uint32_t dos_date_time) override {
         return inner_.set_file_dos_time(path, dos_date_time);
     }
@@ -40,6 +44,7 @@ public:
         return inner_.set_file_attributes(path, external_attributes, version_made_by);
     }
     std::string oem_to_ansi(const std::string& oem) override { return inner_.oem_to_ansi(oem); }
+    std::string utf8_to_ansi(const std::string& utf8) override { return inner_.utf8_to_ansi(utf8); }
     bool is_removable_drive(const std::string& root) override { return inner_.is_removable_drive(root); }
     std::string volume_label(const std::string& root) override { return inner_.volume_label(root); }
     std::optional<uint64_t> free_disk_space(const std::string& directory) override {

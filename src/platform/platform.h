@@ -5,7 +5,7 @@
 //
 // Texts are byte strings in the system's code page; paths are native paths
 // (backslashes on Windows, slashes on POSIX). Nothing here converts characters,
-// except oem_to_ansi, which exists for exactly that.
+// except oem_to_ansi and utf8_to_ansi, which exist for exactly that.
 #pragma once
 
 #include <chrono>
@@ -106,6 +106,9 @@ public:
                                      uint16_t version_made_by) = 0;
     // Archive names from the OEM code page to the system's ANSI/text encoding.
     virtual std::string oem_to_ansi(const std::string& oem) = 0;
+    // Archive names flagged UTF-8 (APPNOTE 4.4.4, bit 11) to the same encoding; a
+    // character that the ANSI code page lacks becomes "_".
+    virtual std::string utf8_to_ansi(const std::string& utf8) = 0;
     // The drive named by a path's root is removable media (split archives on disks).
     virtual bool is_removable_drive(const std::string& root) = 0;
     virtual std::string volume_label(const std::string& root) = 0;
@@ -119,6 +122,14 @@ public:
     virtual std::string profile_string(const std::string& file, const std::string& section,
                                        const std::string& key, const std::string& default_value,
                                        size_t buffer_size) = 0;
+
+    // Adds `bytes` at the end of the file, creating it when missing; false when the
+    // file cannot be written.
+    virtual bool append_file(const std::string& path, const std::string& bytes) = 0;
+    // A folder of the user's own for the program's state, with its delimiter (the
+    // local application-data folder + "Kalv3" on Windows, $XDG_STATE_HOME/kalv3 on
+    // POSIX); created when missing; empty when there is none.
+    virtual std::string user_state_directory() = 0;
 
     // Whether the last open, delete, move, replace, copy or start that failed here
     // failed for a reason that passes by itself: a sharing or lock violation or access
@@ -150,6 +161,17 @@ public:
     virtual void set_cursor(Cursor cursor) = 0;
     virtual void process_messages() = 0;        // handle every pending window message
     virtual std::string load_string(unsigned id) = 0;  // the program's string table
+
+    // The user chooses a file or a folder (the "?" forms of the extraction component's
+    // names). choose_open_file: a file-open dialog titled `title`, whose `filter` is
+    // written as label|pattern pairs ("Zip Files (*.ZIP)|*.zip|All Files (*.*)|*.*"),
+    // opened in `start_dir`. choose_folder: the shell's folder browser, in which the
+    // user may also make a new folder, opened at `start_dir`. Each returns the chosen
+    // path, or nullopt when the user cancelled. A platform without a user to ask (the
+    // POSIX build, the test fakes) answers as a cancel.
+    virtual std::optional<std::string> choose_open_file(const std::string& title, const std::string& filter,
+                                                        const std::string& start_dir);
+    virtual std::optional<std::string> choose_folder(const std::string& start_dir);
 };
 
 // The platform the process runs on (the native backend unless a test installed another).

@@ -58,7 +58,7 @@ void GradientBar::loaded() {
 }
 
 void GradientBar::full_repaint() {
-    if (window_) window_->invalidate({0, 0, width_, height_}, true);
+    if (window_) window_->invalidate({0, 0, client_width(), client_height()}, true);
 }
 
 void GradientBar::set_bevel_outer(BarBevel value) {
@@ -141,19 +141,24 @@ void GradientBar::set_glyph(const Bitmap& value) {
     if (!glyph_.empty()) {
         // The bar's thickness follows the tile picture, with room for the outer bevel.
         if (orientation_ == BarOrientation::orVertical)
-            set_size(glyph_.width() + 4, height_);
+            set_size(glyph_.width() + 4, height());
         else
-            set_size(width_, glyph_.height() + 4);
+            set_size(width(), glyph_.height() + 4);
         glyph_.set_transparent(transparent_glyph_);
     }
     if (style_ == BarStyle::sPictures) full_repaint();
 }
 
 void GradientBar::set_size(int width, int height) {
-    if (width == width_ && height == height_) return;
-    width_ = width;
-    height_ = height;
-    if (window_) window_->resized(width, height);
+    const Rect b = bounds();
+    set_bounds({b.left, b.top, b.left + width, b.top + height});
+}
+
+int GradientBar::client_width() const { return std::max(0, width() - 2 * border_width()); }
+int GradientBar::client_height() const { return std::max(0, height() - 2 * border_width()); }
+
+void GradientBar::size_changed() {
+    if (window_) window_->resized(client_width(), client_height());
 }
 
 void GradientBar::set_color(Color value) {
@@ -163,7 +168,20 @@ void GradientBar::set_color(Color value) {
 }
 
 void GradientBar::set_font(const Font& value) {
+    parent_font_ = false;
     if (value == font_) return;
+    font_ = value;
+    full_repaint();
+}
+
+void GradientBar::set_parent_font(bool value) {
+    if (value == parent_font_) return;
+    parent_font_ = value;
+    if (parent_font_ && window_) parent_font_changed(window_->parent_font());
+}
+
+void GradientBar::parent_font_changed(const Font& value) {
+    if (!parent_font_ || value == font_) return;
     font_ = value;
     full_repaint();
 }
@@ -182,7 +200,7 @@ int GradientBar::moving_length(int32_t position, int length) const {
 }
 
 Rect GradientBar::inner_rect() const {
-    Rect r{0, 0, width_, height_};
+    Rect r{0, 0, client_width(), client_height()};
     if (bevel_outer_ != BarBevel::bvNone) r = inflate_rect(r, -2, -2);
     return r;
 }
@@ -210,11 +228,12 @@ std::string GradientBar::text_at(int32_t position) const {
 std::string GradientBar::text() const { return text_at(position_); }
 
 void GradientBar::paint(Canvas& surface) const {
-    if (width_ <= 0 || height_ <= 0) return;
-    std::unique_ptr<Canvas> bitmap = surface.create_bitmap(width_, height_);
+    const int w = client_width(), h = client_height();
+    if (w <= 0 || h <= 0) return;
+    std::unique_ptr<Canvas> bitmap = surface.create_bitmap(w, h);
     Canvas& canvas = *bitmap;
 
-    Rect client{0, 0, width_, height_};
+    Rect client{0, 0, w, h};
     canvas.fill_rect(client, color_);
     draw_bevel(canvas, client, bevel_outer_);
     Rect inner = inner_rect();
@@ -225,7 +244,7 @@ void GradientBar::paint(Canvas& surface) const {
         paint_fill(canvas, filled_rect(), inner_width, inner_height);
 
     if (show_text_) paint_text(canvas);
-    surface.block_transfer(canvas, width_, height_);
+    surface.block_transfer(canvas, w, h);
 }
 
 void GradientBar::draw_bar_bevel(Canvas& canvas, const Rect& r) const { draw_bevel(canvas, r, bar_bevel_outer_); }
@@ -324,12 +343,13 @@ void GradientBar::paint_tiles(Canvas& canvas, const Rect& f) const {
 }
 
 void GradientBar::paint_text(Canvas& canvas) const {
+    const int w = client_width(), h = client_height();
     std::string shown = text();
     canvas.set_font(font_);
     Size extent = canvas.text_extent(shown);
     int tw = extent.cx, th = extent.cy;
     if (orientation_ == BarOrientation::orHorizontal) {
-        canvas.text_out((width_ - tw) / 2, (height_ - th) / 2, shown);
+        canvas.text_out((w - tw) / 2, (h - th) / 2, shown);
         return;
     }
     // Only outline fonts can be turned: a raster face is replaced by Arial of the
@@ -338,21 +358,22 @@ void GradientBar::paint_text(Canvas& canvas) const {
     if (!(canvas.text_metrics(turned).pitch_and_family & kPitchTrueType)) turned.face = "Arial";
     turned.escapement = 2700;
     canvas.set_font(turned);
-    canvas.text_out((width_ - th) / 2 + th, (height_ - tw) / 2, shown);
+    canvas.text_out((w - th) / 2 + th, (h - tw) / 2, shown);
 }
 
 void GradientBar::invalidate_bar(int32_t old_position) {
+    const int w = client_width(), h = client_height();
     if (!window_) return;
     bool horizontal = orientation_ == BarOrientation::orHorizontal;
     // The band is measured on the client rectangle, without the outer bevel's inset.
-    int along = horizontal ? width_ : height_;
+    int along = horizontal ? w : h;
     int lo_reach = moving_length(std::min(old_position, position_), along);
     int hi_reach = moving_length(std::max(old_position, position_), along);
-    Rect band = horizontal ? Rect{lo_reach - 2, 0, hi_reach + 2, height_}
-                           : Rect{0, height_ - hi_reach - 2, width_, height_ - lo_reach + 2};
+    Rect band = horizontal ? Rect{lo_reach - 2, 0, hi_reach + 2, h}
+                           : Rect{0, h - hi_reach - 2, w, h - lo_reach + 2};
     int widen = 0;
     if (style_ == BarStyle::sRectangles || style_ == BarStyle::sExRectangles)
-        widen = (horizontal ? 2 * height_ / 3 : 2 * width_ / 3) + 2;
+        widen = (horizontal ? 2 * h / 3 : 2 * w / 3) + 2;
     else if (style_ == BarStyle::sPictures)
         widen = horizontal ? glyph_.width() : glyph_.height();
     if (horizontal) {
@@ -367,6 +388,7 @@ void GradientBar::invalidate_bar(int32_t old_position) {
 }
 
 void GradientBar::invalidate_text(int32_t old_position) {
+    const int w = client_width(), h = client_height();
     if (!window_) return;
     std::string widest = show_text_style_ == BarTextStyle::stsPosition ? std::to_string(max_) : "100 %";
     // A Position outside Min..Max can show a wider text than the widest regular one;
@@ -378,8 +400,8 @@ void GradientBar::invalidate_text(int32_t old_position) {
     }
     int tw = extent.cx, th = extent.cy;
     Rect area = orientation_ == BarOrientation::orHorizontal
-                    ? Rect{(width_ - tw) / 2, (height_ - th) / 2, (width_ - tw) / 2 + tw, (height_ - th) / 2 + th}
-                    : Rect{(width_ - th) / 2, (height_ - tw) / 2, (width_ - th) / 2 + th, (height_ - tw) / 2 + tw};
+                    ? Rect{(w - tw) / 2, (h - th) / 2, (w - tw) / 2 + tw, (h - th) / 2 + th}
+                    : Rect{(w - th) / 2, (h - tw) / 2, (w - th) / 2 + th, (h - tw) / 2 + tw};
     if (area.width() != 0 && area.height() != 0) window_->invalidate(area, false);
 }
 

@@ -11,6 +11,7 @@
 #pragma once
 
 #include "splash/canvas.h"
+#include "splash/control.h"
 
 #include <cstdint>
 #include <string>
@@ -29,28 +30,38 @@ enum class BarStyle : uint8_t { sSolid = 0, sRectangles = 1, sExSolid = 2, sExRe
 // A ramp of no steps gives `first`.
 Color gradient_color(Color first, Color last, int step, int steps);
 
-// What the bar needs of the window it lives in.
-class BarWindow {
+// What the bar needs of the window it lives in, beyond what every control needs.
+class BarWindow : public ControlWindow {
 public:
-    virtual ~BarWindow() = default;
     // InvalidateRect: marks an area for the next paint, erasing the background first or not.
     virtual void invalidate(const Rect& area, bool erase) = 0;
     // UpdateWindow: paints the invalid area now, without message processing.
     virtual void update() = 0;
     // Width and height of a text in a font, measured on the control's own surface.
     virtual Size measure_text(const Font& font, const std::string& text) = 0;
-    // The control's size changed (a glyph sets it); the window follows.
+    // The control's client size changed (a glyph, the bounds or the border width);
+    // the window's surface follows.
     virtual void resized(int width, int height) = 0;
+    // The font of the window that holds the bar (ParentFont).
+    virtual Font parent_font() { return Font{}; }
 };
 
-class GradientBar {
+// The bar is a Control: the standard properties and events (Align, Anchors,
+// BorderWidth, Constraints, Enabled, Visible, Hint, ShowHint, the drag and dock
+// properties, the mouse, click, focus and drag events) are Control's, with their
+// meaning on Win32 written there. Font and ParentFont are the bar's own, as the
+// font is its text's.
+class GradientBar : public Control {
 public:
     // The defaults of a new control: 150 x 16, lowered outer bevel, vertical,
     // 0..100 at 0, rectangles from navy to white, no text, an empty glyph.
     GradientBar();
 
     // Connects the control to its window (nullptr: none, nothing is invalidated).
-    void attach(BarWindow* window) { window_ = window; }
+    void attach(BarWindow* window) {
+        window_ = window;
+        attach_window(window);
+    }
 
     // After the properties were read from a stored layout: gives a non-empty glyph
     // its transparency and repaints the whole control.
@@ -85,14 +96,19 @@ public:
     bool transparent_glyph() const { return transparent_glyph_; }
     void set_transparent_glyph(bool value);
 
-    // The inherited control properties the painting uses.
-    int width() const { return width_; }
-    int height() const { return height_; }
-    void set_size(int width, int height);
+    // The inherited control properties the painting uses. Width and Height are the
+    // control's own; the bar paints its client area, inside the border.
+    void set_size(int width, int height);  // keeps Left and Top
+    int client_width() const;
+    int client_height() const;
     Color color() const { return color_; }
     void set_color(Color value);
     const Font& font() const { return font_; }
-    void set_font(const Font& value);
+    void set_font(const Font& value);  // also turns ParentFont off
+    // On: the font is the parent window's, now and whenever it changes.
+    bool parent_font() const { return parent_font_; }
+    void set_parent_font(bool value);
+    void parent_font_changed(const Font& value);
 
     // The text that the bar shows (when ShowText is on) at the current Position.
     std::string text() const;
@@ -104,6 +120,9 @@ public:
 
     // Renders the whole control off-screen and copies it onto `surface` at (0, 0).
     void paint(Canvas& surface) const;
+
+protected:
+    void size_changed() override;
 
 private:
     void full_repaint();
@@ -132,10 +151,9 @@ private:
     Bitmap glyph_;
     int32_t step_ = 10;
     bool transparent_glyph_ = true;
-    int width_ = 150;
-    int height_ = 16;
     Color color_ = clWindow;
     Font font_;
+    bool parent_font_ = true;
 };
 
 // The outer bevel's or a bar bevel's two DrawEdge calls (nothing for bvNone).

@@ -4,7 +4,8 @@
 
 namespace kalv::splash {
 
-RasterBarWindow::RasterBarWindow(GradientBar& bar) : bar_(bar), surface_(bar.width(), bar.height(), clBlack) {
+RasterBarWindow::RasterBarWindow(GradientBar& bar)
+    : bar_(bar), surface_(bar.client_width(), bar.client_height(), clBlack) {
     bar_.attach(this);
 }
 

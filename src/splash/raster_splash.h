@@ -27,6 +27,7 @@ public:
     void show_and_update() override;
     std::string status() const override { return status_; }
     const GradientBar& progress_bar() const override { return bar_; }
+    GradientBar& progress_bar() override { return bar_; }
 
     // The whole window as it stands now. There is no message loop here: the
     // picture shows the state after the next message processing (pending status

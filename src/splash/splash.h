@@ -21,6 +21,7 @@ public:
     virtual std::string status() const = 0;
     // The window's ProgressBar1.
     virtual const GradientBar& progress_bar() const = 0;
+    virtual GradientBar& progress_bar() = 0;
 };
 
 // Creates frmSplash, hidden, after its FormCreate: caption string 65313, prompt

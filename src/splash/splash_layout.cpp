@@ -17,7 +17,7 @@ Font status_font() {
 }
 
 void configure_progress_bar(GradientBar& bar) {
-    bar.set_size(kProgressBar.width(), kProgressBar.height());
+    bar.set_bounds(kProgressBar);
     bar.set_bevel_outer(BarBevel::bvNone);
     bar.set_bar_bevel_outer(BarBevel::bvLowered);
     bar.set_style(BarStyle::sExSolid);

@@ -21,6 +21,7 @@ bool BufferedStream::fill_buffer() {
     underlying_at_ += int64_t(end_);
     at_ = 0;
     state_ = end_ ? State::Reading : State::Unknown;
+    after_fill(end_);
     return end_ != 0;
 }
 
@@ -30,6 +31,7 @@ bool BufferedStream::flush_buffer() {
     const bool complete = written == at_;
     at_ = end_ = 0;
     state_ = State::Unknown;
+    after_flush(written);
     return complete;
 }
 

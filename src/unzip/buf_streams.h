@@ -44,6 +44,13 @@ public:
 protected:
     virtual bool fill_buffer();
     virtual bool flush_buffer();
+    // Notification hooks for derived streams (nothing in the launcher uses them):
+    // after every fill, with the bytes it brought (0 at the end of the file), and
+    // after every write-out of the buffer, with the bytes the file took. The base
+    // destructor's write-out reaches only this class's hook: a derived stream that
+    // wants it reported flushes in its own destructor.
+    virtual void after_fill(size_t /*bytes*/) {}
+    virtual void after_flush(size_t /*bytes*/) {}
 
 private:
     enum class State { Unknown, Reading, Writing };

@@ -2,17 +2,20 @@
 
 #include <algorithm>
 #include <array>
+#include <bit>
 
 namespace kalv::unzip::huffman {
 namespace {
 
+// The low length bits of code, mirrored: swap halves, then bytes, nibbles, pairs
+// and single bits of a 16-bit word, and drop the 16 - length bits that end low.
 uint32_t reverse_bits(uint32_t code, unsigned length) {
-    uint32_t reversed = 0;
-    for (unsigned i = 0; i < length; ++i) {
-        reversed = (reversed << 1) | (code & 1);
-        code >>= 1;
-    }
-    return reversed;
+    static_assert(kMaxCodeLength <= 16, "codes are mirrored within 16 bits");
+    code = ((code >> 8) & 0x00FF) | ((code & 0x00FF) << 8);
+    code = ((code >> 4) & 0x0F0F) | ((code & 0x0F0F) << 4);
+    code = ((code >> 2) & 0x3333) | ((code & 0x3333) << 2);
+    code = ((code >> 1) & 0x5555) | ((code & 0x5555) << 1);
+    return code >> (16 - length);
 }
 
 // An unused code: it claims the whole index width, so a careful reader only trusts
@@ -34,11 +37,13 @@ BuildStatus build_table(const uint8_t* lengths, unsigned count, const uint32_t* 
     const size_t root_size = size_t{1} << root_bits;
     // Sub-table starts live in the entries' 16-bit value field.
     if (space.size() < root_size || root_size > 0x10000) return BuildStatus::OutOfMemory;
-    std::fill_n(space.data(), root_size, invalid_entry(root_bits));
     table->entries = space.data();
     table->root_bits = root_bits;
     if (used) *used = root_size;
-    if (count_by_length[0] == count) return BuildStatus::Complete;
+    if (count_by_length[0] == count) {
+        std::fill_n(space.data(), root_size, invalid_entry(root_bits));
+        return BuildStatus::Complete;
+    }
 
     // Each length doubles the code space; a length's codes may not take more than is left.
     int left = 1;
@@ -49,12 +54,16 @@ BuildStatus build_table(const uint8_t* lengths, unsigned count, const uint32_t* 
         if (count_by_length[length]) max_length = length;
     }
     const BuildStatus status = (left > 0 && max_length != 1) ? BuildStatus::Incomplete : BuildStatus::Complete;
+    // Only a code with unused space (a lone one-bit code included) leaves entries
+    // that no code writes; a full code writes every entry of every sub-table, so
+    // their invalid fill is skipped for it.
+    const bool has_gaps = left > 0;
 
     // Canonical order (RFC 1951 3.2.2): by length, then by symbol within a length.
     std::array<unsigned, kMaxCodeLength + 2> offset{};
     for (unsigned length = 1; length <= kMaxCodeLength; ++length)
         offset[length + 1] = offset[length] + count_by_length[length];
-    std::array<uint16_t, 1024> sorted{};
+    std::array<uint16_t, 1024> sorted;  // only the first `coded` are written and read
     if (count > sorted.size()) return BuildStatus::OutOfMemory;
     for (unsigned symbol = 0; symbol < count; ++symbol)
         if (lengths[symbol]) sorted[offset[lengths[symbol]]++] = static_cast<uint16_t>(symbol);
@@ -66,20 +75,41 @@ BuildStatus build_table(const uint8_t* lengths, unsigned count, const uint32_t* 
         next_code[length] = code;
     }
 
+    // The first level, built by doubling: at width 2^length the codes of that
+    // length take one entry each (their bits reversed), then the table is copied
+    // onto its upper half for the next length, which repeats every shorter code
+    // under each value of the new high bit. Entries no code takes stay copies of
+    // the invalid entry it starts from. Canonical codes of one length are
+    // consecutive, so the reversed code is advanced in place: the reversed form of
+    // adding one is setting the highest zero bit and clearing the bits above it.
+    unsigned i = 0;
+    uint32_t reversed_code = 0;
+    space[0] = invalid_entry(root_bits);
+    for (unsigned length = 1, width = 1; length <= root_bits; ++length) {
+        std::copy_n(space.data(), width, space.data() + width);
+        width <<= 1;
+        for (unsigned n = count_by_length[length]; n > 0; --n, ++i) {
+            space[reversed_code] = with_length(symbols[sorted[i]], length);
+            // All ones is the last code the space holds: no code can follow it.
+            if (reversed_code != width - 1) {
+                const uint32_t highest_zero = uint32_t{1} << (std::bit_width(reversed_code ^ (width - 1)) - 1);
+                reversed_code = (reversed_code & (highest_zero - 1)) | highest_zero;
+            }
+        }
+    }
+
+    // Longer codes, through sub-tables.
     std::array<unsigned, kMaxCodeLength + 1> remaining = count_by_length;
     size_t next_free = root_size;
     uint32_t current_prefix = UINT32_MAX;
     size_t sub_start = 0;
     unsigned sub_bits = 0;
     const unsigned coded = static_cast<unsigned>(count - count_by_length[0]);
-    for (unsigned i = 0; i < coded; ++i) {
+    for (; i < coded; ++i) {
         const unsigned symbol = sorted[i];
         const unsigned length = lengths[symbol];
         const uint32_t reversed = reverse_bits(next_code[length]++, length);
-        if (length <= root_bits) {
-            const uint32_t entry = with_length(symbols[symbol], length);
-            for (size_t index = reversed; index < root_size; index += size_t{1} << length) space[index] = entry;
-        } else {
+        {
             const uint32_t prefix = reversed & static_cast<uint32_t>(root_size - 1);
             if (prefix != current_prefix) {
                 // The codes sharing this prefix follow each other in canonical order;
@@ -94,7 +124,7 @@ BuildStatus build_table(const uint8_t* lengths, unsigned count, const uint32_t* 
                 }
                 const size_t sub_size = size_t{1} << bits;
                 if (next_free + sub_size > space.size() || next_free > 0xFFFF) return BuildStatus::OutOfMemory;
-                std::fill_n(space.data() + next_free, sub_size, invalid_entry(bits));
+                if (has_gaps) std::fill_n(space.data() + next_free, sub_size, invalid_entry(bits));
                 space[prefix] = (static_cast<uint32_t>(next_free) << 16) | kSubtable | root_bits | (bits << 8);
                 sub_start = next_free;
                 sub_bits = bits;

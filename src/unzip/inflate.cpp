@@ -4,8 +4,12 @@
 //
 //   inflate ─► Inflater::run ─┬─ stored_block
 //                             ├─ fixed_block ──┐
-//                             └─ dynamic_block ┴─► decode_codes ─┬─ decode_fast     (bulk)
+//                             └─ dynamic_block ┴─► decode_codes ─┬─ decode_fast     (bulk) ─► fast_loop
 //                                                                └─ decode_careful  (near the ends)
+//
+// fast_loop is one source compiled four ways: for baseline x86-64 or for BMI2
+// (chosen from cpuid), each with or without the per-match check that a distance
+// stays inside the entry (needed only until a whole window has been written).
 //
 // Input arrives in the driver's blocks (at most 16000 bytes) and is read in place.
 // Output is decoded into one linear buffer: 32 KiB of history followed by room for
@@ -25,10 +29,24 @@
 #include <memory>
 #include <new>
 
+#include "core/cpu_features.h"
 #include "platform/platform.h"
 #include "unzip/decoder_io.h"
 #include "unzip/huffman.h"
 #include "unzip/inflate_internal.h"
+
+// The fast loop is compiled twice: for baseline x86-64 and for BMI2, chosen per
+// entry from cpuid. Only the loop's wrapper carries the target attribute; the rest
+// of the build stays baseline.
+#if (defined(__GNUC__) || defined(__clang__)) && defined(__x86_64__)
+#define KALV_INFLATE_BMI2 1
+#define KALV_TARGET_BMI2 __attribute__((target("bmi2")))
+#else
+#define KALV_INFLATE_BMI2 0
+#define KALV_TARGET_BMI2
+#endif
+#define KALV_ALWAYS_INLINE inline __attribute__((always_inline))
+#define KALV_ALWAYS_LAMBDA __attribute__((always_inline))
 
 namespace kalv::unzip {
 namespace {
@@ -59,31 +77,46 @@ constexpr unsigned kCodeLengthSymbols = 19;
 constexpr unsigned kMaxLitLenCodes = 286;   // HLIT + 257 beyond this is bad data
 constexpr unsigned kMaxDistanceCodes = 30;  // HDIST + 1 beyond this is bad data
 
-// Lookup widths: one first-level probe resolves the common codes.
-constexpr unsigned kDynamicLitLenBits = 9;
-constexpr unsigned kDynamicDistanceBits = 6;
-constexpr unsigned kFixedLitLenBits = 7;
-constexpr unsigned kFixedDistanceBits = 5;
+// Lookup widths: one first-level probe resolves the common codes (literals of
+// machine code run to 10-12 bits, so 11 keeps most of them in one probe). The
+// same widths for fixed and dynamic blocks, so the fast loop masks with constants.
+constexpr unsigned kLitLenBits = 11;
+constexpr unsigned kDistanceBits = 8;
 constexpr unsigned kCodeLengthBits = 7;  // the code-length code's lengths stop at 7: one level
+constexpr uint64_t kLitLenMask = (uint64_t{1} << kLitLenBits) - 1;
+constexpr uint64_t kDistanceMask = (uint64_t{1} << kDistanceBits) - 1;
 
 // Table space. Every sub-table holds at least one symbol and is at most
 // 2^(15 - root) entries wide, so root + symbols * 2^(15 - root) bounds any code,
 // incomplete ones included: a build can never run out of room for Deflate.
-constexpr size_t kLitLenSpace = (size_t{1} << kDynamicLitLenBits) + kLitLenSymbols * (size_t{1} << (15 - kDynamicLitLenBits));
-constexpr size_t kDistanceSpace =
-    (size_t{1} << kDynamicDistanceBits) + kDistanceSymbols * (size_t{1} << (15 - kDynamicDistanceBits));
+constexpr size_t kLitLenSpace = (size_t{1} << kLitLenBits) + kLitLenSymbols * (size_t{1} << (15 - kLitLenBits));
+constexpr size_t kDistanceSpace = (size_t{1} << kDistanceBits) + kDistanceSymbols * (size_t{1} << (15 - kDistanceBits));
 constexpr size_t kCodeLengthSpace = size_t{1} << kCodeLengthBits;
 static_assert(kLitLenSpace <= 0x10000 && kDistanceSpace <= 0x10000, "sub-table starts must fit the entries' 16 bits");
 
 // Bits that one fast iteration may take after a refill leaves at least 56 held:
-// a length code with its extra bits, then a distance code with its extra bits.
+// a length code with its extra bits, then a distance code with its extra bits; or
+// up to four literals found in the first level (a literal from a sub-table, up to
+// 15 bits, goes alone).
 static_assert(15 + 5 + 15 + 13 <= 56, "one refill must cover a whole match");
-static_assert(3 * 15 <= 56, "one refill must cover three literals");
+static_assert(4 * kLitLenBits <= 56, "one refill must cover four first-level literals");
 
-// Room the fast loop needs per iteration: a 258-byte match copied in 8-byte words
-// (so up to 7 bytes past its end), or three literals.
+// Room the fast loop needs per iteration: a match copied in 8-byte words, at least
+// five of them (so up to 37 bytes past a short match's end, 7 past a 258-byte
+// one's), or four literals.
 constexpr size_t kFastOutputMargin = kMaxMatch + 3 * 8;
+static_assert(kFastOutputMargin >= 5 * 8 && kFastOutputMargin >= kMaxMatch + 7, "a match's copy stays in the margin");
 constexpr size_t kFastInputMargin = 8;  // one unaligned 64-bit load per iteration
+
+// For a match distance d of 2..7: the nearest multiple of d of at least 8, so a
+// word loaded that far back holds the repeating pattern and was written already.
+// A table, because a division in the match copy costs more than the copy.
+constexpr uint8_t kWordPeriod[8] = {0, 0, 8, 9, 8, 10, 12, 14};
+static_assert([] {
+    for (unsigned d = 2; d < 8; ++d)
+        if (kWordPeriod[d] % d != 0 || kWordPeriod[d] < 8 || kWordPeriod[d] - d >= 8) return false;
+    return true;
+}());
 
 // Room after the history: enough for the entry (its stored size is only a hint:
 // a longer stream still decodes, with more slides), at most 256 KiB so the
@@ -119,6 +152,33 @@ inline uint64_t load_le64(const uint8_t* p) {
 
 inline void store64(uint8_t* p, uint64_t v) { std::memcpy(p, &v, sizeof v); }
 
+// The extra bits of a length or distance entry, from the bit buffer as it was
+// before the entry was consumed: the low `consumed` bits without the code's own
+// `length` low ones. Both counts are read as whole bytes of the entry (bits 0-7,
+// 8-15): for these entries the flags that share those bytes are clear, and a
+// byte-wide count lets BZHI and SHRX take it from the entry as it is.
+//
+// The BMI2 build clears the high bits with one BZHI, written as assembly because
+// the compiler spells the mask out as a shifted all-ones word and a NOT and AND.
+template <bool kBmi2>
+inline uint32_t extra_bits(uint64_t saved, uint32_t entry) {
+    static_assert(huffman::kConsumedMask == 0x3F && (huffman::kEndOfBlock | huffman::kInvalid) == 0xC0,
+                  "byte 0 of a length or distance entry is its consumed count alone");
+    static_assert((huffman::kSubtable | huffman::kLiteral) == 0xC000, "byte 1 is its code length alone (bit 13 is never set)");
+    uint64_t low;
+#if KALV_INFLATE_BMI2
+    if constexpr (kBmi2) {
+        // BZHI takes the bit index from the low byte of its index operand, so the
+        // entry's register is named at 64 bits (%q) whatever its upper half holds.
+        __asm__("bzhi %q2, %1, %0" : "=r"(low) : "r"(saved), "r"(entry));
+    } else
+#endif
+    {
+        low = saved & low_bits(static_cast<uint8_t>(entry));
+    }
+    return static_cast<uint32_t>(low >> static_cast<uint8_t>(entry >> 8));
+}
+
 // A build's outcome as the block sees it: only a complete code may be used.
 DecodeStatus require_complete(BuildStatus status) {
     switch (status) {
@@ -130,14 +190,15 @@ DecodeStatus require_complete(BuildStatus status) {
 
 class Inflater {
 public:
-    Inflater(const DecodeJob& job, uint8_t* buffer, size_t buffer_size, bool fast)
+    Inflater(const DecodeJob& job, uint8_t* buffer, size_t buffer_size, bool fast, bool bmi2)
         : input_(job.input),
           output_(job.output),
           buffer_(buffer),
           buffer_end_(buffer + buffer_size),
           out_next_(buffer),
           unwritten_(buffer),
-          fast_(fast) {}
+          fast_(fast),
+          bmi2_(bmi2) {}
 
     DecodeStatus run();
 
@@ -153,10 +214,14 @@ private:
     DecodeStatus decode_codes();
     Step decode_careful();
     Step decode_fast();
+    KALV_TARGET_BMI2 Step decode_fast_bmi2();
+    template <bool kBmi2, bool kWholeWindow>
+    KALV_ALWAYS_INLINE Step fast_loop();
 
     bool fetch_input();
     bool pull_byte();
     bool need(unsigned n);
+    void top_up();
     uint32_t take(unsigned n);
     void drop(unsigned n);
     Fetch decode_entry(const Table& table, uint32_t* entry);
@@ -185,6 +250,7 @@ private:
     uint8_t* out_next_;
     uint8_t* unwritten_;
     const bool fast_;
+    const bool bmi2_;
 
     Table litlen_;
     Table distance_;
@@ -222,6 +288,16 @@ bool Inflater::need(unsigned n) {
     while (bit_count_ < n)
         if (!pull_byte()) return false;
     return true;
+}
+
+// Refills the bit buffer a word at a time while the input block holds 8 more
+// bytes, as the fast loop does, so the code lengths of a dynamic header (a few
+// hundred short codes per block) are not pulled byte by byte.
+void Inflater::top_up() {
+    if (in_end_ - in_next_ < 8) return;
+    bits_ |= load_le64(in_next_) << bit_count_;
+    in_next_ += (63 - bit_count_) >> 3;
+    bit_count_ |= 56;
 }
 
 uint32_t Inflater::take(unsigned n) {
@@ -332,22 +408,42 @@ DecodeStatus Inflater::stored_block() {
 // RFC 1951 3.2.6. Codes 286 and 287 and distance codes 30 and 31 have a place in
 // the fixed code but no meaning: they decode as invalid. The distance code (30 of
 // 32 five-bit codes) is therefore incomplete, and accepted as such.
-DecodeStatus Inflater::fixed_block() {
-    uint8_t lengths[kLitLenSymbols];
-    std::fill(lengths, lengths + 144, uint8_t{8});
-    std::fill(lengths + 144, lengths + 256, uint8_t{9});
-    std::fill(lengths + 256, lengths + 280, uint8_t{7});
-    std::fill(lengths + 280, lengths + 288, uint8_t{8});
-    BuildStatus status = huffman::build_table(lengths, kLitLenSymbols, kSymbols.litlen, kFixedLitLenBits, litlen_space_, &litlen_);
-    if (status == BuildStatus::OverSubscribed) return DecodeStatus::BadData;
-    if (status == BuildStatus::OutOfMemory) return DecodeStatus::OutOfMemory;
+//
+// The tables are built once for the process: the fixed code's codes are at most
+// 9 bits, inside the first level, so first levels are all they take, and a stream
+// of many small fixed blocks pays for no builds.
+struct FixedTables {
+    uint32_t litlen_space[size_t{1} << kLitLenBits];
+    uint32_t distance_space[size_t{1} << kDistanceBits];
+    Table litlen;
+    Table distance;
+};
 
-    uint8_t distance_lengths[kDistanceSymbols];
-    std::fill(distance_lengths, distance_lengths + kDistanceSymbols, uint8_t{5});
-    status = huffman::build_table(distance_lengths, kDistanceSymbols, kSymbols.distance, kFixedDistanceBits, distance_space_,
-                                  &distance_);
-    if (status == BuildStatus::OverSubscribed) return DecodeStatus::BadData;
-    if (status == BuildStatus::OutOfMemory) return DecodeStatus::OutOfMemory;
+const FixedTables& fixed_tables() {
+    static FixedTables tables;
+    static const bool built = [] {
+        uint8_t lengths[kLitLenSymbols];
+        std::fill(lengths, lengths + 144, uint8_t{8});
+        std::fill(lengths + 144, lengths + 256, uint8_t{9});
+        std::fill(lengths + 256, lengths + 280, uint8_t{7});
+        std::fill(lengths + 280, lengths + 288, uint8_t{8});
+        uint8_t distance_lengths[kDistanceSymbols];
+        std::fill(distance_lengths, distance_lengths + kDistanceSymbols, uint8_t{5});
+        // Complete and Incomplete (the two unused distance codes) respectively: the
+        // lengths are the format's, so no other outcome can occur.
+        huffman::build_table(lengths, kLitLenSymbols, kSymbols.litlen, kLitLenBits, tables.litlen_space, &tables.litlen);
+        huffman::build_table(distance_lengths, kDistanceSymbols, kSymbols.distance, kDistanceBits, tables.distance_space,
+                             &tables.distance);
+        return true;
+    }();
+    (void)built;
+    return tables;
+}
+
+DecodeStatus Inflater::fixed_block() {
+    const FixedTables& fixed = fixed_tables();
+    litlen_ = fixed.litlen;
+    distance_ = fixed.distance;
     return decode_codes();
 }
 
@@ -378,8 +474,12 @@ DecodeStatus Inflater::dynamic_block() {
     unsigned filled = 0;
     uint8_t previous = 0;
     while (filled < total) {
+        top_up();
         uint32_t entry;
-        if (decode_entry(code_length, &entry) != Fetch::Ok) return DecodeStatus::EndOfInput;
+        // With the bits for the longest code and the longest repeat count held (the
+        // usual case after a top-up), one probe; near the input's end, the careful way.
+        if (bit_count_ >= kCodeLengthBits + 7) entry = code_length.entries[bits_ & low_bits(kCodeLengthBits)];
+        else if (decode_entry(code_length, &entry) != Fetch::Ok) return DecodeStatus::EndOfInput;
         if (entry & huffman::kInvalid) return DecodeStatus::BadData;  // the unused half of a lone one-bit code
         drop(huffman::entry_consumed(entry));
         const unsigned symbol = huffman::entry_value(entry);
@@ -409,11 +509,11 @@ DecodeStatus Inflater::dynamic_block() {
     // A code without end-of-block could never end its block.
     if (lengths[256] == 0) return DecodeStatus::BadData;
 
-    status = require_complete(huffman::build_table(lengths, litlen_count, kSymbols.litlen, kDynamicLitLenBits, litlen_space_,
+    status = require_complete(huffman::build_table(lengths, litlen_count, kSymbols.litlen, kLitLenBits, litlen_space_,
                                                    &litlen_));
     if (status != DecodeStatus::Done) return status;
     status = require_complete(huffman::build_table(lengths + litlen_count, distance_count, kSymbols.distance,
-                                                   kDynamicDistanceBits, distance_space_, &distance_));
+                                                   kDistanceBits, distance_space_, &distance_));
     if (status != DecodeStatus::Done) return status;
     return decode_codes();
 }
@@ -472,26 +572,48 @@ Inflater::Step Inflater::decode_careful() {
     return Step::More;
 }
 
+// Once a whole window lies before out_next_, no distance can reach before the
+// entry's start, and the loop runs without that check per match (the version
+// with it runs for the entry's first 32 KiB only).
+static_assert(kDistanceBase[29] + (1u << kDistanceExtra[29]) - 1 == kWindowSize, "the farthest distance is the window");
+
+Inflater::Step Inflater::decode_fast() {
+    const bool whole_window = static_cast<size_t>(out_next_ - buffer_) >= kWindowSize;
+#if KALV_INFLATE_BMI2
+    if (bmi2_) return decode_fast_bmi2();
+#endif
+    return whole_window ? fast_loop<false, true>() : fast_loop<false, false>();
+}
+
+// The same source, compiled for BMI2: the variable shifts become SHRX/SHLX and
+// low_bits() masks become BZHI, one instruction each and no CL register.
+Inflater::Step Inflater::decode_fast_bmi2() {
+    const bool whole_window = static_cast<size_t>(out_next_ - buffer_) >= kWindowSize;
+    return whole_window ? fast_loop<true, true>() : fast_loop<true, false>();
+}
+
 // The bulk of a block. Each iteration first proves its bounds: 8 readable input
 // bytes (one word load) and kFastOutputMargin bytes of room. Then one refill leaves
-// at least 56 bits, enough for a whole match or three literals without another.
+// at least 56 bits, enough for a whole match or four literals without another.
 //
 // The next literal/length entry is looked up ahead, at the end of the previous
 // iteration, so its load overlaps the match copy. That is sound although fewer than
 // 9 counted bits may be left then: a refill makes all 64 bits of the buffer true
-// input bits, and an iteration drops at most 48 of them, so the low 16 bits are
-// always real input.
-Inflater::Step Inflater::decode_fast() {
+// input bits, and an iteration drops at most 48 of them (a match; four literals
+// take 44), so the low 16 bits are always real input.
+template <bool kBmi2, bool kWholeWindow>
+Inflater::Step Inflater::fast_loop() {
     uint64_t bits = bits_;
     unsigned bit_count = bit_count_;
     const uint8_t* in = in_next_;
     uint8_t* out = out_next_;
-    const uint8_t* const in_end = in_end_;
+    // Bounds as limits, so that each iteration's check is two compares. The caller
+    // runs this loop only with at least kFastInputMargin bytes in the block.
+    const uint8_t* const in_limit = in_end_ - kFastInputMargin;
     uint8_t* const out_limit = buffer_end_ - kFastOutputMargin;
+    const uint8_t* const out_start = buffer_;
     const uint32_t* const litlen = litlen_.entries;
     const uint32_t* const dist = distance_.entries;
-    const uint64_t litlen_mask = low_bits(litlen_.root_bits);
-    const uint64_t dist_mask = low_bits(distance_.root_bits);
     Step step = Step::More;
 
     // Branchless refill: load a word, keep what fits, advance by whole bytes. The
@@ -501,65 +623,79 @@ Inflater::Step Inflater::decode_fast() {
     // subtracted whole (its consumed count is its low 6 bits and the rest only
     // carries into bits of bit_count that nobody reads), which saves a mask per
     // symbol; the shift by the entry compiles to a bare shift for the same reason.
-    auto refill = [&] {
+    auto refill = [&]() KALV_ALWAYS_LAMBDA {
         bits |= load_le64(in) << (bit_count & 63);
         in += 7 - ((bit_count >> 3) & 7);
         bit_count |= 56;
     };
-    auto consume = [&](uint32_t entry) {
+    auto consume = [&](uint32_t entry) KALV_ALWAYS_LAMBDA {
         bits >>= (entry & 63);
         bit_count -= entry;
     };
     // The bounds are proven before every refill, the first one included.
-    auto next_iteration = [&] {
-        if (in_end - in < static_cast<ptrdiff_t>(kFastInputMargin) || out > out_limit) return false;
+    auto next_iteration = [&]() KALV_ALWAYS_LAMBDA {
+        if (in > in_limit || out > out_limit) return false;
         refill();
         return true;
     };
 
     if (!next_iteration()) return Step::More;
-    uint32_t entry = litlen[bits & litlen_mask];
+    uint32_t entry = litlen[bits & kLitLenMask];
     do {
-        // A code longer than the first level: one more lookup (at most 15 bits,
-        // which the three-literal budget below already counts).
-        if (entry & huffman::kSubtable) {
-            consume(entry);
-            entry = litlen[huffman::entry_value(entry) + (bits & low_bits(huffman::entry_length(entry)))];
-        }
         if (entry & huffman::kLiteral) {
-            // Literals come in runs: up to three per refill.
+            // Literals come in runs: up to four per refill.
             consume(entry);
             *out++ = static_cast<uint8_t>(huffman::entry_value(entry));
-            entry = litlen[bits & litlen_mask];
+            entry = litlen[bits & kLitLenMask];
             if (entry & huffman::kLiteral) {
                 consume(entry);
                 *out++ = static_cast<uint8_t>(huffman::entry_value(entry));
-                entry = litlen[bits & litlen_mask];
+                entry = litlen[bits & kLitLenMask];
                 if (entry & huffman::kLiteral) {
                     consume(entry);
                     *out++ = static_cast<uint8_t>(huffman::entry_value(entry));
-                    entry = litlen[bits & litlen_mask];
+                    entry = litlen[bits & kLitLenMask];
+                    if (entry & huffman::kLiteral) {
+                        consume(entry);
+                        *out++ = static_cast<uint8_t>(huffman::entry_value(entry));
+                        entry = litlen[bits & kLitLenMask];
+                    }
                 }
             }
             continue;
         }
-        if (entry & (huffman::kEndOfBlock | huffman::kInvalid)) {
-            if (entry & huffman::kEndOfBlock) {
+        // Tested once for the rare kinds, so a length costs one test beyond the
+        // literal's.
+        if (entry & huffman::kExceptional) {
+            // A code longer than the first level: one more lookup, at most 15 bits in
+            // all (a literal found there goes alone; a length keeps the match budget).
+            if (entry & huffman::kSubtable) {
                 consume(entry);
-                step = Step::EndOfBlock;
-            } else {
-                step = Step::BadData;
+                entry = litlen[huffman::entry_value(entry) + (bits & low_bits(huffman::entry_length(entry)))];
+                if (entry & huffman::kLiteral) {
+                    consume(entry);
+                    *out++ = static_cast<uint8_t>(huffman::entry_value(entry));
+                    entry = litlen[bits & kLitLenMask];
+                    continue;
+                }
             }
-            break;
+            if (entry & (huffman::kEndOfBlock | huffman::kInvalid)) {
+                if (entry & huffman::kEndOfBlock) {
+                    consume(entry);
+                    step = Step::EndOfBlock;
+                } else {
+                    step = Step::BadData;
+                }
+                break;
+            }
         }
 
         // A length: its base plus the extra bits that follow the code.
         uint64_t saved = bits;
         consume(entry);
-        const size_t length = huffman::entry_value(entry) +
-                              ((saved & low_bits(huffman::entry_consumed(entry))) >> huffman::entry_length(entry));
+        const size_t length = huffman::entry_value(entry) + extra_bits<kBmi2>(saved, entry);
 
-        entry = dist[bits & dist_mask];
+        entry = dist[bits & kDistanceMask];
         if (entry & huffman::kExceptional) {
             if (entry & huffman::kSubtable) {
                 consume(entry);
@@ -572,13 +708,12 @@ Inflater::Step Inflater::decode_fast() {
         }
         saved = bits;
         consume(entry);
-        const size_t distance = huffman::entry_value(entry) +
-                                ((saved & low_bits(huffman::entry_consumed(entry))) >> huffman::entry_length(entry));
-        if (distance > static_cast<size_t>(out - buffer_)) {  // before the entry's start
+        const size_t distance = huffman::entry_value(entry) + extra_bits<kBmi2>(saved, entry);
+        if (!kWholeWindow && distance > static_cast<size_t>(out - out_start)) {  // before the entry's start
             step = Step::BadData;
             break;
         }
-        entry = litlen[bits & litlen_mask];
+        entry = litlen[bits & kLitLenMask];
 
         // Word-at-a-time copy, overrunning the match end by up to 7 bytes (inside the
         // margin; later output overwrites them). With the source 8 or more bytes
@@ -587,10 +722,15 @@ Inflater::Step Inflater::decode_fast() {
         const uint8_t* src = out - distance;
         uint8_t* const end = out + length;
         if (distance >= 8) {
+            // Five words whatever the length: most matches are shorter than 40 bytes,
+            // so the loop below rarely runs and its branch rarely mispredicts.
             store64(dst, load_le64(src));
             store64(dst + 8, load_le64(src + 8));
-            dst += 16;
-            src += 16;
+            store64(dst + 16, load_le64(src + 16));
+            store64(dst + 24, load_le64(src + 24));
+            store64(dst + 32, load_le64(src + 32));
+            dst += 40;
+            src += 40;
             while (dst < end) {
                 store64(dst, load_le64(src));
                 dst += 8;
@@ -607,7 +747,7 @@ Inflater::Step Inflater::decode_fast() {
             // from the nearest multiple of the period at least 8 bytes back (at most
             // 14, never before the pattern's start), which holds the same bytes.
             for (int i = 0; i < 8; ++i) dst[i] = src[i];
-            const size_t period = distance * ((8 + distance - 1) / distance);
+            const size_t period = kWordPeriod[distance];
             dst += 8;
             src = dst - period;
             while (dst < end) {
@@ -635,12 +775,13 @@ size_t working_size(int64_t uncompressed_size) {
 }  // namespace
 
 DecodeStatus inflate_with(const DecodeJob& job, const InflateOptions& options) {
+    const bool bmi2 = KALV_INFLATE_BMI2 && options.loop == FastLoop::Best && cpu_features().bmi2;
     const size_t size = working_size(job.uncompressed_size);
     std::unique_ptr<uint8_t[]> buffer;
     std::unique_ptr<Inflater> inflater;
     if (size + sizeof(Inflater) <= options.memory_limit) {
         buffer.reset(new (std::nothrow) uint8_t[size]);
-        if (buffer) inflater.reset(new (std::nothrow) Inflater(job, buffer.get(), size, options.fast));
+        if (buffer) inflater.reset(new (std::nothrow) Inflater(job, buffer.get(), size, options.fast, bmi2));
     }
     const DecodeStatus status = inflater ? inflater->run() : DecodeStatus::OutOfMemory;
     if (status == DecodeStatus::OutOfMemory)

@@ -8,6 +8,11 @@
 
 namespace kalv::unzip {
 
+// Which build of the fast loop runs. Best: the one compiled for BMI2 where the
+// CPU has it (shifts and masks by a register count in one instruction each,
+// several per symbol), else the baseline x86-64 one. Tests force Baseline too.
+enum class FastLoop { Best, Baseline };
+
 struct InflateOptions {
     // false: every symbol goes through the careful one-symbol-at-a-time path that
     // otherwise runs only near the ends of the input and output buffers. That path
@@ -16,6 +21,7 @@ struct InflateOptions {
     // Working memory the decoder may take for one entry (history, output room and
     // tables); needing more fails as an allocation failure does.
     size_t memory_limit = SIZE_MAX;
+    FastLoop loop = FastLoop::Best;
 };
 
 DecodeStatus inflate_with(const DecodeJob& job, const InflateOptions& options);

@@ -5,12 +5,21 @@
 // Ownership: a list made with owns_objects frees its objects when it is cleared or
 // destroyed, and takes every object handed to add(): one it refuses (a duplicate)
 // is freed at once.
+//
+// Persistence: save_items writes a list to a stream and load_items reads it back.
+// The record, little-endian:
+//   list:        count (32 bits), then per place: 1 and the object, or 0 for an empty place
+//   sorted list: the duplicates mode (8 bits), then the list record
+// Each object is written by save_item and read by load_item, which a list of a type
+// without save(stream) and a static load(stream) overrides.
 #pragma once
 
+#include <cstdint>
 #include <string>
 #include <vector>
 
 #include "core/errors.h"
+#include "unzip/buf_streams.h"
 
 namespace kalv::unzip {
 
@@ -100,7 +109,64 @@ public:
             for (T* object : gone) free_item(object);
     }
 
+    virtual void save_items(BufferedStream& out) const {
+        put(out, uint32_t(count()), 4);
+        for (const T* object : items_) {
+            put(out, object ? 1 : 0, 1);
+            if (object) save_item(out, *object);
+        }
+    }
+
+    // Clears the list, then adds the stored objects in their order (a sorted list
+    // sorts them as add() does). A count beyond the capacity limit is refused before
+    // anything is read.
+    virtual void load_items(BufferedStream& in) {
+        clear();
+        const uint32_t n = uint32_t(get(in, 4));
+        if (n > uint32_t(kMaxCapacity)) error();
+        for (uint32_t i = 0; i < n; ++i) {
+            if (get(in, 1) == 0) {
+                if (!holds_empty_places()) error();
+                insert_at(count(), nullptr);
+                continue;
+            }
+            T* object = load_item(in);
+            add(object);
+        }
+    }
+
 protected:
+    virtual bool holds_empty_places() const { return true; }
+
+    virtual void save_item(BufferedStream& out, const T& object) const {
+        if constexpr (requires { object.save(out); })
+            object.save(out);
+        else
+            throw StreamError("Stream write error");
+    }
+
+    // A new object, which the list then owns as if it had been added.
+    virtual T* load_item(BufferedStream& in) {
+        if constexpr (requires { T::load(in); })
+            return T::load(in);
+        else
+            throw StreamError("Stream read error");
+    }
+
+    static void put(BufferedStream& out, uint32_t value, int bytes) {
+        uint8_t record[4];
+        for (int i = 0; i < bytes; ++i) record[i] = uint8_t(value >> (8 * i));
+        if (out.write(record, size_t(bytes)) != size_t(bytes)) throw StreamError("Stream write error");
+    }
+
+    static uint32_t get(BufferedStream& in, int bytes) {
+        uint8_t record[4];
+        if (in.read(record, size_t(bytes)) != size_t(bytes)) throw StreamError("Stream read error");
+        uint32_t value = 0;
+        for (int i = 0; i < bytes; ++i) value |= uint32_t(record[i]) << (8 * i);
+        return value;
+    }
+
     [[noreturn]] void error() const { throw ListError(kListProblem); }
 
     virtual void grow() {
@@ -200,6 +266,25 @@ public:
         int index = 0;
         return object && find(*object, index) ? index : -1;
     }
+
+    void save_items(BufferedStream& out) const override {
+        this->put(out, uint32_t(duplicates_), 1);
+        ObjectList<T>::save_items(out);
+    }
+
+    // Takes the stored duplicates mode before the objects, so that they are added
+    // under the rule they were kept by.
+    void load_items(BufferedStream& in) override {
+        const uint32_t mode = this->get(in, 1);
+        if (mode > uint32_t(Duplicates::Error)) this->error();
+        this->clear();
+        duplicates_ = Duplicates(mode);
+        ObjectList<T>::load_items(in);
+    }
+
+protected:
+    // Every object has a key to be sorted by.
+    bool holds_empty_places() const override { return false; }
 
 private:
     Duplicates duplicates_;

@@ -201,7 +201,7 @@ private:
 // ----------------------------------------------------------- the component ----
 
 UnZipper::UnZipper() {
-    OnGetNextDisk = [this](UnZipper&, int next_disk, std::string& name) { built_in_next_disk(next_disk, name); };
+    OnGetNextDisk = BuiltInNextDisk{this};
 }
 
 UnZipper::~UnZipper() {
@@ -209,8 +209,41 @@ UnZipper::~UnZipper() {
     keys_.Wipe();
 }
 
-void UnZipper::SetZipName(const std::string& name) {
-    if (same_text_ignoring_case(name, zip_name_)) return;
+// ---- the "?" forms: the user chooses the archive or the destination -------------
+
+namespace {
+
+constexpr const char* kOpenZipTitle = "Open a Zip File";
+constexpr const char* kOpenZipFilter =
+    "Zip Files (*.ZIP)|*.zip|SFX Files (*.EXE)|*.exe|Jar Files (*.JAR)|*.jar|All Files (*.*)|*.*";
+#ifdef _WIN32
+constexpr const char* kFallbackDialogFolder = "C:\\";
+#else
+constexpr const char* kFallbackDialogFolder = "/";
+#endif
+
+// A name ending in "?" asks for the archive, starting in the name's own folder when
+// that exists. A platform without a user answers as a cancel.
+std::string ask_for_zip_name(const std::string& name) {
+    std::string folder = name.substr(0, name.size() - file_name_part(name).size());
+    if (!os().directory_exists(folder)) folder = kFallbackDialogFolder;
+    std::optional<std::string> chosen = os().choose_open_file(kOpenZipTitle, kOpenZipFilter, folder);
+    if (!chosen) throw UserCanceled("User canceled setting zip file name.");
+    return *chosen;
+}
+
+std::string ask_for_dest_dir(const std::string& current) {
+    const std::string start = os().directory_exists(current) ? current : os().current_directory();
+    std::optional<std::string> chosen = os().choose_folder(start);
+    if (!chosen) throw UserCanceled("User canceled Set Desination Directory");
+    return *chosen;
+}
+
+}  // namespace
+
+void UnZipper::SetZipName(const std::string& value) {
+    if (same_text_ignoring_case(value, zip_name_)) return;
+    const std::string name = !value.empty() && value.back() == '?' ? ask_for_zip_name(value) : value;
     zip_name_ = name;
     free_directory();
     end_record_.Clear();
@@ -220,7 +253,7 @@ void UnZipper::SetZipName(const std::string& name) {
 }
 
 void UnZipper::SetDestDir(const std::string& dir) {
-    dest_dir_ = dir;
+    dest_dir_ = dir == "?" ? ask_for_dest_dir(dest_dir_) : dir;
     if (!dest_dir_.empty() && dest_dir_.back() == kPathDelimiter) dest_dir_.pop_back();
 }
 
@@ -532,10 +565,13 @@ void UnZipper::ChangeDisk(int n) {
             if (name.empty()) throw UserCanceled("User canceled loading new disk.");
             if (file_exists(name)) break;
         }
-        // Only a person at a removable drive can make a missing part appear; a
-        // numbered part that is not there (as a damaged end record's disk number
-        // asks for: pack.8303) will not be there on the next try either.
-        if (span_mode_ != kalv::unzip::SpanMode::smRemovable) throw FileStreamError("Cannot open file " + name);
+        // Only a person at a removable drive, or a handler of the caller's that can
+        // offer another name, can make a missing part appear; the built-in numbered
+        // part that is not there (as a damaged end record's disk number asks for:
+        // pack.8303) will not be there on the next try either.
+        const bool built_in = OnGetNextDisk.target<BuiltInNextDisk>() != nullptr;
+        if (built_in && span_mode_ != kalv::unzip::SpanMode::smRemovable)
+            throw FileStreamError("Cannot open file " + name);
     }
     archive_ = std::make_unique<BufferedFileStream>(name, platform::OpenMode::ReadShared);
     current_disk_ = n - 1;
@@ -552,7 +588,23 @@ int UnZipper::UnZip() {
     return count;
 }
 
+// The directory's list is in physical order (disk, then local-header offset): each
+// entry's local header, at least 30 bytes, and its data must end before the next
+// entry of the same part begins. The stored name and extra field only widen the gap,
+// so a sound archive never fails this.
+void UnZipper::refuse_overlapping_entries() const {
+    for (int i = 0; i + 1 < EntryCount(); ++i) {
+        const ZipHeaderInfo& entry = *entry_list_->item(i);
+        const ZipHeaderInfo& next = *entry_list_->item(i + 1);
+        if (entry.DiskNumberStart != next.DiskNumberStart) continue;
+        const int64_t data_end = int64_t(entry.RelativeOffset) + int64_t(ZipHeaderInfo::kLocalRecordSize) +
+                                 std::max<int64_t>(entry.CompressedSize, 0);
+        if (data_end > int64_t(next.RelativeOffset)) throw OverlappedEntries();
+    }
+}
+
 int UnZipper::extraction_pass() {
+    refuse_overlapping_entries();
     PassBuffers buffers(window_, input_block_, output_block_);
     if (!TestMode && !dest_dir_.empty() && !os().directory_exists(dest_dir_)) os().create_directories(dest_dir_);
 
@@ -594,7 +646,9 @@ int UnZipper::extraction_pass() {
 
     bool stop_now = false;
     if (OnStartUnZipInfo) OnStartUnZipInfo(*this, count, total_bytes_, stop_now);
-    if (count > 0 && !stop_now) {
+    // Stopped before the first entry, nothing was extracted: the count says so.
+    if (stop_now) return 0;
+    if (count > 0) {
         for (int i = 0; i < EntryCount(); ++i) {
             if (!DoAll && !view().item(i)->Selected) continue;
             while (extract_entry(i, count)) {
@@ -605,7 +659,10 @@ int UnZipper::extraction_pass() {
 }
 
 std::optional<std::string> UnZipper::target_directory(const ZipHeaderInfo& entry) const {
-    if (!RecreateDirs || entry.Directory().empty()) return dest_dir_ + kPathDelimiter;
+    // An empty DestDir is the current directory. Taken literally it would put "x.txt"
+    // at "\x.txt", the root of the file system, and a stored "\etc\" at "\etc\".
+    const std::string base = dest_dir_.empty() ? std::string(".") : dest_dir_;
+    if (!RecreateDirs || entry.Directory().empty()) return base + kPathDelimiter;
     std::string dir = entry.Directory();
     if (!root_dir_.empty() && dir.size() >= root_dir_.size() &&
         same_text_ignoring_case(dir.substr(0, root_dir_.size()), root_dir_))
@@ -619,16 +676,14 @@ std::optional<std::string> UnZipper::target_directory(const ZipHeaderInfo& entry
 #endif
     std::string target;
     if (!rooted && !drive) {
-        target = dest_dir_ + kPathDelimiter + dir;
-    } else if (dest_dir_.empty()) {
-        target = dir;
+        target = base + kPathDelimiter + dir;
     } else {
         // A stored root or drive lands below DestDir. After a drive, the delimiter is
         // put back when the name had none ("C:sub\"), so that the result cannot
         // become a sibling of DestDir ("D:\outsub\").
         std::string below = drive ? dir.substr(2) : dir;
         if (below.empty() || below[0] != kPathDelimiter) below.insert(below.begin(), kPathDelimiter);
-        target = dest_dir_ + below;
+        target = base + below;
     }
     if (!TestMode && !os().directory_exists(target)) os().create_directories(target);
     return target;
@@ -645,8 +700,9 @@ uint8_t UnZipper::CheckHeader(const std::string& password) {
 
 bool UnZipper::check_password(int index) {
     // APPNOTE 6.1.6: the header's last byte repeats the CRC's high byte, or, when the
-    // CRC follows the data (bit 3), the high byte of the time.
-    const uint8_t check = work_entry_.HasDescriptor() ? uint8_t(work_entry_.FileDateTime >> 8)
+    // CRC follows the data (bit 3), the high byte of the time as stored (a clamped hour
+    // 25 would no longer match the byte the producer wrote).
+    const uint8_t check = work_entry_.HasDescriptor() ? uint8_t(work_entry_.StoredDateTime >> 8)
                                                       : uint8_t(work_entry_.Crc32 >> 24);
     for (;;) {
         if (CheckHeader(Password) == check) return true;

@@ -71,11 +71,16 @@ public:
 
     const std::string& ZipName() const { return zip_name_; }
     // Discards the directory unless the new name equals the old one (letter case
-    // ignored). The "?" file dialog of a GUI build is not offered here.
+    // ignored). A name ending in "?" lets the user choose the archive in a file-open
+    // dialog; a cancel raises UserCanceled. Without a GUI (the POSIX build) every
+    // "?" is answered as a cancel.
     void SetZipName(const std::string& name);
 
     const std::string& DestDir() const { return dest_dir_; }
-    void SetDestDir(const std::string& dir);  // stored without one trailing delimiter
+    // Stored without one trailing delimiter. "?" lets the user choose the folder in
+    // the folder browser (starting at DestDir, or the current directory); a cancel
+    // raises UserCanceled.
+    void SetDestDir(const std::string& dir);
 
     const std::string& RootDir() const { return root_dir_; }
     void SetRootDir(const std::string& dir);  // stored with a trailing delimiter
@@ -156,6 +161,12 @@ private:
     friend class EntryInput;
     friend class EntryOutput;
 
+    // The handler the constructor installs, told apart from a caller's by its type.
+    struct BuiltInNextDisk {
+        UnZipper* z;
+        void operator()(UnZipper&, int next_disk, std::string& name) const { z->built_in_next_disk(next_disk, name); }
+    };
+
     bool FindEndCentral();
     bool ScanLocalHeaders();
     void free_directory();
@@ -163,6 +174,7 @@ private:
     void built_in_next_disk(int next_disk, std::string& name);
 
     int extraction_pass();
+    void refuse_overlapping_entries() const;
     // Extracts entry `index`; returns whether it asks to be extracted again.
     bool extract_entry(int index, int& count);
     bool check_password(int index);

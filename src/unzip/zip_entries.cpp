@@ -38,10 +38,13 @@ int64_t rate_percent(const ZipHeaderInfo& e) {
     return std::min<int64_t>(100, int64_t(percent));
 }
 
-// Archive names go native: "/" becomes "\" on Windows (APPNOTE 4.4.17 stores "/").
+// Archive names go native: APPNOTE 4.4.17 stores "/", and archives made on DOS and
+// Windows store "\"; both separate folders, on every system.
 std::string native_delimiters(std::string name) {
 #ifdef _WIN32
     std::replace(name.begin(), name.end(), '/', '\\');
+#else
+    std::replace(name.begin(), name.end(), '\\', '/');
 #endif
     return name;
 }
@@ -86,6 +89,7 @@ void ZipHeaderInfo::Clear() {
     BitFlag = 0;
     CompressionMethod = 8;
     FileDateTime = 0;
+    StoredDateTime = 0;
     Crc32 = 0xFFFFFFFF;
     CompressedSize = 0;
     UncompressedSize = 0;
@@ -130,7 +134,11 @@ void ZipHeaderInfo::SetFileComment(std::optional<std::string> comment) {
 }
 
 void ZipHeaderInfo::set_stored_name(const std::string& raw) {
-    const std::string name = platform::current().oem_to_ansi(native_delimiters(raw));
+    // APPNOTE 4.4.4 bit 11: the name is UTF-8 (as jars and wheels write it), else OEM.
+    constexpr uint16_t kUtf8Name = 0x0800;
+    platform::Platform& os = platform::current();
+    const std::string name = (BitFlag & kUtf8Name) ? os.utf8_to_ansi(native_delimiters(raw))
+                                                   : os.oem_to_ansi(native_delimiters(raw));
     const std::string file = file_name_part(name);
     file_name_.clear();
     directory_.clear();
@@ -164,7 +172,8 @@ bool ZipHeaderInfo::ReadCentralRecord(BufferedStream& first, const NextDiskActio
     VersionNeeded = get16(r + 6);
     BitFlag = get16(r + 8);
     CompressionMethod = get16(r + 10);
-    FileDateTime = ClampDosDateTime(get32(r + 12));
+    StoredDateTime = get32(r + 12);
+    FileDateTime = ClampDosDateTime(StoredDateTime);
     Crc32 = get32(r + 16);
     CompressedSize = int32_t(get32(r + 20));
     UncompressedSize = int32_t(get32(r + 24));
@@ -196,7 +205,8 @@ bool ZipHeaderInfo::ReadLocalRecord(BufferedStream& stream) {
     VersionNeeded = get16(r + 4);
     BitFlag = get16(r + 6);
     CompressionMethod = get16(r + 8);
-    FileDateTime = ClampDosDateTime(get32(r + 10));
+    StoredDateTime = get32(r + 10);
+    FileDateTime = ClampDosDateTime(StoredDateTime);
     Crc32 = get32(r + 14);
     CompressedSize = int32_t(get32(r + 18));
     UncompressedSize = int32_t(get32(r + 22));

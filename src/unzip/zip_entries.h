@@ -51,6 +51,7 @@ public:
     uint16_t BitFlag;           // bit 0 encrypted, bit 3 data descriptor, 1-2 implode options
     uint16_t CompressionMethod;
     uint32_t FileDateTime;      // MS-DOS form, date high; already clamped
+    uint32_t StoredDateTime;    // as the record holds it: the password check byte comes from it
     uint32_t Crc32;
     int32_t CompressedSize;     // with the 12-byte encryption header of an encrypted entry
     int32_t UncompressedSize;

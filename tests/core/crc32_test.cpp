@@ -1,7 +1,9 @@
 #include "core/crc32.h"
 
 #include <gtest/gtest.h>
+#include <zlib.h>
 
+#include <random>
 #include <string>
 #include <vector>
 
@@ -40,5 +42,57 @@ TEST(Crc32, SlicedLoopMatchesBitwiseAtEveryLengthAndSplit) {
         }
     }
 }
+
+// Every implementation the dispatcher can pick, forced in turn, against zlib's
+// crc32. Lengths 0-1024 from every misalignment 0-63 cross each path's thresholds
+// (the table loop below 64 bytes, one 128-bit lane, four lanes, four 512-bit
+// vectors) and its 16-byte and byte tails; the long buffer runs the main loops
+// many times and hands a register over between two calls.
+struct Implementation {
+    kalv::Crc32Kind kind;
+    const char* name;
+};
+constexpr Implementation kImplementations[] = {
+    {kalv::Crc32Kind::Slicing8, "Slicing8"},
+    {kalv::Crc32Kind::Pclmul, "Pclmul"},
+    {kalv::Crc32Kind::Vpclmul512, "Vpclmul512"},
+};
+
+class Crc32Implementation : public testing::TestWithParam<Implementation> {
+protected:
+    void SetUp() override {
+        update_ = kalv::crc32_implementation(GetParam().kind);
+        if (!update_) GTEST_SKIP() << GetParam().name << ": this CPU lacks it";
+    }
+    kalv::Crc32Update update_ = nullptr;
+};
+
+std::vector<uint8_t> random_bytes(size_t n) {
+    std::mt19937 rng(1951);
+    std::vector<uint8_t> v(n);
+    for (uint8_t& b : v) b = static_cast<uint8_t>(rng());
+    return v;
+}
+
+uint32_t zlib_crc(const uint8_t* data, size_t n) { return static_cast<uint32_t>(::crc32(0, data, static_cast<uInt>(n))); }
+
+TEST_P(Crc32Implementation, EveryLengthFromEveryMisalignmentMatchesZlib) {
+    const std::vector<uint8_t> data = random_bytes(64 + 1024);
+    for (size_t offset = 0; offset < 64; ++offset)
+        for (size_t n = 0; n <= 1024; ++n)
+            ASSERT_EQ(~update_(0xFFFFFFFF, data.data() + offset, n), zlib_crc(data.data() + offset, n)) << offset << "+" << n;
+}
+
+TEST_P(Crc32Implementation, LongBufferInTwoCallsMatchesZlib) {
+    const std::vector<uint8_t> data = random_bytes((1 << 20) + 77);
+    const uint32_t expected = zlib_crc(data.data(), data.size());
+    for (size_t split : {size_t{0}, size_t{5}, size_t{4096}, size_t{333333}, data.size()}) {
+        const uint32_t head = update_(0xFFFFFFFF, data.data(), split);
+        EXPECT_EQ(~update_(head, data.data() + split, data.size() - split), expected) << split;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(All, Crc32Implementation, testing::ValuesIn(kImplementations),
+                         [](const testing::TestParamInfo<Implementation>& info) { return std::string(info.param.name); });
 
 }  // namespace

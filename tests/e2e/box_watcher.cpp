@@ -1,7 +1,10 @@
 // A small Win32 UI watcher for the end-to-end tests under Wine: it records the caption
 // and text of every message box that appears (a top-level dialog of class #32770) as
-// one line "caption|text" in a log, then presses OK. Carriage returns and line breaks
-// of the text are written as \r and \n, so every box stays one line.
+// one line "caption|text" in a log, then presses its first button. Carriage returns
+// and line breaks of the text are written as \r and \n, so every box stays one line.
+// A box that is not an error box (the error icon and an OK button alone) gets its
+// icon and buttons after the text, "caption|text [no icon, OK]", so that a box shown
+// without its error icon or with other buttons differs from what the tests expect.
 //
 //   box_watcher.exe LOG STOPFILE [SECONDS]
 //
@@ -56,6 +59,106 @@ std::string escaped(const std::string& text) {
 
 bool exists(const char* path) { return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; }
 
+// ---- the box's icon and buttons ------------------------------------------------
+
+BOOL CALLBACK find_icon_static(HWND child, LPARAM found) {
+    char class_name[64] = {};
+    GetClassNameA(child, class_name, sizeof class_name);
+    const LONG style = GetWindowLongA(child, GWL_STYLE);
+    if (lstrcmpiA(class_name, "Static") == 0 && (style & SS_TYPEMASK) == SS_ICON && IsWindowVisible(child)) {
+        *reinterpret_cast<HWND*>(found) = child;
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// The pixels of a w x h memory picture, after `draw` has painted it.
+template <class Draw>
+std::vector<COLORREF> picture(int w, int h, Draw draw) {
+    HDC screen = GetDC(nullptr);
+    HDC memory = CreateCompatibleDC(screen);
+    HBITMAP bitmap = CreateCompatibleBitmap(screen, w, h);
+    HGDIOBJ old = SelectObject(memory, bitmap);
+    draw(memory, screen);
+    std::vector<COLORREF> pixels;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) pixels.push_back(GetPixel(memory, x, y));
+    SelectObject(memory, old);
+    DeleteObject(bitmap);
+    DeleteDC(memory);
+    ReleaseDC(nullptr, screen);
+    return pixels;
+}
+
+// The message box icons are the system's own: the one shown is the system icon that,
+// drawn at the control's size over the control's background, gives its pixels.
+std::string icon_of(HWND box) {
+    HWND control = nullptr;
+    EnumChildWindows(box, find_icon_static, reinterpret_cast<LPARAM>(&control));
+    // Wine keeps the icon control of a box without an icon, holding none.
+    if (!control || !SendMessageA(control, STM_GETICON, 0, 0)) return "no icon";
+    RECT r{};
+    GetWindowRect(control, &r);
+    // A box with a long text outgrows the screen and is centred off its edges: its
+    // icon is read from the screen, so the box is moved to the screen's corner first.
+    if (r.left < 0 || r.top < 0 || r.right > GetSystemMetrics(SM_CXSCREEN) ||
+        r.bottom > GetSystemMetrics(SM_CYSCREEN)) {
+        SetWindowPos(box, HWND_TOP, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOACTIVATE);
+        Sleep(300);
+        GetWindowRect(control, &r);
+    }
+    const int w = r.right - r.left, h = r.bottom - r.top;
+    if (w <= 0 || h <= 0) return "no icon";
+    const std::vector<COLORREF> shown =
+        picture(w, h, [&](HDC memory, HDC screen) { BitBlt(memory, 0, 0, w, h, screen, r.left, r.top, SRCCOPY); });
+    const struct {
+        LPCSTR id;
+        const char* name;
+    } kIcons[] = {{IDI_ERROR, "error icon"},
+                  {IDI_WARNING, "warning icon"},
+                  {IDI_INFORMATION, "information icon"},
+                  {IDI_QUESTION, "question icon"}};
+    std::string best = "unknown icon";
+    size_t best_equal = shown.size() * 9 / 10;  // no worse than nine pixels in ten
+    for (const auto& icon : kIcons) {
+        const std::vector<COLORREF> drawn = picture(w, h, [&](HDC memory, HDC) {
+            HBRUSH background = CreateSolidBrush(shown.front());
+            RECT all{0, 0, w, h};
+            FillRect(memory, &all, background);
+            DeleteObject(background);
+            DrawIconEx(memory, 0, 0, LoadIconA(nullptr, icon.id), w, h, 0, nullptr, DI_NORMAL);
+        });
+        size_t equal = 0;
+        for (size_t i = 0; i < shown.size(); ++i) equal += shown[i] == drawn[i];
+        if (equal > best_equal) {
+            best_equal = equal;
+            best = icon.name;
+        }
+    }
+    return best;
+}
+
+// The buttons shown, in the order Windows lays them out.
+std::vector<std::pair<int, std::string>> buttons_of(HWND box) {
+    const std::pair<int, const char*> kButtons[] = {{IDOK, "OK"},       {IDYES, "Yes"},       {IDNO, "No"},
+                                                    {IDABORT, "Abort"}, {IDRETRY, "Retry"},   {IDIGNORE, "Ignore"},
+                                                    {IDCANCEL, "Cancel"}};
+    std::vector<std::pair<int, std::string>> shown;
+    for (const auto& [id, name] : kButtons) {
+        HWND button = GetDlgItem(box, id);
+        if (button && IsWindowVisible(button)) shown.emplace_back(id, name);
+    }
+    return shown;
+}
+
+// "" for an error box; otherwise " [icon, buttons]".
+std::string style_note(const std::string& icon, const std::vector<std::pair<int, std::string>>& buttons) {
+    std::string names;
+    for (const auto& button : buttons) names += (names.empty() ? "" : " ") + button.second;
+    if (icon == "error icon" && names == "OK") return "";
+    return " [" + icon + ", " + (names.empty() ? "no buttons" : names) + "]";
+}
+
 int answer_boxes(FILE* log, std::set<HWND>& answered) {
     Found found;
     EnumWindows(collect_box, reinterpret_cast<LPARAM>(&found));
@@ -66,10 +169,19 @@ int answer_boxes(FILE* log, std::set<HWND>& answered) {
         GetWindowTextA(box, caption, sizeof caption);
         std::string text;
         EnumChildWindows(box, collect_static_text, reinterpret_cast<LPARAM>(&text));
-        std::fprintf(log, "%s|%s\n", caption, escaped(text).c_str());
+        // The box paints itself once it shows; its icon is read from the screen.
+        Sleep(200);
+        std::string icon = icon_of(box);
+        if (icon == "unknown icon") {
+            Sleep(500);
+            icon = icon_of(box);
+        }
+        const auto buttons = buttons_of(box);
+        std::fprintf(log, "%s|%s%s\n", caption, escaped(text).c_str(), style_note(icon, buttons).c_str());
         std::fflush(log);
         answered.insert(box);
-        PostMessageA(box, WM_COMMAND, MAKEWPARAM(IDOK, BN_CLICKED), LPARAM(GetDlgItem(box, IDOK)));
+        const int first = buttons.empty() ? IDOK : buttons.front().first;
+        PostMessageA(box, WM_COMMAND, MAKEWPARAM(first, BN_CLICKED), LPARAM(GetDlgItem(box, first)));
         ++count;
     }
     // A handle of a closed box may be given to a new one.

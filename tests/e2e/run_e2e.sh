@@ -90,7 +90,7 @@ make_install() {
 # ---- running the launcher --------------------------------------------------------------
 if [ "$mode" = wine ]; then
   : > "$work/boxes.log"
-  wine "$watcher" "$(as_launcher_path "$work/boxes.log")" "$(as_launcher_path "$work/watcher.stop")" 280 \
+  wine "$watcher" "$(as_launcher_path "$work/boxes.log")" "$(as_launcher_path "$work/watcher.stop")" 800 \
     >/dev/null 2>&1 &
   watcher_pid=$!
   sleep 1
@@ -112,6 +112,12 @@ run_launcher() {
     exit_code=$?
     boxes=$(grep -v '^splash: ' "$work/stderr" | sed -e 's/\r/\\r/g' -e 's/: /|/')
   fi
+  # The run's block of the log holds the boxes the user saw.
+  local logged
+  logged=$(tr -d '\r' < "$dir/Kalv3.log" 2>/dev/null |
+    awk '/^=== / { n = 0 } /^box / { b[n++] = substr($0, 5) } END { for (i = 0; i < n; i++) print b[i] }' |
+    sed -e 's/ | /|/')
+  expect_eq "boxes in the run log" "$boxes" "$logged"
 }
 
 # wait_report DIR: the stand-in's report appears within 30 s.
@@ -123,7 +129,8 @@ wait_report() {
   return 1
 }
 report_field() { sed -n "s/^$2: //p" "$1/Kalvo3main.report.txt" | tr -d '\r'; }
-snapshot() { (cd "$1" && find . -printf '%p %s %T@\n' | sort); }
+# Every file but the run log, which every run appends to.
+snapshot() { (cd "$1" && find . ! -name Kalv3.log -printf '%p %s %T@\n' | sort); }
 
 expect_started() {  # DIR PLAIN SECOND
   if ! wait_report "$1"; then fail "the application was not started"; return; fi

@@ -3,7 +3,9 @@
 // (the driver's blocks are 16000 bytes, but a decoder must not depend on that).
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
+#include <random>
 #include <string>
 
 #include "bit_writer.h"
@@ -473,8 +475,136 @@ TEST_P(DeflateStreams, EachCaseHasItsOneOutcome) {
 INSTANTIATE_TEST_SUITE_P(PathsAndBlocks, DeflateStreams,
                          ::testing::Values(Variant{Path::Fast, 16000, false}, Variant{Path::Fast, 16000, true},
                                            Variant{Path::Fast, 1, false}, Variant{Path::Fast, 1, true},
-                                           Variant{Path::Fast, 7, true}, Variant{Path::Careful, 16000, false},
+                                           Variant{Path::Fast, 7, true}, Variant{Path::FastBaseline, 16000, true},
+                                           Variant{Path::FastBaseline, 7, true}, Variant{Path::Careful, 16000, false},
                                            Variant{Path::Careful, 16000, true}, Variant{Path::Careful, 1, false}));
+
+// --- code shapes at the table widths' extremes ---------------------------------
+//
+// The first levels are 11 bits wide (literal/length) and 8 (distance): shorter
+// codes are repeated across the first level, longer ones go through sub-tables.
+// Each shape below is a complete dynamic code; its block uses every literal,
+// length code and distance code the code defines, in shuffled order, so each
+// entry is read with varied bits after it, by each path and with the input whole
+// or a byte at a time. The expected bytes are worked out here, independently.
+
+// A code-length code reaching 15: 0..12 on four bits, 13..18 on five (complete).
+std::vector<uint8_t> full_precode() {
+    std::vector<uint8_t> p(19, 4);
+    std::fill(p.begin() + 13, p.end(), uint8_t{5});
+    return p;
+}
+
+// `count` lengths of a complete code: `prefixes` first-level entries of a
+// `root`-bit table filled by codes of `long_length`, the rest of the space by
+// shorter codes (the fewest that fit, split until there are enough), handed to
+// the symbols in a scattered order so each kind of symbol gets several lengths.
+std::vector<uint8_t> complete_lengths(unsigned count, unsigned root, unsigned prefixes, unsigned long_length) {
+    std::vector<uint8_t> lengths(prefixes << (long_length - root), static_cast<uint8_t>(long_length));
+    const unsigned rest = (1u << root) - prefixes;
+    std::vector<uint8_t> short_codes;
+    for (unsigned bit = 0; bit < root; ++bit)
+        if (rest & (1u << bit)) short_codes.push_back(static_cast<uint8_t>(root - bit));
+    while (lengths.size() + short_codes.size() < count) {
+        auto shortest = std::min_element(short_codes.begin(), short_codes.end());
+        const uint8_t split = static_cast<uint8_t>(*shortest + 1);
+        *shortest = split;
+        short_codes.push_back(split);
+    }
+    lengths.insert(lengths.end(), short_codes.begin(), short_codes.end());
+    EXPECT_EQ(lengths.size(), count) << "no such code";
+    std::vector<uint8_t> scattered(count);
+    for (unsigned i = 0; i < count; ++i) scattered[(i * 97u) % count] = lengths[i];  // 97 shares no factor with 286 or 30
+    return scattered;
+}
+
+// Lengths 1, 2, ..., 14, 15, 15 for the given symbols (complete), zero elsewhere.
+std::vector<uint8_t> one_to_fifteen(unsigned count, const std::vector<unsigned>& symbols) {
+    std::vector<uint8_t> lengths(count, 0);
+    for (size_t i = 0; i < symbols.size(); ++i) lengths[symbols[i]] = static_cast<uint8_t>(std::min<size_t>(i + 1, 15));
+    return lengths;
+}
+
+// One dynamic block over the code, and the bytes it stands for.
+std::pair<std::vector<uint8_t>, std::vector<uint8_t>> block_using_every_code(const DynamicCode& c) {
+    std::mt19937 rng(1951);
+    std::vector<unsigned> literals, length_symbols, distance_codes;
+    for (unsigned s = 0; s < 256; ++s)
+        if (c.litlen[s]) literals.push_back(s);
+    for (unsigned s = 257; s < c.litlen.size(); ++s)
+        if (c.litlen[s]) length_symbols.push_back(s);
+    for (unsigned d = 0; d < c.distance.size(); ++d)
+        if (c.distance[d]) distance_codes.push_back(d);
+    // The lengths each length symbol stands for; the farthest distance of each code.
+    std::vector<std::vector<unsigned>> lengths_of(286);
+    for (unsigned length = 3; length <= 258; ++length) lengths_of[length_code(length).code].push_back(length);
+    std::vector<unsigned> farthest(30);
+    for (unsigned d = 1; d <= 32768; ++d) farthest[distance_code(d).code] = d;
+
+    struct Op {
+        unsigned literal_or_length;  // < 256: a literal; else the match length
+        unsigned distance;
+    };
+    auto any = [&](const std::vector<unsigned>& v) { return v[rng() % v.size()]; };
+    auto length_of = [&](unsigned symbol) { return any(lengths_of[symbol]); };
+    std::vector<Op> ops;
+    for (unsigned s : literals) ops.push_back({s, 0});
+    for (unsigned s : length_symbols) ops.push_back({length_of(s), farthest[any(distance_codes)]});
+    for (unsigned d : distance_codes) ops.push_back({length_of(any(length_symbols)), farthest[d]});
+    std::shuffle(ops.begin(), ops.end(), rng);
+
+    BitWriter w;
+    dynamic_header(w, true, static_cast<unsigned>(c.litlen.size()), static_cast<unsigned>(c.distance.size()),
+                   plain_ops(c.lengths()), full_precode());
+    std::vector<uint8_t> out;
+    while (out.size() < 32768) {  // history for the farthest distance
+        out.push_back(static_cast<uint8_t>(any(literals)));
+        c.symbol(w, out.back());
+    }
+    for (const Op& op : ops) {
+        if (op.distance == 0) {
+            out.push_back(static_cast<uint8_t>(op.literal_or_length));
+            c.symbol(w, op.literal_or_length);
+            continue;
+        }
+        c.match(w, op.literal_or_length, op.distance);
+        for (unsigned i = 0; i < op.literal_or_length; ++i) out.push_back(out[out.size() - op.distance]);
+    }
+    c.symbol(w, 256);
+    return {w.finish(), out};
+}
+
+struct CodeShape {
+    const char* why;
+    DynamicCode code;
+};
+
+TEST(InflateCodeShapes, EveryCodeOfEachShapeDecodesOnEveryPath) {
+    const std::vector<unsigned> spread_litlen = {'e', 't', 257, 'a', 'o', 'i', 285, 'n', 's', 'h', 'r', 'd', 270, 'l', 256, 'u'};
+    const std::vector<unsigned> spread_distance = {4, 0, 29, 1, 2, 3, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14};
+    const CodeShape shapes[] = {
+        {"one-bit and fifteen-bit codes in both codes (a 1-bit entry fills half the first level)",
+         {one_to_fifteen(286, spread_litlen), one_to_fifteen(30, spread_distance)}},
+        {"the most sub-tables: 139 first-level entries each lead to two 12-bit codes, 12 to two 9-bit distance codes",
+         {complete_lengths(286, 11, 139, 12), complete_lengths(30, 8, 12, 9)}},
+        {"the widest sub-tables: 17 first-level entries each lead to sixteen 15-bit codes",
+         {complete_lengths(286, 11, 17, 15), one_to_fifteen(30, spread_distance)}},
+        {"codes exactly as wide as the first levels: 200 of 11 bits, 20 distance codes of 8",
+         {complete_lengths(286, 11, 200, 11), complete_lengths(30, 8, 20, 8)}},
+    };
+    for (const CodeShape& shape : shapes) {
+        SCOPED_TRACE(shape.why);
+        const auto [stream, expected] = block_using_every_code(shape.code);
+        for (Path path : kAllPaths) {
+            SCOPED_TRACE(path_name(path));
+            for (size_t block_size : {size_t{16000}, size_t{1}}) {
+                const Decoded d = decode(stream, block_size, path);
+                EXPECT_EQ(d.status, DecodeStatus::Done) << block_size;
+                EXPECT_TRUE(d.bytes == expected) << block_size;
+            }
+        }
+    }
+}
 
 // --- output size and the window ------------------------------------------------
 
@@ -522,7 +652,7 @@ TEST(InflateOutput, RunsOfMatchesAcrossManyWindowsAndSlides) {
     for (int i = 0; i < 4000; ++i) fixed_match(w, 258, 1);
     fixed_end(w);
     const std::vector<uint8_t> stream = w.finish();
-    for (Path path : {Path::Fast, Path::Careful}) {
+    for (Path path : kAllPaths) {
         const Decoded d = decode(stream, 16000, path, 1000);  // a stated size far too small is only a hint
         EXPECT_EQ(d.status, DecodeStatus::Done);
         EXPECT_EQ(d.bytes, repeated('z', 1 + 4000 * 258));
@@ -598,7 +728,7 @@ TEST(InflateMemory, AFailedAllocationSaysSoInABoxAndEndsTheEntry) {
     DecodeJob job{input, output, window, 0, static_cast<int64_t>(stream.size()), 3};
 
     EXPECT_EQ(inflate_with(job, InflateOptions{true, 4096}), DecodeStatus::OutOfMemory);
-    EXPECT_EQ(recorder.transcript, std::vector<std::string>{"box Error | *** inflate out of memory ***"});
+    EXPECT_EQ(recorder.transcript, std::vector<std::string>{"box Error | *** inflate out of memory *** [no icon, OK]"});
     EXPECT_TRUE(output.bytes.empty());
 
     recorder.transcript.clear();

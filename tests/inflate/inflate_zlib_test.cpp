@@ -143,8 +143,8 @@ Decoded zlib_inflate(const std::vector<uint8_t>& stream) {
 uint32_t zlib_crc(const std::vector<uint8_t>& data) { return static_cast<uint32_t>(crc32(0L, data.data(), static_cast<uInt>(data.size()))); }
 
 void expect_round_trip(const std::vector<uint8_t>& original, const std::vector<uint8_t>& stream, size_t block_size = 16000) {
-    for (Path path : {Path::Fast, Path::Careful}) {
-        SCOPED_TRACE(path == Path::Fast ? "fast" : "careful");
+    for (Path path : kAllPaths) {
+        SCOPED_TRACE(path_name(path));
         const Decoded d = decode(stream, block_size, path, static_cast<int64_t>(original.size()));
         ASSERT_EQ(d.status, DecodeStatus::Done);
         ASSERT_EQ(d.bytes.size(), original.size());
@@ -196,7 +196,7 @@ TEST(InflateVersusZlib, EveryCutOfAStreamEndsAsEndOfInput) {
     const std::vector<uint8_t> stream = zlib_deflate(original, 9, 15, Z_DEFAULT_STRATEGY);
     for (size_t cut = 0; cut < stream.size(); ++cut) {
         const std::vector<uint8_t> prefix(stream.begin(), stream.begin() + cut);
-        for (Path path : {Path::Fast, Path::Careful}) {
+        for (Path path : kAllPaths) {
             const Decoded d = decode(prefix, 16000, path);
             ASSERT_EQ(d.status, DecodeStatus::EndOfInput) << "cut at " << cut;
         }
@@ -214,7 +214,7 @@ TEST(InflateVersusZlib, DamagedStreamsAgreeWithZlib) {
             std::vector<uint8_t> damaged = stream;
             for (int flips = 1 + r.below(3); flips > 0; --flips) damaged[r.below(static_cast<uint32_t>(damaged.size()))] ^= 1 << r.below(8);
             const Decoded expected = zlib_inflate(damaged);
-            for (Path path : {Path::Fast, Path::Careful}) {
+            for (Path path : kAllPaths) {
                 const Decoded d = decode(damaged, 16000, path);
                 if (expected.status == DecodeStatus::Done) {
                     EXPECT_EQ(d.status, DecodeStatus::Done) << "trial " << trial;

@@ -62,7 +62,11 @@ struct Decoded {
     std::vector<uint8_t> bytes;
 };
 
-enum class Path { Fast, Careful };
+// Fast: the fast loop as the product runs it (the BMI2 build where the CPU has
+// it); FastBaseline: the baseline build forced; Careful: the reference path alone.
+enum class Path { Fast, FastBaseline, Careful };
+inline constexpr Path kAllPaths[] = {Path::Fast, Path::FastBaseline, Path::Careful};
+inline const char* path_name(Path p) { return p == Path::Fast ? "fast" : p == Path::FastBaseline ? "fast baseline" : "careful"; }
 
 inline Decoded decode(std::span<const uint8_t> compressed, size_t block_size = 16000, Path path = Path::Fast,
                       int64_t uncompressed_size = -1) {
@@ -70,7 +74,10 @@ inline Decoded decode(std::span<const uint8_t> compressed, size_t block_size = 1
     MemoryOutput output;
     std::vector<uint8_t> window(32780, 0xA5);
     DecodeJob job{input, output, window, 0, static_cast<int64_t>(compressed.size()), uncompressed_size};
-    const DecodeStatus status = path == Path::Fast ? inflate(job) : inflate_careful(job);
+    InflateOptions options;
+    options.fast = path != Path::Careful;
+    options.loop = path == Path::FastBaseline ? FastLoop::Baseline : FastLoop::Best;
+    const DecodeStatus status = inflate_with(job, options);
     return {status, std::move(output.bytes)};
 }
 

@@ -137,6 +137,15 @@ if [ ${#runner[@]} -eq 0 ]; then
             newer) [ "$now" = "$(md5sum <"upgrade/$name")" ] || fail "newer: the launcher fetched the copy" ;;
             damaged-newer) [ "$now" = "$kept" ] || fail "damaged-newer: the launcher dropped the copy" ;;
         esac
+        # The run's block of the launcher's own log, which follows the older ones.
+        run doctor "$name"
+        block=$(sed -n '/^OK    Kalv3.log: the last run:$/,/^checked /p' <<<"$out")
+        case $name in
+            newer) said='refresh: fetched' ;;
+            damaged-newer) said='refresh: not fetched, ' ;;
+        esac
+        grep -qE '^      \| === Kalv3 .* run ' <<<"$block" && grep -qF "      | $said" <<<"$block" &&
+            ! grep -q 'older run\|last run$' <<<"$block" || fail "$name: doctor shows the launcher's block, '$said'"
     done
 fi
 

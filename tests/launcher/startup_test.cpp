@@ -6,6 +6,7 @@
 #include <fstream>
 
 #include "cipher/text_cipher.h"
+#include "launcher/run_log.h"
 #include "launcher_fixture.h"
 
 namespace kalv::testing {
@@ -254,6 +255,45 @@ TEST_F(Startup, EntryRunsTheSequenceOnItsWindowAndFreesItAlsoAfterAFailure) {
     EXPECT_EQ(launcher::frmSplash, nullptr);
 
     EXPECT_EQ(launcher::RunLauncher([]() -> std::unique_ptr<splash::SplashView> { throw Error("no window"); }), 0);
+}
+
+// ---- the run log -------------------------------------------------------------------
+
+TEST_F(Startup, EachRunAppendsABlockOfWhatItReadDecidedAndShowed) {
+    const std::string upgrade = kOtherDir + "/Kalvo3pack";
+    os.put_file(kInstallDir + "NET.INF", "[DB]\nUpgrade=" + upgrade + "\n");
+    os.put_real_file(upgrade, package("program_v2.zip"), kNewerAge);
+    os.arguments = {"secret-looking argument"};
+    launcher::RunLauncher([&] { return std::make_unique<Window>(os); });
+    os.delete_file(kInstallDir + "Kalvo3pack");
+    os.delete_file(upgrade);
+    launcher::RunLauncher([&] { return std::make_unique<Window>(os); });
+
+    const std::string log = os.content(kInstallDir + "Kalv3.log");
+    for (const std::string& expected : std::vector<std::string>{
+             "=== Kalv3 ", "upgrade path: " + upgrade + "\r\n", "local package: 2025-04-11 12:00:00, ",
+          "refresh: fetched\r\n", "extract " + kInstallDir + "Kalvo3main: 5492 bytes, CRC-32 E09B0788, ",
+          "database: missing, unpacked from Volka.bpl\r\n", "start " + kInstallDir + "Kalvo3main: started\r\n",
+          // the second run
+          "box CopyFile | File not found :\\r" + upgrade + "\r\n", "box Kalvo... | Error in file processing : \\r"}) {
+        EXPECT_NE(log.find(expected), std::string::npos) << expected << "\n--- in ---\n" << log;
+    }
+    EXPECT_EQ(log.find("k3m8_q7rw_2x4"), std::string::npos) << "never the password";
+    EXPECT_EQ(log.find(token()), std::string::npos) << "never the start token";
+    EXPECT_EQ(std::count(log.begin(), log.end(), '='), 6) << "two blocks";
+}
+
+TEST_F(Startup, TheLogIsRotatedPastItsBoundAndFallsBackToTheUsersFolder) {
+    const std::string log = kInstallDir + "Kalv3.log";
+    os.put_file(log, std::string(launcher::runlog::kRotateBytes + 1, 'x'));
+    launcher::RunLauncher([&] { return std::make_unique<Window>(os); });
+    EXPECT_EQ(os.content(log + ".1").size(), size_t(launcher::runlog::kRotateBytes + 1));
+    EXPECT_EQ(os.content(log).rfind("=== Kalv3 ", 0), 0u);
+
+    os.unwritable.insert(log);
+    os.state_dir = kOtherDir + "/state/";
+    launcher::RunLauncher([&] { return std::make_unique<Window>(os); });
+    EXPECT_EQ(os.content(os.state_dir + "Kalv3.log").rfind("=== Kalv3 ", 0), 0u);
 }
 
 // ---- files held for a moment by another process ------------------------------------

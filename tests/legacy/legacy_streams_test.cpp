@@ -507,7 +507,7 @@ TEST(Explode, OutOfMemoryShowsTheInflateBox) {
     const Decoded d = decode(kImplode, 0, s, static_cast<int64_t>(s.size()), 1, small_window);
     EXPECT_EQ(d.status, DecodeStatus::OutOfMemory);
     EXPECT_TRUE(d.bytes.empty());
-    EXPECT_EQ(recorder.transcript, std::vector<std::string>{"box Error | *** inflate out of memory ***"});
+    EXPECT_EQ(recorder.transcript, std::vector<std::string>{"box Error | *** inflate out of memory *** [no icon, OK]"});
 }
 
 TEST(Explode, StreamShorterThanTheSizeIsEndOfInput) {

@@ -248,6 +248,15 @@ bool RecordingPlatform::copy_file(const std::string& from, const std::string& to
     return true;
 }
 
+bool RecordingPlatform::append_file(const std::string& path, const std::string& bytes) {
+    const std::string full = resolve(path);
+    if (unwritable.count(full) || directories_.count(full)) return false;
+    File& file = files_[full];
+    if (!file.bytes) file = File{std::make_shared<std::string>(), kSomeDosTime, next_stamp_++};
+    *file.bytes += bytes;
+    return true;
+}
+
 bool RecordingPlatform::clear_read_only(const std::string& path) {
     const std::string full = resolve(path);
     if (!files_.count(full)) return false;
@@ -316,9 +325,30 @@ void RecordingPlatform::sleep(std::chrono::milliseconds duration) { clock += dur
 
 // ---- user face -----------------------------------------------------------------
 
+namespace {
+
+// "" for an error box (error icon, OK alone); otherwise " [icon, buttons]".
+std::string box_style_note(platform::BoxButtons buttons, platform::BoxIcon icon) {
+    if (icon == platform::BoxIcon::Error && buttons == platform::BoxButtons::Ok) return "";
+    const char* icon_name = "no icon";
+    switch (icon) {
+        case platform::BoxIcon::None: break;
+        case platform::BoxIcon::Error: icon_name = "error icon"; break;
+        case platform::BoxIcon::Warning: icon_name = "warning icon"; break;
+        case platform::BoxIcon::Information: icon_name = "information icon"; break;
+        case platform::BoxIcon::Question: icon_name = "question icon"; break;
+    }
+    const char* button_names = "OK";
+    if (buttons == platform::BoxButtons::OkCancel) button_names = "OK Cancel";
+    if (buttons == platform::BoxButtons::YesNo) button_names = "Yes No";
+    return std::string(" [") + icon_name + ", " + button_names + "]";
+}
+
+}  // namespace
+
 platform::BoxAnswer RecordingPlatform::message_box(const std::string& text, const std::string& caption,
-                                                   platform::BoxButtons buttons, platform::BoxIcon) {
-    record("box " + caption + " | " + shown_text(text));
+                                                   platform::BoxButtons buttons, platform::BoxIcon icon) {
+    record("box " + caption + " | " + shown_text(text) + box_style_note(buttons, icon));
     return buttons == platform::BoxButtons::YesNo ? platform::BoxAnswer::Yes : platform::BoxAnswer::Ok;
 }
 

@@ -5,7 +5,10 @@
 // program start into a transcript that a test compares whole.
 //
 // Transcript lines (paths below `dir` are shown as "<D>" + the rest):
-//   box <caption> | <text>          (a carriage return in the text shows as "\r")
+//   box <caption> | <text>          (a carriage return in the text shows as "\r"), for an
+//                                   error box: the error icon and an OK button alone
+//   box <caption> | <text> [<icon>, <buttons>]   any other box, e.g. [no icon, OK],
+//                                   [question icon, Yes No] (as the box watcher logs them)
 //   cursor AppStart / cursor Default
 //   pump
 //   caption <text> / status <text> / max <n> / position <n>
@@ -58,6 +61,8 @@ public:
     // Locks that another process holds until the fake clock reaches the given time.
     std::map<std::string, std::chrono::milliseconds> locks_held_until;
     std::chrono::milliseconds clock{0};           // advanced by sleep() and stalls
+    std::string state_dir;                        // the user's state folder (none by default)
+    std::set<std::string> unwritable;             // files that cannot be appended to
     // Files another process holds open without sharing (a virus scanner) until the
     // fake clock reaches the given time: every operation on them fails transiently.
     std::map<std::string, std::chrono::milliseconds> held_open_until;
@@ -90,10 +95,14 @@ public:
                    std::chrono::milliseconds stall_timeout) override;
     bool clear_read_only(const std::string& path) override;
     bool last_failure_transient() override { return transient_; }
+    // Not recorded: the run log is read back from the file set instead.
+    bool append_file(const std::string& path, const std::string& bytes) override;
+    std::string user_state_directory() override { return state_dir; }
     bool set_file_dos_time(const std::string& path, uint32_t dos_date_time) override;
     bool set_file_attributes(const std::string& path, uint32_t external_attributes,
                              uint16_t version_made_by) override;
     std::string oem_to_ansi(const std::string& oem) override;
+    std::string utf8_to_ansi(const std::string& utf8) override { return utf8; }
     bool is_removable_drive(const std::string& root) override;
     std::string volume_label(const std::string& root) override;
     std::optional<uint64_t> free_disk_space(const std::string& directory) override;

@@ -196,5 +196,33 @@ TEST(BufferedStream, WritingAfterReadingStartsWhereTheReaderStood) {
     EXPECT_EQ(raw->bytes_, "abXYefgh");
 }
 
+// A derived stream that notes each notification with its byte count.
+class NotedStream : public BufferedStream {
+public:
+    using BufferedStream::BufferedStream;
+    ~NotedStream() override { flush(); }
+    std::vector<std::string> notes;
+
+protected:
+    void after_fill(size_t bytes) override { notes.push_back("fill " + std::to_string(bytes)); }
+    void after_flush(size_t bytes) override { notes.push_back("flush " + std::to_string(bytes)); }
+};
+
+TEST(BufferedStream, NotifiesEachFillAndEachWriteOutWithItsBytes) {
+    const std::string data = testing::pseudo_random_bytes(20000, 4);
+    NotedStream reader(std::make_unique<RecordingFile>(data, nullptr, nullptr));
+    std::string all(30000, '\0');
+    EXPECT_EQ(reader.read(all.data(), all.size()), 20000u);
+    EXPECT_EQ(reader.notes, (std::vector<std::string>{"fill 8192", "fill 8192", "fill 3616", "fill 0"}));
+
+    auto file = std::make_unique<RecordingFile>("", nullptr, nullptr);
+    RecordingFile* raw = file.get();
+    NotedStream writer(std::move(file));
+    writer.write(data.data(), 10000);
+    raw->fail_writes = true;
+    writer.write(data.data(), 7000);  // the second write-out fails: the file took nothing
+    EXPECT_EQ(writer.notes, (std::vector<std::string>{"flush 8192", "flush 0"}));
+}
+
 }  // namespace
 }  // namespace kalv::unzip

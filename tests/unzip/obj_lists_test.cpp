@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <memory>
 
 namespace kalv::unzip {
@@ -13,7 +14,57 @@ struct Item {
     explicit Item(int k) : key(k) { ++alive; }
     ~Item() { --alive; }
     int key;
+
+    // The list's persistence stores an item as its key, one byte.
+    void save(BufferedStream& out) const {
+        const char byte = char(key);
+        out.write(&byte, 1);
+    }
+    static Item* load(BufferedStream& in) {
+        char byte = 0;
+        if (in.read(&byte, 1) != 1) throw StreamError("Stream read error");
+        return new Item(byte);
+    }
 };
+
+// A file in memory under a buffered stream, for the lists' persistence.
+class MemoryFile : public platform::FileHandle {
+public:
+    explicit MemoryFile(std::string& bytes) : bytes_(bytes) {}
+    size_t read(void* buffer, size_t n) override {
+        n = std::min(n, bytes_.size() - at_);
+        std::memcpy(buffer, bytes_.data() + at_, n);
+        at_ += n;
+        return n;
+    }
+    size_t write(const void* buffer, size_t n) override {
+        bytes_.append(static_cast<const char*>(buffer), n);
+        return n;
+    }
+    int64_t seek(int64_t offset, platform::SeekOrigin) override { return offset == 0 ? int64_t(at_) : -1; }
+    int64_t size() override { return int64_t(bytes_.size()); }
+    bool sync() override { return true; }
+
+private:
+    std::string& bytes_;
+    size_t at_ = 0;
+};
+
+template <class List>
+std::string saved(const List& list) {
+    std::string bytes;
+    {
+        BufferedStream out(std::make_unique<MemoryFile>(bytes));
+        list.save_items(out);
+    }
+    return bytes;
+}
+
+template <class List>
+void load(List& list, std::string bytes) {
+    BufferedStream in(std::make_unique<MemoryFile>(bytes));
+    list.load_items(in);
+}
 
 class ItemsByKey : public SortedObjectList<Item> {
 public:
@@ -114,6 +165,69 @@ TEST(SortedObjectList, KeepsOrderFindsAndRefusesPut) {
     probe.key = 9;
     EXPECT_EQ(list.index_of(&probe), 4);
     EXPECT_EQ(error_of([&] { list.put_item(0, &probe); }), "Cannot <Put> an Object in a sorted list!");
+}
+
+TEST(ObjectListPersistence, SavesCountAndPlacesAndLoadsThemBackInOrder) {
+    {
+        ObjectList<Item> list(true);
+        list.add(new Item(3));
+        list.add(nullptr);
+        list.add(new Item(1));
+        const std::string bytes = saved(list);
+        EXPECT_EQ(bytes, std::string("\x03\x00\x00\x00" "\x01\x03" "\x00" "\x01\x01", 9)) << "count, then places";
+        ObjectList<Item> copy(true);
+        copy.add(new Item(9));  // cleared by the load
+        load(copy, bytes);
+        ASSERT_EQ(copy.count(), 3);
+        EXPECT_EQ(copy.item(0)->key, 3);
+        EXPECT_EQ(copy.item(1), nullptr);
+        EXPECT_EQ(copy.item(2)->key, 1);
+    }
+    EXPECT_EQ(Item::alive, 0);
+}
+
+TEST(ObjectListPersistence, SortedListsKeepTheirDuplicatesModeAndSortWhatTheyLoad) {
+    {
+        ItemsByKey list(true, Duplicates::Accept);
+        for (int k : {2, 1, 2}) list.add(new Item(k));
+        const std::string bytes = saved(list);
+        EXPECT_EQ(bytes.substr(0, 5), std::string("\x01\x03\x00\x00\x00", 5)) << "mode Accept, then the count";
+        ItemsByKey copy(true, Duplicates::Ignore);
+        load(copy, bytes);
+        EXPECT_EQ(copy.duplicates(), Duplicates::Accept);
+        ASSERT_EQ(copy.count(), 3) << "the equal keys stay under the stored mode";
+        ItemsByKey unsorted(true, Duplicates::Error);
+        load(unsorted, std::string("\x00\x03\x00\x00\x00\x01\x07\x01\x02\x01\x07", 11));
+        EXPECT_EQ(unsorted.duplicates(), Duplicates::Ignore);
+        ASSERT_EQ(unsorted.count(), 2) << "the second 7 is ignored";
+        EXPECT_EQ(unsorted.item(0)->key, 2);
+        EXPECT_EQ(unsorted.item(1)->key, 7);
+    }
+    EXPECT_EQ(Item::alive, 0);
+}
+
+TEST(ObjectListPersistence, RefusesWhatNoListCouldHold) {
+    const struct {
+        const char* why;
+        std::string bytes;
+        const char* failure;
+    } cases[] = {
+        {"a count beyond the capacity limit", std::string("\x00\x71\x11\x01\x00", 5), "\xCF\xF0\xEE\xE1\xEB\xE5\xEC\xE0 \xF1\xEE \xF1\xEF\xE8\xF1\xEA\xEE\xEC"},
+        {"a duplicates mode that does not exist", std::string("\x03\x00\x00\x00\x00", 5), "\xCF\xF0\xEE\xE1\xEB\xE5\xEC\xE0 \xF1\xEE \xF1\xEF\xE8\xF1\xEA\xEE\xEC"},
+        {"an empty place in a sorted list", std::string("\x00\x01\x00\x00\x00\x00", 6), "\xCF\xF0\xEE\xE1\xEB\xE5\xEC\xE0 \xF1\xEE \xF1\xEF\xE8\xF1\xEA\xEE\xEC"},
+        {"a record cut short", std::string("\x00\x02\x00\x00\x00\x01\x05", 7), "Stream read error"},
+        {"a duplicate under mode Error", std::string("\x02\x02\x00\x00\x00\x01\x05\x01\x05", 9), "Duplicate Object index"},
+    };
+    for (const auto& c : cases) {
+        ItemsByKey list(true, Duplicates::Ignore);
+        try {
+            load(list, c.bytes);
+            ADD_FAILURE() << c.why << ": loaded";
+        } catch (const Error& e) {
+            EXPECT_STREQ(e.what(), c.failure) << c.why;
+        }
+    }
+    EXPECT_EQ(Item::alive, 0) << "objects read before a failure are owned and freed";
 }
 
 }  // namespace

@@ -211,6 +211,10 @@ TEST_F(ZipExtract, WithADataDescriptorTheTimeIsTheCheckByte) {
     zip.Password = "pw";
     EXPECT_EQ(extract({e}), 1);
     EXPECT_EQ(read_file(out("d.txt")), "descriptor");
+    // Regression: the byte was taken from the time after its hour was clamped to 24,
+    // so hour 25 (0xCF..) rejected the right password.
+    e.dos_time = 0x52CFCF00;
+    EXPECT_EQ(extract({e}), 1);
     // Checked against the CRC's byte instead, the header check would fail.
     e.flags = 0;
     CraftEntry lying = e;
@@ -271,7 +275,8 @@ TEST_F(ZipExtract, ACrcMismatchOfAnEncryptedEntryAsksForAnotherPasswordOnce) {
 TEST_F(ZipExtract, StopNowAndSkip) {
     zip.DoAll = true;
     zip.OnStartUnZipInfo = [](UnZipper&, int, int64_t, bool& stop) { stop = true; };
-    EXPECT_EQ(extract({{"a.txt", "a"}, {"b.txt", "b"}}), 2);  // the count of chosen entries
+    // Regression: the count of chosen entries came back although nothing was extracted.
+    EXPECT_EQ(extract({{"a.txt", "a"}, {"b.txt", "b"}}), 0);
     EXPECT_FALSE(file_exists(out("a.txt")));
     zip.OnStartUnZipInfo = nullptr;
     zip.OnStartUnZip = [](UnZipper&, int index, const std::string&, bool& skip) { skip = index == 0; };
@@ -303,6 +308,51 @@ TEST_F(ZipExtract, AFailedEntryLeavesTheFileItWouldReplaceAsItWas) {
     EXPECT_EQ(extract({{"a.txt", "new"}}), 1);
     EXPECT_EQ(read_file(out("a.txt")), "new");
     EXPECT_FALSE(file_exists(out("a.txt.partial")));
+}
+
+// Regression: an empty destination put "x.txt" at "/x.txt" and, with RecreateDirs, a
+// stored "etc/" into "/etc"; it is the current directory.
+TEST_F(ZipExtract, AnEmptyDestinationIsTheCurrentDirectory) {
+    std::filesystem::create_directories(out());
+    const std::filesystem::path before = std::filesystem::current_path();
+    std::filesystem::current_path(out());
+    zip.SetDestDir("");
+    zip.DoAll = true;
+    zip.RecreateDirs = true;
+    const int count = extract({{"kalv-x.txt", "x"}, {"kalv-etc/y", "y"}, {"/kalv-abs/z", "z"}});
+    std::filesystem::current_path(before);
+    EXPECT_EQ(count, 3);
+    EXPECT_EQ(read_file(out("kalv-x.txt")), "x");
+    EXPECT_EQ(read_file(out("kalv-etc/y")), "y");
+    EXPECT_EQ(read_file(out("kalv-abs/z")), "z");
+}
+
+// Regression: names flagged UTF-8 (as jars and wheels write them) were read as code
+// page 437, and on POSIX a stored "\" made a file named "d\e\f.txt".
+TEST_F(ZipExtract, UtfEightNamesAndBackslashesFromAnywhere) {
+    CraftEntry utf8{"h\xC3\xA9llo_\xE6\x97\xA5.txt", "u"}, dos{"d\\e\\f.txt", "f"};
+    utf8.flags = 0x800;
+    zip.DoAll = true;
+    zip.RecreateDirs = true;
+    EXPECT_EQ(extract({utf8, dos}), 2);
+#ifdef _WIN32
+    EXPECT_EQ(read_file(out("h\xE9llo__.txt")), "u");  // code page 1252 has the e acute, not the CJK letter
+#else
+    EXPECT_EQ(read_file(out("h\xC3\xA9llo_\xE6\x97\xA5.txt")), "u");
+#endif
+    EXPECT_EQ(read_file(out("d/e/f.txt")), "f");
+}
+
+// Regression: entries whose data run over the following entries' headers (the
+// overlapping-entry bomb: 29 KB that extract to 2 GB) were extracted in full.
+TEST_F(ZipExtract, OverlappingEntriesAreRefusedBeforeAnythingIsWritten) {
+    Crafted c = craft_zip({{"a.txt", std::string(100, 'a')}, {"b.txt", "b"}});
+    c.bytes[c.central_offsets[0] + 20] = char(200);  // a's compressed size runs into b
+    write_file(dir.file("t.zip"), c.bytes);
+    zip.SetZipName(dir.file("t.zip"));
+    zip.DoAll = true;
+    EXPECT_THROW(zip.UnZip(), OverlappedEntries);
+    EXPECT_FALSE(std::filesystem::exists(out()));
 }
 
 TEST_F(ZipExtract, ATestPassChecksEveryEntryAndWritesNothing) {
@@ -428,6 +478,33 @@ TEST_F(ZipExtract, AFailureLeavesNoPartialOutput) {
     EXPECT_THROW(extract({{"half.bin", std::string(20000, 'h')}}), Error);
     EXPECT_FALSE(file_exists(out("half.bin")));
 }
+
+#ifndef _WIN32
+// Without a GUI nobody can answer a "?": each form fails as a cancel would, with its
+// own text, and the property keeps its value.
+TEST(QuestionMarkWithoutGui, FailsAsACancel) {
+    UnZipper zipper;
+    zipper.SetZipName("/somewhere/pack.zip");
+    zipper.SetDestDir("/somewhere/out");
+    const struct {
+        std::function<void()> set;
+        const char* failure;
+    } cases[] = {
+        {[&] { zipper.SetZipName("/tmp/?"); }, "User canceled setting zip file name."},
+        {[&] { zipper.SetDestDir("?"); }, "User canceled Set Desination Directory"},
+    };
+    for (const auto& c : cases) {
+        try {
+            c.set();
+            ADD_FAILURE() << "no failure for " << c.failure;
+        } catch (const UserCanceled& e) {
+            EXPECT_STREQ(e.what(), c.failure);
+        }
+    }
+    EXPECT_EQ(zipper.ZipName(), "/somewhere/pack.zip");
+    EXPECT_EQ(zipper.DestDir(), "/somewhere/out");
+}
+#endif
 
 }  // namespace
 }  // namespace kalv::unzip

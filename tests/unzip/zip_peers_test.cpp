@@ -9,6 +9,7 @@
 
 #include "core/errors.h"
 #include "test_support.h"
+#include "zip_craft.h"
 #include "unzip/unzipper.h"
 
 namespace kalv::unzip {
@@ -159,6 +160,12 @@ TEST_F(ZipPeers, KalvtoolListAndExtract) {
     EXPECT_NE(list.out.find("  0 0x0009         18          6 "), std::string::npos) << list.out;
     EXPECT_NE(list.out.find(" a.txt\n"), std::string::npos);
     EXPECT_NE(list.out.find(" sub/b.txt\n"), std::string::npos);
+    EXPECT_EQ(list.out.rfind("mth  flags     packed       size   crc-32     date       time name\n", 0), 0u);
+    EXPECT_EQ(list.out.substr(list.out.rfind('\n', list.out.size() - 2) + 1),
+              "2 entries, 33030 bytes packed, 33006 bytes\n");
+    // Regression: a stored name's control characters reached the terminal raw.
+    write_file(dir.file("esc.zip"), craft_zip({{"e\x1B[31mred\x7F.txt", "x"}}).bytes);
+    EXPECT_NE(kalvtool(dir, "list esc.zip").out.find(" e\\x1B[31mred\\x7F.txt\n"), std::string::npos);
 
     ToolRun all = kalvtool(dir, "extract -P pw -d x -r k.zip");
     EXPECT_EQ(all.status, 0);

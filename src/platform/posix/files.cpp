@@ -1,7 +1,7 @@
 // Files and directories on POSIX: plain file descriptors, stat and local time.
 // Windows' share modes have no POSIX counterpart; the archive is simply opened
 // read-only. Windows' read-only attribute is mirrored by "no write permission bit".
-#include "platform/posix/posix_platform.h"
+#include "platform/native_platform.h"
 
 #include <fcntl.h>
 #include <stdio.h>
@@ -13,6 +13,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdlib>
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
@@ -226,12 +227,12 @@ struct CopyJob {
 
 // Returns false, so that a failing operation can end in "return note_failure();". A
 // program being written ("text file busy") or a busy mount passes by itself.
-bool PosixPlatform::note_failure() {
+bool NativePlatform::note_failure() {
     transient_ = errno == ETXTBSY || errno == EBUSY;
     return false;
 }
 
-std::unique_ptr<FileHandle> PosixPlatform::open_file(const std::string& path, OpenMode mode) {
+std::unique_ptr<FileHandle> NativePlatform::open_file(const std::string& path, OpenMode mode) {
     if (mode == OpenMode::CreateExclusive) {
         const int fd = open_for_create(path, false);
         if (fd < 0) {
@@ -253,7 +254,7 @@ std::unique_ptr<FileHandle> PosixPlatform::open_file(const std::string& path, Op
     return std::make_unique<PosixFile>(fd);
 }
 
-int32_t PosixPlatform::file_age(const std::string& path) {
+int32_t NativePlatform::file_age(const std::string& path) {
     struct stat st;
     if (!stat_path(path, st) || S_ISDIR(st.st_mode)) return -1;
     struct tm local;
@@ -266,23 +267,23 @@ int32_t PosixPlatform::file_age(const std::string& path) {
     return int32_t(packed);
 }
 
-bool PosixPlatform::file_exists(const std::string& path) {
+bool NativePlatform::file_exists(const std::string& path) {
     struct stat st;
     return stat_path(path, st) && !S_ISDIR(st.st_mode);
 }
 
-std::optional<int64_t> PosixPlatform::modification_stamp(const std::string& path) {
+std::optional<int64_t> NativePlatform::modification_stamp(const std::string& path) {
     struct stat st;
     if (!stat_path(path, st)) return std::nullopt;
     return int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
 }
 
-bool PosixPlatform::directory_exists(const std::string& path) {
+bool NativePlatform::directory_exists(const std::string& path) {
     struct stat st;
     return stat_path(path, st) && S_ISDIR(st.st_mode);
 }
 
-bool PosixPlatform::create_directories(const std::string& path) {
+bool NativePlatform::create_directories(const std::string& path) {
     if (path.empty()) return false;
     // Each prefix ending before a "/" is one level; the path itself is the last.
     for (size_t slash = path.find('/', 1); ; slash = path.find('/', slash + 1)) {
@@ -293,13 +294,13 @@ bool PosixPlatform::create_directories(const std::string& path) {
     return directory_exists(path);
 }
 
-bool PosixPlatform::delete_file(const std::string& path) {
+bool NativePlatform::delete_file(const std::string& path) {
     struct stat st;
     if (::lstat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return false;
     return ::unlink(path.c_str()) == 0 || note_failure();
 }
 
-bool PosixPlatform::move_file(const std::string& from, const std::string& to) {
+bool NativePlatform::move_file(const std::string& from, const std::string& to) {
     if (from.empty() || to.empty()) return false;
     if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
     if (errno != EINVAL && errno != ENOSYS) return false;
@@ -311,7 +312,7 @@ bool PosixPlatform::move_file(const std::string& from, const std::string& to) {
     return false;
 }
 
-bool PosixPlatform::replace_file(const std::string& from, const std::string& to) {
+bool NativePlatform::replace_file(const std::string& from, const std::string& to) {
     if (from.empty() || to.empty()) return false;
     struct stat st;
     // rename(2) would also put a directory in place of an empty one.
@@ -321,7 +322,7 @@ bool PosixPlatform::replace_file(const std::string& from, const std::string& to)
     return sync_directory_of(to);
 }
 
-bool PosixPlatform::copy_file(const std::string& from, const std::string& to, bool fail_if_exists,
+bool NativePlatform::copy_file(const std::string& from, const std::string& to, bool fail_if_exists,
                               std::chrono::milliseconds stall_timeout) {
     const auto job = std::make_shared<CopyJob>();
     job->from = from;
@@ -351,14 +352,34 @@ bool PosixPlatform::copy_file(const std::string& from, const std::string& to, bo
     return job->succeeded;
 }
 
-bool PosixPlatform::clear_read_only(const std::string& path) {
+bool NativePlatform::append_file(const std::string& path, const std::string& bytes) {
+    const int fd = path.empty() ? -1 : ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+    if (fd < 0) return false;
+    PosixFile file(fd);
+    return file.write(bytes.data(), bytes.size()) == bytes.size();
+}
+
+std::string NativePlatform::user_state_directory() {
+    // The XDG base directory rules: $XDG_STATE_HOME, or ~/.local/state.
+    std::string base;
+    if (const char* state = std::getenv("XDG_STATE_HOME"); state && *state == '/')
+        base = state;
+    else if (const char* home = std::getenv("HOME"); home && *home)
+        base = std::string(home) + "/.local/state";
+    else
+        return {};
+    const std::string dir = base + "/kalv3";
+    return create_directories(dir) ? dir + "/" : std::string();
+}
+
+bool NativePlatform::clear_read_only(const std::string& path) {
     struct stat st;
     if (!stat_path(path, st) || S_ISDIR(st.st_mode)) return false;
     if (!is_read_only_file(path)) return true;
     return ::chmod(path.c_str(), (st.st_mode & 07777) | 0200) == 0;
 }
 
-bool PosixPlatform::set_file_dos_time(const std::string& path, uint32_t dos_date_time) {
+bool NativePlatform::set_file_dos_time(const std::string& path, uint32_t dos_date_time) {
     const DosFields f = unpack_dos(dos_date_time);
     struct tm local {};
     local.tm_year = f.year - 1900;
@@ -375,7 +396,7 @@ bool PosixPlatform::set_file_dos_time(const std::string& path, uint32_t dos_date
     return set_mtime(-1, path, mtime);
 }
 
-bool PosixPlatform::set_file_attributes(const std::string& path, uint32_t external_attributes,
+bool NativePlatform::set_file_attributes(const std::string& path, uint32_t external_attributes,
                                         uint16_t version_made_by) {
     struct stat st;
     if (!stat_path(path, st)) return false;
@@ -392,7 +413,7 @@ bool PosixPlatform::set_file_attributes(const std::string& path, uint32_t extern
     return true;
 }
 
-std::string PosixPlatform::oem_to_ansi(const std::string& oem) {
+std::string NativePlatform::oem_to_ansi(const std::string& oem) {
     std::string out;
     out.reserve(oem.size());
     for (const char c : oem) {
@@ -405,12 +426,15 @@ std::string PosixPlatform::oem_to_ansi(const std::string& oem) {
     return out;
 }
 
+// The system's encoding is UTF-8 already.
+std::string NativePlatform::utf8_to_ansi(const std::string& utf8) { return utf8; }
+
 // POSIX paths have no drive letters: no path names a removable drive's root.
-bool PosixPlatform::is_removable_drive(const std::string&) { return false; }
+bool NativePlatform::is_removable_drive(const std::string&) { return false; }
 
-std::string PosixPlatform::volume_label(const std::string&) { return {}; }
+std::string NativePlatform::volume_label(const std::string&) { return {}; }
 
-std::optional<uint64_t> PosixPlatform::free_disk_space(const std::string& directory) {
+std::optional<uint64_t> NativePlatform::free_disk_space(const std::string& directory) {
     struct statvfs volume {};
     if (statvfs(directory.empty() ? "." : directory.c_str(), &volume) != 0) return std::nullopt;
     // f_bavail, not f_bfree: the blocks kept for root are no room for the shop's user.

@@ -1,4 +1,4 @@
-#include "platform/posix/posix_platform.h"
+#include "platform/native_platform.h"
 
 #include <utility>
 
@@ -24,7 +24,7 @@ constexpr std::pair<unsigned, const char*> kStringTable[] = {
 
 }  // namespace
 
-std::string PosixPlatform::load_string(unsigned id) {
+std::string NativePlatform::load_string(unsigned id) {
     for (const auto& [number, text] : kStringTable)
         if (number == id) return text;
     return {};

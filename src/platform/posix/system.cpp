@@ -13,7 +13,7 @@
 #include <cstring>
 #include <thread>
 
-#include "platform/posix/posix_platform.h"
+#include "platform/native_platform.h"
 #include "platform/process.h"
 #include "platform/profile_text.h"
 
@@ -137,7 +137,7 @@ std::string raw_command_line() {
     return line;
 }
 
-std::string PosixPlatform::profile_string(const std::string& file, const std::string& section,
+std::string NativePlatform::profile_string(const std::string& file, const std::string& section,
                                           const std::string& key, const std::string& default_value,
                                           size_t buffer_size) {
     bool found = false;
@@ -148,7 +148,7 @@ std::string PosixPlatform::profile_string(const std::string& file, const std::st
 // The application holds a listening socket in the abstract namespace named after the
 // mutex; the kernel removes it when the holder ends, as Windows removes a mutex with
 // its last handle. Connecting only probes: nothing is bound or left behind.
-bool PosixPlatform::mutex_exists(const std::string& name) {
+bool NativePlatform::mutex_exists(const std::string& name) {
     sockaddr_un where;
     socklen_t length = 0;
     if (!fill_address(name, where, length)) return false;
@@ -159,7 +159,7 @@ bool PosixPlatform::mutex_exists(const std::string& name) {
     return errno == EAGAIN || errno == EINPROGRESS;
 }
 
-std::string PosixPlatform::module_path() {
+std::string NativePlatform::module_path() {
     std::string path(PATH_MAX, '\0');
     const ssize_t n = ::readlink("/proc/self/exe", path.data(), path.size());
     if (n <= 0) return {};
@@ -168,18 +168,18 @@ std::string PosixPlatform::module_path() {
 }
 
 // argv as the kernel gave it to this process, so no entry point has to hand it over.
-std::vector<std::string> PosixPlatform::command_line_arguments() {
+std::vector<std::string> NativePlatform::command_line_arguments() {
     std::vector<std::string> arguments = process_arguments();
     if (!arguments.empty()) arguments.erase(arguments.begin());
     return arguments;
 }
 
-uint32_t PosixPlatform::platform_id() { return 2; }
+uint32_t NativePlatform::platform_id() { return 2; }
 
 // The command line is split on blanks into the new program's argv (argv[0] is its first
 // part, as WinExec's program sees it); the program file itself is `explicit_program`,
 // never a name found by searching. The child is not waited for.
-uint32_t PosixPlatform::start_program(const std::string& command_line, const std::string& explicit_program) {
+uint32_t NativePlatform::start_program(const std::string& command_line, const std::string& explicit_program) {
     std::vector<std::string> parts;
     size_t pos = 0;
     while (pos <= command_line.size()) {
@@ -201,7 +201,7 @@ uint32_t PosixPlatform::start_program(const std::string& command_line, const std
     return error == 0 ? kExecStarted : exec_code_for(error);
 }
 
-std::string PosixPlatform::current_directory() {
+std::string NativePlatform::current_directory() {
     std::string path(PATH_MAX, '\0');
     if (::getcwd(path.data(), path.size()) == nullptr) return {};
     path.resize(std::strlen(path.c_str()));
@@ -222,7 +222,7 @@ private:
 
 }  // namespace
 
-std::unique_ptr<SystemLock> PosixPlatform::try_lock(const std::string& name) {
+std::unique_ptr<SystemLock> NativePlatform::try_lock(const std::string& name) {
     sockaddr_un where;
     socklen_t length = 0;
     if (!fill_address("lock:" + name, where, length)) return nullptr;
@@ -233,14 +233,14 @@ std::unique_ptr<SystemLock> PosixPlatform::try_lock(const std::string& name) {
     return lock;
 }
 
-std::chrono::milliseconds PosixPlatform::monotonic_time() {
+std::chrono::milliseconds NativePlatform::monotonic_time() {
     return std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now().time_since_epoch());
 }
 
-void PosixPlatform::sleep(std::chrono::milliseconds duration) { std::this_thread::sleep_for(duration); }
+void NativePlatform::sleep(std::chrono::milliseconds duration) { std::this_thread::sleep_for(duration); }
 
 Platform& native() {
-    static PosixPlatform instance;
+    static NativePlatform instance;
     return instance;
 }
 

@@ -1,15 +1,16 @@
 // User-face group of the POSIX backend. There is no window system to ask: a message box
 // is one line "caption: text" on stderr that the user need not answer, the cursor and
-// the message queue do not exist.
+// the message queue do not exist. There are no file or folder dialogs either: the
+// "?" dialogs answer as a cancel, as the interface's own answer does (platform.cpp).
 #include <cstdio>
 
-#include "platform/posix/posix_platform.h"
+#include "platform/native_platform.h"
 
 namespace kalv::platform {
 
 // Without a user to ask, every box is answered with its first button, the one that
 // Windows makes the default.
-BoxAnswer PosixPlatform::message_box(const std::string& text, const std::string& caption, BoxButtons buttons,
+BoxAnswer NativePlatform::message_box(const std::string& text, const std::string& caption, BoxButtons buttons,
                                      BoxIcon) {
     const std::string line = caption + ": " + text + "\n";
     std::fwrite(line.data(), 1, line.size(), stderr);
@@ -22,8 +23,17 @@ BoxAnswer PosixPlatform::message_box(const std::string& text, const std::string&
     return BoxAnswer::Ok;
 }
 
-void PosixPlatform::set_cursor(Cursor) {}
+void NativePlatform::set_cursor(Cursor) {}
 
-void PosixPlatform::process_messages() {}
+void NativePlatform::process_messages() {}
+
+std::optional<std::string> NativePlatform::choose_open_file(const std::string& title, const std::string& filter,
+                                                            const std::string& start_dir) {
+    return Platform::choose_open_file(title, filter, start_dir);
+}
+
+std::optional<std::string> NativePlatform::choose_folder(const std::string& start_dir) {
+    return Platform::choose_folder(start_dir);
+}
 
 }  // namespace kalv::platform

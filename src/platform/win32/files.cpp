@@ -1,6 +1,6 @@
 // Files and directories on Windows, through the ANSI entry points of kernel32 and
 // user32, with the share modes the ZIP component asks for.
-#include "platform/win32/win32_platform.h"
+#include "platform/native_platform.h"
 
 #include <windows.h>
 
@@ -153,7 +153,7 @@ struct CopyJob {
 
 }  // namespace
 
-std::unique_ptr<FileHandle> Win32Platform::open_file(const std::string& path, OpenMode mode) {
+std::unique_ptr<FileHandle> NativePlatform::open_file(const std::string& path, OpenMode mode) {
     HANDLE h = INVALID_HANDLE_VALUE;
     switch (mode) {
         case OpenMode::ReadDenyWrite:
@@ -187,7 +187,7 @@ std::unique_ptr<FileHandle> Win32Platform::open_file(const std::string& path, Op
     return std::make_unique<Win32File>(h);
 }
 
-int32_t Win32Platform::file_age(const std::string& path) {
+int32_t NativePlatform::file_age(const std::string& path) {
     WIN32_FIND_DATAA data;
     if (!find_file(path, data) || (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) return -1;
     FILETIME local;
@@ -198,31 +198,31 @@ int32_t Win32Platform::file_age(const std::string& path) {
 }
 
 // Returns false, so that a failing operation can end in "return note_failure();".
-bool Win32Platform::note_failure() {
+bool NativePlatform::note_failure() {
     const DWORD error = GetLastError();
     transient_ = error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION || error == ERROR_ACCESS_DENIED;
     return false;
 }
 
-bool Win32Platform::file_exists(const std::string& path) {
+bool NativePlatform::file_exists(const std::string& path) {
     if (path.empty() || has_wildcards(path)) return false;
     const DWORD attributes = GetFileAttributesA(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-std::optional<int64_t> Win32Platform::modification_stamp(const std::string& path) {
+std::optional<int64_t> NativePlatform::modification_stamp(const std::string& path) {
     WIN32_FILE_ATTRIBUTE_DATA data;
     if (path.empty() || !GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return std::nullopt;
     return (int64_t(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime;
 }
 
-bool Win32Platform::directory_exists(const std::string& path) {
+bool NativePlatform::directory_exists(const std::string& path) {
     if (path.empty()) return false;
     const DWORD attributes = GetFileAttributesA(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
-bool Win32Platform::create_directories(const std::string& path) {
+bool NativePlatform::create_directories(const std::string& path) {
     if (path.empty()) return false;
     // Levels end before each backslash; a drive root ("C:\") or a UNC server and share
     // ("\\server\share") are never created, so start after them.
@@ -241,13 +241,13 @@ bool Win32Platform::create_directories(const std::string& path) {
     return directory_exists(path);
 }
 
-bool Win32Platform::delete_file(const std::string& path) { return DeleteFileA(path.c_str()) || note_failure(); }
+bool NativePlatform::delete_file(const std::string& path) { return DeleteFileA(path.c_str()) || note_failure(); }
 
-bool Win32Platform::move_file(const std::string& from, const std::string& to) {
+bool NativePlatform::move_file(const std::string& from, const std::string& to) {
     return MoveFileA(from.c_str(), to.c_str()) || note_failure();
 }
 
-bool Win32Platform::replace_file(const std::string& from, const std::string& to) {
+bool NativePlatform::replace_file(const std::string& from, const std::string& to) {
     // Windows refuses to replace a read-only file; said here as well, since not every
     // implementation of the call does.
     const DWORD existing = GetFileAttributesA(to.c_str());
@@ -256,7 +256,7 @@ bool Win32Platform::replace_file(const std::string& from, const std::string& to)
            note_failure();
 }
 
-bool Win32Platform::copy_file(const std::string& from, const std::string& to, bool fail_if_exists,
+bool NativePlatform::copy_file(const std::string& from, const std::string& to, bool fail_if_exists,
                              std::chrono::milliseconds stall_timeout) {
     const auto job = std::make_shared<CopyJob>();
     job->from = from;
@@ -298,14 +298,32 @@ bool Win32Platform::copy_file(const std::string& from, const std::string& to, bo
     }
 }
 
-bool Win32Platform::clear_read_only(const std::string& path) {
+bool NativePlatform::append_file(const std::string& path, const std::string& bytes) {
+    const Handle file(CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ, nullptr, OPEN_ALWAYS,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.valid()) return false;
+    DWORD put = 0;
+    return WriteFile(file.get(), bytes.data(), DWORD(bytes.size()), &put, nullptr) && put == bytes.size();
+}
+
+std::string NativePlatform::user_state_directory() {
+    // The local (not roaming) application-data folder: a log belongs to this PC.
+    const DWORD needed = GetEnvironmentVariableA("LOCALAPPDATA", nullptr, 0);
+    if (needed == 0) return {};
+    std::string base(needed, '\0');
+    base.resize(GetEnvironmentVariableA("LOCALAPPDATA", base.data(), needed));
+    const std::string dir = base + "\\Kalv3";
+    return create_directories(dir) ? dir + "\\" : std::string();
+}
+
+bool NativePlatform::clear_read_only(const std::string& path) {
     const DWORD attributes = GetFileAttributesA(path.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) return false;
     if (!(attributes & FILE_ATTRIBUTE_READONLY)) return true;
     return SetFileAttributesA(path.c_str(), attributes & ~DWORD(FILE_ATTRIBUTE_READONLY)) != 0;
 }
 
-bool Win32Platform::set_file_dos_time(const std::string& path, uint32_t dos_date_time) {
+bool NativePlatform::set_file_dos_time(const std::string& path, uint32_t dos_date_time) {
     FILETIME local, utc;
     if (!DosDateTimeToFileTime(WORD(dos_date_time >> 16), WORD(dos_date_time & 0xFFFF), &local)) return false;
     if (!LocalFileTimeToFileTime(&local, &utc)) return false;
@@ -317,7 +335,7 @@ bool Win32Platform::set_file_dos_time(const std::string& path, uint32_t dos_date
     return ok;
 }
 
-bool Win32Platform::set_file_attributes(const std::string& path, uint32_t external_attributes,
+bool NativePlatform::set_file_attributes(const std::string& path, uint32_t external_attributes,
                                         uint16_t version_made_by) {
     // Entries made on Unix carry st_mode in the high half (APPNOTE 4.4.15), which are
     // no Windows attribute bits; only the MS-DOS low half is meant for Windows there.
@@ -327,24 +345,37 @@ bool Win32Platform::set_file_attributes(const std::string& path, uint32_t extern
     return SetFileAttributesA(path.c_str(), attributes) != 0;
 }
 
-std::string Win32Platform::oem_to_ansi(const std::string& oem) {
+std::string NativePlatform::oem_to_ansi(const std::string& oem) {
     if (oem.empty()) return oem;
     std::vector<char> converted(oem.begin(), oem.end());
     OemToCharBuffA(oem.data(), converted.data(), DWORD(oem.size()));
     return std::string(converted.begin(), converted.end());
 }
 
-bool Win32Platform::is_removable_drive(const std::string& root) {
+std::string NativePlatform::utf8_to_ansi(const std::string& utf8) {
+    if (utf8.empty()) return utf8;
+    const int wide_length = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), nullptr, 0);
+    if (wide_length <= 0) return utf8;
+    std::wstring wide(size_t(wide_length), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), wide.data(), wide_length);
+    // "_" rather than the system's "?", which no file name may hold.
+    const int length = WideCharToMultiByte(CP_ACP, 0, wide.data(), wide_length, nullptr, 0, "_", nullptr);
+    std::string ansi(size_t(length > 0 ? length : 0), '\0');
+    WideCharToMultiByte(CP_ACP, 0, wide.data(), wide_length, ansi.data(), length, "_", nullptr);
+    return ansi;
+}
+
+bool NativePlatform::is_removable_drive(const std::string& root) {
     return GetDriveTypeA(root.c_str()) == DRIVE_REMOVABLE;
 }
 
-std::string Win32Platform::volume_label(const std::string& root) {
+std::string NativePlatform::volume_label(const std::string& root) {
     char label[MAX_PATH + 1] = {};
     if (!GetVolumeInformationA(root.c_str(), label, sizeof label, nullptr, nullptr, nullptr, nullptr, 0)) return {};
     return label;
 }
 
-std::optional<uint64_t> Win32Platform::free_disk_space(const std::string& directory) {
+std::optional<uint64_t> NativePlatform::free_disk_space(const std::string& directory) {
     // The caller's share, which a disk quota may keep below the volume's free bytes.
     ULARGE_INTEGER available{};
     if (!GetDiskFreeSpaceExA(directory.empty() ? nullptr : directory.c_str(), &available, nullptr, nullptr))

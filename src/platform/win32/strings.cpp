@@ -1,4 +1,4 @@
-#include "platform/win32/win32_platform.h"
+#include "platform/native_platform.h"
 
 #include <windows.h>
 
@@ -6,7 +6,7 @@ namespace kalv::platform {
 
 // The program's STRINGTABLE (resources/strings.rc, linked into each program
 // through kalv_resources). A missing identifier gives an empty text.
-std::string Win32Platform::load_string(unsigned id) {
+std::string NativePlatform::load_string(unsigned id) {
     char buffer[1024];
     int length = LoadStringA(GetModuleHandleA(nullptr), id, buffer, sizeof buffer);
     return std::string(buffer, length > 0 ? static_cast<size_t>(length) : 0);

@@ -4,7 +4,7 @@
 
 #include "platform/command_line.h"
 #include "platform/process.h"
-#include "platform/win32/win32_platform.h"
+#include "platform/native_platform.h"
 
 namespace kalv::platform {
 
@@ -56,7 +56,7 @@ private:
 
 }  // namespace
 
-std::unique_ptr<SystemLock> Win32Platform::try_lock(const std::string& name) {
+std::unique_ptr<SystemLock> NativePlatform::try_lock(const std::string& name) {
     const HANDLE handle = CreateMutexA(nullptr, FALSE, name.c_str());
     if (handle == nullptr) return nullptr;
     const DWORD waited = WaitForSingleObject(handle, 0);
@@ -65,13 +65,13 @@ std::unique_ptr<SystemLock> Win32Platform::try_lock(const std::string& name) {
     return nullptr;
 }
 
-std::chrono::milliseconds Win32Platform::monotonic_time() { return std::chrono::milliseconds(GetTickCount64()); }
+std::chrono::milliseconds NativePlatform::monotonic_time() { return std::chrono::milliseconds(GetTickCount64()); }
 
-void Win32Platform::sleep(std::chrono::milliseconds duration) { Sleep(DWORD(duration.count())); }
+void NativePlatform::sleep(std::chrono::milliseconds duration) { Sleep(DWORD(duration.count())); }
 
 // The file name must be a full path: GetPrivateProfileStringA looks for a bare name in
 // the Windows directory, not in the current one.
-std::string Win32Platform::profile_string(const std::string& file, const std::string& section,
+std::string NativePlatform::profile_string(const std::string& file, const std::string& section,
                                           const std::string& key, const std::string& default_value,
                                           size_t buffer_size) {
     if (buffer_size == 0) return {};
@@ -83,14 +83,14 @@ std::string Win32Platform::profile_string(const std::string& file, const std::st
 }
 
 // Any failure to open, also for want of SYNCHRONIZE access, counts as "not running".
-bool Win32Platform::mutex_exists(const std::string& name) {
+bool NativePlatform::mutex_exists(const std::string& name) {
     HANDLE handle = OpenMutexA(SYNCHRONIZE, FALSE, name.c_str());
     if (handle == nullptr) return false;
     CloseHandle(handle);
     return true;
 }
 
-std::string Win32Platform::module_path() {
+std::string NativePlatform::module_path() {
     std::string path(MAX_PATH, '\0');
     while (true) {
         const DWORD n = GetModuleFileNameA(nullptr, path.data(), DWORD(path.size()));
@@ -103,13 +103,13 @@ std::string Win32Platform::module_path() {
     }
 }
 
-std::vector<std::string> Win32Platform::command_line_arguments() {
+std::vector<std::string> NativePlatform::command_line_arguments() {
     std::vector<std::string> arguments = split_command_line(GetCommandLineA());
     if (!arguments.empty()) arguments.erase(arguments.begin());
     return arguments;
 }
 
-uint32_t Win32Platform::platform_id() {
+uint32_t NativePlatform::platform_id() {
     OSVERSIONINFOA version{};
     version.dwOSVersionInfoSize = sizeof(OSVERSIONINFOA);
     GetVersionExA(&version);
@@ -121,7 +121,7 @@ uint32_t Win32Platform::platform_id() {
 // first tries C:\Program.exe. Here the program file is named explicitly while the
 // program still receives `command_line` unchanged as its own command line; the return
 // codes and the wait for the program's first input are WinExec's.
-uint32_t Win32Platform::start_program(const std::string& command_line, const std::string& explicit_program) {
+uint32_t NativePlatform::start_program(const std::string& command_line, const std::string& explicit_program) {
     STARTUPINFOA startup{};
     startup.cb = sizeof(startup);
     startup.dwFlags = STARTF_USESHOWWINDOW;
@@ -140,7 +140,7 @@ uint32_t Win32Platform::start_program(const std::string& command_line, const std
     return kExecStarted;
 }
 
-std::string Win32Platform::current_directory() {
+std::string NativePlatform::current_directory() {
     const DWORD needed = GetCurrentDirectoryA(0, nullptr);
     if (needed == 0) return {};
     std::string path(needed, '\0');
@@ -150,7 +150,7 @@ std::string Win32Platform::current_directory() {
 }
 
 Platform& native() {
-    static Win32Platform instance;
+    static NativePlatform instance;
     return instance;
 }
 

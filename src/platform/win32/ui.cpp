@@ -2,7 +2,7 @@
 // screen's mouse cursor, and the handling of pending window messages.
 #include <windows.h>
 
-#include "platform/win32/win32_platform.h"
+#include "platform/native_platform.h"
 
 namespace kalv::platform {
 
@@ -47,7 +47,7 @@ BOOL CALLBACK give_cursor_to_window_and_children(HWND window, LPARAM cursor) {
 
 }  // namespace
 
-BoxAnswer Win32Platform::message_box(const std::string& text, const std::string& caption, BoxButtons buttons,
+BoxAnswer NativePlatform::message_box(const std::string& text, const std::string& caption, BoxButtons buttons,
                                      BoxIcon icon) {
     switch (MessageBoxA(nullptr, text.c_str(), caption.c_str(), box_style(buttons, icon))) {
         case IDCANCEL: return BoxAnswer::Cancel;
@@ -60,14 +60,14 @@ BoxAnswer Win32Platform::message_box(const std::string& text, const std::string&
 // The screen's cursor holds over every window of the program, not only until the mouse
 // next moves: each window's class shows it too, since a window answers WM_SETCURSOR with
 // its class cursor.
-void Win32Platform::set_cursor(Cursor cursor) {
+void NativePlatform::set_cursor(Cursor cursor) {
     HCURSOR shape = LoadCursorA(nullptr, cursor_resource(cursor));
     EnumThreadWindows(GetCurrentThreadId(), give_cursor_to_window_and_children, LPARAM(shape));
     SetCursor(shape);
 }
 
 // A quit request is left for nobody: the launcher has no main loop that could end on it.
-void Win32Platform::process_messages() {
+void NativePlatform::process_messages() {
     MSG message;
     while (PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE)) {
         if (message.message == WM_QUIT) continue;

@@ -14,4 +14,9 @@ namespace kalv::platform::win32 {
 std::unique_ptr<splash::PixelCanvas> capture_client(const splash::SplashWindow& window);
 std::unique_ptr<splash::PixelCanvas> capture_progress_bar(const splash::SplashWindow& window);
 
+// The progress bar's child window and its tooltip control (HWNDs; nullptr when
+// there is none), for tests that read the window's state back through Win32.
+void* progress_bar_window(const splash::SplashWindow& window);
+void* progress_bar_tooltip(const splash::SplashWindow& window);
+
 }  // namespace kalv::platform::win32

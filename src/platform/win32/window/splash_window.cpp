@@ -12,6 +12,9 @@
 
 #include <windows.h>
 
+#include <commctrl.h>
+#include <windowsx.h>
+
 namespace kalv::splash {
 
 namespace {
@@ -42,6 +45,8 @@ void register_classes(HINSTANCE instance) {
     if (!GetClassInfoExA(instance, kBarClass, &bar)) {
         bar = WNDCLASSEXA{};
         bar.cbSize = sizeof bar;
+        // Double clicks arrive as such (OnDblClick).
+        bar.style = CS_DBLCLKS;
         bar.lpfnWndProc = bar_procedure;
         bar.hInstance = instance;
         bar.hCursor = LoadCursorA(nullptr, IDC_ARROW);
@@ -50,11 +55,29 @@ void register_classes(HINSTANCE instance) {
     }
 }
 
-// The bar's child window, as the GradientBar sees it.
+COLORREF native_color(Color c) { return is_system_color(c) ? GetSysColor(system_color_index(c)) : COLORREF(c); }
+
+LPCSTR cursor_shape(int cursor) {
+    switch (cursor) {
+        case crNoDrop: return IDC_NO;
+        default: return IDC_ARROW;  // crDrag: Windows has no drag cursor of its own
+    }
+}
+
+// The bar's child window, as the GradientBar sees it: it carries out the control's
+// properties (placement, visibility, tooltip, border) and reports the mouse and the
+// focus to it.
 class BarChild final : public BarWindow {
 public:
     explicit BarChild(GradientBar& bar) : bar_(bar) {}
+    ~BarChild() override {
+        if (tooltip_) DestroyWindow(tooltip_);
+    }
+    BarChild(const BarChild&) = delete;
+    BarChild& operator=(const BarChild&) = delete;
+
     void set_handle(HWND handle) { handle_ = handle; }
+    GradientBar& bar() { return bar_; }
 
     void invalidate(const Rect& area, bool erase) override {
         RECT r{area.left, area.top, area.right, area.bottom};
@@ -65,30 +88,116 @@ public:
         HDC dc = GetDC(handle_);
         Size extent;
         {
-            GdiCanvas canvas(dc, bar_.width(), bar_.height());
+            GdiCanvas canvas(dc, bar_.client_width(), bar_.client_height());
             canvas.set_font(font);
             extent = canvas.text_extent(text);
         }
         ReleaseDC(handle_, dc);
         return extent;
     }
-    void resized(int width, int height) override {
-        SetWindowPos(handle_, nullptr, 0, 0, width, height, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    // The window's size follows the bounds (place); the client area, whatever is left
+    // of it inside the border, is painted anew, since Windows keeps the old picture
+    // of a resized window where it still fits.
+    void resized(int, int) override { InvalidateRect(handle_, nullptr, FALSE); }
+
+    void place(const Rect& b) override {
+        SetWindowPos(handle_, nullptr, b.left, b.top, b.width(), b.height(), SWP_NOZORDER | SWP_NOACTIVATE);
     }
+    void show(bool visible) override { ShowWindow(handle_, visible ? SW_SHOWNA : SW_HIDE); }
+    void enable(bool enabled) override { EnableWindow(handle_, enabled); }
+    void set_border_width(int pixels) override {
+        border_ = pixels;
+        SetWindowPos(handle_, nullptr, 0, 0, 0, 0,
+                     SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE | SWP_FRAMECHANGED);
+    }
+    void set_tab_stop(bool on) override {
+        LONG_PTR style = GetWindowLongPtrA(handle_, GWL_STYLE);
+        SetWindowLongPtrA(handle_, GWL_STYLE, on ? style | WS_TABSTOP : style & ~LONG_PTR(WS_TABSTOP));
+    }
+    void capture_mouse(bool on) override {
+        if (on)
+            SetCapture(handle_);
+        else if (GetCapture() == handle_)
+            ReleaseCapture();
+    }
+    void show_cursor(int cursor) override { SetCursor(LoadCursorA(nullptr, cursor_shape(cursor))); }
+    Size parent_client_size() override {
+        RECT r{};
+        GetClientRect(GetParent(handle_), &r);
+        return {r.right, r.bottom};
+    }
+    Font parent_font() override { return layout::window_font(); }
+    Control* control_at(Point screen, Point& client) override {
+        POINT p{screen.x, screen.y};
+        HWND under = WindowFromPoint(p);
+        char name[64] = {};
+        if (!under || !GetClassNameA(under, name, sizeof name) || lstrcmpA(name, kBarClass) != 0) return nullptr;
+        auto* other = reinterpret_cast<BarChild*>(GetWindowLongPtrA(under, GWLP_USERDATA));
+        ScreenToClient(under, &p);
+        client = {p.x, p.y};
+        return other ? &other->bar_ : nullptr;
+    }
+
+    // The tooltip: one tool, the whole child window, shown by the tooltip control
+    // while the mouse rests on it (TTF_SUBCLASS lets it see the mouse itself).
+    void set_tooltip(const std::string& text) override {
+        if (!tooltip_) {
+            if (text.empty()) return;
+            INITCOMMONCONTROLSEX controls{sizeof controls, ICC_WIN95_CLASSES};
+            InitCommonControlsEx(&controls);
+            tooltip_ = CreateWindowExA(WS_EX_TOPMOST, TOOLTIPS_CLASSA, nullptr, WS_POPUP | TTS_ALWAYSTIP, CW_USEDEFAULT,
+                                       CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, GetParent(handle_), nullptr,
+                                       GetModuleHandleA(nullptr), nullptr);
+        }
+        TTTOOLINFOA tool{};
+        tool.cbSize = sizeof tool;
+        tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
+        tool.hwnd = GetParent(handle_);
+        tool.uId = reinterpret_cast<UINT_PTR>(handle_);
+        std::string shown = text;
+        tool.lpszText = shown.data();
+        const bool present = SendMessageA(tooltip_, TTM_GETTOOLCOUNT, 0, 0) > 0;
+        if (text.empty())
+            SendMessageA(tooltip_, TTM_DELTOOLA, 0, LPARAM(&tool));
+        else if (present)
+            SendMessageA(tooltip_, TTM_UPDATETIPTEXTA, 0, LPARAM(&tool));
+        else
+            SendMessageA(tooltip_, TTM_ADDTOOLA, 0, LPARAM(&tool));
+    }
+    HWND tooltip() const { return tooltip_; }
 
     void paint() {
         PAINTSTRUCT ps;
         HDC dc = BeginPaint(handle_, &ps);
         {
-            GdiCanvas canvas(dc, bar_.width(), bar_.height());
+            GdiCanvas canvas(dc, bar_.client_width(), bar_.client_height());
             bar_.paint(canvas);
         }
         EndPaint(handle_, &ps);
     }
 
+    // The border is non-client area, in the control's colour.
+    void calculate_client(RECT& r) const { InflateRect(&r, -border_, -border_); }
+    void paint_border() {
+        if (border_ <= 0) return;
+        HDC dc = GetWindowDC(handle_);
+        RECT outer{};
+        GetWindowRect(handle_, &outer);
+        OffsetRect(&outer, -outer.left, -outer.top);
+        RECT inner = outer;
+        InflateRect(&inner, -border_, -border_);
+        ExcludeClipRect(dc, inner.left, inner.top, inner.right, inner.bottom);
+        HBRUSH brush = CreateSolidBrush(native_color(bar_.color()));
+        FillRect(dc, &outer, brush);
+        DeleteObject(brush);
+        ReleaseDC(handle_, dc);
+    }
+
 private:
     GradientBar& bar_;
     HWND handle_ = nullptr;
+    HWND tooltip_ = nullptr;
+    int border_ = 0;
 };
 
 class Win32SplashWindow final : public SplashWindow {
@@ -109,6 +218,10 @@ public:
         bar_child_.set_handle(bar);
         bar_handle_ = bar;
         bar_.attach(&bar_child_);
+        // The client size the bar's anchors keep their distances in.
+        RECT client{};
+        GetClientRect(frame_, &client);
+        bar_.parent_resized({client.right, client.bottom});
 
         // FormCreate: the icon, then the caption and the prompt from the string table.
         icon_ = static_cast<HICON>(
@@ -155,6 +268,7 @@ public:
 
     std::string status() const override { return status_; }
     const GradientBar& progress_bar() const override { return bar_; }
+    GradientBar& progress_bar() override { return bar_; }
 
     void paint_frame() {
         PAINTSTRUCT ps;
@@ -170,6 +284,11 @@ public:
     void set_frame(HWND handle) { frame_ = handle; }
     HWND frame() const { return frame_; }
     HWND bar() const { return bar_handle_; }
+    HWND bar_tooltip() const { return bar_child_.tooltip(); }
+    // The frame is sizeable: an aligned or anchored bar follows its client area.
+    void client_resized(int width, int height) {
+        if (bar_handle_) bar_.parent_resized({width, height});
+    }
 
 private:
     void invalidate_status_label() {
@@ -211,10 +330,33 @@ LRESULT CALLBACK frame_procedure(HWND window, UINT message, WPARAM wparam, LPARA
         case WM_CLOSE:
             // The window asks nothing of the user and is closed only by its owner.
             return 0;
+        case WM_SIZE:
+            if (splash) splash->client_resized(LOWORD(lparam), HIWORD(lparam));
+            break;
         default:
             break;
     }
     return DefWindowProcA(window, message, wparam, lparam);
+}
+
+ShiftState shift_state(WPARAM keys) {
+    ShiftState shift = 0;
+    if (keys & MK_SHIFT) shift |= ssShift;
+    if (keys & MK_CONTROL) shift |= ssCtrl;
+    if (keys & MK_LBUTTON) shift |= ssLeft;
+    if (keys & MK_RBUTTON) shift |= ssRight;
+    if (keys & MK_MBUTTON) shift |= ssMiddle;
+    if (GetKeyState(VK_MENU) < 0) shift |= ssAlt;
+    return shift;
+}
+
+// A mouse message's point in client coordinates, and on the screen. Under capture
+// it may lie outside the client area, with negative coordinates.
+void mouse_points(HWND window, LPARAM lparam, Point& client, Point& screen) {
+    POINT p{GET_X_LPARAM(lparam), GET_Y_LPARAM(lparam)};
+    client = {p.x, p.y};
+    ClientToScreen(window, &p);
+    screen = {p.x, p.y};
 }
 
 LRESULT CALLBACK bar_procedure(HWND window, UINT message, WPARAM wparam, LPARAM lparam) {
@@ -222,17 +364,77 @@ LRESULT CALLBACK bar_procedure(HWND window, UINT message, WPARAM wparam, LPARAM 
         auto* create = reinterpret_cast<CREATESTRUCTA*>(lparam);
         SetWindowLongPtrA(window, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
     }
-    auto* bar = reinterpret_cast<BarChild*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+    auto* child = reinterpret_cast<BarChild*>(GetWindowLongPtrA(window, GWLP_USERDATA));
+    if (!child) return DefWindowProcA(window, message, wparam, lparam);
+    Control& control = child->bar();
+    Point at, screen;
     switch (message) {
         case WM_ERASEBKGND:
             // Every paint covers the whole control from its off-screen picture.
             return 1;
         case WM_PAINT:
-            if (bar) {
-                bar->paint();
+            child->paint();
+            return 0;
+        case WM_NCCALCSIZE:
+            if (wparam) {
+                child->calculate_client(reinterpret_cast<NCCALCSIZE_PARAMS*>(lparam)->rgrc[0]);
                 return 0;
             }
             break;
+        case WM_NCPAINT:
+            child->paint_border();
+            return 0;
+        case WM_LBUTTONDOWN:
+        case WM_RBUTTONDOWN:
+        case WM_MBUTTONDOWN:
+        case WM_LBUTTONDBLCLK:
+        case WM_RBUTTONDBLCLK:
+        case WM_MBUTTONDBLCLK: {
+            mouse_points(window, lparam, at, screen);
+            const MouseButton button = message == WM_LBUTTONDOWN || message == WM_LBUTTONDBLCLK   ? MouseButton::mbLeft
+                                       : message == WM_RBUTTONDOWN || message == WM_RBUTTONDBLCLK ? MouseButton::mbRight
+                                                                                                  : MouseButton::mbMiddle;
+            if (message == WM_LBUTTONDBLCLK || message == WM_RBUTTONDBLCLK || message == WM_MBUTTONDBLCLK)
+                control.double_click(button, shift_state(wparam), at, screen);
+            else
+                control.mouse_down(button, shift_state(wparam), at, screen);
+            return 0;
+        }
+        case WM_LBUTTONUP:
+        case WM_RBUTTONUP:
+        case WM_MBUTTONUP: {
+            mouse_points(window, lparam, at, screen);
+            const MouseButton button = message == WM_LBUTTONUP   ? MouseButton::mbLeft
+                                       : message == WM_RBUTTONUP ? MouseButton::mbRight
+                                                                 : MouseButton::mbMiddle;
+            control.mouse_up(button, shift_state(wparam), at, screen);
+            // The right button's release asks for the context menu (WM_CONTEXTMENU).
+            break;
+        }
+        case WM_MOUSEMOVE:
+            mouse_points(window, lparam, at, screen);
+            control.mouse_move(shift_state(wparam), at, screen);
+            return 0;
+        case WM_CAPTURECHANGED:
+            if (reinterpret_cast<HWND>(lparam) != window) control.capture_lost();
+            return 0;
+        case WM_SETCURSOR:
+            // During a drag the cursor is the drag's, not the class's.
+            if (control.dragging()) return TRUE;
+            break;
+        case WM_SETFOCUS:
+            control.focus_changed(true);
+            return 0;
+        case WM_KILLFOCUS:
+            control.focus_changed(false);
+            return 0;
+        case WM_CONTEXTMENU: {
+            // From the keyboard the position is (-1, -1) and stays so.
+            POINT p{GET_X_LPARAM(lparam), GET_Y_LPARAM(lparam)};
+            if (p.x != -1 || p.y != -1) ScreenToClient(window, &p);
+            if (control.context_popup({p.x, p.y})) return 0;
+            break;
+        }
         default:
             break;
     }
@@ -265,6 +467,16 @@ std::unique_ptr<splash::PixelCanvas> capture(HWND window) {
 std::unique_ptr<splash::PixelCanvas> capture_client(const splash::SplashWindow& window) {
     const auto* real = dynamic_cast<const splash::Win32SplashWindow*>(&window);
     return real ? capture(real->frame()) : nullptr;
+}
+
+void* progress_bar_window(const splash::SplashWindow& window) {
+    const auto* real = dynamic_cast<const splash::Win32SplashWindow*>(&window);
+    return real ? real->bar() : nullptr;
+}
+
+void* progress_bar_tooltip(const splash::SplashWindow& window) {
+    const auto* real = dynamic_cast<const splash::Win32SplashWindow*>(&window);
+    return real ? real->bar_tooltip() : nullptr;
 }
 
 std::unique_ptr<splash::PixelCanvas> capture_progress_bar(const splash::SplashWindow& window) {

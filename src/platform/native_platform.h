@@ -1,14 +1,16 @@
-// The posix backend. Its members are defined by area: files.cpp (files and
-// directories, code pages, drives), system.cpp (process, profile API), ui.cpp
-// (boxes, cursor, messages), strings.cpp (the
-// program's string table).
+// The platform of the system the program was built for, declared once: CMake compiles
+// the members of one backend, win32/ or posix/, each defining them by area: files.cpp
+// (files and directories, code pages, drives), system.cpp (process, profile API,
+// locks, clock), ui.cpp (boxes, cursor, messages, and the "?" dialogs, which POSIX
+// answers as a cancel), strings.cpp (the program's string table); on Windows also
+// dialogs.cpp (the file-open dialog and the folder browser).
 #pragma once
 
 #include "platform/platform.h"
 
 namespace kalv::platform {
 
-class PosixPlatform final : public Platform {
+class NativePlatform final : public Platform {
 public:
     std::unique_ptr<FileHandle> open_file(const std::string& path, OpenMode mode) override;
     int32_t file_age(const std::string& path) override;
@@ -23,10 +25,13 @@ public:
                    std::chrono::milliseconds stall_timeout) override;
     bool clear_read_only(const std::string& path) override;
     bool last_failure_transient() override { return transient_; }
+    bool append_file(const std::string& path, const std::string& bytes) override;
+    std::string user_state_directory() override;
     bool set_file_dos_time(const std::string& path, uint32_t dos_date_time) override;
     bool set_file_attributes(const std::string& path, uint32_t external_attributes,
                              uint16_t version_made_by) override;
     std::string oem_to_ansi(const std::string& oem) override;
+    std::string utf8_to_ansi(const std::string& utf8) override;
     bool is_removable_drive(const std::string& root) override;
     std::string volume_label(const std::string& root) override;
     std::optional<uint64_t> free_disk_space(const std::string& directory) override;
@@ -48,6 +53,9 @@ public:
     void set_cursor(Cursor cursor) override;
     void process_messages() override;
     std::string load_string(unsigned id) override;
+    std::optional<std::string> choose_open_file(const std::string& title, const std::string& filter,
+                                                const std::string& start_dir) override;
+    std::optional<std::string> choose_folder(const std::string& start_dir) override;
 
 private:
     // Notes why an operation failed: the platform's last error, read at once.
