@@ -6,6 +6,7 @@
 // none of them matched an entry (as unzip does: asking for a missing file is no success).
 #include <cstdio>
 
+#include "archive_args.h"
 #include "commands.h"
 #include "unzip/unzipper.h"
 
@@ -13,54 +14,19 @@ namespace kalvtool {
 namespace {
 
 using kalv::unzip::UnZipper;
-using kalv::unzip::UZOverwriteMode;
 
 int run_extract(const Args& args) {
+    const std::optional<ArchiveArgs> a = parse_archive_args(args, "Pdor", "extract");
+    if (!a) return kExitUsage;
+    const std::vector<std::string>& patterns = a->patterns;
     UnZipper zip;
-    std::string archive, dest = ".";
-    std::vector<std::string> patterns;
-    UZOverwriteMode overwrite = UZOverwriteMode::Always;
-    bool recreate_dirs = false, options_done = false;
-    for (size_t i = 0; i < args.size(); ++i) {
-        const std::string& a = args[i];
-        if (!options_done && a.size() > 1 && a[0] == '-') {
-            if (a == "--") {
-                options_done = true;
-            } else if (a == "-r") {
-                recreate_dirs = true;
-            } else if (a == "-P" || a == "-d" || a == "-o") {
-                if (i + 1 >= args.size()) return usage_error("option " + a + " needs a value");
-                const std::string& value = args[++i];
-                if (a == "-P") {
-                    zip.Password = value;
-                } else if (a == "-d") {
-                    dest = value;
-                } else if (value == "always") {
-                    overwrite = UZOverwriteMode::Always;
-                } else if (value == "never") {
-                    overwrite = UZOverwriteMode::Never;
-                } else {
-                    return usage_error("-o takes always or never");
-                }
-            } else {
-                return usage_error("unknown option " + a);
-            }
-        } else if (archive.empty()) {
-            archive = a;
-            options_done = true;
-        } else {
-            patterns.push_back(a);
-        }
-    }
-    if (archive.empty()) return usage_error("extract needs an archive");
-
+    zip.Password = a->password;
     zip.DoProcessMessages = false;  // no window to repaint
-    zip.OverwriteMode = overwrite;
-    zip.RecreateDirs = recreate_dirs;
-    zip.SetZipName(archive);
-    zip.SetDestDir(dest);
-    zip.FilesList = patterns;
-    zip.DoAll = patterns.empty();
+    zip.OverwriteMode = a->overwrite;
+    zip.RecreateDirs = a->recreate_dirs;
+    zip.SetZipName(a->archive);
+    zip.SetDestDir(a->dest);
+    choose_entries(zip, patterns);
 
     int chosen = 0;
     zip.OnStartUnZipInfo = [&](UnZipper&, int files, int64_t, bool&) { chosen = files; };

@@ -47,6 +47,9 @@ public:
     std::string utf8_to_ansi(const std::string& utf8) override { return inner_.utf8_to_ansi(utf8); }
     bool is_removable_drive(const std::string& root) override { return inner_.is_removable_drive(root); }
     std::string volume_label(const std::string& root) override { return inner_.volume_label(root); }
+    std::optional<uint64_t> free_disk_space(const std::string& directory) override {
+        return inner_.free_disk_space(directory);
+    }
     std::string profile_string(const std::string& file, const std::string& section, const std::string& key,
                                const std::string& default_value, size_t buffer_size) override {
         return inner_.profile_string(file, section, key, default_value, buffer_size);

@@ -34,6 +34,7 @@ public:
     std::string utf8_to_ansi(const std::string& utf8) override;
     bool is_removable_drive(const std::string& root) override;
     std::string volume_label(const std::string& root) override;
+    std::optional<uint64_t> free_disk_space(const std::string& directory) override;
     std::string profile_string(const std::string& file, const std::string& section, const std::string& key,
                                const std::string& default_value, size_t buffer_size) override;
 

@@ -112,6 +112,10 @@ public:
     // The drive named by a path's root is removable media (split archives on disks).
     virtual bool is_removable_drive(const std::string& root) = 0;
     virtual std::string volume_label(const std::string& root) = 0;
+    // Bytes that this user may still write on the volume holding `directory`
+    // (GetDiskFreeSpaceExA's caller-available bytes, statvfs's f_bavail); nullopt when
+    // the volume cannot be asked.
+    virtual std::optional<uint64_t> free_disk_space(const std::string& directory) = 0;
 
     // The profile API: GetPrivateProfileStringA's rules (names without regard to case,
     // value trimmed, one pair of quotes removed, cut to buffer_size - 1 characters).

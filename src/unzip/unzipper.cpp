@@ -735,6 +735,7 @@ bool UnZipper::extract_entry(int index, int& count) {
         ~WipeKeys() { keys.Wipe(); }
     } wipe{keys_};
     work_entry_.Assign(*view().item(index));
+    last_check_ = {};
     const ZipHeaderInfo& entry = work_entry_;
     auto skip = [&](SkipReason reason) {
         if (OnSkippingFile) OnSkippingFile(*this, reason, entry.StoredPath(), index);
@@ -837,6 +838,7 @@ bool UnZipper::extract_entry(int index, int& count) {
             // check judges what was written.
         }
         crc = output.crc();
+        last_check_ = {true, status, crc};
         // On the disk before the rename can publish it: a power cut leaves the old
         // file or the new one, never a name over lost data.
         if (file && !file->sync()) throw StreamError("Stream write error");

@@ -117,6 +117,17 @@ public:
     // removable media.
     std::function<void(UnZipper& sender, int NextDisk, std::string& FName)> OnGetNextDisk;
 
+    // What the check of the entry in hand found, so that a report can tell why it
+    // failed: an encrypted entry whose data fails is skipped as srBadPassword whether
+    // the password or the data is wrong. Read it inside that entry's OnSkippingFile,
+    // OnBadCRC or OnEndUnZip.
+    struct EntryCheck {
+        bool decoded = false;  // past the password check and through its decoder
+        DecodeStatus status = DecodeStatus::Done;
+        uint32_t computed_crc = 0;
+    };
+    const EntryCheck& LastEntryCheck() const { return last_check_; }
+
     // ---- operations ------------------------------------------------------------
     // Extracts the chosen entries; returns how many were extracted.
     int UnZip();
@@ -188,6 +199,7 @@ private:
 
     // Per extraction.
     ZipHeaderInfo work_entry_;
+    EntryCheck last_check_;
     ZipKeys keys_;
     int64_t total_bytes_ = 0;
     int64_t total_done_ = 0;

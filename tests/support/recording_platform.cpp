@@ -283,6 +283,7 @@ bool RecordingPlatform::set_file_attributes(const std::string& path, uint32_t ex
 std::string RecordingPlatform::oem_to_ansi(const std::string& oem) { return oem; }
 bool RecordingPlatform::is_removable_drive(const std::string&) { return false; }
 std::string RecordingPlatform::volume_label(const std::string&) { return {}; }
+std::optional<uint64_t> RecordingPlatform::free_disk_space(const std::string&) { return free_space; }
 
 std::string RecordingPlatform::profile_string(const std::string& file, const std::string& section,
                                               const std::string& key, const std::string& default_value,

@@ -67,6 +67,7 @@ public:
     // fake clock reaches the given time: every operation on them fails transiently.
     std::map<std::string, std::chrono::milliseconds> held_open_until;
     std::string caption_text = "Kalvo...";
+    std::optional<uint64_t> free_space = uint64_t(1) << 40;  // what free_disk_space reports
 
     void put_file(const std::string& path, std::string content, uint32_t dos_time = kSomeDosTime);
     void put_real_file(const std::string& path, const std::string& real_path, uint32_t dos_time = kSomeDosTime);
@@ -104,6 +105,7 @@ public:
     std::string utf8_to_ansi(const std::string& utf8) override { return utf8; }
     bool is_removable_drive(const std::string& root) override;
     std::string volume_label(const std::string& root) override;
+    std::optional<uint64_t> free_disk_space(const std::string& directory) override;
     std::string profile_string(const std::string& file, const std::string& section, const std::string& key,
                                const std::string& default_value, size_t buffer_size) override;
     bool mutex_exists(const std::string& name) override;

@@ -8,7 +8,9 @@
 #include <unistd.h>
 #endif
 
+#include <filesystem>
 #include <future>
+#include <optional>
 
 #include "core/dos_time.h"
 #include "core/errors.h"
@@ -160,6 +162,18 @@ TEST(PlatformFiles, DeleteAndDirectories) {
     EXPECT_TRUE(os().delete_file(dir.file("gone")));
     EXPECT_FALSE(os().delete_file(dir.file("gone")));
     EXPECT_FALSE(os().delete_file(deep));  // directories are not files
+}
+
+// The standard library's filesystem::space is the peer: the room this user may still
+// write, not the volume's size nor its free blocks with those kept for the system.
+TEST(PlatformFiles, FreeSpaceIsTheRoomThisUserHas) {
+    TempDir dir;
+    const std::optional<uint64_t> ours = os().free_disk_space(dir.path().string());
+    const uint64_t theirs = std::filesystem::space(dir.path()).available;
+    ASSERT_TRUE(ours.has_value());
+    const uint64_t tolerance = uint64_t(256) << 20;  // others write on this disk meanwhile
+    EXPECT_LT(*ours > theirs ? *ours - theirs : theirs - *ours, tolerance) << *ours << " vs " << theirs;
+    EXPECT_FALSE(os().free_disk_space(dir.file("missing")).has_value());
 }
 
 TEST(PlatformFiles, ReadOnlyFileCannotBeCreatedOver) {

@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <stdio.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <sys/time.h>
 #include <time.h>
 #include <unistd.h>
@@ -432,5 +433,12 @@ std::string NativePlatform::utf8_to_ansi(const std::string& utf8) { return utf8;
 bool NativePlatform::is_removable_drive(const std::string&) { return false; }
 
 std::string NativePlatform::volume_label(const std::string&) { return {}; }
+
+std::optional<uint64_t> NativePlatform::free_disk_space(const std::string& directory) {
+    struct statvfs volume {};
+    if (statvfs(directory.empty() ? "." : directory.c_str(), &volume) != 0) return std::nullopt;
+    // f_bavail, not f_bfree: the blocks kept for root are no room for the shop's user.
+    return uint64_t(volume.f_bavail) * uint64_t(volume.f_frsize);
+}
 
 }  // namespace kalv::platform

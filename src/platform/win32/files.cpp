@@ -375,4 +375,12 @@ std::string NativePlatform::volume_label(const std::string& root) {
     return label;
 }
 
+std::optional<uint64_t> NativePlatform::free_disk_space(const std::string& directory) {
+    // The caller's share, which a disk quota may keep below the volume's free bytes.
+    ULARGE_INTEGER available{};
+    if (!GetDiskFreeSpaceExA(directory.empty() ? nullptr : directory.c_str(), &available, nullptr, nullptr))
+        return std::nullopt;
+    return uint64_t(available.QuadPart);
+}
+
 }  // namespace kalv::platform

@@ -1,0 +1,53 @@
+#include "archive_args.h"
+
+namespace kalvtool {
+
+std::optional<ArchiveArgs> parse_archive_args(const Args& args, const std::string& options, const char* command) {
+    ArchiveArgs parsed;
+    bool options_done = false;
+    auto refuse = [](const std::string& message) -> std::optional<ArchiveArgs> {
+        usage_error(message);
+        return std::nullopt;
+    };
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (!options_done && a.size() > 1 && a[0] == '-') {
+            const bool known = a.size() == 2 && options.find(a[1]) != std::string::npos;
+            if (a == "--") {
+                options_done = true;
+            } else if (!known) {
+                return refuse("unknown option " + a + " for " + command);
+            } else if (a == "-r") {
+                parsed.recreate_dirs = true;
+            } else {
+                if (i + 1 >= args.size()) return refuse("option " + a + " needs a value");
+                const std::string& value = args[++i];
+                if (a == "-P") {
+                    parsed.password = value;
+                } else if (a == "-d") {
+                    parsed.dest = value;
+                } else if (value == "always") {
+                    parsed.overwrite = kalv::unzip::UZOverwriteMode::Always;
+                } else if (value == "never") {
+                    parsed.overwrite = kalv::unzip::UZOverwriteMode::Never;
+                } else {
+                    return refuse("-o takes always or never");
+                }
+            }
+        } else if (parsed.archive.empty()) {
+            parsed.archive = a;
+            options_done = true;
+        } else {
+            parsed.patterns.push_back(a);
+        }
+    }
+    if (parsed.archive.empty()) return refuse(std::string(command) + " needs an archive");
+    return parsed;
+}
+
+void choose_entries(kalv::unzip::UnZipper& zip, const std::vector<std::string>& patterns) {
+    zip.FilesList = patterns;
+    zip.DoAll = patterns.empty();
+}
+
+}  // namespace kalvtool

@@ -1,0 +1,32 @@
+// The command line of the commands that read an archive's entries (extract, test):
+//   [-P PASSWORD] [-d DIR] [-o always|never] [-r] ARCHIVE [PATTERN...]
+// parsed once, and the patterns handed to the extraction component as the launcher
+// hands it its entry: as FilesList lines.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "commands.h"
+#include "unzip/unzipper.h"
+
+namespace kalvtool {
+
+struct ArchiveArgs {
+    std::string password;
+    std::string dest = ".";
+    kalv::unzip::UZOverwriteMode overwrite = kalv::unzip::UZOverwriteMode::Always;
+    bool recreate_dirs = false;
+    std::string archive;
+    std::vector<std::string> patterns;
+};
+
+// The options a command takes, as a string of their letters ("Pdor" for extract).
+// Returns the arguments, or nullopt after usage_error has told what was wrong.
+std::optional<ArchiveArgs> parse_archive_args(const Args& args, const std::string& options, const char* command);
+
+// Chooses the entries of `zip` that the patterns match, every entry when none is given.
+void choose_entries(kalv::unzip::UnZipper& zip, const std::vector<std::string>& patterns);
+
+}  // namespace kalvtool

@@ -1,0 +1,396 @@
+// kalvtool doctor [DIR]
+// Checks an installation as its launcher will see it at its next start, and writes
+// nothing. The launcher's own code decides wherever it can: ReadNetInf reads NET.INF
+// (through a platform that places the launcher in DIR), UpgradeIsNewer decides the
+// fetch and IsSoundProgramPackage whether a fetched copy would be kept; the packages
+// are tested with the extraction component in its test mode and the package password.
+//
+//   launcher ── NET.INF ── upgrade copy (reachable? newer? sound?) ── Kalvo3pack
+//   ── Volka.bpl ── Kalvo3main ── KALVO3.IB ── free space ── application running
+//   ── the last run's block of Kalv3.log
+#include <cstdio>
+
+#include "archive_test.h"
+#include "commands.h"
+#include "core/errors.h"
+#include "core/text.h"
+#include "doctor_report.h"
+#include "launcher/launcher.h"
+#include "launcher/run_log.h"
+#include "launcher/texts.h"
+#include "platform/forwarding_platform.h"
+
+namespace kalvtool {
+namespace {
+
+namespace launcher = kalv::launcher;
+namespace platform = kalv::platform;
+using doctor::Level;
+using doctor::Report;
+
+#ifdef _WIN32
+constexpr char kDelimiter = '\\';
+constexpr const char* kLauncherName = "Kalv3.exe";
+#else
+constexpr char kDelimiter = '/';
+constexpr const char* kLauncherName = "kalv3";
+#endif
+// The run log beside the launcher, and where a launcher that cannot write its own
+// folder puts it instead (the user's state folder; not looked into here: it is the
+// user's who starts the launcher, not the administrator's).
+constexpr const char* kLogName = launcher::runlog::kLogName;
+#ifdef _WIN32
+constexpr const char* kFallbackLog = "%LOCALAPPDATA%\\Kalv3\\Kalv3.log";
+#else
+constexpr const char* kFallbackLog = "$XDG_STATE_HOME/kalv3/Kalv3.log";
+#endif
+constexpr uint32_t kPlatformNt = 2;
+
+// The native platform, with the launcher's own path in the installation checked: the
+// launcher's code then finds its files there, as it will when started from there.
+class InstallationPlatform final : public platform::ForwardingPlatform {
+public:
+    InstallationPlatform(platform::Platform& inner, std::string launcher_path)
+        : ForwardingPlatform(inner), launcher_path_(std::move(launcher_path)) {}
+    std::string module_path() override { return launcher_path_; }
+
+private:
+    std::string launcher_path_;
+};
+
+bool ends_with_delimiter(const std::string& path) {
+#ifdef _WIN32
+    return !path.empty() && (path.back() == '\\' || path.back() == '/' || path.back() == ':');
+#else
+    return !path.empty() && path.back() == '/';
+#endif
+}
+
+bool is_absolute(const std::string& path) {
+#ifdef _WIN32
+    return (!path.empty() && (path[0] == '\\' || path[0] == '/')) || (path.size() >= 2 && path[1] == ':');
+#else
+    return !path.empty() && path[0] == '/';
+#endif
+}
+
+bool same_path(const std::string& a, const std::string& b) {
+#ifdef _WIN32
+    return kalv::same_name(a, b);  // Windows paths ignore letter case
+#else
+    return a == b;
+#endif
+}
+
+std::string quoted(const std::string& text) { return "\"" + text + "\""; }
+
+// What testing one entry of a package found.
+struct PackageState {
+    bool present = false;
+    bool sound = false;
+    std::string problem;  // when present and not sound
+    std::string hint;
+    bool entry_found = false;
+    int64_t entry_size = 0;  // uncompressed, as its record says, sound or not
+};
+
+PackageState check_package(const std::string& path, const std::string& entry) {
+    PackageState state;
+    state.present = platform::current().file_exists(path);
+    if (!state.present) return state;
+    try {
+        const ArchiveVerdict verdict = test_archive(path, launcher::PackagePassword(), {entry});
+        if (verdict.entries.empty()) {
+            state.problem = "holds no entry " + entry;
+            state.hint = "make the package with kalvtool pack, which names the entry " + entry;
+            return state;
+        }
+        const EntryVerdict& found = verdict.entries.front();
+        state.entry_found = true;
+        state.entry_size = found.uncompressed_size;
+        state.sound = found.ok;
+        if (!found.ok) {
+            state.problem = entry + ": " + found.reason;
+            state.hint = found.reason == "bad password"
+                             ? "the package was not made with the launchers' password: make it with kalvtool pack"
+                             : "the package is damaged: copy it again, or make it anew with kalvtool pack";
+        }
+    } catch (const kalv::Error& failure) {
+        state.problem = std::string("not a readable package (") + failure.what() + ")";
+        state.hint = "it is cut short or no ZIP archive: copy it again, or make it with kalvtool pack";
+    }
+    return state;
+}
+
+class Doctor {
+public:
+    explicit Doctor(std::string dir) : dir_(std::move(dir)) {}
+
+    int run() {
+        check_launcher();
+        check_net_inf();
+        check_upgrade();
+        check_program_package();
+        check_database_package();
+        check_program();
+        check_database();
+        check_free_space();
+        check_running();
+        check_log();
+        report_.summary(dir_);
+        return report_.exit_code();
+    }
+
+private:
+    platform::Platform& os() { return platform::current(); }
+    std::string path(const char* name) const { return dir_ + name; }
+
+    void check_launcher() {
+        const std::string launcher_path = path(kLauncherName);
+        if (os().file_exists(launcher_path)) {
+            report_.line(Level::Ok, kLauncherName, doctor::size_and_date(launcher_path));
+        } else {
+            report_.line(Level::Warn, kLauncherName, "not in " + dir_,
+                         "Is this the installation's folder? The checks below read it as one");
+        }
+    }
+
+    void check_net_inf() {
+        launcher::ReadNetInf();
+        upgrade_ = launcher::UpgradePath;
+        const char* name = launcher::kNetInfName;
+        if (!os().file_exists(path(name))) {
+            report_.line(Level::Ok, name, "none; the upgrade path is the default " + quoted(upgrade_));
+        } else if (upgrade_.empty()) {
+            report_.line(Level::Warn, name, "[DB] Upgrade= is empty",
+                         "Every start shows \"File not found :\" and fetches nothing: name the upgrade copy there, "
+                         "or remove the line");
+        } else {
+            report_.line(Level::Ok, name, "[DB] Upgrade=" + upgrade_);
+        }
+        // The launcher opens a relative path from the folder it is started in, which is
+        // its own folder when it is started from there (a double click, a shortcut
+        // whose "Start in" is that folder).
+        relative_ = !upgrade_.empty() && !is_absolute(upgrade_);
+        upgrade_path_ = relative_ ? dir_ + upgrade_ : upgrade_;
+    }
+
+    void check_upgrade() {
+        const std::string subject = "upgrade copy";
+        const std::string local = path(launcher::kProgramPackageName);
+        const std::string where = relative_ ? " (relative: from the folder the launcher starts in, taken as its own)" : "";
+        if (!os().file_exists(upgrade_path_)) {
+            const std::string what = upgrade_path_.empty()           ? std::string("no path to look at")
+                                     : os().directory_exists(upgrade_path_) ? upgrade_path_ + " is a folder"
+                                                                             : upgrade_path_ + " is not there";
+            report_.line(Level::Warn, subject, what + where,
+                         "Every start shows \"File not found :\" and goes on with the local package: check that "
+                         "this PC reaches the share as the shop's user, or correct Upgrade= in NET.INF");
+            return;
+        }
+        if (same_path(upgrade_path_, local)) {
+            report_.line(Level::Ok, subject, "the upgrade path names the local package itself" + where,
+                         "Nothing is ever fetched");
+            return;
+        }
+        const int32_t local_age = os().file_age(local), upgrade_age = os().file_age(upgrade_path_);
+        const std::string found = upgrade_path_ + where + ": " + doctor::size_and_date(upgrade_path_);
+        if (!launcher::UpgradeIsNewer(os().file_exists(local), local_age, upgrade_age)) {
+            if (upgrade_age == -1) {
+                report_.line(Level::Warn, subject, found,
+                             "A copy without a date from 1980 to 2107 is never fetched: publish it again with "
+                             "kalvtool publish");
+            } else {
+                report_.line(Level::Ok, subject, found + ", not newer than the local package",
+                             "The next start keeps the local package");
+            }
+            return;
+        }
+        if (launcher::IsSoundProgramPackage(upgrade_path_)) {
+            fetch_size_ = doctor::file_size(upgrade_path_).value_or(0);
+            fetched_entry_size_ = chosen_size(upgrade_path_, {launcher::kProgramEntryName});
+            will_fetch_ = true;
+            report_.line(Level::Ok, subject, found + ", newer than the local package",
+                         "The next start fetches it");
+            return;
+        }
+        const PackageState state = check_package(upgrade_path_, launcher::kProgramEntryName);
+        report_.line(Level::Warn, subject,
+                     found + ", newer than the local package, but " +
+                         (state.problem.empty() ? std::string("not sound") : state.problem),
+                     "Every start copies it, drops it and goes on with the local package: publish it again "
+                     "with kalvtool publish");
+    }
+
+    void check_program_package() {
+        const char* name = launcher::kProgramPackageName;
+        const PackageState state = check_package(path(name), launcher::kProgramEntryName);
+        program_size_ = will_fetch_ ? fetched_entry_size_ : state.entry_size;
+        program_size_known_ = will_fetch_ || state.entry_found;
+        if (will_fetch_) {
+            const std::string now = !state.present ? "missing" : state.sound ? "sound" : state.problem;
+            report_.line(Level::Ok, name, now + "; the next start replaces it with the upgrade copy");
+        } else if (!state.present) {
+            report_.line(Level::Fail, name, "missing, and no newer upgrade copy to fetch",
+                         "The application cannot start: put the package here (kalvtool pack), or publish it at "
+                         "the upgrade path");
+        } else if (!state.sound) {
+            report_.line(Level::Fail, name, state.problem, "The application cannot start: " + state.hint);
+        } else {
+            report_.line(Level::Ok, name,
+                         doctor::size_and_date(path(name)) + "; " + launcher::kProgramEntryName + " (" +
+                             std::to_string(state.entry_size) + " bytes) opens with the package password and "
+                             "passes its CRC-32");
+        }
+    }
+
+    void check_database_package() {
+        const char* name = launcher::kDatabasePackageName;
+        database_missing_ = !os().file_exists(path(launcher::kDatabaseEntryName));
+        const PackageState state = check_package(path(name), launcher::kDatabaseEntryName);
+        database_size_ = state.entry_size;
+        database_supplied_ = state.sound;
+        // Read only by a start that finds no database.
+        const Level level = database_missing_ ? Level::Fail : Level::Warn;
+        const std::string needed = database_missing_ ? "The database is missing, so the application cannot start: "
+                                                     : "Needed only when KALVO3.IB is missing; ";
+        if (!state.present) {
+            if (database_missing_) {
+                report_.line(level, name, "missing", needed + "restore KALVO3.IB from the shop's backup");
+            } else {
+                report_.line(Level::Ok, name, "missing", "Not needed while KALVO3.IB is there");
+            }
+        } else if (!state.sound) {
+            report_.line(level, name, state.problem, needed + state.hint);
+        } else {
+            report_.line(Level::Ok, name,
+                         doctor::size_and_date(path(name)) + "; " + launcher::kDatabaseEntryName + " (" +
+                             std::to_string(state.entry_size) + " bytes) opens and passes its CRC-32");
+        }
+    }
+
+    void check_program() {
+        const std::string name = std::string(launcher::kProgramEntryName) +
+                                 (launcher::GetPlatformId() == kPlatformNt ? "" : launcher::kProgramExtension);
+        program_now_ = doctor::file_size(path(name.c_str())).value_or(0);
+        if (os().file_exists(path(name.c_str()))) {
+            report_.line(Level::Ok, name, doctor::size_and_date(path(name.c_str())),
+                         "Every start deletes it and unpacks it anew");
+        } else {
+            report_.line(Level::Ok, name, "not unpacked now", "The next start unpacks it");
+        }
+    }
+
+    void check_database() {
+        const char* name = launcher::kDatabaseEntryName;
+        const std::string db = path(name);
+        if (os().directory_exists(db)) {
+            report_.line(Level::Fail, name, "is a folder", "The launcher cannot unpack the database over it: move "
+                                                           "the folder away");
+        } else if (database_missing_) {
+            report_.line(database_supplied_ ? Level::Warn : Level::Fail, name, "missing",
+                         database_supplied_ ? "The next start unpacks a new, empty database from Volka.bpl: if "
+                                              "this shop had data, restore its KALVO3.IB from a backup first"
+                                            : "Volka.bpl cannot supply one: restore KALVO3.IB from a backup");
+        } else if (os().file_age(db) == -1) {
+            report_.line(Level::Warn, name, doctor::size_and_date(db),
+                         "The launcher keeps it as it is, but this date is outside what it can compare: set "
+                         "this PC's clock and date (a flat clock battery?)");
+        } else {
+            report_.line(Level::Ok, name, doctor::size_and_date(db), "Kept as it is");
+        }
+    }
+
+    void check_free_space() {
+        const std::string subject = "free space";
+        // The start unpacks the program (after deleting the old one), copies a newer
+        // upgrade copy beside the package, and unpacks a missing database.
+        const uint64_t needed = uint64_t(program_size_) + uint64_t(will_fetch_ ? fetch_size_ : 0) +
+                                uint64_t(database_missing_ ? database_size_ : 0);
+        const std::optional<uint64_t> free = os().free_disk_space(dir_);
+        if (!free) {
+            report_.line(Level::Warn, subject, "the volume of " + dir_ + " does not tell",
+                         "Check by hand that the program fits");
+            return;
+        }
+        const uint64_t room = *free + uint64_t(program_now_);
+        const std::string found =
+            doctor::amount(*free) + " free, the next start needs " + doctor::amount(needed) +
+            (program_size_known_ ? "" : " and the program, whose size no package tells");
+        if (room < needed) {
+            report_.line(Level::Fail, subject, found,
+                         "The program cannot be unpacked: make room on this disk");
+        } else {
+            report_.line(Level::Ok, subject, found);
+        }
+    }
+
+    void check_running() {
+        if (os().mutex_exists(launcher::kApplicationMutexName)) {
+            report_.line(Level::Warn, "application", "running now",
+                         "A start now only says \"Can run only one instance of the program !\": close the "
+                         "application first");
+        } else {
+            report_.line(Level::Ok, "application", "not running");
+        }
+    }
+
+    void check_log() {
+        const std::optional<std::string> log = doctor::read_whole_file(path(kLogName));
+        if (!log) {
+            report_.line(Level::Ok, kLogName, "none in this folder",
+                         std::string("No start has written here yet; a launcher that cannot write its folder logs "
+                                     "to ") + kFallbackLog + " of the user who starts it");
+            return;
+        }
+        const std::string block = doctor::last_run_block(*log);
+        if (block.empty()) {
+            report_.line(Level::Ok, kLogName, "holds no run");
+            return;
+        }
+        report_.line(Level::Ok, kLogName, "the last run:");
+        report_.detail(block);
+    }
+
+    std::string dir_;  // with its delimiter
+    Report report_;
+    std::string upgrade_, upgrade_path_;
+    bool relative_ = false;
+    bool will_fetch_ = false;
+    int64_t fetch_size_ = 0, fetched_entry_size_ = 0;
+    int64_t program_size_ = 0, program_now_ = 0, database_size_ = 0;
+    bool program_size_known_ = false;
+    bool database_missing_ = false, database_supplied_ = false;
+};
+
+int run_doctor(const Args& args) {
+    if (args.size() > 1 || (!args.empty() && args[0].size() > 1 && args[0][0] == '-'))
+        return usage_error("doctor takes at most one folder");
+    platform::Platform& os = platform::current();
+    std::string dir = args.empty() ? std::string() : args[0];
+    if (!is_absolute(dir)) {
+        const std::string cwd = os.current_directory();
+        dir = dir.empty() || dir == "." ? cwd : cwd + (ends_with_delimiter(cwd) ? "" : std::string(1, kDelimiter)) + dir;
+    }
+    if (!os.directory_exists(dir)) throw kalv::FileStreamError("no folder " + dir);
+    if (!ends_with_delimiter(dir)) dir += kDelimiter;
+    InstallationPlatform installation(os, dir + kLauncherName);
+    const platform::ScopedPlatform placed(installation);
+    return Doctor(launcher::LauncherDir()).run();
+}
+
+const Registration registration{
+    {"doctor", "kalvtool doctor [DIR]           check an installation as its launcher will see it", run_doctor,
+     "Checks the installation in DIR (default: the current folder) as its launcher will see\n"
+     "it at its next start, and writes nothing: NET.INF and its upgrade path (a relative one\n"
+     "read from DIR, the folder the launcher starts in); whether the upgrade copy is there,\n"
+     "newer, and would be fetched or dropped; whether Kalvo3pack and Volka.bpl open with the\n"
+     "package password and pass their CRC-32; Kalvo3main and KALVO3.IB with sizes and dates\n"
+     "(a date before 1980 or after 2107 is flagged); free space for the next start; whether\n"
+     "the application runs now; and the last run's block of Kalv3.log.\n"
+     "One line per check, starting with OK, WARN (the shop starts, but look) or FAIL (the\n"
+     "application will not start), with a hint.\n\n"
+     "Exit codes: 0 all OK, 1 warnings, 2 failures (or no such DIR), 64 usage error."}};
+
+}  // namespace
+}  // namespace kalvtool

@@ -1,0 +1,192 @@
+#!/usr/bin/env bash
+# kalvtool doctor on a healthy installation and on broken ones: each names its problem
+# on a line of its own, with exit code 0 (all OK), 1 (warnings) or 2 (failures), and
+# writes nothing. Natively, the launcher is then started on the installations whose
+# upgrade copy is newer: it fetches exactly the copy that doctor said it would fetch.
+#   kalvtool_doctor_test.sh KALVTOOL LAUNCHER STANDIN [RUNNER...]
+#   (RUNNER: wine, for kalvtool.exe; the launcher is then only copied, never run)
+set -u
+tool=$1
+launcher=$2
+standin=$3
+shift 3
+runner=("$@")
+password=k3m8_q7rw_2x4
+tmp=$(mktemp -d)
+holder=
+trap '[ -n "$holder" ] && { touch "$tmp"/*/Kalvo3main.report.txt.release; wait "$holder"; }; rm -rf "$tmp"' EXIT
+cd "$tmp" || exit 1
+failures=0
+
+run() {
+    "${runner[@]}" "$tool" "$@" >out.txt 2>err.txt
+    rc=$?
+    out=$(tr -d '\r' <out.txt)
+    err=$(tr -d '\r' <err.txt)
+    # A sanitizer's report may end a run with an exit code that a case expects.
+    case $err in *Sanitizer*) fail "$*: a sanitizer's report" ;; esac
+}
+
+fail() {
+    echo "FAIL: $*"
+    echo "  rc=$rc stdout:"
+    sed 's/^/    /' <<<"$out"
+    echo "  stderr: $err"
+    failures=$((failures + 1))
+}
+
+# Every file below a folder with its size, date and checksum.
+snapshot() { find "$1" -type f -printf '%P %s %T@ ' -exec md5sum {} \; | sort; }
+
+# ---- a healthy installation, and what breaks one -------------------------------------------
+cp "$standin" program
+printf 'the shop database\n' >database
+# Two packages of the same program differ in their random encryption headers.
+run pack program Kalvo3pack.good && run pack program Kalvo3pack.newer && run pack --database database Volka.bpl.good ||
+    fail "pack the packages"
+cp program Kalvo3main
+zip -q -j -P wrong Kalvo3pack.wrong-password Kalvo3main
+cp database OTHER
+zip -q -j -P "$password" Kalvo3pack.no-entry OTHER
+cp Kalvo3pack.good Kalvo3pack.damaged
+printf '\377\377\377\377' | dd of=Kalvo3pack.damaged bs=1 seek=2000 conv=notrunc status=none
+rm Kalvo3main OTHER
+# What the next start needs on the disk: the program, and a newer copy fetched beside
+# the package.
+mib() { awk -v b="$1" 'BEGIN { printf "%.1f MiB", b / 1048576 }'; }
+program_size=$(stat -c %s program)
+needs_program=$(mib "$program_size")
+needs_fetch=$(mib $((program_size + $(stat -c %s Kalvo3pack.newer))))
+
+# healthy DIR: the launcher, both packages, the database, NET.INF naming an older copy
+healthy() {
+    mkdir -p "$1" upgrade
+    cp "$launcher" "$1/"
+    cp Kalvo3pack.good "$1/Kalvo3pack"
+    cp Volka.bpl.good "$1/Volka.bpl"
+    cp database "$1/KALVO3.IB"
+    printf '[DB]\r\nUpgrade=../upgrade/%s\r\n' "$1" >"$1/NET.INF"
+    cp Kalvo3pack.good "upgrade/$1"
+    touch -d '-2 days' "upgrade/$1"
+    touch -d '-1 day' "$1/Kalvo3pack" "$1/Volka.bpl"
+    printf '=== 2026-12-01 08:00:00 Kalv3 older run\r\nstarted\r\n=== 2026-12-02 09:00:00 Kalv3 last run\r\nbox: Kalv|a box\r\n' >"$1/Kalv3.log"
+}
+
+# name | what breaks it | doctor's exit code | a line it prints (extended regex)
+cases=(
+    "healthy|:|0|^OK    Kalv3.log: the last run:$"
+    "no-package|rm no-package/Kalvo3pack upgrade/no-package|2|^FAIL  Kalvo3pack: missing, and no newer upgrade copy"
+    "first-start|rm first-start/Kalvo3pack; cp Kalvo3pack.newer upgrade/first-start|0|^OK    upgrade copy: .*newer than the local package. The next start fetches it$"
+    "wrong-password|cp Kalvo3pack.wrong-password wrong-password/Kalvo3pack|2|^FAIL  Kalvo3pack: Kalvo3main: bad password. The application cannot start: the package was not made with the launchers' password"
+    "no-entry|cp Kalvo3pack.no-entry no-entry/Kalvo3pack|2|^FAIL  Kalvo3pack: holds no entry Kalvo3main"
+    "damaged|cp Kalvo3pack.damaged damaged/Kalvo3pack|2|^FAIL  Kalvo3pack: Kalvo3main: (CRC-32 [0-9A-F]{8}, expected [0-9A-F]{8}|bad data).*damaged"
+    "db-1979|touch -d 1979-06-01 db-1979/KALVO3.IB|1|^WARN  KALVO3.IB: 18 bytes, dated before 1980 or after 2107. The launcher keeps it"
+    "db-missing|rm db-missing/KALVO3.IB|1|^WARN  KALVO3.IB: missing. The next start unpacks a new, empty database"
+    "db-and-package-missing|rm db-and-package-missing/KALVO3.IB db-and-package-missing/Volka.bpl|2|^FAIL  Volka.bpl: missing. The database is missing"
+    "db-package-missing|rm db-package-missing/Volka.bpl|0|^OK    Volka.bpl: missing. Not needed while KALVO3.IB is there$"
+    "unreachable|printf '[DB]\nUpgrade=../nowhere/Kalvo3pack\n' >unreachable/NET.INF|1|^WARN  upgrade copy: .*nowhere.Kalvo3pack is not there.*Every start shows \"File not found :\""
+    "upgrade-folder|rm upgrade/upgrade-folder; mkdir upgrade/upgrade-folder|1|^WARN  upgrade copy: .*upgrade-folder is a folder"
+    "empty-upgrade|printf '[db]\nupgrade=\n' >empty-upgrade/NET.INF|1|^WARN  NET.INF: \\[DB\\] Upgrade= is empty"
+    "no-net-inf|rm no-net-inf/NET.INF|0|^OK    upgrade copy: the upgrade path names the local package itself"
+    "newer|cp Kalvo3pack.newer upgrade/newer; touch -d '+1 hour' upgrade/newer|0|^OK    upgrade copy: .*newer than the local package. The next start fetches it$"
+    "damaged-newer|cp Kalvo3pack.damaged upgrade/damaged-newer; touch -d '+1 hour' upgrade/damaged-newer|1|^WARN  upgrade copy: .*newer than the local package, but Kalvo3main: .*drops it"
+    "truncated-newer|head -c 3000 Kalvo3pack.good >upgrade/truncated-newer; touch -d '+1 hour' upgrade/truncated-newer|1|^WARN  upgrade copy: .*but not a readable package"
+    "undated-copy|touch -d 1979-01-01 upgrade/undated-copy|1|^WARN  upgrade copy: .*before 1980 or after 2107. A copy without a date from 1980 to 2107 is never fetched"
+    "no-log|rm no-log/Kalv3.log|0|^OK    Kalv3.log: none in this folder"
+)
+for c in "${cases[@]}"; do
+    IFS='|' read -r name breaking expected line <<<"$c"
+    healthy "$name"
+    eval "$breaking"
+    before=$(snapshot "$name"; snapshot upgrade)
+    run doctor "$name"
+    [ "$rc" -eq "$expected" ] && grep -qE -- "$line" <<<"$out" || fail "$name: exit $expected, a line /$line/"
+    # One line per check, each starting with its verdict, and the summary's counts.
+    checks=$(grep -cE '^(OK|WARN|FAIL)  ' <<<"$out")
+    [ "$checks" -eq 10 ] || fail "$name: ten checks, not $checks"
+    grep -qE "^checked .*$name.: $(grep -c '^OK ' <<<"$out") OK, $(grep -c '^WARN ' <<<"$out") WARN, $(grep -c '^FAIL ' <<<"$out") FAIL$" <<<"$out" ||
+        fail "$name: the summary counts the lines"
+    case $name in
+        healthy | wrong-password) needs=$needs_program ;;
+        newer | first-start) needs=$needs_fetch ;;
+        *) needs= ;;
+    esac
+    [ -z "$needs" ] || grep -qE "^OK    free space: .* free, the next start needs $needs$" <<<"$out" ||
+        fail "$name: the next start needs $needs"
+    case $expected in
+        0) grep -qE '^(WARN|FAIL) ' <<<"$out" && fail "$name: all OK" ;;
+        1) grep -q '^FAIL ' <<<"$out" && fail "$name: warnings only" ;;
+    esac
+    [ "$(snapshot "$name"; snapshot upgrade)" = "$before" ] || fail "$name: doctor changed files"
+done
+
+# The log's last block is printed, and only it.
+run doctor healthy
+grep -qx '      | === 2026-12-02 09:00:00 Kalv3 last run' <<<"$out" && grep -qx '      | box: Kalv|a box' <<<"$out" &&
+    ! grep -q 'older run' <<<"$out" || fail "healthy: the log's last block, and only it"
+
+# ---- the launcher fetches what doctor said it would fetch --------------------------------------
+if [ ${#runner[@]} -eq 0 ]; then
+    for name in newer damaged-newer; do
+        kept=$(md5sum <"$name/Kalvo3pack")
+        (cd "$name" && "./$(basename "$launcher")" >/dev/null 2>&1)
+        for _ in $(seq 1 100); do [ -f "$name/Kalvo3main.report.txt" ] && break; sleep 0.1; done
+        [ -f "$name/Kalvo3main.report.txt" ] || fail "$name: the launcher started the application"
+        now=$(md5sum <"$name/Kalvo3pack")
+        case $name in
+            newer) [ "$now" = "$(md5sum <"upgrade/$name")" ] || fail "newer: the launcher fetched the copy" ;;
+            damaged-newer) [ "$now" = "$kept" ] || fail "damaged-newer: the launcher dropped the copy" ;;
+        esac
+        # The run's block of the launcher's own log, which follows the older ones.
+        run doctor "$name"
+        block=$(sed -n '/^OK    Kalv3.log: the last run:$/,/^checked /p' <<<"$out")
+        case $name in
+            newer) said='refresh: fetched' ;;
+            damaged-newer) said='refresh: not fetched, ' ;;
+        esac
+        grep -qE '^      \| === Kalv3 .* run ' <<<"$block" && grep -qF "      | $said" <<<"$block" &&
+            ! grep -q 'older run\|last run$' <<<"$block" || fail "$name: doctor shows the launcher's block, '$said'"
+    done
+fi
+
+# ---- the application running now -------------------------------------------------------------
+healthy running
+cp "$standin" running/
+if [ ${#runner[@]} -gt 0 ]; then
+    (cd running && KALV_STANDIN_STAY_SECONDS=120 "${runner[@]}" "./$(basename "$standin")" >/dev/null 2>&1) &
+else
+    (cd running && KALV_STANDIN_STAY_SECONDS=120 "./$(basename "$standin")" >/dev/null 2>&1) &
+fi
+holder=$!
+for _ in $(seq 1 600); do [ -f running/Kalvo3main.report.txt.holding ] && break; sleep 0.1; done
+[ -f running/Kalvo3main.report.txt.holding ] || fail "the stand-in did not start"
+run doctor running
+[ "$rc" -eq 1 ] && grep -qE '^WARN  application: running now. A start now only says "Can run only one instance' <<<"$out" ||
+    fail "running: the application is named running"
+touch running/Kalvo3main.report.txt.release
+wait "$holder"
+holder=
+run doctor running
+[ "$rc" -eq 0 ] && grep -q '^OK    application: not running$' <<<"$out" || fail "running: not running once it ended"
+
+# ---- the command line --------------------------------------------------------------------------
+# args (| between words) | exit code | a line of stdout or stderr
+cases=(
+    "doctor|nowhere|2|kalvtool doctor: no folder "
+    "doctor|healthy|extra|64|kalvtool: doctor takes at most one folder"
+    "doctor|-v|64|kalvtool: doctor takes at most one folder"
+)
+for c in "${cases[@]}"; do
+    IFS='|' read -r -a words <<<"$c"
+    n=${#words[@]}
+    run "${words[@]:0:n-2}"
+    [ "$rc" -eq "${words[n - 2]}" ] && grep -qF -- "${words[n - 1]}" <<<"$out$err" ||
+        fail "${words[*]:0:n-2}: exit ${words[n - 2]}, '${words[n - 1]}'"
+done
+(cd healthy && "${runner[@]}" "$tool" doctor >../out.txt 2>&1)
+rc=$?
+out=$(tr -d '\r' <out.txt)
+[ "$rc" -eq 0 ] && grep -qE '^checked .*healthy.: 10 OK' <<<"$out" || fail "doctor without DIR checks the current folder"
+
+[ "$failures" -eq 0 ] && echo "kalvtool doctor: all cases passed" || echo "$failures failure(s)"
+[ "$failures" -eq 0 ]
