@@ -51,6 +51,8 @@ show_run() {  # SHOP BOXES
   echo "  database unpacked: $(cat "$shop/KALVO3.IB" 2>/dev/null || echo '(missing)')"
   echo "  what the application received (Kalvo3main.report.txt):"
   sed 's/^/    /' "$shop/Kalvo3main.report.txt"
+  echo "  the launcher's run log (Kalv3.log beside it):"
+  tr -d '\r' < "$shop/Kalv3.log" 2>/dev/null | sed 's/^/    /' || echo "    (none)"
 }
 
 echo
