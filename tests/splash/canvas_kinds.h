@@ -4,7 +4,7 @@
 
 #include "splash/raster_canvas.h"
 #ifdef _WIN32
-#include "platform/win32/window/gdi_canvas.h"
+#include "splash/win32/gdi_canvas.h"
 #endif
 
 #include <functional>

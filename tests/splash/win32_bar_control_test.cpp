@@ -2,7 +2,7 @@
 // child window (under Wine): each property's effect is read back through Win32, and
 // each user action, sent with SendInput, delivers its events once.
 #include "platform/platform.h"
-#include "platform/win32/window/splash_capture.h"
+#include "splash/win32/splash_capture.h"
 #include "splash/splash.h"
 #include "splash/splash_layout.h"
 

@@ -2,7 +2,7 @@
 // status label waits for message processing; a Position change is on the screen
 // before the assignment returns.
 #include "platform/platform.h"
-#include "platform/win32/window/splash_capture.h"
+#include "splash/win32/splash_capture.h"
 #include "splash/splash.h"
 #include "splash/splash_layout.h"
 

@@ -1,4 +1,4 @@
-#include "platform/win32/window/gdi_canvas.h"
+#include "splash/win32/gdi_canvas.h"
 
 #include <windows.h>
 

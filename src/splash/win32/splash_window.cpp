@@ -5,8 +5,8 @@
 // so a new status shows at the next message processing; a caption is redrawn by
 // SetWindowTextA at once; a Position change repaints the bar's band at once.
 #include "platform/platform.h"
-#include "platform/win32/window/gdi_canvas.h"
-#include "platform/win32/window/splash_capture.h"
+#include "splash/win32/gdi_canvas.h"
+#include "splash/win32/splash_capture.h"
 #include "splash/splash.h"
 #include "splash/splash_layout.h"
 
