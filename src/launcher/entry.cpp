@@ -70,12 +70,13 @@ std::unique_ptr<platform::SystemLock> WaitForOurTurn() {
 }  // namespace
 
 int RunLauncher(const std::function<std::unique_ptr<splash::SplashView>()>& open_splash) {
-    // Every file the launcher deletes, creates, renames, copies or starts may be held
-    // for a moment by a virus scanner or a backup: such a moment never fails a start.
+    // The run's block of the log is written however the run ends.
     runlog::Begin();
     struct WriteLogAtTheEnd {
         ~WriteLogAtTheEnd() { runlog::Write(); }
     } write_log;
+    // Every file the launcher deletes, creates, renames, copies or starts may be held
+    // for a moment by a virus scanner or a backup: such a moment never fails a start.
     platform::RetryingPlatform patient(platform::current(), [](const std::string& operation, const std::string& path,
                                                                 std::chrono::milliseconds wait) {
         runlog::Note("retry: " + operation + " " + path + " was held by another program; waiting " +
