@@ -6,6 +6,7 @@
 #   kalvtool_doctor_test.sh KALVTOOL LAUNCHER STANDIN [RUNNER...]
 #   (RUNNER: wine, for kalvtool.exe; the launcher is then only copied, never run)
 set -u
+here=$(cd "$(dirname "$0")" && pwd)
 tool=$1
 launcher=$2
 standin=$3
@@ -16,24 +17,8 @@ tmp=$(mktemp -d)
 holder=
 trap '[ -n "$holder" ] && { touch "$tmp"/*/Kalvo3main.report.txt.release; wait "$holder"; }; rm -rf "$tmp"' EXIT
 cd "$tmp" || exit 1
-failures=0
-
-run() {
-    "${runner[@]}" "$tool" "$@" >out.txt 2>err.txt
-    rc=$?
-    out=$(tr -d '\r' <out.txt)
-    err=$(tr -d '\r' <err.txt)
-    # A sanitizer's report may end a run with an exit code that a case expects.
-    case $err in *Sanitizer*) fail "$*: a sanitizer's report" ;; esac
-}
-
-fail() {
-    echo "FAIL: $*"
-    echo "  rc=$rc stdout:"
-    sed 's/^/    /' <<<"$out"
-    echo "  stderr: $err"
-    failures=$((failures + 1))
-}
+# shellcheck source=../support/kalvtool_run.sh
+source "$here/../support/kalvtool_run.sh"
 
 # Every file below a folder with its size, date and checksum.
 snapshot() { find "$1" -type f -printf '%P %s %T@ ' -exec md5sum {} \; | sort; }

@@ -7,30 +7,15 @@
 # archive cannot be read) or 64 (a wrong command line).
 #   kalvtool_test_test.sh KALVTOOL [RUNNER...]   (RUNNER: wine, for kalvtool.exe)
 set -u
+here=$(cd "$(dirname "$0")" && pwd)
 tool=$1
 shift
 runner=("$@")
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 cd "$tmp" || exit 1
-failures=0
-
-# run ARGS...: sets rc, out and err (without carriage returns).
-run() {
-    "${runner[@]}" "$tool" "$@" >out.txt 2>err.txt
-    rc=$?
-    out=$(tr -d '\r' <out.txt)
-    err=$(tr -d '\r' <err.txt)
-    # A sanitizer's report may end a run with an exit code that a case expects.
-    case $err in *Sanitizer*) fail "$*: a sanitizer's report" ;; esac
-}
-
-fail() {
-    echo "FAIL: $*"
-    echo "  rc=$rc stdout: $out"
-    echo "  stderr: $err"
-    failures=$((failures + 1))
-}
+# shellcheck source=../support/kalvtool_run.sh
+source "$here/../support/kalvtool_run.sh"
 
 # flip ARCHIVE ENTRY OUT: OUT is ARCHIVE with one bit flipped in the middle of ENTRY's
 # compressed data (behind its local header, APPNOTE 4.3.7).

@@ -6,6 +6,7 @@
 #   kalvtool_publish_test.sh KALVTOOL VERSION LAUNCHER [RUNNER...]
 #   (RUNNER: wine, for the Windows build; the peers then read what kalvtool.exe wrote)
 set -u
+here=$(cd "$(dirname "$0")" && pwd)
 tool=$1
 version=$2
 launcher=$3
@@ -15,22 +16,8 @@ password=k3m8_q7rw_2x4
 tmp=$(mktemp -d)
 trap 'chmod -R u+w "$tmp"; rm -rf "$tmp"' EXIT
 cd "$tmp" || exit 1
-failures=0
-
-# run ARGS...: sets rc, out and err (without carriage returns).
-run() {
-    "${runner[@]}" "$tool" "$@" >out.txt 2>err.txt
-    rc=$?
-    out=$(tr -d '\r' <out.txt)
-    err=$(tr -d '\r' <err.txt)
-}
-
-fail() {
-    echo "FAIL: $*"
-    echo "  rc=$rc stdout: $out"
-    echo "  stderr: $err"
-    failures=$((failures + 1))
-}
+# shellcheck source=../support/kalvtool_run.sh
+source "$here/../support/kalvtool_run.sh"
 
 # ---- pack: every peer extracts the same bytes -------------------------------------------
 : >empty
