@@ -323,7 +323,7 @@ bool NativePlatform::replace_file(const std::string& from, const std::string& to
 }
 
 bool NativePlatform::copy_file(const std::string& from, const std::string& to, bool fail_if_exists,
-                              std::chrono::milliseconds stall_timeout) {
+                               std::chrono::milliseconds stall_timeout) {
     const auto job = std::make_shared<CopyJob>();
     job->from = from;
     job->to = to;
@@ -397,7 +397,7 @@ bool NativePlatform::set_file_dos_time(const std::string& path, uint32_t dos_dat
 }
 
 bool NativePlatform::set_file_attributes(const std::string& path, uint32_t external_attributes,
-                                        uint16_t version_made_by) {
+                                         uint16_t version_made_by) {
     struct stat st;
     if (!stat_path(path, st)) return false;
     constexpr uint16_t kMadeOnUnix = 3;  // APPNOTE 4.4.2.2

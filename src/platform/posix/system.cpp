@@ -138,8 +138,8 @@ std::string raw_command_line() {
 }
 
 std::string NativePlatform::profile_string(const std::string& file, const std::string& section,
-                                          const std::string& key, const std::string& default_value,
-                                          size_t buffer_size) {
+                                           const std::string& key, const std::string& default_value,
+                                           size_t buffer_size) {
     bool found = false;
     const std::string content = read_whole_file(file, found);
     return profile_value(content, section, key, default_value, buffer_size);

@@ -11,7 +11,7 @@ namespace kalv::platform {
 // Without a user to ask, every box is answered with its first button, the one that
 // Windows makes the default.
 BoxAnswer NativePlatform::message_box(const std::string& text, const std::string& caption, BoxButtons buttons,
-                                     BoxIcon) {
+                                      BoxIcon) {
     const std::string line = caption + ": " + text + "\n";
     std::fwrite(line.data(), 1, line.size(), stderr);
     std::fflush(stderr);

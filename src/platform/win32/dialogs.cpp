@@ -48,7 +48,7 @@ private:
 }  // namespace
 
 std::optional<std::string> NativePlatform::choose_open_file(const std::string& title, const std::string& filter,
-                                                           const std::string& start_dir) {
+                                                            const std::string& start_dir) {
     const std::string filters = zero_separated_filter(filter);
     char chosen[MAX_PATH * 4] = {};
     OPENFILENAMEA dialog{};

@@ -336,7 +336,7 @@ bool NativePlatform::set_file_dos_time(const std::string& path, uint32_t dos_dat
 }
 
 bool NativePlatform::set_file_attributes(const std::string& path, uint32_t external_attributes,
-                                        uint16_t version_made_by) {
+                                         uint16_t version_made_by) {
     // Entries made on Unix carry st_mode in the high half (APPNOTE 4.4.15), which are
     // no Windows attribute bits; only the MS-DOS low half is meant for Windows there.
     constexpr uint16_t kMadeOnUnix = 3;

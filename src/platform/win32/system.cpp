@@ -72,8 +72,8 @@ void NativePlatform::sleep(std::chrono::milliseconds duration) { Sleep(DWORD(dur
 // The file name must be a full path: GetPrivateProfileStringA looks for a bare name in
 // the Windows directory, not in the current one.
 std::string NativePlatform::profile_string(const std::string& file, const std::string& section,
-                                          const std::string& key, const std::string& default_value,
-                                          size_t buffer_size) {
+                                           const std::string& key, const std::string& default_value,
+                                           size_t buffer_size) {
     if (buffer_size == 0) return {};
     std::string buffer(buffer_size, '\0');
     const DWORD n = GetPrivateProfileStringA(section.c_str(), key.c_str(), default_value.c_str(), buffer.data(),

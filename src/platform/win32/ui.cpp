@@ -48,7 +48,7 @@ BOOL CALLBACK give_cursor_to_window_and_children(HWND window, LPARAM cursor) {
 }  // namespace
 
 BoxAnswer NativePlatform::message_box(const std::string& text, const std::string& caption, BoxButtons buttons,
-                                     BoxIcon icon) {
+                                      BoxIcon icon) {
     switch (MessageBoxA(nullptr, text.c_str(), caption.c_str(), box_style(buttons, icon))) {
         case IDCANCEL: return BoxAnswer::Cancel;
         case IDYES: return BoxAnswer::Yes;
