@@ -14,8 +14,6 @@ namespace kalv::unzip {
 
 namespace {
 
-uint16_t get16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
-
 // Frees the per-UnZip buffers on every way out of the pass.
 struct PassBuffers {
     std::vector<uint8_t>& window;
@@ -52,7 +50,7 @@ void UnZipper::refuse_overlapping_entries() const {
         const ZipHeaderInfo& entry = *entry_list_->item(i);
         const ZipHeaderInfo& next = *entry_list_->item(i + 1);
         if (entry.DiskNumberStart != next.DiskNumberStart) continue;
-        const int64_t data_end = int64_t(entry.RelativeOffset) + int64_t(ZipHeaderInfo::kLocalRecordSize) +
+        const int64_t data_end = int64_t(entry.RelativeOffset) + int64_t(LocalFileHeader::kSize) +
                                  std::max<int64_t>(entry.CompressedSize, 0);
         if (data_end > int64_t(next.RelativeOffset)) throw OverlappedEntries();
     }
@@ -171,10 +169,10 @@ bool UnZipper::extract_entry(int index, int& count) {
         if (end_record_.ThisDisk != 0 && entry.DiskNumberStart != current_disk_) ChangeDisk(entry.DiskNumberStart + 1);
         // The local header's name and extra field may differ in length from the
         // central record's: step over the local ones to reach the data.
-        uint8_t local[ZipHeaderInfo::kLocalRecordSize] = {};
+        uint8_t local[LocalFileHeader::kSize] = {};
         archive_->seek(entry.RelativeOffset, BufferedStream::kFromBeginning);
         if (archive_->read(local, sizeof local) != sizeof local) throw FatalUnzipError();
-        archive_->seek(int64_t(get16(local + 26)) + get16(local + 28), BufferedStream::kFromCurrent);
+        archive_->seek(read_record<LocalFileHeader>(local).variable_size(), BufferedStream::kFromCurrent);
     }
 
     if (names_a_parent(entry.FileName())) return skip(SkipReason::srOutsideDestDir);
@@ -241,12 +239,15 @@ bool UnZipper::extract_entry(int index, int& count) {
         const DecodeJob job{input, output, std::span<uint8_t>(window_), entry.BitFlag,
                             int64_t(work_entry_.CompressedSize), int64_t(entry.UncompressedSize)};
         try {
-            switch (entry.CompressionMethod) {
-                case 0: copy_stored(output); break;
-                case 1: status = unshrink(job); break;
-                case 2: case 3: case 4: case 5: status = unreduce(job, entry.CompressionMethod - 1); break;
-                case 6: status = explode(job); break;
-                case 8: status = inflate(job); break;
+            switch (entry.Method()) {
+                case CompressionMethod::Stored: copy_stored(output); break;
+                case CompressionMethod::Shrunk: status = unshrink(job); break;
+                case CompressionMethod::Reduced1:
+                case CompressionMethod::Reduced2:
+                case CompressionMethod::Reduced3:
+                case CompressionMethod::Reduced4: status = unreduce(job, reduction_factor(entry.Method())); break;
+                case CompressionMethod::Imploded: status = explode(job); break;
+                case CompressionMethod::Deflated: status = inflate(job); break;
                 default:
                     // A test pass reports through OnSkippingFile only: nobody may be
                     // there to answer a box.

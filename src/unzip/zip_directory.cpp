@@ -12,9 +12,6 @@ namespace kalv::unzip {
 
 namespace {
 
-uint16_t get16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
-uint32_t get32(const uint8_t* p) { return uint32_t(get16(p)) | (uint32_t(get16(p + 2)) << 16); }
-
 std::string extension_of(const std::string& name) {
     const std::string last = file_name_part(name);
     const size_t dot = last.find_last_of('.');
@@ -24,24 +21,28 @@ std::string extension_of(const std::string& name) {
 }  // namespace
 
 bool UnZipper::FindEndCentral() {
+    using Record = EndOfCentralDirectoryRecord;
     const int64_t size = archive_->size();
-    if (size < int64_t(EndCentral::kRecordSize)) return false;
+    if (size < int64_t(Record::kSize)) return false;
     // The record is 22 bytes and its comment at most 65535; the search reaches
     // 65528 bytes back, so a comment longer than 65506 bytes hides the record.
     const int64_t window = std::min<int64_t>(size, kEndSearchWindow);
     std::vector<uint8_t> tail(size_t(window), 0);
     archive_->seek(size - window, BufferedStream::kFromBeginning);
     if (archive_->read(tail.data(), tail.size()) != tail.size()) return false;
-    for (int64_t i = window - int64_t(EndCentral::kRecordSize); i >= 0; --i) {
-        const uint8_t* p = tail.data() + i;
-        if (p[0] != 0x50 || get32(p) != EndCentral::kSignature) continue;
-        end_record_.ThisDisk = get16(p + 4);
-        end_record_.CentralDisk = get16(p + 6);
-        end_record_.EntriesThisDisk = get16(p + 8);
-        end_record_.TotalEntries = get16(p + 10);
-        end_record_.CentralSize = get32(p + 12);
-        end_record_.CentralStart = get32(p + 16);
-        end_record_.CommentLength = get16(p + 20);
+    // The last signature wins: a comment may hold the signature's bytes itself.
+    for (int64_t i = window - int64_t(Record::kSize); i >= 0; --i) {
+        const std::span<const uint8_t, Record::kSize> at(tail.data() + i, Record::kSize);
+        if (at[0] != 0x50) continue;  // "P": most positions fail here, cheaply
+        const Record r = read_record<Record>(at);
+        if (r.signature != Record::kSignature) continue;
+        end_record_.ThisDisk = r.number_of_this_disk;
+        end_record_.CentralDisk = r.disk_where_central_directory_starts;
+        end_record_.EntriesThisDisk = r.entries_on_this_disk;
+        end_record_.TotalEntries = r.total_entries;
+        end_record_.CentralSize = r.size_of_central_directory;
+        end_record_.CentralStart = r.offset_of_central_directory;
+        end_record_.CommentLength = r.comment_length;
         end_record_.CommentOffset = uint32_t(size - end_record_.CommentLength);
         return true;
     }
@@ -64,7 +65,7 @@ bool UnZipper::ScanLocalHeaders() {
     while (archive_->read(&byte, 1) == 1) {
         last_four = (last_four >> 8) | (uint32_t(byte) << 24);
         ++seen;
-        if (seen >= 4 && last_four == ZipHeaderInfo::kLocalSignature) {
+        if (seen >= 4 && last_four == LocalFileHeader::kSignature) {
             found = true;
             break;
         }
@@ -119,7 +120,8 @@ void UnZipper::ReadZip() {
                 ChangeDisk(end_record_.CentralDisk + 1);
             uint8_t signature[4] = {};
             archive_->seek(end_record_.CentralStart, BufferedStream::kFromBeginning);
-            if (archive_->read(signature, 4) == 4 && get32(signature) == ZipHeaderInfo::kCentralSignature)
+            if (archive_->read(signature, 4) == 4 &&
+                LittleEndianReader(signature).u32() == CentralDirectoryFileHeader::kSignature)
                 archive_->seek(-4, BufferedStream::kFromCurrent);
             else
                 scan_or_fail();
@@ -181,13 +183,16 @@ void UnZipper::ReadZip() {
 // The comment follows the central record's fixed part, name and extra field. The
 // entry keeps its stored comment length whatever the read brings.
 std::string UnZipper::load_entry_comment(ZipHeaderInfo& entry) {
-    uint8_t record[ZipHeaderInfo::kCentralRecordSize] = {};
+    using Header = CentralDirectoryFileHeader;
+    uint8_t record[Header::kSize] = {};
     std::string comment;
     if (archive_->seek(entry.CentralOffset, BufferedStream::kFromBeginning) >= 0 &&
-        archive_->read(record, sizeof record) == sizeof record &&
-        archive_->seek(int64_t(get16(record + 28)) + get16(record + 30), BufferedStream::kFromCurrent) >= 0) {
-        comment.resize(entry.FileCommentLength);
-        comment.resize(archive_->read(comment.data(), comment.size()));
+        archive_->read(record, sizeof record) == sizeof record) {
+        const Header h = read_record<Header>(record);
+        if (archive_->seek(int64_t(h.file_name_length) + h.extra_field_length, BufferedStream::kFromCurrent) >= 0) {
+            comment.resize(entry.FileCommentLength);
+            comment.resize(archive_->read(comment.data(), comment.size()));
+        }
     }
     const uint16_t stored_length = entry.FileCommentLength;
     entry.SetFileComment(comment);
