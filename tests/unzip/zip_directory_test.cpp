@@ -4,14 +4,15 @@
 
 #include "core/dos_time.h"
 #include "core/errors.h"
-#include "test_support.h"
+#include "files.h"
+#include "recording_platform.h"
 #include "unzip/unzipper.h"
 #include "zip_craft.h"
 
 namespace kalv::unzip {
 namespace {
 
-using namespace kalv::unzip::testing;
+using namespace kalv::testing;
 
 class ZipDirectory : public ::testing::Test {
 protected:
