@@ -371,7 +371,7 @@ TEST_F(ZipDirectory, CompressedDataContinueInTheNextPart) {
 }
 
 // Every prefix of a small archive and every single-byte corruption of it ends in a
-// specified failure or in fewer entries, never in a crash (ASan and UBSan watch).
+// kalv::Error failure or in fewer entries, never in a crash (ASan and UBSan watch).
 TEST_F(ZipDirectory, TruncatedOrCorruptedAnywhere) {
     CraftEntry secret{"dir/secret.txt", "hidden words"};
     secret.password = "pw";
