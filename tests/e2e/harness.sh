@@ -1,20 +1,10 @@
 # The end-to-end scripts' common part (run_e2e.sh, publish_loop.sh and
-# ../e2e_corrupt/run_corrupt.sh), sourced once they have set `mode`: native (the
-# Linux build's kalv3) or wine (the Windows build's programs under Wine).
-#
-#   e2e_begin NAME "$@"        the sandbox, then $work (removed at exit) with $harness
-#                              inside it for the harness's own files; sets launcher_name
-#   e2e_script_cleanup         a script's own clean-up, when it defines one: run first
-#   watcher_start EXE SECONDS  the box watcher, answering this run's boxes (Wine)
-#   launch CWD PROGRAM [ARGS]  runs PROGRAM, bounded; sets exit_code and boxes
-#   install_shop DIR UPGRADE   an installation from $stage's packages
-#   wait_for_file FILE TENTHS  waits for a ready file; wait_until TENTHS COMMAND...
-#   stays_absent FILE TENTHS   true when FILE has not appeared in that time
-#   fail, expect_eq, e2e_end   the checks and the verdict
-#   as_launcher_path PATH, sep paths as the launcher sees them
-#
-# Every wait has a limit; a wait for something ends on a file the other side writes
-# once it is ready, never on a fixed sleep.
+# ../e2e_corrupt/run_corrupt.sh), sourced once they have set `mode`: native (the Linux
+# build's kalv3) or wine (the Windows build's programs under Wine). It holds the
+# sandbox and work folder (e2e_begin), the checks (fail, expect_eq, e2e_end), the waits,
+# the installation from the staged packages, the box watcher and the launcher's runs
+# with their boxes. Every wait has a limit, and a wait for something ends on a file
+# that the other side writes once it is ready, never on a fixed sleep.
 
 e2e_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 # The packages' password (kalvtool's and the launcher's).
@@ -65,6 +55,7 @@ e2e_private_prefix() {
   fi
 }
 
+# At exit: the script's own clean-up first (e2e_script_cleanup, when it defines one).
 e2e_cleanup() {
   if declare -F e2e_script_cleanup >/dev/null; then e2e_script_cleanup; fi
   watcher_stop
