@@ -1,6 +1,8 @@
 // Deflate streams built bit by bit, each with one exact outcome, decoded through
 // both paths of the decoder and with the input cut into blocks of several sizes
 // (the driver's blocks are 16000 bytes, but a decoder must not depend on that).
+// Over 500 lines: one table of cases, a few lines each, with the block writers they
+// all share above it and the runs that take every case through every path below.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -12,8 +14,10 @@
 #include "memory_io.h"
 #include "recording_platform.h"
 
-namespace kalv::unzip::testing {
+namespace kalv::unzip {
 namespace {
+
+using namespace kalv::testing;
 
 std::vector<uint8_t> text(const std::string& s) { return {s.begin(), s.end()}; }
 
@@ -715,7 +719,7 @@ TEST(InflateInput, NothingIsAskedForAfterTheEmptyBlock) {
 }
 
 TEST(InflateMemory, AFailedAllocationSaysSoInABoxAndEndsTheEntry) {
-    kalv::testing::RecordingPlatform recorder("/pkg/");
+    RecordingPlatform recorder("/pkg/");
     platform::ScopedPlatform installed(recorder);
     BitWriter w;
     w.block_header(true, 1);
@@ -739,4 +743,4 @@ TEST(InflateMemory, AFailedAllocationSaysSoInABoxAndEndsTheEntry) {
 }
 
 }  // namespace
-}  // namespace kalv::unzip::testing
+}  // namespace kalv::unzip

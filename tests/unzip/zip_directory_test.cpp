@@ -4,7 +4,8 @@
 
 #include "core/dos_time.h"
 #include "core/errors.h"
-#include "test_support.h"
+#include "files.h"
+#include "recording_platform.h"
 #include "unzip/unzipper.h"
 #include "unzip/zip_records.h"
 #include "zip_craft.h"
@@ -12,7 +13,7 @@
 namespace kalv::unzip {
 namespace {
 
-using namespace kalv::unzip::testing;
+using namespace kalv::testing;
 
 class ZipDirectory : public ::testing::Test {
 protected:
@@ -371,7 +372,7 @@ TEST_F(ZipDirectory, CompressedDataContinueInTheNextPart) {
 }
 
 // Every prefix of a small archive and every single-byte corruption of it ends in a
-// specified failure or in fewer entries, never in a crash (ASan and UBSan watch).
+// kalv::Error failure or in fewer entries, never in a crash (ASan and UBSan watch).
 TEST_F(ZipDirectory, TruncatedOrCorruptedAnywhere) {
     CraftEntry secret{"dir/secret.txt", "hidden words"};
     secret.password = "pw";
