@@ -4,14 +4,9 @@
 #include "files.h"
 #include "unzip/unzipper.h"
 #include "unzip/zip_crypto.h"
+#include "unzip/zip_records.h"
 
 namespace kalv::testing {
-
-namespace {
-
-uint16_t le16(const std::string& b, size_t at) { return uint16_t(uint8_t(b[at]) | uint8_t(b[at + 1]) << 8); }
-
-}  // namespace
 
 std::optional<std::vector<EntryData>> read_entry_data(const std::string& path, const std::string& password) {
     const std::string archive = read_file(path);
@@ -28,10 +23,12 @@ std::optional<std::vector<EntryData>> read_entry_data(const std::string& path, c
         const unzip::ZipHeaderInfo& h = zip.Entry(i);
         // The local header's name and extra field may differ in length from the
         // central record's (APPNOTE 4.3.7): the data starts after the local ones.
+        using unzip::LocalFileHeader;
         const size_t local = h.RelativeOffset;
-        if (local + unzip::ZipHeaderInfo::kLocalRecordSize > archive.size()) return std::nullopt;
-        const size_t start = local + unzip::ZipHeaderInfo::kLocalRecordSize + le16(archive, local + 26) +
-                             le16(archive, local + 28);
+        if (local + LocalFileHeader::kSize > archive.size()) return std::nullopt;
+        const auto header = unzip::read_record<LocalFileHeader>(std::span<const uint8_t, LocalFileHeader::kSize>(
+            reinterpret_cast<const uint8_t*>(archive.data()) + local, LocalFileHeader::kSize));
+        const size_t start = local + LocalFileHeader::kSize + header.variable_size();
         const size_t stored = uint32_t(h.CompressedSize);
         if (start + stored > archive.size()) return std::nullopt;
 
