@@ -146,9 +146,20 @@ void UnZipper::copy_stored(EntryOutput& output) {
         const size_t got = archive_->read(block, n);
         if (work_entry_.IsEncrypted()) keys_.DecryptBuffer(block, got);
         work_entry_.CompressedSize -= int32_t(n);
-        output.write_out(block, got);
-        if (got < n) break;
+        if (!output.write_out(block, got) || got < n) break;
     }
+}
+
+void UnZipper::report_problem(ZipProblem problem, int index) {
+    if (OnZipProblem) {
+        OnZipProblem(*this, problem, index);
+        return;
+    }
+    // A test pass shows no unknown-method box: nobody may be there to answer it, and
+    // OnSkippingFile reports the entry.
+    if (problem == ZipProblem::UnknownMethod && TestMode) return;
+    const char* caption = problem == ZipProblem::UnknownMethod ? "Zip Error" : "Error";
+    os().message_box(zip_problem_text(problem), caption, platform::BoxButtons::Ok, platform::BoxIcon::None);
 }
 
 bool UnZipper::extract_entry(int index, int& count) {
@@ -238,29 +249,33 @@ bool UnZipper::extract_entry(int index, int& count) {
         EntryInput input(*this);
         const DecodeJob job{input, output, std::span<uint8_t>(window_), entry.BitFlag,
                             int64_t(work_entry_.CompressedSize), int64_t(entry.UncompressedSize)};
-        try {
-            switch (entry.Method()) {
-                case CompressionMethod::Stored: copy_stored(output); break;
-                case CompressionMethod::Shrunk: status = unshrink(job); break;
-                case CompressionMethod::Reduced1:
-                case CompressionMethod::Reduced2:
-                case CompressionMethod::Reduced3:
-                case CompressionMethod::Reduced4: status = unreduce(job, reduction_factor(entry.Method())); break;
-                case CompressionMethod::Imploded: status = explode(job); break;
-                case CompressionMethod::Deflated: status = inflate(job); break;
-                default:
-                    // A test pass reports through OnSkippingFile only: nobody may be
-                    // there to answer a box.
-                    if (!TestMode)
-                        os().message_box("Unknown Compression Method", "Zip Error", platform::BoxButtons::Ok,
-                                         platform::BoxIcon::None);
-                    unknown_method = true;
-                    break;
-            }
-            if (status == DecodeStatus::Done && !unknown_method) output.finish();
-        } catch (const BiggerThanUncompressed&) {
-            // More data than the record announced: decoding ends here and the CRC
-            // check judges what was written.
+        switch (entry.Method()) {
+            case CompressionMethod::Stored: copy_stored(output); break;
+            case CompressionMethod::Shrunk: status = unshrink(job); break;
+            case CompressionMethod::Reduced1:
+            case CompressionMethod::Reduced2:
+            case CompressionMethod::Reduced3:
+            case CompressionMethod::Reduced4: status = unreduce(job, reduction_factor(entry.Method())); break;
+            case CompressionMethod::Imploded: status = explode(job); break;
+            case CompressionMethod::Deflated: status = inflate(job); break;
+            default:
+                report_problem(ZipProblem::UnknownMethod, index);
+                unknown_method = true;
+                break;
+        }
+        // The table-building decoders, Deflate and Implode, tell the user when memory
+        // runs out; Shrink and Reduce end such an entry without a word, as they end
+        // one with bad data.
+        if (status == DecodeStatus::OutOfMemory &&
+            (entry.Method() == CompressionMethod::Deflated || entry.Method() == CompressionMethod::Imploded))
+            report_problem(ZipProblem::OutOfMemory, index);
+        if (status == DecodeStatus::OutputFull) {
+            // More data than the record announced: decoding ended where the output
+            // reached the uncompressed size, a normal end; the CRC check judges what
+            // was written.
+            status = DecodeStatus::Done;
+        } else if (status == DecodeStatus::Done && !unknown_method) {
+            output.finish();
         }
         crc = output.crc();
         last_check_ = {true, status, crc};

@@ -19,6 +19,14 @@ const char* skip_reason_text(SkipReason reason) {
     return "skipped";
 }
 
+const char* zip_problem_text(ZipProblem problem) {
+    switch (problem) {
+        case ZipProblem::UnknownMethod: return "Unknown Compression Method";
+        case ZipProblem::OutOfMemory: return "*** inflate out of memory ***";
+    }
+    return "";
+}
+
 UnZipper::UnZipper() {
     OnGetNextDisk = BuiltInNextDisk{this};
 }

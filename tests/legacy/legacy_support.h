@@ -40,15 +40,16 @@ private:
 };
 
 // Collects output and refuses to grow past the entry's size as the driver's
-// output writer does (BiggerThanUncompressed, nothing of that write kept).
+// output writer does (nothing of that write kept, nor of any later one).
 class CollectingSink : public kalv::unzip::OutputSink {
 public:
     explicit CollectingSink(int64_t limit) : limit_(limit) {}
-    void write(const uint8_t* data, size_t n) override;
+    bool write(const uint8_t* data, size_t n) override;
     Bytes bytes;
 
 private:
     int64_t limit_;
+    bool full_ = false;
 };
 
 struct Entry {
@@ -72,7 +73,7 @@ struct Decoded {
 
 // Decodes one entry's data with the decoder its method names (0 copies), through
 // a block source of the given block size and the given window buffer.
-// BiggerThanUncompressed counts as the end of decoding, as in the driver.
+// OutputFull counts as the end of decoding (Done), as in the driver.
 Decoded decode(uint16_t method, uint16_t bit_flag, std::span<const uint8_t> data, int64_t compressed_size,
                int64_t uncompressed_size, std::span<uint8_t> window, size_t block_size = 16000);
 
