@@ -219,6 +219,8 @@ private:
     void report_problem(ZipProblem problem, int index);
     uint8_t CheckHeader(const std::string& password);
     std::optional<std::string> target_directory(const ZipHeaderInfo& entry) const;
+    // Runs the entry's decoder into `output`; nullopt when its method has none.
+    std::optional<DecodeStatus> decode(class EntryOutput& output, int index);
     void copy_stored(class EntryOutput& output);
 
     std::string zip_name_;
