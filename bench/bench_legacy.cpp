@@ -56,7 +56,10 @@ const EntryData* load(const std::string& dir, const Subject& s) {
 // Runs the CRC over each block as the driver's output writer does.
 class CrcSink : public kalv::unzip::OutputSink {
 public:
-    void write(const uint8_t* data, size_t n) override { crc = kalv::crc32_update(crc, data, n); }
+    bool write(const uint8_t* data, size_t n) override {
+        crc = kalv::crc32_update(crc, data, n);
+        return true;
+    }
     uint32_t crc = 0xFFFFFFFF;
 };
 

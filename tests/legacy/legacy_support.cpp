@@ -77,23 +77,17 @@ Decoded decode(uint16_t method, uint16_t bit_flag, std::span<const uint8_t> data
     kalv::testing::MemoryOutput sink(size_t(std::max<int64_t>(uncompressed_size, 0)));
     const DecodeJob job{source, sink, window, bit_flag, compressed_size, uncompressed_size};
     DecodeStatus status = DecodeStatus::BadData;
-    try {
-        switch (method) {
-            case 0:
-                sink.write(data.data(), data.size());
-                status = DecodeStatus::Done;
-                break;
-            case 1: status = kalv::unzip::unshrink(job); break;
-            case 2:
-            case 3:
-            case 4:
-            case 5: status = kalv::unzip::unreduce(job, method - 1); break;
-            case 6: status = kalv::unzip::explode(job); break;
-            default: break;
-        }
-    } catch (const kalv::BiggerThanUncompressed&) {
-        status = DecodeStatus::Done;
+    switch (method) {
+        case 0: status = sink.write(data.data(), data.size()) ? DecodeStatus::Done : DecodeStatus::OutputFull; break;
+        case 1: status = kalv::unzip::unshrink(job); break;
+        case 2:
+        case 3:
+        case 4:
+        case 5: status = kalv::unzip::unreduce(job, method - 1); break;
+        case 6: status = kalv::unzip::explode(job); break;
+        default: break;
     }
+    if (status == DecodeStatus::OutputFull) status = DecodeStatus::Done;
     return Decoded{status, std::move(sink.bytes)};
 }
 

@@ -20,8 +20,8 @@ uint32_t crc32(std::span<const uint8_t> data);
 
 // Decodes one entry's data with the decoder its method names (0 copies), through a
 // source handing out blocks of `block_size` and the given window buffer, into a sink
-// that refuses output past the uncompressed size. BiggerThanUncompressed counts as
-// the end of decoding, as in the driver.
+// that refuses output past the uncompressed size. OutputFull counts as the end of
+// decoding (Done), as in the driver.
 Decoded decode(uint16_t method, uint16_t bit_flag, std::span<const uint8_t> data, int64_t compressed_size,
                int64_t uncompressed_size, std::span<uint8_t> window, size_t block_size = 16000);
 

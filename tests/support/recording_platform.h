@@ -168,8 +168,9 @@ public:
     std::vector<platform::BoxAnswer> answers;
     int pumps = 0;
     int cursor_changes = 0;
+    bool removable = false;  // every drive (a drive letter's root) is removable
 
-    bool is_removable_drive(const std::string&) override { return false; }
+    bool is_removable_drive(const std::string&) override { return removable; }
     std::string volume_label(const std::string&) override { return {}; }
     platform::BoxAnswer message_box(const std::string& text, const std::string& caption, platform::BoxButtons buttons,
                                     platform::BoxIcon) override;
