@@ -31,7 +31,7 @@ public:
     virtual ~OutputSink() = default;
     // Appends decoded bytes. False when they would run past the entry's uncompressed
     // size: nothing of them is kept, nor of any later write, and the decoder ends
-    // with OutputFull.
+    // with OutputFull (Deflate at the end of the input block in hand).
     [[nodiscard]] virtual bool write(const uint8_t* data, size_t n) = 0;
 };
 

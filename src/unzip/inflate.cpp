@@ -207,6 +207,7 @@ private:
     // How a step through a block's codes ended.
     enum class Step { More, EndOfBlock, BadData, EndOfInput };
 
+    DecodeStatus blocks();
     DecodeStatus stored_block();
     DecodeStatus fixed_block();
     DecodeStatus dynamic_block();
@@ -225,8 +226,8 @@ private:
     void drop(unsigned n);
     Fetch decode_entry(const Table& table, uint32_t* entry);
 
-    [[nodiscard]] bool write_pending();
-    [[nodiscard]] bool make_room();
+    void write_pending();
+    void make_room();
 
     InputSource& input_;
     OutputSink& output_;
@@ -239,6 +240,9 @@ private:
     const uint8_t* in_next_ = nullptr;
     const uint8_t* in_end_ = nullptr;
     bool input_ended_ = false;
+    // The sink refused a write. Decoding then ends at the end of the input block in
+    // hand, so that the decode loop needs no test of its own.
+    bool output_full_ = false;
 
     // buffer_ .. out_next_: decoded bytes (at most 32 KiB of history before
     // unwritten_ once the buffer has slid); unwritten_ .. out_next_: not yet written.
@@ -262,7 +266,7 @@ private:
 
 bool Inflater::fetch_input() {
     while (in_next_ == in_end_) {
-        if (input_ended_) return false;
+        if (input_ended_ || output_full_) return false;
         const std::span<const uint8_t> block = input_.next_block();
         if (block.empty()) {
             input_ended_ = true;
@@ -340,28 +344,31 @@ Inflater::Fetch Inflater::decode_entry(const Table& table, uint32_t* entry) {
 
 // --- output --------------------------------------------------------------------
 
-// False when the sink refused the bytes: decoding ends with OutputFull.
-bool Inflater::write_pending() {
-    if (out_next_ != unwritten_ && !output_.write(unwritten_, static_cast<size_t>(out_next_ - unwritten_))) return false;
+void Inflater::write_pending() {
+    if (out_next_ != unwritten_) output_full_ |= !output_.write(unwritten_, static_cast<size_t>(out_next_ - unwritten_));
     unwritten_ = out_next_;
-    return true;
 }
 
 // Writes the new bytes out and slides the last 32 KiB to the front. The buffer is
 // at least kWindowSize + kMinRoom long, so afterwards there is room for kMinRoom.
-bool Inflater::make_room() {
-    if (!write_pending()) return false;
+void Inflater::make_room() {
+    write_pending();
     if (static_cast<size_t>(out_next_ - buffer_) > kWindowSize) {
         std::memmove(buffer_, out_next_ - kWindowSize, kWindowSize);
         out_next_ = buffer_ + kWindowSize;
         unwritten_ = out_next_;
     }
-    return true;
 }
 
 // --- blocks --------------------------------------------------------------------
 
+// A refused write ends decoding as OutputFull, whatever the blocks found after it.
 DecodeStatus Inflater::run() {
+    const DecodeStatus status = blocks();
+    return output_full_ ? DecodeStatus::OutputFull : status;
+}
+
+DecodeStatus Inflater::blocks() {
     for (;;) {
         if (!need(3)) return DecodeStatus::EndOfInput;
         const bool last = take(1) != 0;
@@ -375,7 +382,8 @@ DecodeStatus Inflater::run() {
         if (status != DecodeStatus::Done) return status;
         if (last) break;
     }
-    return write_pending() ? DecodeStatus::Done : DecodeStatus::OutputFull;
+    write_pending();
+    return DecodeStatus::Done;
 }
 
 // RFC 1951 3.2.4: byte-aligned LEN, its one's complement NLEN, then LEN raw bytes.
@@ -388,15 +396,14 @@ DecodeStatus Inflater::stored_block() {
 
     // Whole bytes the bit buffer already holds come first.
     while (length > 0 && bit_count_ >= 8) {
-        if (buffer_end_ == out_next_ && !make_room()) return DecodeStatus::OutputFull;
+        if (buffer_end_ == out_next_) make_room();
         *out_next_++ = static_cast<uint8_t>(take(8));
         --length;
     }
     if (length == 0) return DecodeStatus::Done;
     bits_ = 0;  // empty now; drop the look-ahead copy of bytes about to be copied past
     while (length > 0) {
-        if (static_cast<size_t>(buffer_end_ - out_next_) < kFastOutputMargin && !make_room())
-            return DecodeStatus::OutputFull;
+        if (static_cast<size_t>(buffer_end_ - out_next_) < kFastOutputMargin) make_room();
         if (in_next_ == in_end_ && !fetch_input()) return DecodeStatus::EndOfInput;
         const size_t n = std::min({length, static_cast<size_t>(in_end_ - in_next_), static_cast<size_t>(buffer_end_ - out_next_)});
         std::memcpy(out_next_, in_next_, n);
@@ -524,8 +531,7 @@ DecodeStatus Inflater::dynamic_block() {
 
 DecodeStatus Inflater::decode_codes() {
     for (;;) {
-        if (static_cast<size_t>(buffer_end_ - out_next_) < kFastOutputMargin && !make_room())
-            return DecodeStatus::OutputFull;
+        if (static_cast<size_t>(buffer_end_ - out_next_) < kFastOutputMargin) make_room();
         Step step = Step::More;
         if (fast_ && static_cast<size_t>(in_end_ - in_next_) >= kFastInputMargin) {
             step = decode_fast();
