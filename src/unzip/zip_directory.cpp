@@ -43,7 +43,7 @@ bool UnZipper::FindEndCentral() {
         end_record_.CentralSize = r.size_of_central_directory;
         end_record_.CentralStart = r.offset_of_central_directory;
         end_record_.CommentLength = r.comment_length;
-        end_record_.CommentOffset = uint32_t(size - end_record_.CommentLength);
+        end_record_.CommentOffset = uint64_t(size - end_record_.CommentLength);
         return true;
     }
     return false;
@@ -78,12 +78,13 @@ bool UnZipper::ScanLocalHeaders() {
     for (;;) {
         auto entry = std::make_unique<ZipHeaderInfo>();
         if (!entry->ReadLocalRecord(*archive_)) break;
-        const int64_t next = archive_->position() + int64_t(entry->CompressedSize) + entry->ExtraFieldLength +
+        const int64_t next = archive_->position() + entry->CompressedSize + entry->ExtraFieldLength +
                              (entry->HasDescriptor() ? 16 : 0);
-        // A negative size would step back onto a header already read and go round
-        // for ever: such a record ends the scan as an unreadable one does.
+        // Sizes are never negative, so the scan moves forward; a step back onto a
+        // header already read would go round for ever: it ends the scan as an
+        // unreadable record does.
         if (next <= int64_t(entry->RelativeOffset)) {
-            archive_->seek(entry->RelativeOffset, BufferedStream::kFromBeginning);
+            archive_->seek(int64_t(entry->RelativeOffset), BufferedStream::kFromBeginning);
             break;
         }
         entry_list_->add(entry.release());
@@ -91,8 +92,8 @@ bool UnZipper::ScanLocalHeaders() {
     }
     end_record_.ThisDisk = 0;
     current_disk_ = 0;
-    end_record_.CentralStart = uint32_t(archive_->position());
-    end_record_.TotalEntries = uint16_t(entry_list_->count());
+    end_record_.CentralStart = uint64_t(archive_->position());
+    end_record_.TotalEntries = uint64_t(entry_list_->count());
     return true;
 }
 
@@ -119,7 +120,7 @@ void UnZipper::ReadZip() {
             if (span_mode_ != kalv::unzip::SpanMode::smNone && end_record_.CentralDisk != current_disk_)
                 ChangeDisk(end_record_.CentralDisk + 1);
             uint8_t signature[4] = {};
-            archive_->seek(end_record_.CentralStart, BufferedStream::kFromBeginning);
+            archive_->seek(int64_t(end_record_.CentralStart), BufferedStream::kFromBeginning);
             if (archive_->read(signature, 4) == 4 &&
                 LittleEndianReader(signature).u32() == CentralDirectoryFileHeader::kSignature)
                 archive_->seek(-4, BufferedStream::kFromCurrent);
@@ -144,7 +145,7 @@ void UnZipper::ReadZip() {
             return *archive_;
         };
     }
-    for (int i = 0; i < end_record_.TotalEntries; ++i) {
+    for (uint64_t i = 0; i < end_record_.TotalEntries; ++i) {
         auto record = std::make_unique<ZipHeaderInfo>();
         // A record that cannot be read (cut short, wrong signature) ends the read:
         // what follows it cannot be trusted to be the directory, and an entry made
@@ -156,7 +157,7 @@ void UnZipper::ReadZip() {
             int at = 0;
             if (entry_list_->find(*record, at)) {
                 entry = entry_list_->item(at);
-                const uint32_t scanned_offset = entry->RelativeOffset;
+                const uint64_t scanned_offset = entry->RelativeOffset;
                 entry->Assign(*record);
                 entry->RelativeOffset = scanned_offset;
             }
@@ -186,7 +187,7 @@ std::string UnZipper::load_entry_comment(ZipHeaderInfo& entry) {
     using Header = CentralDirectoryFileHeader;
     uint8_t record[Header::kSize] = {};
     std::string comment;
-    if (archive_->seek(entry.CentralOffset, BufferedStream::kFromBeginning) >= 0 &&
+    if (archive_->seek(int64_t(entry.CentralOffset), BufferedStream::kFromBeginning) >= 0 &&
         archive_->read(record, sizeof record) == sizeof record) {
         const Header h = read_record<Header>(record);
         if (archive_->seek(int64_t(h.file_name_length) + h.extra_field_length, BufferedStream::kFromCurrent) >= 0) {
@@ -203,7 +204,7 @@ std::string UnZipper::load_entry_comment(ZipHeaderInfo& entry) {
 // The archive comment ends the file: CommentLength bytes at CommentOffset.
 std::string UnZipper::load_archive_comment() {
     std::string comment(end_record_.CommentLength, '\0');
-    if (archive_->seek(end_record_.CommentOffset, BufferedStream::kFromBeginning) >= 0)
+    if (archive_->seek(int64_t(end_record_.CommentOffset), BufferedStream::kFromBeginning) >= 0)
         comment.resize(archive_->read(comment.data(), comment.size()));
     else
         comment.clear();

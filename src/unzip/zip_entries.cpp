@@ -176,8 +176,8 @@ bool ZipHeaderInfo::ReadCentralRecord(BufferedStream& first, const NextDiskActio
     StoredDateTime = dos_date_time(h.last_mod_file_date, h.last_mod_file_time);
     FileDateTime = ClampDosDateTime(StoredDateTime);
     Crc32 = h.crc32;
-    CompressedSize = int32_t(h.compressed_size);
-    UncompressedSize = int32_t(h.uncompressed_size);
+    CompressedSize = h.compressed_size;
+    UncompressedSize = h.uncompressed_size;
     ExtraFieldLength = h.extra_field_length;
     FileCommentLength = h.file_comment_length;
     DiskNumberStart = h.disk_number_start;
@@ -185,7 +185,7 @@ bool ZipHeaderInfo::ReadCentralRecord(BufferedStream& first, const NextDiskActio
     ExternalAttributes = h.external_file_attributes;
     RelativeOffset = h.relative_offset_of_local_header;
     set_stored_name(raw);
-    CentralOffset = uint32_t(start);
+    CentralOffset = uint64_t(start);
     return true;
 }
 
@@ -211,19 +211,20 @@ bool ZipHeaderInfo::ReadLocalRecord(BufferedStream& stream) {
     StoredDateTime = dos_date_time(h.last_mod_file_date, h.last_mod_file_time);
     FileDateTime = ClampDosDateTime(StoredDateTime);
     Crc32 = h.crc32;
-    CompressedSize = int32_t(h.compressed_size);
-    UncompressedSize = int32_t(h.uncompressed_size);
+    CompressedSize = h.compressed_size;
+    UncompressedSize = h.uncompressed_size;
     ExtraFieldLength = h.extra_field_length;
     InternalAttributes = 0;
     ExternalAttributes = 0;
-    RelativeOffset = uint32_t(start);
+    RelativeOffset = uint64_t(start);
     set_stored_name(raw);
     return true;
 }
 
 void EndCentral::Clear() {
     Signature = kSignature;
-    ThisDisk = CentralDisk = EntriesThisDisk = TotalEntries = 0;
+    ThisDisk = CentralDisk = 0;
+    EntriesThisDisk = TotalEntries = 0;
     CentralSize = CentralStart = 0;
     CommentLength = 0;
     ZipComment.reset();
@@ -238,15 +239,14 @@ int SortedZip::compare(const ZipHeaderInfo& a, const ZipHeaderInfo& b) const {
         case ZipSortMode::ByDirectoryName: return compare_text(a.Directory(), b.Directory());
         case ZipSortMode::ByDate:
             return sortable_moment(b.FileDateTime) > sortable_moment(a.FileDateTime) ? 1 : -1;
-        case ZipSortMode::ByCompressedSize:
-            return int64_t(b.CompressedSize) - a.CompressedSize > 0 ? 1 : -1;
-        case ZipSortMode::ByUnCompressedSize:
-            return int64_t(b.UncompressedSize) - a.UncompressedSize > 0 ? 1 : -1;
+        // Compared, not subtracted: 64-bit sizes leave no room for a difference.
+        case ZipSortMode::ByCompressedSize: return b.CompressedSize > a.CompressedSize ? 1 : -1;
+        case ZipSortMode::ByUnCompressedSize: return b.UncompressedSize > a.UncompressedSize ? 1 : -1;
         case ZipSortMode::ByRate: return sign_of(rate_percent(b) - rate_percent(a));
         case ZipSortMode::ByNone: break;
     }
     if (a.DiskNumberStart != b.DiskNumberStart) return int(a.DiskNumberStart) - int(b.DiskNumberStart);
-    return sign_of(int64_t(a.RelativeOffset) - int64_t(b.RelativeOffset));
+    return a.RelativeOffset < b.RelativeOffset ? -1 : a.RelativeOffset > b.RelativeOffset ? 1 : 0;
 }
 
 }  // namespace kalv::unzip

@@ -3,6 +3,10 @@
 //
 // Only the fields named here are read: ZIP64 records, the archive decryption header,
 // strong encryption and every extra field are skipped by their stored lengths.
+//
+// Sizes and offsets were 32 bits wide (the sizes signed in arithmetic). They are 64
+// bits wide so that ZIP64 values, and 32-bit values of 2 GiB and more, are kept as
+// the archive states them; every value of an archive below 2 GiB is as it was.
 #pragma once
 
 #include <cstdint>
@@ -51,16 +55,19 @@ public:
     uint32_t FileDateTime;      // MS-DOS form, date high; already clamped
     uint32_t StoredDateTime;    // as the record holds it: the password check byte comes from it
     uint32_t Crc32;
-    int32_t CompressedSize;     // with the 12-byte encryption header of an encrypted entry
-    int32_t UncompressedSize;
+    // Widened from 32 bits for ZIP64; signed in arithmetic as before (the driver counts
+    // CompressedSize down and stops at 0 or below). Never above INT64_MAX once read.
+    int64_t CompressedSize;     // with the 12-byte encryption header of an encrypted entry
+    int64_t UncompressedSize;
     uint16_t FileNameLength;    // length(Directory) + length(FileName) once read
     uint16_t ExtraFieldLength;
     uint16_t FileCommentLength;
     uint16_t DiskNumberStart;
     uint16_t InternalAttributes;
     uint32_t ExternalAttributes;
-    uint32_t RelativeOffset;    // archive offset of the local header
-    uint32_t CentralOffset;     // archive offset of the central record; 0 if none
+    // Widened from 32 bits for ZIP64; never above INT64_MAX once read.
+    uint64_t RelativeOffset;    // archive offset of the local header
+    uint64_t CentralOffset;     // archive offset of the central record; 0 if none
     bool Selected;
 
     void Clear();
@@ -106,15 +113,17 @@ public:
     EndCentral() { Clear(); }
 
     uint32_t Signature;
+    // A ZIP64 archive is read only when it is not split, so the disks keep 16 bits.
     uint16_t ThisDisk;
     uint16_t CentralDisk;
-    uint16_t EntriesThisDisk;
-    uint16_t TotalEntries;
-    uint32_t CentralSize;
-    uint32_t CentralStart;
+    // Counts, size and offsets widened from 16 and 32 bits for the ZIP64 end record.
+    uint64_t EntriesThisDisk;
+    uint64_t TotalEntries;
+    uint64_t CentralSize;
+    uint64_t CentralStart;
     uint16_t CommentLength;
     std::optional<std::string> ZipComment;  // loaded on demand
-    uint32_t CommentOffset;                 // archive size - CommentLength
+    uint64_t CommentOffset;                 // archive size - CommentLength
     bool CommentModified;
 
     void Clear();
