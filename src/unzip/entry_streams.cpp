@@ -44,7 +44,7 @@ std::span<const uint8_t> EntryInput::next_block() {
 
 EntryOutput::EntryOutput(UnZipper& z, BufferedStream* file) : z_(z), file_(file), buffer_(z.output_block_.data()) {}
 
-void EntryOutput::write(const uint8_t* data, size_t n) {
+bool EntryOutput::write(const uint8_t* data, size_t n) {
     while (n > 0) {
         const size_t piece = std::min(n, UnZipper::kBlockSize - fill_);
         std::memcpy(buffer_ + fill_, data, piece);
@@ -53,20 +53,24 @@ void EntryOutput::write(const uint8_t* data, size_t n) {
         n -= piece;
         if (fill_ == UnZipper::kBlockSize) {
             fill_ = 0;
-            write_out(buffer_, UnZipper::kBlockSize);
+            if (!write_out(buffer_, UnZipper::kBlockSize)) return false;
         }
     }
+    return !full_;
 }
 
 void EntryOutput::finish() {
     const size_t rest = fill_;
     fill_ = 0;
-    if (rest) write_out(buffer_, rest);
+    if (rest) (void)write_out(buffer_, rest);  // a refusal here ends the entry as any other
 }
 
-void EntryOutput::write_out(const uint8_t* data, size_t n) {
+bool EntryOutput::write_out(const uint8_t* data, size_t n) {
     const int64_t size = z_.work_entry_.UncompressedSize;
-    if (written_ + int64_t(n) > size) throw BiggerThanUncompressed();
+    if (full_ || written_ + int64_t(n) > size) {
+        full_ = true;
+        return false;
+    }
     // A short write (a full disk) must not pass as an extracted file.
     if (file_ && file_->write(data, n) != n) throw StreamError("Stream write error");
     crc_ = crc32_update(crc_, data, n);
@@ -74,6 +78,7 @@ void EntryOutput::write_out(const uint8_t* data, size_t n) {
     z_.total_done_ += int64_t(n);
     if (z_.OnFilePercentDone) z_.OnFilePercentDone(z_, percent_of(written_, size));
     if (z_.OnTotalPercentDone) z_.OnTotalPercentDone(z_, percent_of(z_.total_done_, z_.total_bytes_));
+    return true;
 }
 
 }  // namespace kalv::unzip

@@ -36,17 +36,22 @@ private:
 
 // Decoded bytes, gathered into 16000-byte blocks and written out with the size
 // check, the CRC-32 and the progress events.
+//
+// A block that would take the output past the entry's uncompressed size is not
+// written, and from then on nothing is: the sink is full. That ends decoding as a
+// normal end, and the CRC check judges what was written.
 class EntryOutput final : public OutputSink {
 public:
     // Without a file (a test pass), the bytes are checked and counted, not kept.
     EntryOutput(UnZipper& z, BufferedStream* file);
 
-    void write(const uint8_t* data, size_t n) override;
+    bool write(const uint8_t* data, size_t n) override;
 
     // What a decoder that ended normally left in the buffer.
     void finish();
 
-    void write_out(const uint8_t* data, size_t n);
+    // One block straight out (the stored copy's way); false once the sink is full.
+    bool write_out(const uint8_t* data, size_t n);
 
     uint32_t crc() const { return ~crc_; }
 
@@ -57,6 +62,7 @@ private:
     size_t fill_ = 0;
     int64_t written_ = 0;
     uint32_t crc_ = 0xFFFFFFFF;
+    bool full_ = false;
 };
 
 }  // namespace kalv::unzip

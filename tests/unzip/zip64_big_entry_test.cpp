@@ -15,7 +15,7 @@
 #include <sys/wait.h>
 
 #include "core/crc32.h"
-#include "test_support.h"
+#include "files.h"
 #include "unzip/unzipper.h"
 
 #if defined(__SANITIZE_ADDRESS__)
@@ -29,7 +29,7 @@
 namespace kalv::unzip {
 namespace {
 
-using namespace kalv::unzip::testing;
+using namespace kalv::testing;
 namespace fs = std::filesystem;
 
 constexpr uint64_t kBlock = 4096;

@@ -6,14 +6,15 @@
 #include <fstream>
 
 #include "core/errors.h"
-#include "test_support.h"
+#include "files.h"
+#include "recording_platform.h"
 #include "unzip/unzipper.h"
 #include "zip_craft.h"
 
 namespace kalv::unzip {
 namespace {
 
-using namespace kalv::unzip::testing;
+using namespace kalv::testing;
 
 constexpr uint8_t kSizesAndOffset = kZip64Uncompressed | kZip64Compressed | kZip64Offset;
 
