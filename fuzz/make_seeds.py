@@ -11,6 +11,9 @@ built byte by byte for the corners a producer never writes (names that climb out
 of the destination, broken directories, end records inside comments). Each seed is
 named after what it exercises. Nothing here is random: the same inputs give the
 same corpus.
+
+One file of some 500 lines on purpose: every archive seed is built from the same
+record writers, and a seed's name leads here to the lines that made it.
 """
 import os
 import shutil
@@ -362,6 +365,69 @@ def hostile_archives():
     yield "claims_to_be_split.zip", bytes(split)
 
 
+def zip64_field(*eights, disk=None):
+    """APPNOTE 4.5.3: the ZIP64 extended information extra field with the values given."""
+    data = b"".join(struct.pack("<Q", v) for v in eights) + (b"" if disk is None else struct.pack("<I", disk))
+    return struct.pack("<HH", 0x0001, len(data)) + data
+
+
+def zip64_archive(name, payload, crc, usize, flags=0, method=0, escape=("usize", "csize", "offset"),
+                  central_extra=None, locator_offset=None, total_disks=1, records=True, entries=None,
+                  descriptor=False, stamp=None):
+    """One entry with its escaped central fields in a ZIP64 extra field, and the ZIP64
+    end record and locator (APPNOTE 4.3.14, 4.3.15) unless `records` is false."""
+    local_extra = zip64_field(0 if descriptor else usize, 0 if descriptor else len(payload))
+    body = local_header(name, method, 0 if descriptor else crc, 0xFFFFFFFF, 0xFFFFFFFF, flags, local_extra,
+                        stamp=stamp) + payload
+    if descriptor:
+        body += struct.pack("<IIQQ", 0x08074B50, crc, len(payload), usize)
+    values = [v for key, v in (("usize", usize), ("csize", len(payload)), ("offset", 0)) if key in escape]
+    extra = central_extra if central_extra is not None else zip64_field(
+        *values, disk=0 if "disk" in escape else None)
+    central = central_header(name, method, crc, 0xFFFFFFFF if "csize" in escape else len(payload),
+                             0xFFFFFFFF if "usize" in escape else usize, 0xFFFFFFFF if "offset" in escape else 0,
+                             flags, extra=extra, stamp=stamp, disk=0xFFFF if "disk" in escape else 0)
+    cd_offset, count = len(body), 1 if entries is None else entries
+    tail = b""
+    if records:
+        record_at = cd_offset + len(central)
+        tail = struct.pack("<IQHHIIQQQQ", 0x06064B50, 44, 45, 45, 0, 0, count, count, len(central), cd_offset)
+        tail += struct.pack("<IIQI", 0x07064B50, 0, record_at if locator_offset is None else locator_offset,
+                            total_disks)
+    return body + central + tail + end_record(0xFFFF, len(central), 0xFFFFFFFF)
+
+
+def zip64_archives():
+    """ZIP64 records and extra fields, sound and damaged."""
+    plain = b"Kalvo3main under ZIP64 records\n" * 20
+    crc = zlib.crc32(plain)
+    sealed = encrypted(plain, PACKAGE_PASSWORD, crc >> 24)
+    deflated = raw_deflate(plain)
+    yield "zip64_sizes_and_offset_in_extra_field.zip", zip64_archive(b"Kalvo3main", sealed, crc, len(plain), flags=1)
+    yield "zip64_deflated_with_disk_in_extra_field.zip", zip64_archive(
+        b"Kalvo3main", deflated, crc, len(plain), method=8, escape=("usize", "csize", "offset", "disk"))
+    yield "zip64_only_offset_escaped.zip", zip64_archive(b"Kalvo3main", plain, crc, len(plain), escape=("offset",))
+    yield "zip64_only_uncompressed_size_escaped.zip", zip64_archive(b"Kalvo3main", plain, crc, len(plain),
+                                                                    escape=("usize",))
+    stamp = dos_stamp()
+    yield "zip64_data_descriptor_encrypted.zip", zip64_archive(
+        b"Kalvo3main", encrypted(deflated, PACKAGE_PASSWORD, (stamp >> 8) & 0xFF), crc, len(plain), flags=9,
+        method=8, descriptor=True, stamp=stamp)
+    yield "zip64_offset_escaped_without_locator.zip", zip64_archive(b"Kalvo3main", plain, crc, len(plain),
+                                                                    records=False)
+    yield "zip64_extra_field_cut_short.zip", zip64_archive(b"Kalvo3main", plain, crc, len(plain),
+                                                           central_extra=zip64_field(len(plain)))
+    yield "zip64_size_of_2_pow_63.zip", zip64_archive(b"Kalvo3main", plain, crc, len(plain), escape=("usize",),
+                                                      central_extra=zip64_field(1 << 63))
+    yield "zip64_offset_beyond_file.zip", zip64_archive(b"Kalvo3main", plain, crc, len(plain), escape=("offset",),
+                                                        central_extra=zip64_field(1 << 40))
+    yield "zip64_locator_points_beyond_file.zip", zip64_archive(b"Kalvo3main", plain, crc, len(plain),
+                                                                locator_offset=1 << 62)
+    yield "zip64_split_over_two_disks.zip", zip64_archive(b"Kalvo3main", plain, crc, len(plain), total_disks=2)
+    yield "zip64_record_counts_2_pow_40_entries.zip", zip64_archive(b"Kalvo3main", plain, crc, len(plain),
+                                                                    entries=1 << 40)
+
+
 def zip_tool_archives(work):
     """Packages made by Info-ZIP zip, as the installation makes them."""
     src = os.path.join(work, "src")
@@ -378,6 +444,9 @@ def zip_tool_archives(work):
         ("package_database_stored_encrypted.zip", ["-q", "-0", "-P", PACKAGE_PASSWORD.decode(), "-X"], ["KALVO3.IB"]),
         ("folders_recursive_plain.zip", ["-q", "-r", "-X"], ["folder", "Kalvo3main"]),
         ("archive_comment.zip", ["-q", "-X", "-z"], ["Kalvo3main"]),
+        # -fz: ZIP64 extra fields, end record and locator, whatever the sizes.
+        ("zip64_forced_deflated_encrypted.zip", ["-q", "-fz", "-P", PACKAGE_PASSWORD.decode(), "-X"],
+         ["Kalvo3main", "KALVO3.IB"]),
     ]
     out = []
     for label, options, names in runs:
@@ -391,6 +460,13 @@ def zip_tool_archives(work):
     piped = subprocess.run(["zip", "-q", "-P", PACKAGE_PASSWORD.decode(), "-", "Kalvo3main"], cwd=src,
                            check=True, stdout=subprocess.PIPE).stdout
     out.append(("streamed_with_data_descriptors.zip", piped))
+    # From stdin into a file with -fz and -P: a ZIP64 data descriptor (24 bytes).
+    target = os.path.join(work, "zip64_streamed_data_descriptor.zip")
+    with open(os.path.join(src, "Kalvo3main"), "rb") as f:
+        subprocess.run(["zip", "-q", "-fz", "-P", PACKAGE_PASSWORD.decode(), target, "-"], input=f.read(),
+                       check=True, stdout=subprocess.DEVNULL)
+    with open(target, "rb") as f:
+        out.append(("zip64_streamed_data_descriptor.zip", f.read()))
     return out
 
 
@@ -418,7 +494,7 @@ def main():
     base64_seeds(corpus)
     profile_seeds(corpus)
     wild_match_seeds(corpus)
-    for label, data in hostile_archives():
+    for label, data in list(hostile_archives()) + list(zip64_archives()):
         for t in archive_targets:
             corpus.add(t, label, data)
     with tempfile.TemporaryDirectory() as work:

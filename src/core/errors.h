@@ -19,6 +19,17 @@ public:
 class BadZipFile : public Error {
 public:
     BadZipFile() : Error("Not a valid zip file!") {}
+
+protected:
+    explicit BadZipFile(const std::string& message) : Error(message) {}
+};
+
+// A ZIP64 record or extra field (APPNOTE 4.3.14, 4.3.15, 4.5.3) that cannot be
+// right, or a ZIP64 case that is not read (an archive split over several disks).
+// The message names the rule broken.
+class BadZip64 : public BadZipFile {
+public:
+    explicit BadZip64(const std::string& message) : BadZipFile(message) {}
 };
 
 // APPNOTE keeps each entry's data apart; entries whose data run over the next entry's

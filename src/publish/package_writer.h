@@ -9,8 +9,8 @@
 // No data descriptor (bit 3): the CRC-32 is computed in a first pass over the source,
 // so that the encryption header's check byte can be its high byte (6.1.6), as every
 // reader checks it; the compressed size is patched into the local header afterwards.
-// No ZIP64: the launcher's reader takes signed 32-bit sizes, so a source of 2 GiB or
-// more is refused.
+// No ZIP64: launchers already installed read sizes as signed 32-bit values, so a
+// source of 2 GiB or more is refused.
 //
 // Only kalvtool links this; the launcher and the reading side never do (they stay
 // free of zlib).

@@ -147,7 +147,7 @@ void check_package(const std::string& package, const PublishOptions& options, co
     if (count != 1 || zip.EntryCount() != 1) fail(reported.empty() ? problem : reported);
     const unzip::ZipHeaderInfo& entry = zip.Entry(0);
     if (entry.StoredPath() != options.entry_name) fail("entry named " + entry.StoredPath());
-    if (entry.Crc32 != info.crc32 || uint32_t(entry.UncompressedSize) != info.size) fail("CRC-32 or size differ");
+    if (entry.Crc32 != info.crc32 || uint64_t(entry.UncompressedSize) != info.size) fail("CRC-32 or size differ");
     const std::unique_ptr<platform::FileHandle> out =
         platform::current().open_file(extracted, platform::OpenMode::ReadShared);
     if (out->size() != int64_t(info.size)) fail("the extracted file has another size");

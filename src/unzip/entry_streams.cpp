@@ -27,7 +27,7 @@ std::span<const uint8_t> EntryInput::next_block() {
     // The launcher's splash window repaints between blocks of long entries.
     if (z_.DoProcessMessages) os().process_messages();
     const size_t n = std::min<size_t>(size_t(entry.CompressedSize), UnZipper::kBlockSize);
-    entry.CompressedSize -= int32_t(n);
+    entry.CompressedSize -= int64_t(n);
     uint8_t* block = z_.input_block_.data();
     size_t got = z_.archive_->read(block, n);
     while (got < n) {

@@ -91,8 +91,9 @@ int UnZipper::extraction_pass() {
                 }
             }
         }
+        // Saturating: ZIP64 sizes of up to 2^63 - 1 each may add up beyond int64_t.
         if (entry.Selected)
-            total_bytes_ += entry.UncompressedSize;
+            total_bytes_ += std::min(entry.UncompressedSize, INT64_MAX - total_bytes_);
         else
             --count;
     }
@@ -114,7 +115,7 @@ int UnZipper::extraction_pass() {
 uint8_t UnZipper::CheckHeader(const std::string& password) {
     uint8_t header[ZipKeys::kHeaderSize] = {};
     archive_->read(header, sizeof header);
-    work_entry_.CompressedSize -= int32_t(ZipKeys::kHeaderSize);
+    work_entry_.CompressedSize -= int64_t(ZipKeys::kHeaderSize);
     keys_.InitKeys(password);
     keys_.DecryptBuffer(header, sizeof header);
     return header[ZipKeys::kHeaderSize - 1];
@@ -134,7 +135,7 @@ bool UnZipper::check_password(int index) {
         if (new_password == Password) return false;
         Password = new_password;
         archive_->seek(-int64_t(ZipKeys::kHeaderSize), BufferedStream::kFromCurrent);
-        work_entry_.CompressedSize += int32_t(ZipKeys::kHeaderSize);
+        work_entry_.CompressedSize += int64_t(ZipKeys::kHeaderSize);
     }
 }
 
@@ -145,7 +146,7 @@ void UnZipper::copy_stored(EntryOutput& output) {
         // A short read ends the copy; the CRC check then rejects the entry.
         const size_t got = archive_->read(block, n);
         if (work_entry_.IsEncrypted()) keys_.DecryptBuffer(block, got);
-        work_entry_.CompressedSize -= int32_t(n);
+        work_entry_.CompressedSize -= int64_t(n);
         if (!output.write_out(block, got) || got < n) break;
     }
 }
@@ -217,7 +218,7 @@ bool UnZipper::extract_entry(int index, int& count) {
         // The local header's name and extra field may differ in length from the
         // central record's: step over the local ones to reach the data.
         uint8_t local[LocalFileHeader::kSize] = {};
-        archive_->seek(entry.RelativeOffset, BufferedStream::kFromBeginning);
+        archive_->seek(int64_t(entry.RelativeOffset), BufferedStream::kFromBeginning);
         if (archive_->read(local, sizeof local) != sizeof local) throw FatalUnzipError();
         archive_->seek(read_record<LocalFileHeader>(local).variable_size(), BufferedStream::kFromCurrent);
     }

@@ -18,7 +18,8 @@
 //
 // The component's files, one job each:
 //   unzipper.cpp       properties, open and close steps, directory readers, reset
-//   zip_directory.cpp  end record, central directory, local-header scan, comments
+//   zip_directory.cpp  end record (with the ZIP64 records), central directory,
+//                      local-header scan, comments
 //   split_archive.cpp  archives split over disks or numbered files
 //   output_path.cpp    where an entry's file goes, kept inside DestDir
 //   entry_streams.cpp  the entry's input (blocks, decryption, pumping) and output
@@ -201,6 +202,12 @@ private:
 
     // The directory (zip_directory.cpp).
     bool FindEndCentral();
+    // Completes the end record found at `end_at` from the ZIP64 records in front of it.
+    void read_zip64_end(int64_t end_at);
+    // ReadZip's work; ReadZip resets the directory when it raises BadZip64.
+    void read_directory();
+    // Raises BadZip64 for an entry with ZIP64 values that this archive cannot hold.
+    void refuse_zip64_entry(const ZipHeaderInfo& entry, int64_t archive_size) const;
     bool ScanLocalHeaders();
     // Read the comments from the open archive into the entry or the end record.
     std::string load_entry_comment(ZipHeaderInfo& entry);

@@ -2,8 +2,11 @@
 
 #include <algorithm>
 #include <cmath>
+#include <limits>
+#include <vector>
 
 #include "core/dos_time.h"
+#include "core/errors.h"
 #include "platform/platform.h"
 #include "unzip/wild_match.h"
 
@@ -98,6 +101,7 @@ void ZipHeaderInfo::Clear() {
     ExternalAttributes = 32;  // the archive attribute
     RelativeOffset = 0;
     CentralOffset = 0;
+    Zip64 = false;
     Selected = false;
     file_name_.clear();
     directory_.clear();
@@ -142,6 +146,34 @@ void ZipHeaderInfo::set_stored_name(const std::string& raw) {
     SetFileName(file);
 }
 
+// APPNOTE 4.5.3. A header with escapes and no ZIP64 field at all keeps its 32-bit
+// values, as Info-ZIP unzip does: an archive of the time before ZIP64 may hold a
+// size of exactly 0xFFFFFFFF, and a wrong one fails as any wrong size does.
+void ZipHeaderInfo::take_zip64_values(std::span<const uint8_t> extra, Zip64ExtendedInformation::Escaped escaped) {
+    if (!escaped.any()) return;
+    std::optional<std::span<const uint8_t>> field;
+    for_each_extra_field(extra, [&field](uint16_t header_id, std::span<const uint8_t> data) {
+        if (header_id == Zip64ExtendedInformation::kHeaderId && !field) field = data;
+    });
+    if (!field) return;
+    const std::string entry = "ZIP64 extended information of entry " + StoredPath();
+    if (field->size() < escaped.data_size()) throw BadZip64(entry + " is cut short");
+    LittleEndianReader in(*field);
+    const Zip64ExtendedInformation z = Zip64ExtendedInformation::read(in, escaped);
+    // No file reaches 2^63 bytes: a value that high is damage, and would turn negative
+    // in the signed arithmetic of positions.
+    constexpr uint64_t kMostBytes = uint64_t(std::numeric_limits<int64_t>::max());
+    if (z.original_size > kMostBytes || z.compressed_size > kMostBytes || z.relative_header_offset > kMostBytes)
+        throw BadZip64(entry + " holds a size or offset beyond 2^63 bytes");
+    if (escaped.disk_start_number && z.disk_start_number != 0)
+        throw BadZip64("ZIP64 archive split over several disks is not supported");
+    if (escaped.original_size) UncompressedSize = int64_t(z.original_size);
+    if (escaped.compressed_size) CompressedSize = int64_t(z.compressed_size);
+    if (escaped.relative_header_offset) RelativeOffset = z.relative_header_offset;
+    if (escaped.disk_start_number) DiskNumberStart = 0;
+    Zip64 = true;
+}
+
 bool ZipHeaderInfo::ReadCentralRecord(BufferedStream& first, const NextDiskAction& next_disk) {
     using Header = CentralDirectoryFileHeader;
     BufferedStream* stream = &first;
@@ -164,9 +196,11 @@ bool ZipHeaderInfo::ReadCentralRecord(BufferedStream& first, const NextDiskActio
         stream->seek(start, BufferedStream::kFromBeginning);
         return false;
     }
-    // Extra fields (a ZIP64 one among them, APPNOTE 4.5.3) are not read: skipped with
-    // the comment, which is loaded on demand.
-    stream->seek(int64_t(h.extra_field_length) + h.file_comment_length, BufferedStream::kFromCurrent);
+    // Of the extra fields only the ZIP64 one is read (what a cut archive leaves of
+    // the block is walked as far as it goes); the comment is loaded on demand.
+    std::vector<uint8_t> extra(h.extra_field_length);
+    extra.resize(stream->read(extra.data(), extra.size()));
+    stream->seek(int64_t(h.file_comment_length), BufferedStream::kFromCurrent);
 
     Clear();
     VersionMadeBy = h.version_made_by;
@@ -176,16 +210,22 @@ bool ZipHeaderInfo::ReadCentralRecord(BufferedStream& first, const NextDiskActio
     StoredDateTime = dos_date_time(h.last_mod_file_date, h.last_mod_file_time);
     FileDateTime = ClampDosDateTime(StoredDateTime);
     Crc32 = h.crc32;
-    CompressedSize = int32_t(h.compressed_size);
-    UncompressedSize = int32_t(h.uncompressed_size);
+    CompressedSize = h.compressed_size;
+    UncompressedSize = h.uncompressed_size;
     ExtraFieldLength = h.extra_field_length;
     FileCommentLength = h.file_comment_length;
     DiskNumberStart = h.disk_number_start;
     InternalAttributes = h.internal_file_attributes;
     ExternalAttributes = h.external_file_attributes;
     RelativeOffset = h.relative_offset_of_local_header;
+    Zip64ExtendedInformation::Escaped escaped;
+    escaped.original_size = h.uncompressed_size == zip64::kEscape32;
+    escaped.compressed_size = h.compressed_size == zip64::kEscape32;
+    escaped.relative_header_offset = h.relative_offset_of_local_header == zip64::kEscape32;
+    escaped.disk_start_number = h.disk_number_start == zip64::kEscape16;
     set_stored_name(raw);
-    CentralOffset = uint32_t(start);
+    take_zip64_values(extra, escaped);
+    CentralOffset = uint64_t(start);
     return true;
 }
 
@@ -203,6 +243,8 @@ bool ZipHeaderInfo::ReadLocalRecord(BufferedStream& stream) {
         stream.seek(start, BufferedStream::kFromBeginning);
         return false;
     }
+    std::vector<uint8_t> extra(h.extra_field_length);
+    extra.resize(stream.read(extra.data(), extra.size()));
     Clear();
     VersionMadeBy = 0;
     VersionNeeded = h.version_needed_to_extract;
@@ -211,19 +253,24 @@ bool ZipHeaderInfo::ReadLocalRecord(BufferedStream& stream) {
     StoredDateTime = dos_date_time(h.last_mod_file_date, h.last_mod_file_time);
     FileDateTime = ClampDosDateTime(StoredDateTime);
     Crc32 = h.crc32;
-    CompressedSize = int32_t(h.compressed_size);
-    UncompressedSize = int32_t(h.uncompressed_size);
+    CompressedSize = h.compressed_size;
+    UncompressedSize = h.uncompressed_size;
     ExtraFieldLength = h.extra_field_length;
     InternalAttributes = 0;
     ExternalAttributes = 0;
-    RelativeOffset = uint32_t(start);
+    RelativeOffset = uint64_t(start);
+    Zip64ExtendedInformation::Escaped escaped;
+    escaped.original_size = h.uncompressed_size == zip64::kEscape32;
+    escaped.compressed_size = h.compressed_size == zip64::kEscape32;
     set_stored_name(raw);
+    take_zip64_values(extra, escaped);
     return true;
 }
 
 void EndCentral::Clear() {
     Signature = kSignature;
-    ThisDisk = CentralDisk = EntriesThisDisk = TotalEntries = 0;
+    ThisDisk = CentralDisk = 0;
+    EntriesThisDisk = TotalEntries = 0;
     CentralSize = CentralStart = 0;
     CommentLength = 0;
     ZipComment.reset();
@@ -238,15 +285,14 @@ int SortedZip::compare(const ZipHeaderInfo& a, const ZipHeaderInfo& b) const {
         case ZipSortMode::ByDirectoryName: return compare_text(a.Directory(), b.Directory());
         case ZipSortMode::ByDate:
             return sortable_moment(b.FileDateTime) > sortable_moment(a.FileDateTime) ? 1 : -1;
-        case ZipSortMode::ByCompressedSize:
-            return int64_t(b.CompressedSize) - a.CompressedSize > 0 ? 1 : -1;
-        case ZipSortMode::ByUnCompressedSize:
-            return int64_t(b.UncompressedSize) - a.UncompressedSize > 0 ? 1 : -1;
+        // Compared, not subtracted: 64-bit sizes leave no room for a difference.
+        case ZipSortMode::ByCompressedSize: return b.CompressedSize > a.CompressedSize ? 1 : -1;
+        case ZipSortMode::ByUnCompressedSize: return b.UncompressedSize > a.UncompressedSize ? 1 : -1;
         case ZipSortMode::ByRate: return sign_of(rate_percent(b) - rate_percent(a));
         case ZipSortMode::ByNone: break;
     }
     if (a.DiskNumberStart != b.DiskNumberStart) return int(a.DiskNumberStart) - int(b.DiskNumberStart);
-    return sign_of(int64_t(a.RelativeOffset) - int64_t(b.RelativeOffset));
+    return a.RelativeOffset < b.RelativeOffset ? -1 : a.RelativeOffset > b.RelativeOffset ? 1 : 0;
 }
 
 }  // namespace kalv::unzip

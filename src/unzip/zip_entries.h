@@ -1,8 +1,13 @@
 // Entry records and the end record of a ZIP archive (PKWARE APPNOTE 4.3.7, 4.3.12,
 // 4.3.16), and the sorted entry list that holds the directory.
 //
-// Only the fields named here are read: ZIP64 records, the archive decryption header,
-// strong encryption and every extra field are skipped by their stored lengths.
+// Only the fields named here are read, with their ZIP64 values (APPNOTE 4.3.14,
+// 4.5.3) where a field holds its escape; the archive decryption header, strong
+// encryption and every other extra field are skipped by their stored lengths.
+//
+// Sizes and offsets were 32 bits wide (the sizes signed in arithmetic). They are 64
+// bits wide so that ZIP64 values, and 32-bit values of 2 GiB and more, are kept as
+// the archive states them; every value of an archive below 2 GiB is as it was.
 #pragma once
 
 #include <cstdint>
@@ -51,16 +56,20 @@ public:
     uint32_t FileDateTime;      // MS-DOS form, date high; already clamped
     uint32_t StoredDateTime;    // as the record holds it: the password check byte comes from it
     uint32_t Crc32;
-    int32_t CompressedSize;     // with the 12-byte encryption header of an encrypted entry
-    int32_t UncompressedSize;
+    // Widened from 32 bits for ZIP64; signed in arithmetic as before (the driver counts
+    // CompressedSize down and stops at 0 or below). Never above INT64_MAX once read.
+    int64_t CompressedSize;     // with the 12-byte encryption header of an encrypted entry
+    int64_t UncompressedSize;
     uint16_t FileNameLength;    // length(Directory) + length(FileName) once read
     uint16_t ExtraFieldLength;
     uint16_t FileCommentLength;
     uint16_t DiskNumberStart;
     uint16_t InternalAttributes;
     uint32_t ExternalAttributes;
-    uint32_t RelativeOffset;    // archive offset of the local header
-    uint32_t CentralOffset;     // archive offset of the central record; 0 if none
+    // Widened from 32 bits for ZIP64; never above INT64_MAX once read.
+    uint64_t RelativeOffset;    // archive offset of the local header
+    uint64_t CentralOffset;     // archive offset of the central record; 0 if none
+    bool Zip64;                 // a size, the offset or the disk came from a ZIP64 extra field
     bool Selected;
 
     void Clear();
@@ -84,14 +93,18 @@ public:
     // Reads the central record at the stream's position. On failure (a short record,
     // a wrong signature, a short name) the stream is back at the record's start and
     // the entry is untouched. `next_disk`, when given, is run when the record was cut
-    // by the end of a part, and the rest is read from the part it returns.
+    // by the end of a part, and the rest is read from the part it returns. A field
+    // that holds its ZIP64 escape takes its value from the ZIP64 extra field; a ZIP64
+    // field too short for the escaped fields, or a value beyond INT64_MAX, raises
+    // BadZip64 (and leaves the entry half filled).
     bool ReadCentralRecord(BufferedStream& stream, const NextDiskAction& next_disk);
     // Reads the local header at the stream's position; leaves the stream after the
-    // name (the extra field is not skipped). Fails as ReadCentralRecord does.
+    // extra field. Fails as ReadCentralRecord does.
     bool ReadLocalRecord(BufferedStream& stream);
 
 private:
     void set_stored_name(const std::string& raw);
+    void take_zip64_values(std::span<const uint8_t> extra, Zip64ExtendedInformation::Escaped escaped);
 
     std::string file_name_;
     std::string directory_;
@@ -106,15 +119,17 @@ public:
     EndCentral() { Clear(); }
 
     uint32_t Signature;
+    // A ZIP64 archive is read only when it is not split, so the disks keep 16 bits.
     uint16_t ThisDisk;
     uint16_t CentralDisk;
-    uint16_t EntriesThisDisk;
-    uint16_t TotalEntries;
-    uint32_t CentralSize;
-    uint32_t CentralStart;
+    // Counts, size and offsets widened from 16 and 32 bits for the ZIP64 end record.
+    uint64_t EntriesThisDisk;
+    uint64_t TotalEntries;
+    uint64_t CentralSize;
+    uint64_t CentralStart;
     uint16_t CommentLength;
     std::optional<std::string> ZipComment;  // loaded on demand
-    uint32_t CommentOffset;                 // archive size - CommentLength
+    uint64_t CommentOffset;                 // archive size - CommentLength
     bool CommentModified;
 
     void Clear();

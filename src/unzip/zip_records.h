@@ -3,7 +3,13 @@
 //
 //   [local file header 1][file data 1] ... [local file header n][file data n]
 //   [central directory header 1] ... [central directory header n]
+//   [zip64 end of central directory record][zip64 end of central directory locator]
 //   [end of central directory record][.ZIP file comment]
+//
+// The two ZIP64 records (APPNOTE 4.3.14, 4.3.15) are there only when a value of the
+// end record does not fit its field, which then holds its escape (all bits set);
+// an entry's sizes, offset and disk that do not fit go into its ZIP64 extended
+// information extra field (APPNOTE 4.5.3) the same way.
 //
 // Each header's fixed part is followed by its variable fields (file name, extra
 // field, and in the central header the file comment) of the lengths it gives.
@@ -31,6 +37,10 @@ public:
     constexpr uint32_t u32() {
         const uint32_t low = u16();
         return low | (uint32_t(u16()) << 16);
+    }
+    constexpr uint64_t u64() {
+        const uint64_t low = u32();
+        return low | (uint64_t(u32()) << 32);
     }
     constexpr std::span<const uint8_t> bytes(size_t n) {
         const std::span<const uint8_t> v = bytes_.subspan(at_, n);
@@ -186,6 +196,118 @@ struct EndOfCentralDirectoryRecord {
     }
 };
 
+// APPNOTE 4.3.14.
+struct Zip64EndOfCentralDirectoryRecord {
+    static constexpr uint32_t kSignature = 0x06064B50;  // "PK\6\6"
+    static constexpr size_t kSize = 56;
+    // size_of_record counts the bytes after itself: the fixed fields that follow it,
+    // then the zip64 extensible data sector, which is skipped.
+    static constexpr uint64_t kLeastRecordSize = kSize - 12;
+
+    uint32_t signature;
+    uint64_t size_of_record;
+    uint16_t version_made_by;
+    uint16_t version_needed_to_extract;
+    uint32_t number_of_this_disk;
+    uint32_t disk_where_central_directory_starts;
+    uint64_t entries_on_this_disk;
+    uint64_t total_entries;
+    uint64_t size_of_central_directory;
+    uint64_t offset_of_central_directory;
+
+    static constexpr Zip64EndOfCentralDirectoryRecord read(LittleEndianReader& in) {
+        Zip64EndOfCentralDirectoryRecord r{};
+        r.signature = in.u32();
+        r.size_of_record = in.u64();
+        r.version_made_by = in.u16();
+        r.version_needed_to_extract = in.u16();
+        r.number_of_this_disk = in.u32();
+        r.disk_where_central_directory_starts = in.u32();
+        r.entries_on_this_disk = in.u64();
+        r.total_entries = in.u64();
+        r.size_of_central_directory = in.u64();
+        r.offset_of_central_directory = in.u64();
+        return r;
+    }
+};
+
+// APPNOTE 4.3.15: right in front of the end record when the archive is ZIP64.
+struct Zip64EndOfCentralDirectoryLocator {
+    static constexpr uint32_t kSignature = 0x07064B50;  // "PK\6\7"
+    static constexpr size_t kSize = 20;
+
+    uint32_t signature;
+    uint32_t disk_with_zip64_end_record;
+    uint64_t offset_of_zip64_end_record;
+    uint32_t total_disks;
+
+    static constexpr Zip64EndOfCentralDirectoryLocator read(LittleEndianReader& in) {
+        Zip64EndOfCentralDirectoryLocator l{};
+        l.signature = in.u32();
+        l.disk_with_zip64_end_record = in.u32();
+        l.offset_of_zip64_end_record = in.u64();
+        l.total_disks = in.u32();
+        return l;
+    }
+};
+
+// APPNOTE 4.3.9: after an entry's data when bit 3 is set; the signature is optional
+// but always written by the producers this reader meets. Its sizes take 8 bytes each
+// when the entry's local header carries a ZIP64 extended information field.
+struct DataDescriptor {
+    static constexpr uint32_t kSignature = 0x08074B50;  // "PK\7\8"
+    static constexpr size_t kSize = 16;
+    static constexpr size_t kZip64Size = 24;
+};
+
+// APPNOTE 4.4.1.4: a field of a header or of the end record that holds all bits set
+// says "the value is in the ZIP64 record or extra field".
+namespace zip64 {
+constexpr uint16_t kEscape16 = 0xFFFF;
+constexpr uint32_t kEscape32 = 0xFFFFFFFF;
+}  // namespace zip64
+
+// APPNOTE 4.5.3: the ZIP64 extended information extra field. It holds, in this
+// order, the original (uncompressed) size, the compressed size, the relative offset
+// of the local header (8 bytes each) and the disk start number (4 bytes), but only
+// those whose field in the header holds its escape. The local header's copy holds
+// both sizes, and nothing else.
+struct Zip64ExtendedInformation {
+    static constexpr uint16_t kHeaderId = 0x0001;
+
+    // The header fields whose escape sends the reader here.
+    struct Escaped {
+        bool original_size = false;
+        bool compressed_size = false;
+        bool relative_header_offset = false;
+        bool disk_start_number = false;
+        constexpr bool any() const {
+            return original_size || compressed_size || relative_header_offset || disk_start_number;
+        }
+        constexpr size_t data_size() const {
+            return 8 * (size_t(original_size) + size_t(compressed_size) + size_t(relative_header_offset)) +
+                   4 * size_t(disk_start_number);
+        }
+    };
+
+    // Only the escaped fields are filled; the others stay 0.
+    uint64_t original_size = 0;
+    uint64_t compressed_size = 0;
+    uint64_t relative_header_offset = 0;
+    uint32_t disk_start_number = 0;
+
+    // The escaped fields from `in`, which must hold at least Escaped::data_size()
+    // bytes (more are left unread).
+    static constexpr Zip64ExtendedInformation read(LittleEndianReader& in, Escaped escaped) {
+        Zip64ExtendedInformation z{};
+        if (escaped.original_size) z.original_size = in.u64();
+        if (escaped.compressed_size) z.compressed_size = in.u64();
+        if (escaped.relative_header_offset) z.relative_header_offset = in.u64();
+        if (escaped.disk_start_number) z.disk_start_number = in.u32();
+        return z;
+    }
+};
+
 // The date in the high half, the time in the low one, as the records' two fields
 // lie next to each other (APPNOTE 4.4.6).
 constexpr uint32_t dos_date_time(uint16_t date, uint16_t time) { return (uint32_t(date) << 16) | time; }
@@ -208,6 +330,10 @@ constexpr bool reads_its_whole_size() {
 static_assert(reads_its_whole_size<LocalFileHeader>());
 static_assert(reads_its_whole_size<CentralDirectoryFileHeader>());
 static_assert(reads_its_whole_size<EndOfCentralDirectoryRecord>());
+static_assert(reads_its_whole_size<Zip64EndOfCentralDirectoryRecord>());
+static_assert(reads_its_whole_size<Zip64EndOfCentralDirectoryLocator>());
+static_assert(DataDescriptor::kZip64Size == DataDescriptor::kSize + 8);  // two sizes of 8 bytes, not 4
+static_assert(Zip64ExtendedInformation::Escaped{true, true, true, true}.data_size() == 28);
 
 // APPNOTE 4.5.1: an extra field block is a run of fields, each a 2-byte header ID,
 // a 2-byte data size and that many bytes. Calls visit(header_id, data) for each in

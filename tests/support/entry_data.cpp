@@ -29,7 +29,7 @@ std::optional<std::vector<EntryData>> read_entry_data(const std::string& path, c
         const auto header = unzip::read_record<LocalFileHeader>(std::span<const uint8_t, LocalFileHeader::kSize>(
             reinterpret_cast<const uint8_t*>(archive.data()) + local, LocalFileHeader::kSize));
         const size_t start = local + LocalFileHeader::kSize + header.variable_size();
-        const size_t stored = uint32_t(h.CompressedSize);
+        const size_t stored = size_t(h.CompressedSize);
         if (start + stored > archive.size()) return std::nullopt;
 
         EntryData e;
@@ -38,7 +38,7 @@ std::optional<std::vector<EntryData>> read_entry_data(const std::string& path, c
         e.method = h.CompressionMethod;
         e.crc = h.Crc32;
         e.compressed_size = int64_t(stored);
-        e.uncompressed_size = uint32_t(h.UncompressedSize);
+        e.uncompressed_size = h.UncompressedSize;
         e.data.assign(archive.begin() + std::ptrdiff_t(start), archive.begin() + std::ptrdiff_t(start + stored));
         if (h.IsEncrypted()) {
             constexpr size_t kHeader = unzip::ZipKeys::kHeaderSize;

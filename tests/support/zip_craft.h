@@ -11,6 +11,10 @@
 
 namespace kalv::testing {
 
+// The fields of a central header that hold their ZIP64 escape, with their values in
+// the ZIP64 extended information extra field (APPNOTE 4.5.3, in this order).
+enum Zip64Field : uint8_t { kZip64Uncompressed = 1, kZip64Compressed = 2, kZip64Offset = 4, kZip64Disk = 8 };
+
 struct CraftEntry {
     CraftEntry() = default;
     CraftEntry(std::string entry_name, std::string entry_data)
@@ -28,6 +32,8 @@ struct CraftEntry {
     uint32_t external_attributes = 0x20;
     std::string comment;
     std::optional<uint32_t> offset;   // the local-header offset to record instead of the true one
+    uint8_t zip64 = 0;                // Zip64Field bits; either size also makes the local header ZIP64
+    std::optional<std::string> central_extra;  // the central extra field instead of the one `zip64` makes
 };
 
 struct Crafted {
@@ -36,6 +42,7 @@ struct Crafted {
     std::vector<size_t> central_offsets;
     size_t central_start = 0;
     size_t end_offset = 0;
+    size_t zip64_end_offset = 0, locator_offset = 0;  // with CraftOptions::zip64_end
 };
 
 struct CraftOptions {
@@ -46,6 +53,13 @@ struct CraftOptions {
     uint16_t this_disk = 0, central_disk = 0;
     size_t lead_in = 0;                     // bytes of padding before the first entry
     std::string lead_in_bytes;              // the padding itself (default: zeros)
+    // A ZIP64 end record and locator (APPNOTE 4.3.14, 4.3.15) before the end record,
+    // whose counts, directory size and offset then hold their escapes.
+    bool zip64_end = false;
+    // Where `bytes` begin in the archive file: every recorded offset counts from the
+    // file's start. The bytes before are a hole of a sparse file, so that an archive
+    // reaches beyond 4 GiB without 4 GiB written.
+    uint64_t base = 0;
 };
 
 Crafted craft_zip(const std::vector<CraftEntry>& entries, const CraftOptions& options = {});

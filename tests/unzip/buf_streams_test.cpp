@@ -178,6 +178,27 @@ TEST(BufferedFileStream, RoundTripThroughARealFile) {
     EXPECT_EQ(back, data);
 }
 
+// Positions beyond 4 GiB pass through the platform's seek and size (lseek with a
+// 64-bit off_t; SetFilePointerEx and GetFileSizeEx) in both directions. Sparse: the
+// hole before the bytes takes no disk.
+TEST(BufferedFileStream, PositionsBeyond4GiB) {
+    TempDir dir;
+    const int64_t far = (int64_t(1) << 32) * 5 / 4 + 3;
+    {
+        BufferedFileStream out(dir.file("sparse.bin"), platform::OpenMode::CreateExclusive);
+        ASSERT_EQ(out.seek(far, BufferedStream::kFromBeginning), far);
+        ASSERT_EQ(out.write("end", 3), 3u);
+        EXPECT_EQ(out.position(), far + 3);
+    }
+    BufferedFileStream in(dir.file("sparse.bin"), platform::OpenMode::ReadDenyWrite);
+    EXPECT_EQ(in.size(), far + 3);
+    EXPECT_EQ(in.seek(3, BufferedStream::kFromEnd), far);
+    char back[4] = {};
+    EXPECT_EQ(in.read(back, 3), 3u);
+    EXPECT_STREQ(back, "end");
+    EXPECT_EQ(in.position(), far + 3);
+}
+
 }  // namespace
 }  // namespace kalv::unzip
 

@@ -81,6 +81,12 @@ const Producer kProducers[] = {
                       "printf 'archive note\\n.\\n' | zip -q -z ../commented.zip", "", "zip"},
     {"seven.zip", "cd src && 7z a -bd -tzip -mx=0 -mem=ZipCrypto -p7pass ../seven.zip . ", "7pass", "7z"},
     {"seven-plain.zip", "cd src && 7z a -bd -tzip -mx=0 ../seven-plain.zip . ", "", "7z"},
+    // ZIP64 forced (-fz): escaped sizes and offsets with ZIP64 extra fields, a ZIP64 end
+    // record and locator; from stdin with -P, a ZIP64 data descriptor (24 bytes).
+    {"zip64.zip", "cd src && zip -q -r -fz ../zip64.zip .", "", "zip"},
+    {"zip64-stored.zip", "cd src && zip -q -r -0 -fz ../zip64-stored.zip .", "", "zip"},
+    {"zip64-encrypted.zip", "cd src && zip -q -r -fz -P 'pa ss' ../zip64-encrypted.zip .", "pa ss", "zip"},
+    {"zip64-streamed.zip", "cat src/big.bin | zip -q -fz -P streamy zip64-streamed.zip -", "streamy", "zip"},
 };
 
 TEST_F(ZipPeers, SameFilesAsInfoZipUnzip) {
@@ -123,6 +129,17 @@ TEST_F(ZipPeers, StreamedEntriesCarryADataDescriptor) {
     EXPECT_TRUE(zip.Entry(0).HasDescriptor());
     EXPECT_TRUE(zip.Entry(0).IsEncrypted());
     EXPECT_EQ(zip.Entry(0).FileName(), "-");
+}
+
+// Written to a pipe, zip -fz escapes the directory's offset but writes no ZIP64 end
+// record, which Info-ZIP unzip cannot read ("missing 4294... bytes"); the directory
+// ends right before the end record, and is read from there.
+TEST_F(ZipPeers, Zip64WrittenToAPipe) {
+    ASSERT_EQ(run_in(dir.path(), "(cat src/big.bin | zip -q -fz - - | cat > piped64.zip)"), 0);
+    int count = 0, entries = 0;
+    const auto mine = ours("piped64.zip", "", count, &entries);
+    EXPECT_EQ(count, 1);
+    EXPECT_EQ(mine, (std::map<std::string, std::string>{{"-", read_file(dir.file("src/big.bin"))}}));
 }
 
 #ifndef _WIN32
@@ -194,6 +211,25 @@ TEST_F(ZipPeers, KalvtoolListAndExtract) {
     EXPECT_EQ(kalvtool(dir, "extract").status, 64);
     EXPECT_EQ(kalvtool(dir, "extract -o sometimes k.zip").status, 64);
     EXPECT_EQ(kalvtool(dir, "list").status, 64);
+}
+
+// Regression: the ZIP64 records were not read, so kalvtool list showed what the
+// local-header scan found: one entry of 4294967295 bytes.
+TEST_F(ZipPeers, KalvtoolListsTheSizesOfAZip64Archive) {
+    ASSERT_EQ(run_in(dir.path(), "cd src && zip -q -0 -fz ../k64.zip a.txt sub/b.txt && zip -q -fz ../k64.zip big.bin"), 0);
+    const ToolRun list = kalvtool(dir, "list k64.zip");
+    EXPECT_EQ(list.status, 0);
+    EXPECT_NE(list.out.find("  0 0x0000          6          6 "), std::string::npos) << list.out;
+    EXPECT_NE(list.out.find("  0 0x0000      33000      33000 "), std::string::npos) << list.out;
+    EXPECT_NE(list.out.find("      70000 "), std::string::npos) << list.out;
+    EXPECT_NE(list.out.find("3 entries, "), std::string::npos) << list.out;
+    EXPECT_NE(list.out.find(" bytes packed, 103006 bytes\n"), std::string::npos) << list.out;
+    // A size of 4 GiB and more, from a ZIP64 field (APPNOTE 4.5.3), as listed.
+    CraftEntry huge{"huge.bin", "x"};
+    huge.zip64 = kZip64Uncompressed;
+    huge.central_extra = std::string("\x01\x00\x08\x00\x00\x00\x00\x40\x01\x00\x00\x00", 12);
+    write_file(dir.file("huge.zip"), craft_zip({huge}).bytes);
+    EXPECT_NE(kalvtool(dir, "list huge.zip").out.find("          1 5368709120 "), std::string::npos);
 }
 
 // Regression: with -r, a ".." directory in the archive escaped the -d directory.

@@ -55,6 +55,10 @@ public:
         return done;
     }
 
+    // ZIP64 archives and entries reach beyond 4 GiB; on a 32-bit system this needs
+    // _FILE_OFFSET_BITS=64.
+    static_assert(sizeof(off_t) == 8, "file positions must be 64 bits wide");
+
     int64_t seek(int64_t offset, SeekOrigin origin) override {
         const int whence = origin == SeekOrigin::Begin ? SEEK_SET : origin == SeekOrigin::Current ? SEEK_CUR : SEEK_END;
         const off_t at = ::lseek(fd_, off_t(offset), whence);
