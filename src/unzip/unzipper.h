@@ -15,6 +15,15 @@
 // Entry problems are not failures: they fire events and lower the count that UnZip
 // returns. Failures (kalv::Error) end the operation; they never leave a partial
 // output file behind, and never touch the file an entry would have replaced.
+//
+// The component's files, one job each:
+//   unzipper.cpp       properties, open and close steps, directory readers, reset
+//   zip_directory.cpp  end record, central directory, local-header scan, comments
+//   split_archive.cpp  archives split over disks or numbered files
+//   output_path.cpp    where an entry's file goes, kept inside DestDir
+//   entry_streams.cpp  the entry's input (blocks, decryption, pumping) and output
+//                      (blocks, size limit, CRC-32, percent events)
+//   extraction.cpp     the extraction pass and the extraction of one entry
 #pragma once
 
 #include <cstdint>
@@ -167,12 +176,21 @@ private:
         void operator()(UnZipper&, int next_disk, std::string& name) const { z->built_in_next_disk(next_disk, name); }
     };
 
-    bool FindEndCentral();
-    bool ScanLocalHeaders();
     void free_directory();
     void check_index(int index) const;
+
+    // The directory (zip_directory.cpp).
+    bool FindEndCentral();
+    bool ScanLocalHeaders();
+    // Read the comments from the open archive into the entry or the end record.
+    std::string load_entry_comment(ZipHeaderInfo& entry);
+    std::string load_archive_comment();
+
+    // Split archives (split_archive.cpp).
+    kalv::unzip::SpanMode span_mode_of_archive() const;
     void built_in_next_disk(int next_disk, std::string& name);
 
+    // The extraction pass (extraction.cpp); the output path (output_path.cpp).
     int extraction_pass();
     void refuse_overlapping_entries() const;
     // Extracts entry `index`; returns whether it asks to be extracted again.

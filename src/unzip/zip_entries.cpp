@@ -11,9 +11,6 @@ namespace kalv::unzip {
 
 namespace {
 
-uint16_t get16(const uint8_t* p) { return uint16_t(p[0] | (p[1] << 8)); }
-uint32_t get32(const uint8_t* p) { return uint32_t(get16(p)) | (uint32_t(get16(p + 2)) << 16); }
-
 int sign_of(int64_t v) { return v < 0 ? -1 : v > 0 ? 1 : 0; }
 
 int compare_text(const std::string& a, const std::string& b) {
@@ -87,7 +84,7 @@ void ZipHeaderInfo::Clear() {
     VersionMadeBy = 20;
     VersionNeeded = 20;
     BitFlag = 0;
-    CompressionMethod = 8;
+    CompressionMethod = uint16_t(unzip::CompressionMethod::Deflated);
     FileDateTime = 0;
     StoredDateTime = 0;
     Crc32 = 0xFFFFFFFF;
@@ -135,10 +132,9 @@ void ZipHeaderInfo::SetFileComment(std::optional<std::string> comment) {
 
 void ZipHeaderInfo::set_stored_name(const std::string& raw) {
     // APPNOTE 4.4.4 bit 11: the name is UTF-8 (as jars and wheels write it), else OEM.
-    constexpr uint16_t kUtf8Name = 0x0800;
     platform::Platform& os = platform::current();
-    const std::string name = (BitFlag & kUtf8Name) ? os.utf8_to_ansi(native_delimiters(raw))
-                                                   : os.oem_to_ansi(native_delimiters(raw));
+    const std::string name = (BitFlag & general_purpose::kUtf8Name) ? os.utf8_to_ansi(native_delimiters(raw))
+                                                                    : os.oem_to_ansi(native_delimiters(raw));
     const std::string file = file_name_part(name);
     file_name_.clear();
     directory_.clear();
@@ -147,70 +143,77 @@ void ZipHeaderInfo::set_stored_name(const std::string& raw) {
 }
 
 bool ZipHeaderInfo::ReadCentralRecord(BufferedStream& first, const NextDiskAction& next_disk) {
+    using Header = CentralDirectoryFileHeader;
     BufferedStream* stream = &first;
     const int64_t start = stream->position();
-    uint8_t r[kCentralRecordSize] = {};
+    uint8_t r[Header::kSize] = {};
     size_t got = stream->read(r, sizeof r);
-    const bool cut_short = got == 0 || (got >= 4 && got < sizeof r && get32(r) == kCentralSignature);
+    const auto signature = [&r] { return read_record<Header>(r).signature; };
+    const bool cut_short = got == 0 || (got >= 4 && got < sizeof r && signature() == Header::kSignature);
     if (cut_short && next_disk) {
         stream = &next_disk();
         got += stream->read(r + got, sizeof r - got);
     }
-    if (got != sizeof r || get32(r) != kCentralSignature) {
+    if (got != sizeof r || signature() != Header::kSignature) {
         stream->seek(start, BufferedStream::kFromBeginning);
         return false;
     }
-    std::string raw(get16(r + 28), '\0');
+    const Header h = read_record<Header>(r);
+    std::string raw(h.file_name_length, '\0');
     if (stream->read(raw.data(), raw.size()) != raw.size()) {
         stream->seek(start, BufferedStream::kFromBeginning);
         return false;
     }
-    stream->seek(int64_t(get16(r + 30)) + get16(r + 32), BufferedStream::kFromCurrent);
+    // Extra fields (a ZIP64 one among them, APPNOTE 4.5.3) are not read: skipped with
+    // the comment, which is loaded on demand.
+    stream->seek(int64_t(h.extra_field_length) + h.file_comment_length, BufferedStream::kFromCurrent);
 
     Clear();
-    VersionMadeBy = get16(r + 4);
-    VersionNeeded = get16(r + 6);
-    BitFlag = get16(r + 8);
-    CompressionMethod = get16(r + 10);
-    StoredDateTime = get32(r + 12);
+    VersionMadeBy = h.version_made_by;
+    VersionNeeded = h.version_needed_to_extract;
+    BitFlag = h.general_purpose_bit_flag;
+    CompressionMethod = h.compression_method;
+    StoredDateTime = dos_date_time(h.last_mod_file_date, h.last_mod_file_time);
     FileDateTime = ClampDosDateTime(StoredDateTime);
-    Crc32 = get32(r + 16);
-    CompressedSize = int32_t(get32(r + 20));
-    UncompressedSize = int32_t(get32(r + 24));
-    ExtraFieldLength = get16(r + 30);
-    FileCommentLength = get16(r + 32);
-    DiskNumberStart = get16(r + 34);
-    InternalAttributes = get16(r + 36);
-    ExternalAttributes = get32(r + 38);
-    RelativeOffset = get32(r + 42);
+    Crc32 = h.crc32;
+    CompressedSize = int32_t(h.compressed_size);
+    UncompressedSize = int32_t(h.uncompressed_size);
+    ExtraFieldLength = h.extra_field_length;
+    FileCommentLength = h.file_comment_length;
+    DiskNumberStart = h.disk_number_start;
+    InternalAttributes = h.internal_file_attributes;
+    ExternalAttributes = h.external_file_attributes;
+    RelativeOffset = h.relative_offset_of_local_header;
     set_stored_name(raw);
     CentralOffset = uint32_t(start);
     return true;
 }
 
 bool ZipHeaderInfo::ReadLocalRecord(BufferedStream& stream) {
+    using Header = LocalFileHeader;
     const int64_t start = stream.position();
-    uint8_t r[kLocalRecordSize] = {};
-    if (stream.read(r, sizeof r) != sizeof r || get32(r) != kLocalSignature) {
+    uint8_t r[Header::kSize] = {};
+    if (stream.read(r, sizeof r) != sizeof r || read_record<Header>(r).signature != Header::kSignature) {
         stream.seek(start, BufferedStream::kFromBeginning);
         return false;
     }
-    std::string raw(get16(r + 26), '\0');
+    const Header h = read_record<Header>(r);
+    std::string raw(h.file_name_length, '\0');
     if (stream.read(raw.data(), raw.size()) != raw.size()) {
         stream.seek(start, BufferedStream::kFromBeginning);
         return false;
     }
     Clear();
     VersionMadeBy = 0;
-    VersionNeeded = get16(r + 4);
-    BitFlag = get16(r + 6);
-    CompressionMethod = get16(r + 8);
-    StoredDateTime = get32(r + 10);
+    VersionNeeded = h.version_needed_to_extract;
+    BitFlag = h.general_purpose_bit_flag;
+    CompressionMethod = h.compression_method;
+    StoredDateTime = dos_date_time(h.last_mod_file_date, h.last_mod_file_time);
     FileDateTime = ClampDosDateTime(StoredDateTime);
-    Crc32 = get32(r + 14);
-    CompressedSize = int32_t(get32(r + 18));
-    UncompressedSize = int32_t(get32(r + 22));
-    ExtraFieldLength = get16(r + 28);
+    Crc32 = h.crc32;
+    CompressedSize = int32_t(h.compressed_size);
+    UncompressedSize = int32_t(h.uncompressed_size);
+    ExtraFieldLength = h.extra_field_length;
     InternalAttributes = 0;
     ExternalAttributes = 0;
     RelativeOffset = uint32_t(start);

@@ -12,6 +12,7 @@
 
 #include "unzip/buf_streams.h"
 #include "unzip/obj_lists.h"
+#include "unzip/zip_records.h"
 
 namespace kalv::unzip {
 
@@ -37,19 +38,16 @@ uint32_t ClampDosDateTime(uint32_t dos_date_time);
 // part: the next part, opened in place of the current stream.
 using NextDiskAction = std::function<BufferedStream&()>;
 
+// One archive entry, filled from its central directory header (or, when the
+// directory is not where the end record says, from its local file header).
 class ZipHeaderInfo {
 public:
-    static constexpr uint32_t kCentralSignature = 0x02014B50;  // APPNOTE 4.3.12
-    static constexpr uint32_t kLocalSignature = 0x04034B50;    // APPNOTE 4.3.7
-    static constexpr size_t kCentralRecordSize = 46;
-    static constexpr size_t kLocalRecordSize = 30;
-
     ZipHeaderInfo() { Clear(); }
 
     uint16_t VersionMadeBy;     // 0 for an entry known only from its local header
     uint16_t VersionNeeded;
     uint16_t BitFlag;           // bit 0 encrypted, bit 3 data descriptor, 1-2 implode options
-    uint16_t CompressionMethod;
+    uint16_t CompressionMethod; // APPNOTE 4.4.5 number; Method() names it
     uint32_t FileDateTime;      // MS-DOS form, date high; already clamped
     uint32_t StoredDateTime;    // as the record holds it: the password check byte comes from it
     uint32_t Crc32;
@@ -79,8 +77,9 @@ public:
     void SetFileComment(std::optional<std::string> comment);
 
     bool HasComment() const { return FileCommentLength != 0; }
-    bool IsEncrypted() const { return (BitFlag & 0x0001) != 0; }
-    bool HasDescriptor() const { return (BitFlag & 0x0008) != 0; }
+    bool IsEncrypted() const { return (BitFlag & general_purpose::kEncrypted) != 0; }
+    bool HasDescriptor() const { return (BitFlag & general_purpose::kDataDescriptor) != 0; }
+    unzip::CompressionMethod Method() const { return method_from_record(CompressionMethod); }
 
     // Reads the central record at the stream's position. On failure (a short record,
     // a wrong signature, a short name) the stream is back at the record's start and
@@ -102,8 +101,7 @@ private:
 // The end-of-central-directory record (APPNOTE 4.3.16).
 class EndCentral {
 public:
-    static constexpr uint32_t kSignature = 0x06054B50;
-    static constexpr size_t kRecordSize = 22;
+    static constexpr uint32_t kSignature = EndOfCentralDirectoryRecord::kSignature;
 
     EndCentral() { Clear(); }
 

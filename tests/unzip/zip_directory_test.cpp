@@ -6,6 +6,7 @@
 #include "core/errors.h"
 #include "test_support.h"
 #include "unzip/unzipper.h"
+#include "unzip/zip_records.h"
 #include "zip_craft.h"
 
 namespace kalv::unzip {
@@ -403,6 +404,35 @@ TEST_F(ZipDirectory, TruncatedOrCorruptedAnywhere) {
             bad[at] = value;
             attempt(bad);
         }
+    }
+}
+
+// APPNOTE 4.5.1: the walk over an extra field block that ZIP64 sizes will be read
+// through. What it visits, and whether the block ended cleanly.
+TEST(ExtraFields, WalkStopsAtAFieldThatRunsPastTheBlock) {
+    struct Case {
+        const char* why;
+        std::vector<uint8_t> block;
+        std::string visited;  // "id:size" of each field visited
+        bool whole;
+    };
+    const Case cases[] = {
+        {"no fields", {}, "", true},
+        {"two fields, the second empty",
+         {0x01, 0x00, 0x02, 0x00, 0xAA, 0xBB, 0x55, 0x54, 0x00, 0x00}, "0001:2 5455:0 ", true},
+        {"a header cut short", {0x01, 0x00, 0x02}, "", false},
+        {"data running past the end", {0x01, 0x00, 0x02, 0x00, 0xAA}, "", false},
+        {"a good field, then a cut one", {0x0A, 0x00, 0x01, 0x00, 0x7F, 0x01, 0x00}, "000A:1 ", false},
+    };
+    for (const Case& c : cases) {
+        std::string visited;
+        const bool whole = for_each_extra_field(c.block, [&](uint16_t id, std::span<const uint8_t> data) {
+            char text[16];
+            std::snprintf(text, sizeof text, "%04X:%zu ", unsigned(id), data.size());
+            visited += text;
+        });
+        EXPECT_EQ(visited, c.visited) << c.why;
+        EXPECT_EQ(whole, c.whole) << c.why;
     }
 }
 

@@ -1,0 +1,316 @@
+// The extraction pass: the choice of entries by FilesList, then per entry the local
+// header, the output path, the password check, the overwrite rule, the decoder, the
+// CRC check and the file put in place (see the map in unzipper.h).
+#include <algorithm>
+#include <cstring>
+
+#include "core/errors.h"
+#include "unzip/entry_streams.h"
+#include "unzip/output_path.h"
+#include "unzip/unzipper.h"
+#include "unzip/unzipper_internal.h"
+
+namespace kalv::unzip {
+
+namespace {
+
+// Frees the per-UnZip buffers on every way out of the pass.
+struct PassBuffers {
+    std::vector<uint8_t>& window;
+    std::vector<uint8_t>& input;
+    std::vector<uint8_t>& output;
+    PassBuffers(std::vector<uint8_t>& w, std::vector<uint8_t>& i, std::vector<uint8_t>& o)
+        : window(w), input(i), output(o) {
+        window.assign(UnZipper::kWindowSize, 0);
+        input.assign(UnZipper::kBlockSize + 1, 0);
+        output.assign(UnZipper::kBlockSize + 1, 0);
+    }
+    ~PassBuffers() {
+        std::vector<uint8_t>().swap(window);
+        std::vector<uint8_t>().swap(input);
+        std::vector<uint8_t>().swap(output);
+    }
+};
+
+}  // namespace
+
+int UnZipper::UnZip() {
+    OpenArchive();
+    const int count = extraction_pass();
+    CloseArchive();
+    return count;
+}
+
+// The directory's list is in physical order (disk, then local-header offset): each
+// entry's local header, at least 30 bytes, and its data must end before the next
+// entry of the same part begins. The stored name and extra field only widen the gap,
+// so a sound archive never fails this.
+void UnZipper::refuse_overlapping_entries() const {
+    for (int i = 0; i + 1 < EntryCount(); ++i) {
+        const ZipHeaderInfo& entry = *entry_list_->item(i);
+        const ZipHeaderInfo& next = *entry_list_->item(i + 1);
+        if (entry.DiskNumberStart != next.DiskNumberStart) continue;
+        const int64_t data_end = int64_t(entry.RelativeOffset) + int64_t(LocalFileHeader::kSize) +
+                                 std::max<int64_t>(entry.CompressedSize, 0);
+        if (data_end > int64_t(next.RelativeOffset)) throw OverlappedEntries();
+    }
+}
+
+int UnZipper::extraction_pass() {
+    refuse_overlapping_entries();
+    PassBuffers buffers(window_, input_block_, output_block_);
+    if (!TestMode && !dest_dir_.empty() && !os().directory_exists(dest_dir_)) os().create_directories(dest_dir_);
+
+    // A split archive is read part after part: entries go in physical order.
+    const ZipSortMode caller_mode = SortMode;
+    const bool physical_order = end_record_.ThisDisk != 0 && SortMode != ZipSortMode::ByNone;
+    if (physical_order) ApplySortMode(ZipSortMode::ByNone);
+    struct RestoreMode {
+        UnZipper& z;
+        bool active;
+        ZipSortMode mode;
+        ~RestoreMode() {
+            if (active) z.ApplySortMode(mode);
+        }
+    } restore{*this, physical_order, caller_mode};
+
+    total_bytes_ = 0;
+    total_done_ = 0;
+    int count = EntryCount();
+    for (int i = 0; i < EntryCount(); ++i) {
+        ZipHeaderInfo& entry = *view().item(i);
+        entry.Selected = DoAll;
+        if (entry.FileName().empty() && !RecreateDirs) {
+            entry.Selected = false;
+        } else {
+            const std::string subject = ascii_lower(entry.StoredPath());
+            for (const std::string& line : FilesList) {
+                if (MatchesPattern(ascii_lower(file_name_part(line)), subject)) {
+                    entry.Selected = true;
+                    break;
+                }
+            }
+        }
+        if (entry.Selected)
+            total_bytes_ += entry.UncompressedSize;
+        else
+            --count;
+    }
+
+    bool stop_now = false;
+    if (OnStartUnZipInfo) OnStartUnZipInfo(*this, count, total_bytes_, stop_now);
+    // Stopped before the first entry, nothing was extracted: the count says so.
+    if (stop_now) return 0;
+    if (count > 0) {
+        for (int i = 0; i < EntryCount(); ++i) {
+            if (!DoAll && !view().item(i)->Selected) continue;
+            while (extract_entry(i, count)) {
+            }
+        }
+    }
+    return count;
+}
+
+uint8_t UnZipper::CheckHeader(const std::string& password) {
+    uint8_t header[ZipKeys::kHeaderSize] = {};
+    archive_->read(header, sizeof header);
+    work_entry_.CompressedSize -= int32_t(ZipKeys::kHeaderSize);
+    keys_.InitKeys(password);
+    keys_.DecryptBuffer(header, sizeof header);
+    return header[ZipKeys::kHeaderSize - 1];
+}
+
+bool UnZipper::check_password(int index) {
+    // APPNOTE 6.1.6: the header's last byte repeats the CRC's high byte, or, when the
+    // CRC follows the data (bit 3), the high byte of the time as stored (a clamped hour
+    // 25 would no longer match the byte the producer wrote).
+    const uint8_t check = work_entry_.HasDescriptor() ? uint8_t(work_entry_.StoredDateTime >> 8)
+                                                      : uint8_t(work_entry_.Crc32 >> 24);
+    for (;;) {
+        if (CheckHeader(Password) == check) return true;
+        if (!OnBadPassword) return false;
+        std::string new_password = Password;
+        OnBadPassword(*this, index, new_password);
+        if (new_password == Password) return false;
+        Password = new_password;
+        archive_->seek(-int64_t(ZipKeys::kHeaderSize), BufferedStream::kFromCurrent);
+        work_entry_.CompressedSize += int32_t(ZipKeys::kHeaderSize);
+    }
+}
+
+void UnZipper::copy_stored(EntryOutput& output) {
+    uint8_t* block = input_block_.data();
+    while (work_entry_.CompressedSize > 0) {
+        const size_t n = std::min<size_t>(size_t(work_entry_.CompressedSize), kBlockSize);
+        // A short read ends the copy; the CRC check then rejects the entry.
+        const size_t got = archive_->read(block, n);
+        if (work_entry_.IsEncrypted()) keys_.DecryptBuffer(block, got);
+        work_entry_.CompressedSize -= int32_t(n);
+        output.write_out(block, got);
+        if (got < n) break;
+    }
+}
+
+bool UnZipper::extract_entry(int index, int& count) {
+    struct WipeKeys {
+        ZipKeys& keys;
+        ~WipeKeys() { keys.Wipe(); }
+    } wipe{keys_};
+    work_entry_.Assign(*view().item(index));
+    last_check_ = {};
+    const ZipHeaderInfo& entry = work_entry_;
+    auto skip = [&](SkipReason reason) {
+        if (OnSkippingFile) OnSkippingFile(*this, reason, entry.StoredPath(), index);
+        --count;
+        return false;
+    };
+
+    if (!entry.FileName().empty()) {
+        if (end_record_.ThisDisk != 0 && entry.DiskNumberStart != current_disk_) ChangeDisk(entry.DiskNumberStart + 1);
+        // The local header's name and extra field may differ in length from the
+        // central record's: step over the local ones to reach the data.
+        uint8_t local[LocalFileHeader::kSize] = {};
+        archive_->seek(entry.RelativeOffset, BufferedStream::kFromBeginning);
+        if (archive_->read(local, sizeof local) != sizeof local) throw FatalUnzipError();
+        archive_->seek(read_record<LocalFileHeader>(local).variable_size(), BufferedStream::kFromCurrent);
+    }
+
+    if (names_a_parent(entry.FileName())) return skip(SkipReason::srOutsideDestDir);
+    const std::optional<std::string> target = target_directory(entry);
+    if (!target) return skip(SkipReason::srOutsideDestDir);
+
+    if (entry.FileName().empty()) {
+        if (RecreateDirs && OnStartUnZip) {
+            bool ignored = false;
+            OnStartUnZip(*this, index, *target, ignored);
+        }
+        return false;
+    }
+    std::string path = *target + entry.FileName();
+
+    if (entry.IsEncrypted() && !check_password(index)) return skip(SkipReason::srBadPassword);
+
+    if (!TestMode && OverwriteMode != UZOverwriteMode::Always && file_exists(path)) {
+        bool overwrite = false;
+        if (OverwriteMode == UZOverwriteMode::Prompt) {
+            if (OnPromptForOverwrite) {
+                OnPromptForOverwrite(*this, overwrite, index, path);
+            } else {
+                overwrite = os().message_box("Replace existing file " + EntryName(index) + "?", "File Exists Alert",
+                                             platform::BoxButtons::YesNo,
+                                             platform::BoxIcon::Question) == platform::BoxAnswer::Yes;
+            }
+        }
+        if (!overwrite) return skip(SkipReason::srNoOverwrite);
+    }
+
+    // The entry is written beside its target under a temporary name and put in place
+    // in one step once its CRC passed, so a failed entry never costs the file it would
+    // have replaced, and no half-written file ever carries the target's name.
+    const std::string partial = path + kPartialSuffix;
+    std::unique_ptr<BufferedFileStream> file;
+    if (!TestMode) {
+        try {
+            file = std::make_unique<BufferedFileStream>(partial, platform::OpenMode::CreateExclusive);
+        } catch (const FileStreamError&) {
+            throw FileStreamError("Cannot create file " + path);
+        }
+    }
+    auto remove_partial = [&] {
+        if (!TestMode) {
+            file.reset();
+            os().delete_file(partial);
+        }
+    };
+    bool unknown_method = false;
+    DecodeStatus status = DecodeStatus::Done;
+    uint32_t crc = 0;
+    try {
+        EntryOutput output(*this, file.get());
+        bool skip_entry = false;
+        if (OnStartUnZip) OnStartUnZip(*this, index, path, skip_entry);
+        if (skip_entry) {
+            remove_partial();
+            --count;
+            return false;
+        }
+
+        EntryInput input(*this);
+        const DecodeJob job{input, output, std::span<uint8_t>(window_), entry.BitFlag,
+                            int64_t(work_entry_.CompressedSize), int64_t(entry.UncompressedSize)};
+        try {
+            switch (entry.Method()) {
+                case CompressionMethod::Stored: copy_stored(output); break;
+                case CompressionMethod::Shrunk: status = unshrink(job); break;
+                case CompressionMethod::Reduced1:
+                case CompressionMethod::Reduced2:
+                case CompressionMethod::Reduced3:
+                case CompressionMethod::Reduced4: status = unreduce(job, reduction_factor(entry.Method())); break;
+                case CompressionMethod::Imploded: status = explode(job); break;
+                case CompressionMethod::Deflated: status = inflate(job); break;
+                default:
+                    // A test pass reports through OnSkippingFile only: nobody may be
+                    // there to answer a box.
+                    if (!TestMode)
+                        os().message_box("Unknown Compression Method", "Zip Error", platform::BoxButtons::Ok,
+                                         platform::BoxIcon::None);
+                    unknown_method = true;
+                    break;
+            }
+            if (status == DecodeStatus::Done && !unknown_method) output.finish();
+        } catch (const BiggerThanUncompressed&) {
+            // More data than the record announced: decoding ends here and the CRC
+            // check judges what was written.
+        }
+        crc = output.crc();
+        last_check_ = {true, status, crc};
+        // On the disk before the rename can publish it: a power cut leaves the old
+        // file or the new one, never a name over lost data.
+        if (file && !file->sync()) throw StreamError("Stream write error");
+        file.reset();
+    } catch (...) {
+        remove_partial();
+        throw;
+    }
+
+    if (unknown_method) {
+        remove_partial();
+        return skip(SkipReason::srUnknownMethod);
+    }
+    // A decoder that gave up has not produced the file, whatever the CRC says.
+    if (status != DecodeStatus::Done || crc != entry.Crc32) {
+        remove_partial();
+        bool retry = false;
+        if (entry.IsEncrypted()) {
+            if (OnBadPassword) {
+                std::string new_password = Password;
+                OnBadPassword(*this, index, new_password);
+                if (new_password != Password) {
+                    Password = new_password;
+                    retry = true;
+                }
+            }
+            if (!retry && OnSkippingFile) OnSkippingFile(*this, SkipReason::srBadPassword, entry.StoredPath(), index);
+        } else if (OnBadCRC) {
+            OnBadCRC(*this, crc, entry.Crc32, index);
+        }
+        if (!retry) --count;
+        return retry;
+    }
+    if (!TestMode) {
+        os().set_file_dos_time(partial, entry.FileDateTime);
+        // A target that cannot be replaced (read-only, a directory, in use) keeps
+        // what it was; the failure names it as its creation would have.
+        if (!os().replace_file(partial, path)) {
+            remove_partial();
+            throw FileStreamError("Cannot create file " + path);
+        }
+        // Given only once in place: a read-only attribute would otherwise keep the
+        // temporary file from being removed after a failed replace.
+        if (RetainAttributes) os().set_file_attributes(path, entry.ExternalAttributes, entry.VersionMadeBy);
+    }
+    if (OnEndUnZip) OnEndUnZip(*this, index, path);
+    return false;
+}
+
+}  // namespace kalv::unzip

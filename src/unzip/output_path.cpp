@@ -1,0 +1,63 @@
+#include "unzip/output_path.h"
+
+#include "unzip/unzipper.h"
+#include "unzip/unzipper_internal.h"
+
+namespace kalv::unzip {
+
+bool names_a_parent(const std::string& stored_component) {
+    const std::string component = stored_component.substr(0, stored_component.find('\0'));
+    if (component.size() < 2) return false;
+    size_t dots = 0;
+    for (const char c : component) {
+        if (c == '.')
+            ++dots;
+        else if (c != ' ')
+            return false;
+    }
+    return dots >= 2;
+}
+
+bool has_parent_component(const std::string& path) {
+    size_t start = 0;
+    for (size_t i = 0; i <= path.size(); ++i) {
+        if (i == path.size() || ends_directory_part(path[i])) {
+            if (names_a_parent(path.substr(start, i - start))) return true;
+            start = i + 1;
+        }
+    }
+    return false;
+}
+
+std::optional<std::string> UnZipper::target_directory(const ZipHeaderInfo& entry) const {
+    // An empty DestDir is the current directory. Taken literally it would put "x.txt"
+    // at "\x.txt", the root of the file system, and a stored "\etc\" at "\etc\".
+    const std::string base = dest_dir_.empty() ? std::string(".") : dest_dir_;
+    if (!RecreateDirs || entry.Directory().empty()) return base + kPathDelimiter;
+    std::string dir = entry.Directory();
+    if (!root_dir_.empty() && dir.size() >= root_dir_.size() &&
+        same_text_ignoring_case(dir.substr(0, root_dir_.size()), root_dir_))
+        dir.erase(0, root_dir_.size());
+    if (has_parent_component(dir)) return std::nullopt;
+    const bool rooted = !dir.empty() && dir[0] == kPathDelimiter;
+#ifdef _WIN32
+    const bool drive = dir.size() >= 2 && dir[1] == ':';
+#else
+    const bool drive = false;
+#endif
+    std::string target;
+    if (!rooted && !drive) {
+        target = base + kPathDelimiter + dir;
+    } else {
+        // A stored root or drive lands below DestDir. After a drive, the delimiter is
+        // put back when the name had none ("C:sub\"), so that the result cannot
+        // become a sibling of DestDir ("D:\outsub\").
+        std::string below = drive ? dir.substr(2) : dir;
+        if (below.empty() || below[0] != kPathDelimiter) below.insert(below.begin(), kPathDelimiter);
+        target = base + below;
+    }
+    if (!TestMode && !os().directory_exists(target)) os().create_directories(target);
+    return target;
+}
+
+}  // namespace kalv::unzip
