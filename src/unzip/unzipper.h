@@ -198,7 +198,6 @@ private:
     bool check_password(int index);
     uint8_t CheckHeader(const std::string& password);
     std::optional<std::string> target_directory(const ZipHeaderInfo& entry) const;
-    void copy_stored(class EntryOutput& output);
 
     std::string zip_name_;
     std::string dest_dir_;
