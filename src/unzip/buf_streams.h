@@ -47,6 +47,9 @@ public:
     bool flush();
     // Writes out pending bytes and has the system put them on the disk itself.
     bool sync();
+    // Has the system start putting what the file took so far on the disk, without
+    // waiting (FileHandle::start_sync); the buffer's pending bytes are not included.
+    void start_sync() { underlying_->start_sync(); }
 
 protected:
     virtual bool fill_buffer();

@@ -26,6 +26,8 @@ int percent_of(int64_t part, int64_t whole) {
 // What the output sees is still a sequence of 16000-byte blocks (EntryOutput).
 constexpr size_t kStoredRunBlocks = 16;
 
+constexpr size_t kWriteBehind = 1 << 20;
+
 }  // namespace
 
 std::span<const uint8_t> EntryInput::next_block() {
@@ -140,7 +142,19 @@ void EntryOutput::write_out_blocks(const uint8_t* data, size_t n) {
     if (fit < n) throw BiggerThanUncompressed();
 }
 
-size_t EntryOutput::to_file(const uint8_t* data, size_t n) { return file_ && n > 0 ? file_->write_through(data, n) : n; }
+// The file is synced before it is renamed into place. Asked to start its write-back
+// after every kWriteBehind bytes, it has the disk write while the entry is still
+// being copied or decoded, and the sync waits for the last stretch only.
+size_t EntryOutput::to_file(const uint8_t* data, size_t n) {
+    if (!file_ || n == 0) return n;
+    const size_t took = file_->write_through(data, n);
+    unsynced_ += took;
+    if (unsynced_ >= kWriteBehind) {
+        file_->start_sync();
+        unsynced_ = 0;
+    }
+    return took;
+}
 
 void EntryOutput::account(const uint8_t* data, size_t n) {
     const int64_t size = z_.work_entry_.UncompressedSize;

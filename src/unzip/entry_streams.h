@@ -71,6 +71,7 @@ private:
     uint8_t* buffer_;
     size_t fill_ = 0;
     int64_t written_ = 0;
+    size_t unsynced_ = 0;  // bytes the file took since it last started a write-back
     uint32_t crc_ = 0xFFFFFFFF;
 };
 
