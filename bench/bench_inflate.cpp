@@ -131,10 +131,11 @@ private:
 class MemorySink : public kalv::unzip::OutputSink {
 public:
     explicit MemorySink(std::vector<uint8_t>& out) : out_(out) {}
-    void write(const uint8_t* data, size_t n) override {
+    bool write(const uint8_t* data, size_t n) override {
         if (written_ + n > out_.size()) throw std::runtime_error("output too long");
         std::memcpy(out_.data() + written_, data, n);
         written_ += n;
+        return true;
     }
     size_t written() const { return written_; }
 

@@ -8,12 +8,14 @@
 #include <map>
 #include <string>
 
-#include "../tests/legacy/legacy_support.h"
+#include "../tests/support/entry_data.h"
+#include "../tests/support/memory_io.h"
+#include "../tests/support/testdata.h"
 #include "core/crc32.h"
 
 namespace {
 
-using namespace legacy_test;
+using kalv::testing::EntryData;
 
 struct Subject {
     const char* label;
@@ -38,16 +40,15 @@ const Subject kSubjects[] = {
     {"reduce4/TESTDAT3.TXT", "HWREDUCE.ZIP", "TESTDAT3.TXT"},
 };
 
-const Entry* load(const std::string& dir, const Subject& s) {
-    static std::map<std::string, std::vector<Entry>> archives;
+const EntryData* load(const std::string& dir, const Subject& s) {
+    static std::map<std::string, std::vector<EntryData>> archives;
     auto it = archives.find(s.archive);
     if (it == archives.end()) {
-        auto bytes = read_file(dir + "/" + s.archive);
-        auto entries = bytes ? read_archive(*bytes, "legacy") : std::nullopt;
+        auto entries = kalv::testing::read_entry_data(dir + "/" + s.archive, "legacy");
         if (!entries) return nullptr;
         it = archives.emplace(s.archive, std::move(*entries)).first;
     }
-    for (const Entry& e : it->second)
+    for (const EntryData& e : it->second)
         if (e.name == s.entry) return &e;
     return nullptr;
 }
@@ -55,17 +56,19 @@ const Entry* load(const std::string& dir, const Subject& s) {
 // Runs the CRC over each block as the driver's output writer does.
 class CrcSink : public kalv::unzip::OutputSink {
 public:
-    void write(const uint8_t* data, size_t n) override { crc = kalv::crc32_update(crc, data, n); }
+    bool write(const uint8_t* data, size_t n) override {
+        crc = kalv::crc32_update(crc, data, n);
+        return true;
+    }
     uint32_t crc = 0xFFFFFFFF;
 };
 
-void decode_entry(benchmark::State& state, const Entry* e, const std::string& label) {
+void decode_entry(benchmark::State& state, const EntryData* e, const std::string& label) {
     std::vector<uint8_t> window(32780);
-    const int64_t csize = (e->bit_flag & 1) ? e->compressed_size - 12 : e->compressed_size;
     for (auto _ : state) {
-        BlockSource source(e->data, 16000);
+        kalv::testing::MemoryInput source(e->data, 16000);
         CrcSink sink;
-        const kalv::unzip::DecodeJob job{source, sink, window, e->bit_flag, csize, e->uncompressed_size};
+        const kalv::unzip::DecodeJob job{source, sink, window, e->bit_flag, e->compressed_size, e->uncompressed_size};
         kalv::unzip::DecodeStatus status = kalv::unzip::DecodeStatus::BadData;
         switch (e->method) {
             case 1: status = kalv::unzip::unshrink(job); break;
@@ -80,10 +83,10 @@ void decode_entry(benchmark::State& state, const Entry* e, const std::string& la
 }
 
 bool register_all() {
-    auto dir = testdata_dir();
+    auto dir = kalv::testing::find_testdata("legacy").dir;
     if (!dir) return false;
     for (const Subject& s : kSubjects) {
-        const Entry* e = load(*dir, s);
+        const EntryData* e = load(*dir, s);
         if (e == nullptr) continue;
         benchmark::RegisterBenchmark((std::string("kalv/") + s.label).c_str(), decode_entry, e,
                                      std::string(s.archive) + ":" + s.entry)
@@ -97,7 +100,7 @@ bool register_all() {
 int main(int argc, char** argv) {
     benchmark::Initialize(&argc, argv);
     if (!register_all()) {
-        std::fprintf(stderr, "legacy test data not found (set KALV_TESTDATA to its folder)\n");
+        std::fprintf(stderr, "legacy test data not found (set KALV_TESTDATA to the shared testdata folder)\n");
         return 0;
     }
     benchmark::RunSpecifiedBenchmarks();

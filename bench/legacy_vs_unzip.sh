@@ -24,15 +24,16 @@ if [ ! -x "$BENCH" ] || [ ! -x "$KALVTOOL" ]; then
 fi
 command -v unzip >/dev/null || { echo "Info-ZIP unzip is not installed" >&2; exit 1; }
 
+# The shared test data: KALV_TESTDATA, or shared/testdata beside the checkout or its origin
+# (bench_legacy reads it too).
+source scripts/testdata.sh
+DATA="${KALV_TESTDATA:-}/legacy"
+[ -f "$DATA/MANIFEST.tsv" ] || { echo "legacy test data not found (set KALV_TESTDATA to the shared testdata folder)" >&2; exit 1; }
+
 json=$(mktemp)
 trap 'rm -f "$json"' EXIT
 "$BENCH" --benchmark_format=json --benchmark_min_time=0.3 --benchmark_repetitions=3 \
   --benchmark_report_aggregates_only=true >"$json"
-
-DATA="${KALV_TESTDATA:-}"
-for d in "$DATA" "$PWD/../shared/testdata/legacy" /work/shared/testdata/legacy; do
-  if [ -n "$d" ] && [ -f "$d/MANIFEST.tsv" ]; then DATA="$d"; break; fi
-done
 
 REPS="${REPS:-300}" DATA="$DATA" KALVTOOL="$KALVTOOL" python3 - "$json" <<'PY'
 import json, os, resource, subprocess, sys, tempfile

@@ -11,9 +11,9 @@
 //   offset 6  byte the window is filled with (the driver never clears it)
 //   offset 7  reserved
 //
-// The sink behaves as the driver's: it refuses to go past the uncompressed size
-// with BiggerThanUncompressed, which ends decoding normally. Every other exception,
-// any sanitizer report and any hang is a finding.
+// The sink behaves as the driver's: it refuses to go past the uncompressed size,
+// which ends decoding normally (OutputFull). Any exception, any sanitizer report
+// and any hang is a finding.
 #pragma once
 
 #include <algorithm>
@@ -23,7 +23,6 @@
 #include <span>
 #include <vector>
 
-#include "core/errors.h"
 #include "unzip/decoder_io.h"
 
 namespace kalv::fuzz {
@@ -78,9 +77,13 @@ class MemoryOutput : public unzip::OutputSink {
 public:
     explicit MemoryOutput(int64_t uncompressed_size) : limit_(uncompressed_size) {}
 
-    void write(const uint8_t* data, size_t n) override {
-        if (static_cast<int64_t>(bytes_.size() + n) > limit_) throw BiggerThanUncompressed();
+    bool write(const uint8_t* data, size_t n) override {
+        if (full_ || static_cast<int64_t>(bytes_.size() + n) > limit_) {
+            full_ = true;
+            return false;
+        }
         bytes_.insert(bytes_.end(), data, data + n);
+        return true;
     }
 
     const std::vector<uint8_t>& bytes() const { return bytes_; }
@@ -88,11 +91,12 @@ public:
 private:
     int64_t limit_;
     std::vector<uint8_t> bytes_;
+    bool full_ = false;
 };
 
 struct DecodeOutcome {
     unzip::DecodeStatus status = unzip::DecodeStatus::Done;
-    bool stopped_at_size = false;  // BiggerThanUncompressed ended decoding
+    bool stopped_at_size = false;  // the sink refused a write (OutputFull)
     std::vector<uint8_t> output;
 };
 
@@ -108,11 +112,8 @@ DecodeOutcome run_decoder(const JobHeader& h, std::span<const uint8_t> stream, D
                          static_cast<int64_t>(stream.size()),
                          h.uncompressed_size};
     DecodeOutcome outcome;
-    try {
-        outcome.status = decode(job);
-    } catch (const BiggerThanUncompressed&) {
-        outcome.stopped_at_size = true;
-    }
+    outcome.status = decode(job);
+    outcome.stopped_at_size = outcome.status == unzip::DecodeStatus::OutputFull;
     outcome.output = output.bytes();
     return outcome;
 }

@@ -395,10 +395,11 @@ def zip_tool_archives(work):
 
 
 def find_testdata(explicit):
+    # The shared test data lies outside the repository, as shared/testdata beside the
+    # checkout; scripts/testdata.sh exports KALV_TESTDATA for a clone made elsewhere.
     here = os.path.dirname(os.path.abspath(__file__))
     candidates = [explicit, os.environ.get("KALV_TESTDATA"),
-                  os.path.join(here, "..", "..", "shared", "testdata"),
-                  os.path.join(here, "..", "..", "..", "shared", "testdata"), "/work/shared/testdata"]
+                  os.path.join(here, "..", "..", "shared", "testdata")]
     for c in candidates:
         if c and os.path.isdir(os.path.join(c, "legacy")):
             return c

@@ -20,6 +20,7 @@ logs=${FUZZ_LOGS:-$build/logs}
 cmake --preset fuzz >/dev/null
 cmake --build --preset fuzz -j "$(nproc)" --target kalv_fuzzers
 
+source scripts/testdata.sh  # KALV_TESTDATA: the legacy archives' seeds
 python3 fuzz/make_seeds.py "$build/seeds" >/dev/null
 mkdir -p "$corpus_root" "$artifacts_root" "$logs"
 

@@ -27,11 +27,11 @@ fi
 
 presets=("$@")
 ((${#presets[@]})) || presets=(native)
-for spec in "${presets[@]}"; do
+for request in "${presets[@]}"; do
   # "preset:target1,target2" builds only those targets of the preset.
-  preset=${spec%%:*}
+  preset=${request%%:*}
   targets=()
-  [[ $spec == *:* ]] && IFS=, read -ra targets <<< "${spec#*:}"
+  [[ $request == *:* ]] && IFS=, read -ra targets <<< "${request#*:}"
   echo "setup: building preset '$preset'${targets:+ (${targets[*]})}"
   cmake --preset "$preset" >/dev/null
   if ((${#targets[@]})); then

@@ -9,6 +9,11 @@ cd "$(dirname "$0")/.."
 
 scripts/setup.sh native asan windows
 
+# The shared test data (outside the repository): found beside this checkout or beside
+# the repository it was cloned from, and exported as KALV_TESTDATA for the tests.
+source scripts/testdata.sh
+kalv_testdata_report
+
 echo "== native tests"
 ctest --preset native
 
@@ -24,4 +29,5 @@ if [ -x scripts/fuzz-smoke.sh ]; then
   echo "== short fuzz runs"
   scripts/fuzz-smoke.sh
 fi
+kalv_testdata_report
 echo "== all tests passed"

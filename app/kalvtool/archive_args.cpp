@@ -1,5 +1,7 @@
 #include "archive_args.h"
 
+#include <cstdio>
+
 namespace kalvtool {
 
 std::optional<ArchiveArgs> parse_archive_args(const Args& args, const std::string& options, const char* command) {
@@ -48,6 +50,25 @@ std::optional<ArchiveArgs> parse_archive_args(const Args& args, const std::strin
 void choose_entries(kalv::unzip::UnZipper& zip, const std::vector<std::string>& patterns) {
     zip.FilesList = patterns;
     zip.DoAll = patterns.empty();
+}
+
+void report_on_stderr(kalv::unzip::UnZipper& zip, const char* command) {
+    using kalv::unzip::UnZipper;
+    using kalv::unzip::ZipProblem;
+    zip.OnZipProblem = [command](UnZipper& z, ZipProblem problem, int index) {
+        const kalv::unzip::ZipHeaderInfo& entry = z.Entry(index);
+        if (problem == ZipProblem::UnknownMethod) {
+            std::fprintf(stderr, "kalvtool %s: %s: %s (method %u)\n", command, entry.StoredPath().c_str(),
+                         kalv::unzip::zip_problem_text(problem), unsigned(entry.CompressionMethod));
+        } else {
+            std::fprintf(stderr, "kalvtool %s: %s: out of memory while decoding\n", command, entry.StoredPath().c_str());
+        }
+    };
+    zip.OnInsertDisk = [command](UnZipper&, int disk, bool& cancel) {
+        std::fprintf(stderr, "kalvtool %s: the archive goes on on disk %d of the multi-disk set; nobody is asked to insert it\n",
+                     command, disk);
+        cancel = true;
+    };
 }
 
 }  // namespace kalvtool

@@ -29,4 +29,11 @@ std::optional<ArchiveArgs> parse_archive_args(const Args& args, const std::strin
 // Chooses the entries of `zip` that the patterns match, every entry when none is given.
 void choose_entries(kalv::unzip::UnZipper& zip, const std::vector<std::string>& patterns);
 
+// What the component would put in a box goes to stderr as "kalvtool COMMAND: ..."
+// instead: an entry's unknown compression method, a decoder out of memory, and the
+// question for the next disk of a split archive on a removable drive, which is
+// answered with Cancel. A command line never waits on a box that nobody may be
+// there to press. (Overwriting needs no question: -o answers it.)
+void report_on_stderr(kalv::unzip::UnZipper& zip, const char* command);
+
 }  // namespace kalvtool

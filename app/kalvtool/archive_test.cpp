@@ -50,7 +50,7 @@ int ArchiveVerdict::failed() const {
     return n;
 }
 
-ArchiveVerdict test_archive(const std::string& archive, const std::string& password,
+ArchiveVerdict test_archive(const char* command, const std::string& archive, const std::string& password,
                             const std::vector<std::string>& patterns,
                             const std::function<void(const EntryVerdict&)>& on_verdict) {
     ArchiveVerdict result;
@@ -58,6 +58,7 @@ ArchiveVerdict test_archive(const std::string& archive, const std::string& passw
     int started = -1;  // the entry whose data is being read
     UnZipper zip;
     zip.DoProcessMessages = false;  // no window to repaint
+    report_on_stderr(zip, command);
     zip.TestMode = true;
     zip.Password = password;
     zip.SetZipName(archive);
@@ -106,10 +107,11 @@ ArchiveVerdict test_archive(const std::string& archive, const std::string& passw
     }
 }
 
-int64_t chosen_size(const std::string& archive, const std::vector<std::string>& patterns) {
+int64_t chosen_size(const char* command, const std::string& archive, const std::vector<std::string>& patterns) {
     int64_t total = 0;
     UnZipper zip;
     zip.DoProcessMessages = false;
+    report_on_stderr(zip, command);
     zip.TestMode = true;
     zip.SetZipName(archive);
     choose_entries(zip, patterns);

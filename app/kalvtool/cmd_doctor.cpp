@@ -99,7 +99,7 @@ PackageState check_package(const std::string& path, const std::string& entry) {
     state.present = platform::current().file_exists(path);
     if (!state.present) return state;
     try {
-        const ArchiveVerdict verdict = test_archive(path, launcher::PackagePassword(), {entry});
+        const ArchiveVerdict verdict = test_archive("doctor", path, launcher::PackagePassword(), {entry});
         if (verdict.entries.empty()) {
             state.problem = "holds no entry " + entry;
             state.hint = "make the package with kalvtool pack, which names the entry " + entry;
@@ -208,7 +208,7 @@ private:
         }
         if (launcher::IsSoundProgramPackage(upgrade_path_)) {
             fetch_size_ = doctor::file_size(upgrade_path_).value_or(0);
-            fetched_entry_size_ = chosen_size(upgrade_path_, {launcher::kProgramEntryName});
+            fetched_entry_size_ = chosen_size("doctor", upgrade_path_, {launcher::kProgramEntryName});
             will_fetch_ = true;
             report_.line(Level::Ok, subject, found + ", newer than the local package",
                          "The next start fetches it");

@@ -22,6 +22,7 @@ int run_extract(const Args& args) {
     UnZipper zip;
     zip.Password = a->password;
     zip.DoProcessMessages = false;  // no window to repaint
+    report_on_stderr(zip, "extract");
     zip.OverwriteMode = a->overwrite;
     zip.RecreateDirs = a->recreate_dirs;
     zip.SetZipName(a->archive);

@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <string>
 
+#include "archive_args.h"
 #include "commands.h"
 #include "core/dos_time.h"
 #include "unzip/unzipper.h"
@@ -34,6 +35,7 @@ int run_list(const Args& args) {
     if (args.size() != 1 || (!args[0].empty() && args[0][0] == '-')) return usage_error("list takes one archive");
     kalv::unzip::UnZipper zip;
     zip.DoProcessMessages = false;  // no window to repaint
+    report_on_stderr(zip, "list");  // a split archive's next disk
     zip.SetZipName(args[0]);
     zip.OpenArchive();
     std::printf("%3s %6s %10s %10s %8s %19s %s\n", "mth", "flags", "packed", "size", "crc-32", "date       time",

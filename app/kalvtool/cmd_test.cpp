@@ -14,7 +14,7 @@ namespace {
 int run_test(const Args& args) {
     const std::optional<ArchiveArgs> a = parse_archive_args(args, "P", "test");
     if (!a) return kExitUsage;
-    const ArchiveVerdict verdict = test_archive(a->archive, a->password, a->patterns, [](const EntryVerdict& e) {
+    const ArchiveVerdict verdict = test_archive("test", a->archive, a->password, a->patterns, [](const EntryVerdict& e) {
         if (e.ok) {
             std::printf("OK    %s\n", e.name.c_str());
         } else {

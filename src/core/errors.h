@@ -44,6 +44,9 @@ public:
     explicit UserCanceled(const std::string& message) : Error(message) {}
 };
 
+// An entry's data decode to more than its recorded size. The extraction's output
+// writer reports that as a normal end of decoding (the CRC check then judges), not
+// with this failure.
 class BiggerThanUncompressed : public Error {
 public:
     BiggerThanUncompressed() : Error("File is larger than uncompressed size!") {}

@@ -4,8 +4,11 @@
 // most 16000 bytes, decrypts them when the entry is encrypted (the decoders never
 // see cipher text), and hands them out through an InputSource. Decoded bytes go
 // back through an OutputSink, which buffers them into 16000-byte blocks, checks
-// them against the entry's uncompressed size (BiggerThanUncompressed), runs the
-// CRC-32 over them and reports progress.
+// them against the entry's uncompressed size, runs the CRC-32 over them and
+// reports progress.
+//
+// A decoder knows nothing of the user: it tells how it ended by its DecodeStatus,
+// and the driver reports what needs reporting.
 #pragma once
 
 #include <cstddef>
@@ -26,17 +29,21 @@ public:
 class OutputSink {
 public:
     virtual ~OutputSink() = default;
-    // Appends decoded bytes. May raise BiggerThanUncompressed, which the driver
-    // takes as the normal end of decoding.
-    virtual void write(const uint8_t* data, size_t n) = 0;
+    // Appends decoded bytes. False when they would run past the entry's uncompressed
+    // size: nothing of them is kept, nor of any later write, and the decoder ends
+    // with OutputFull.
+    [[nodiscard]] virtual bool write(const uint8_t* data, size_t n) = 0;
 };
 
-// How a decoder ended. Anything but Done leaves the entry uncounted with no output.
+// How a decoder ended. The driver takes Done and OutputFull as normal ends (the
+// CRC check then judges what was written); anything else leaves the entry
+// uncounted with no output.
 enum class DecodeStatus {
     Done,         // the stream ended as its format says
     BadData,      // invalid code, inconsistent table, distance before the start, ...
     EndOfInput,   // the compressed bytes ran out before the stream ended
     OutOfMemory,  // a table could not be allocated
+    OutputFull,   // the sink refused a write: the entry's uncompressed size is reached
 };
 
 // What every decoder receives from the driver for one entry.

@@ -26,7 +26,8 @@ int percent_of(int64_t part, int64_t whole) {
 // What the output sees is still a sequence of 16000-byte blocks (EntryOutput).
 constexpr size_t kStoredRunBlocks = 16;
 
-constexpr size_t kWriteBehind = 1 << 20;
+// See EntryOutput::to_file.
+constexpr size_t kWriteBehind = size_t{1} << 20;
 
 }  // namespace
 
@@ -63,7 +64,7 @@ void EntryInput::copy_stored(EntryOutput& output) {
         if (entry.IsEncrypted()) z_.keys_.DecryptBuffer(run.get(), got);
         if (got == n) {
             entry.CompressedSize -= int32_t(n);
-            output.write_out_blocks(run.get(), n);
+            if (!output.write_out_blocks(run.get(), n)) return;  // the sink is full
             continue;
         }
         // A short read ends the copy as it ended the block-by-block one: the whole
@@ -71,15 +72,14 @@ void EntryInput::copy_stored(EntryOutput& output) {
         // when they ran out on a block's edge); the CRC check then rejects the entry.
         const size_t whole = got - got % kBlock;
         entry.CompressedSize -= int32_t(whole + std::min(kBlock, n - whole));
-        output.write_out_blocks(run.get(), whole);
-        output.write_out(run.get() + whole, got - whole);
-        break;
+        if (output.write_out_blocks(run.get(), whole)) (void)output.write_out(run.get() + whole, got - whole);
+        return;
     }
 }
 
 EntryOutput::EntryOutput(UnZipper& z, BufferedStream* file) : z_(z), file_(file), buffer_(z.output_block_.data()) {}
 
-void EntryOutput::write(const uint8_t* data, size_t n) {
+bool EntryOutput::write(const uint8_t* data, size_t n) {
     constexpr size_t kBlock = UnZipper::kBlockSize;
     if (fill_ > 0) {
         // The block begun by an earlier call is completed first.
@@ -88,29 +88,34 @@ void EntryOutput::write(const uint8_t* data, size_t n) {
         fill_ += piece;
         data += piece;
         n -= piece;
-        if (fill_ < kBlock) return;
+        if (fill_ < kBlock) return !full_;
         fill_ = 0;
-        write_out(buffer_, kBlock);
+        if (!write_out(buffer_, kBlock)) return false;
     }
     // Whole blocks go out from the decoder's own memory; only a last partial block
     // waits in the buffer for more.
     const size_t whole = n - n % kBlock;
-    if (whole > 0) write_out_blocks(data, whole);
+    if (whole > 0 && !write_out_blocks(data, whole)) return false;
     std::memcpy(buffer_, data + whole, n - whole);
     fill_ = n - whole;
+    return !full_;
 }
 
 void EntryOutput::finish() {
     const size_t rest = fill_;
     fill_ = 0;
-    if (rest) write_out(buffer_, rest);
+    if (rest) (void)write_out(buffer_, rest);  // a refusal here ends the entry as any other
 }
 
-void EntryOutput::write_out(const uint8_t* data, size_t n) {
-    if (written_ + int64_t(n) > z_.work_entry_.UncompressedSize) throw BiggerThanUncompressed();
+bool EntryOutput::write_out(const uint8_t* data, size_t n) {
+    if (full_ || written_ + int64_t(n) > z_.work_entry_.UncompressedSize) {
+        full_ = true;
+        return false;
+    }
     // A short write (a full disk) must not pass as an extracted file.
     if (to_file(data, n) != n) throw StreamError("Stream write error");
     account(data, n);
+    return true;
 }
 
 // The blocks are judged, counted and reported one by one, in order, exactly as
@@ -122,8 +127,9 @@ void EntryOutput::write_out(const uint8_t* data, size_t n) {
 // of the file buffer; what a handler can see is unchanged. Should the file take
 // only part of the run (a full disk), the blocks it took wholly are reported before
 // the failure, as they would have been.
-void EntryOutput::write_out_blocks(const uint8_t* data, size_t n) {
+bool EntryOutput::write_out_blocks(const uint8_t* data, size_t n) {
     constexpr size_t kBlock = UnZipper::kBlockSize;
+    if (full_) return false;
     const int64_t size = z_.work_entry_.UncompressedSize;
     size_t fit = 0;  // the leading blocks that pass the size check
     while (fit < n) {
@@ -139,7 +145,8 @@ void EntryOutput::write_out_blocks(const uint8_t* data, size_t n) {
         account(data + at, block);
         at += block;
     }
-    if (fit < n) throw BiggerThanUncompressed();
+    if (fit < n) full_ = true;
+    return !full_;
 }
 
 // The file is synced before it is renamed into place. Asked to start its write-back

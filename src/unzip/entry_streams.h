@@ -43,22 +43,27 @@ private:
 
 // Decoded bytes, gathered into 16000-byte blocks and written out with the size
 // check, the CRC-32 and the progress events.
+//
+// A block that would take the output past the entry's uncompressed size is not
+// written, and from then on nothing is: the sink is full. That ends decoding as a
+// normal end, and the CRC check judges what was written.
 class EntryOutput final : public OutputSink {
 public:
     // Without a file (a test pass), the bytes are checked and counted, not kept.
     EntryOutput(UnZipper& z, BufferedStream* file);
 
-    void write(const uint8_t* data, size_t n) override;
+    bool write(const uint8_t* data, size_t n) override;
 
     // What a decoder that ended normally left in the buffer.
     void finish();
 
     // One block of n bytes (at most 16000, 0 included) written out: the size
-    // check, the file, the CRC-32, the counts and both percent events.
-    void write_out(const uint8_t* data, size_t n);
+    // check, the file, the CRC-32, the counts and both percent events; false once
+    // the sink is full.
+    bool write_out(const uint8_t* data, size_t n);
     // Whole 16000-byte blocks (the last one may be short), each written out as
     // write_out() would, their bytes reaching the file in one transfer.
-    void write_out_blocks(const uint8_t* data, size_t n);
+    bool write_out_blocks(const uint8_t* data, size_t n);
 
     uint32_t crc() const { return ~crc_; }
 
@@ -73,6 +78,7 @@ private:
     int64_t written_ = 0;
     size_t unsynced_ = 0;  // bytes the file took since it last started a write-back
     uint32_t crc_ = 0xFFFFFFFF;
+    bool full_ = false;
 };
 
 }  // namespace kalv::unzip

@@ -15,7 +15,6 @@
 #include <array>
 #include <new>
 
-#include "platform/platform.h"
 #include "unzip/decoder_io.h"
 #include "unzip/legacy_io.h"
 #include "unzip/shannon_fano.h"
@@ -65,7 +64,9 @@ DecodeStatus to_status(TreeStatus s) {
     return s == TreeStatus::EndOfInput ? DecodeStatus::EndOfInput : DecodeStatus::BadData;
 }
 
-DecodeStatus explode_entry(const DecodeJob& job) {
+}  // namespace
+
+DecodeStatus explode(const DecodeJob& job) {
     if (job.window.size() < legacy::SlidingWindow::kSize) return DecodeStatus::OutOfMemory;
     const int64_t size = job.uncompressed_size;
     if (size <= 0) return DecodeStatus::Done;
@@ -106,20 +107,7 @@ DecodeStatus explode_entry(const DecodeJob& job) {
         if (length > left) length = static_cast<uint32_t>(left);
         window.copy_match(distance, length);
     }
-    window.finish();
-    return DecodeStatus::Done;
-}
-
-}  // namespace
-
-// Imploded entries share the Deflate decoder's out-of-memory box: the same tables,
-// the same message.
-DecodeStatus explode(const DecodeJob& job) {
-    const DecodeStatus status = explode_entry(job);
-    if (status == DecodeStatus::OutOfMemory)
-        platform::current().message_box("*** inflate out of memory ***", "Error", platform::BoxButtons::Ok,
-                                        platform::BoxIcon::None);
-    return status;
+    return window.finish();
 }
 
 }  // namespace kalv::unzip

@@ -138,6 +138,54 @@ bool UnZipper::check_password(int index) {
     }
 }
 
+void UnZipper::report_problem(ZipProblem problem, int index) {
+    if (OnZipProblem) {
+        OnZipProblem(*this, problem, index);
+        return;
+    }
+    // A test pass shows no unknown-method box: nobody may be there to answer it, and
+    // OnSkippingFile reports the entry.
+    if (problem == ZipProblem::UnknownMethod && TestMode) return;
+    const char* caption = problem == ZipProblem::UnknownMethod ? "Zip Error" : "Error";
+    os().message_box(zip_problem_text(problem), caption, platform::BoxButtons::Ok, platform::BoxIcon::None);
+}
+
+std::optional<DecodeStatus> UnZipper::decode(EntryOutput& output, int index) {
+    const ZipHeaderInfo& entry = work_entry_;
+    EntryInput input(*this);
+    const DecodeJob job{input, output, std::span<uint8_t>(window_), entry.BitFlag, int64_t(entry.CompressedSize),
+                        int64_t(entry.UncompressedSize)};
+    DecodeStatus status = DecodeStatus::Done;
+    switch (entry.Method()) {
+        case CompressionMethod::Stored: input.copy_stored(output); break;
+        case CompressionMethod::Shrunk: status = unshrink(job); break;
+        case CompressionMethod::Reduced1:
+        case CompressionMethod::Reduced2:
+        case CompressionMethod::Reduced3:
+        case CompressionMethod::Reduced4: status = unreduce(job, reduction_factor(entry.Method())); break;
+        case CompressionMethod::Imploded: status = explode(job); break;
+        case CompressionMethod::Deflated: status = inflate(job); break;
+        default: report_problem(ZipProblem::UnknownMethod, index); return std::nullopt;
+    }
+    switch (status) {
+        case DecodeStatus::Done: output.finish(); break;
+        case DecodeStatus::OutputFull:
+            // More data than the record announced: decoding ended where the output
+            // reached the uncompressed size. A normal end: the CRC check judges what
+            // was written.
+            return DecodeStatus::Done;
+        case DecodeStatus::OutOfMemory:
+            // The table-building decoders, Deflate and Implode, tell the user; Shrink
+            // and Reduce end such an entry without a word, as one with bad data.
+            if (entry.Method() == CompressionMethod::Deflated || entry.Method() == CompressionMethod::Imploded)
+                report_problem(ZipProblem::OutOfMemory, index);
+            break;
+        case DecodeStatus::BadData:
+        case DecodeStatus::EndOfInput: break;
+    }
+    return status;
+}
+
 bool UnZipper::extract_entry(int index, int& count) {
     struct WipeKeys {
         ZipKeys& keys;
@@ -209,8 +257,7 @@ bool UnZipper::extract_entry(int index, int& count) {
             os().delete_file(partial);
         }
     };
-    bool unknown_method = false;
-    DecodeStatus status = DecodeStatus::Done;
+    std::optional<DecodeStatus> decoded;
     uint32_t crc = 0;
     try {
         EntryOutput output(*this, file.get());
@@ -222,35 +269,9 @@ bool UnZipper::extract_entry(int index, int& count) {
             return false;
         }
 
-        EntryInput input(*this);
-        const DecodeJob job{input, output, std::span<uint8_t>(window_), entry.BitFlag,
-                            int64_t(work_entry_.CompressedSize), int64_t(entry.UncompressedSize)};
-        try {
-            switch (entry.Method()) {
-                case CompressionMethod::Stored: input.copy_stored(output); break;
-                case CompressionMethod::Shrunk: status = unshrink(job); break;
-                case CompressionMethod::Reduced1:
-                case CompressionMethod::Reduced2:
-                case CompressionMethod::Reduced3:
-                case CompressionMethod::Reduced4: status = unreduce(job, reduction_factor(entry.Method())); break;
-                case CompressionMethod::Imploded: status = explode(job); break;
-                case CompressionMethod::Deflated: status = inflate(job); break;
-                default:
-                    // A test pass reports through OnSkippingFile only: nobody may be
-                    // there to answer a box.
-                    if (!TestMode)
-                        os().message_box("Unknown Compression Method", "Zip Error", platform::BoxButtons::Ok,
-                                         platform::BoxIcon::None);
-                    unknown_method = true;
-                    break;
-            }
-            if (status == DecodeStatus::Done && !unknown_method) output.finish();
-        } catch (const BiggerThanUncompressed&) {
-            // More data than the record announced: decoding ends here and the CRC
-            // check judges what was written.
-        }
+        decoded = decode(output, index);
         crc = output.crc();
-        last_check_ = {true, status, crc};
+        last_check_ = {true, decoded.value_or(DecodeStatus::Done), crc};
         // On the disk before the rename can publish it: a power cut leaves the old
         // file or the new one, never a name over lost data.
         if (file && !file->sync()) throw StreamError("Stream write error");
@@ -260,12 +281,12 @@ bool UnZipper::extract_entry(int index, int& count) {
         throw;
     }
 
-    if (unknown_method) {
+    if (!decoded) {
         remove_partial();
         return skip(SkipReason::srUnknownMethod);
     }
     // A decoder that gave up has not produced the file, whatever the CRC says.
-    if (status != DecodeStatus::Done || crc != entry.Crc32) {
+    if (*decoded != DecodeStatus::Done || crc != entry.Crc32) {
         remove_partial();
         bool retry = false;
         if (entry.IsEncrypted()) {

@@ -34,7 +34,6 @@
 #include <new>
 
 #include "core/cpu_features.h"
-#include "platform/platform.h"
 #include "unzip/decoder_io.h"
 #include "unzip/huffman.h"
 #include "unzip/inflate_internal.h"
@@ -178,8 +177,8 @@ private:
     void drop(unsigned n);
     Fetch decode_entry(const Table& table, uint32_t* entry);
 
-    void write_pending();
-    void make_room();
+    [[nodiscard]] bool write_pending();
+    [[nodiscard]] bool make_room();
 
     InputSource& input_;
     OutputSink& output_;
@@ -293,20 +292,23 @@ Inflater::Fetch Inflater::decode_entry(const Table& table, uint32_t* entry) {
 
 // --- output --------------------------------------------------------------------
 
-void Inflater::write_pending() {
-    if (out_next_ != unwritten_) output_.write(unwritten_, static_cast<size_t>(out_next_ - unwritten_));
+// False when the sink refused the bytes: decoding ends with OutputFull.
+bool Inflater::write_pending() {
+    if (out_next_ != unwritten_ && !output_.write(unwritten_, static_cast<size_t>(out_next_ - unwritten_))) return false;
     unwritten_ = out_next_;
+    return true;
 }
 
 // Writes the new bytes out and slides the last 32 KiB to the front. The buffer is
 // at least kWindowSize + kMinRoom long, so afterwards there is room for kMinRoom.
-void Inflater::make_room() {
-    write_pending();
+bool Inflater::make_room() {
+    if (!write_pending()) return false;
     if (static_cast<size_t>(out_next_ - buffer_) > kWindowSize) {
         std::memmove(buffer_, out_next_ - kWindowSize, kWindowSize);
         out_next_ = buffer_ + kWindowSize;
         unwritten_ = out_next_;
     }
+    return true;
 }
 
 // --- blocks --------------------------------------------------------------------
@@ -325,8 +327,7 @@ DecodeStatus Inflater::run() {
         if (status != DecodeStatus::Done) return status;
         if (last) break;
     }
-    write_pending();
-    return DecodeStatus::Done;
+    return write_pending() ? DecodeStatus::Done : DecodeStatus::OutputFull;
 }
 
 // RFC 1951 3.2.4: byte-aligned LEN, its one's complement NLEN, then LEN raw bytes.
@@ -339,14 +340,15 @@ DecodeStatus Inflater::stored_block() {
 
     // Whole bytes the bit buffer already holds come first.
     while (length > 0 && bit_count_ >= 8) {
-        if (buffer_end_ == out_next_) make_room();
+        if (buffer_end_ == out_next_ && !make_room()) return DecodeStatus::OutputFull;
         *out_next_++ = static_cast<uint8_t>(take(8));
         --length;
     }
     if (length == 0) return DecodeStatus::Done;
     bits_ = 0;  // empty now; drop the look-ahead copy of bytes about to be copied past
     while (length > 0) {
-        if (static_cast<size_t>(buffer_end_ - out_next_) < kFastOutputMargin) make_room();
+        if (static_cast<size_t>(buffer_end_ - out_next_) < kFastOutputMargin && !make_room())
+            return DecodeStatus::OutputFull;
         if (in_next_ == in_end_ && !fetch_input()) return DecodeStatus::EndOfInput;
         const size_t n = std::min({length, static_cast<size_t>(in_end_ - in_next_), static_cast<size_t>(buffer_end_ - out_next_)});
         std::memcpy(out_next_, in_next_, n);
@@ -436,7 +438,8 @@ DecodeStatus Inflater::dynamic_block() {
 
 DecodeStatus Inflater::decode_codes() {
     for (;;) {
-        if (static_cast<size_t>(buffer_end_ - out_next_) < kFastOutputMargin) make_room();
+        if (static_cast<size_t>(buffer_end_ - out_next_) < kFastOutputMargin && !make_room())
+            return DecodeStatus::OutputFull;
         Step step = Step::More;
         if (fast_ && static_cast<size_t>(in_end_ - in_next_) >= kFastInputMargin) {
             step = decode_fast();
@@ -693,11 +696,7 @@ DecodeStatus inflate_with(const DecodeJob& job, const InflateOptions& options) {
         buffer.reset(new (std::nothrow) uint8_t[size]);
         if (buffer) inflater.reset(new (std::nothrow) Inflater(job, buffer.get(), size, options.fast, bmi2));
     }
-    const DecodeStatus status = inflater ? inflater->run() : DecodeStatus::OutOfMemory;
-    if (status == DecodeStatus::OutOfMemory)
-        platform::current().message_box("*** inflate out of memory ***", "Error", platform::BoxButtons::Ok,
-                                        platform::BoxIcon::None);
-    return status;
+    return inflater ? inflater->run() : DecodeStatus::OutOfMemory;
 }
 
 DecodeStatus inflate(const DecodeJob& job) { return inflate_with(job, InflateOptions{}); }

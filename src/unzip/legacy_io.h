@@ -89,6 +89,10 @@ private:
 // before the entry's first byte must not read it: APPNOTE (Reducing, Imploding)
 // says the data before the start of the output counts as zeros, and zeros are
 // what such a match yields here.
+//
+// Once the sink refuses a write, nothing more is written. Reduce and Implode stop
+// at the entry's uncompressed size anyway, so they go on decoding to there and ask
+// finish() how the output ended: no test per byte in their loops.
 class SlidingWindow {
 public:
     static constexpr uint32_t kSize = 32768;
@@ -132,10 +136,12 @@ public:
         }
     }
 
-    // Writes out what the window holds since its last full write.
-    void finish() {
-        if (pos_ > 0) output_.write(base_, pos_);
+    // Writes out what the window holds since its last full write. Done, or
+    // OutputFull when the sink refused this write or an earlier one.
+    DecodeStatus finish() {
+        if (pos_ > 0) write(pos_);
         pos_ = 0;
+        return refused_ ? DecodeStatus::OutputFull : DecodeStatus::Done;
     }
 
 private:
@@ -151,14 +157,19 @@ private:
     }
 
     void write_full() {
-        output_.write(base_, kSize);
+        write(kSize);
         pos_ = 0;
+    }
+
+    void write(uint32_t n) {
+        if (!refused_ && !output_.write(base_, n)) refused_ = true;
     }
 
     uint8_t* base_;
     OutputSink& output_;
     uint32_t pos_ = 0;
     int64_t produced_ = 0;
+    bool refused_ = false;  // the sink refused a write: nothing more goes to it
 };
 
 }  // namespace kalv::unzip::legacy

@@ -38,9 +38,15 @@ kalv::unzip::SpanMode UnZipper::span_mode_of_archive() const {
 void UnZipper::built_in_next_disk(int next_disk, std::string& name) {
     if (span_mode_ == kalv::unzip::SpanMode::smRemovable) {
         os().set_cursor(platform::Cursor::Default);
-        const auto answer = os().message_box("Please insert disk " + std::to_string(next_disk) + " of the multi-disk set.",
-                                             "Confirm", platform::BoxButtons::OkCancel, platform::BoxIcon::Question);
-        if (answer == platform::BoxAnswer::Cancel) name.clear();
+        bool cancel = false;
+        if (OnInsertDisk) {
+            OnInsertDisk(*this, next_disk, cancel);
+        } else {
+            cancel = os().message_box("Please insert disk " + std::to_string(next_disk) + " of the multi-disk set.",
+                                      "Confirm", platform::BoxButtons::OkCancel,
+                                      platform::BoxIcon::Question) == platform::BoxAnswer::Cancel;
+        }
+        if (cancel) name.clear();
         os().set_cursor(platform::Cursor::HourGlass);
     } else {
         std::string extension(1, '.');

@@ -91,8 +91,7 @@ public:
             if (length > left) length = static_cast<uint32_t>(left);
             window_.copy_match(distance, length);
         }
-        window_.finish();
-        return DecodeStatus::Done;
+        return window_.finish();
     }
 
 private:

@@ -92,6 +92,7 @@ public:
                 if (first == nullptr) return DecodeStatus::BadData;
             }
             append(first, static_cast<uint32_t>(top - first));
+            if (refused_) return DecodeStatus::OutputFull;
 
             if (next_free_ < kTableSize) {
                 t_.prefix[next_free_] = static_cast<uint16_t>(previous);
@@ -101,8 +102,8 @@ public:
             }
             previous = code;
         }
-        if (out_pos_ > 0) job_.output.write(out_, out_pos_);
-        return DecodeStatus::Done;
+        if (out_pos_ > 0) flush();
+        return refused_ ? DecodeStatus::OutputFull : DecodeStatus::Done;
     }
 
 private:
@@ -129,8 +130,10 @@ private:
         out_pos_ += n;
     }
 
+    // A refused write ends decoding (unlike Reduce and Implode, Shrink has no size
+    // to stop at).
     void flush() {
-        job_.output.write(out_, out_pos_);
+        if (!job_.output.write(out_, out_pos_)) refused_ = true;
         out_pos_ = 0;
     }
 
@@ -159,6 +162,7 @@ private:
     legacy::BitReader in_;
     uint8_t* out_;  // the driver's window buffer serves as the output buffer
     uint32_t out_pos_ = 0;
+    bool refused_ = false;  // the sink took no more
     int code_size_ = kInitialCodeSize;
     uint32_t next_free_ = kFirstFree;
     uint32_t end_assigned_ = kFirstFree;  // every code from here up is free

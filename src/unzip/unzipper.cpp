@@ -19,6 +19,14 @@ const char* skip_reason_text(SkipReason reason) {
     return "skipped";
 }
 
+const char* zip_problem_text(ZipProblem problem) {
+    switch (problem) {
+        case ZipProblem::UnknownMethod: return "Unknown Compression Method";
+        case ZipProblem::OutOfMemory: return "*** inflate out of memory ***";
+    }
+    return "";
+}
+
 UnZipper::UnZipper() {
     OnGetNextDisk = BuiltInNextDisk{this};
 }
@@ -44,8 +52,8 @@ constexpr const char* kFallbackDialogFolder = "/";
 // A name ending in "?" asks for the archive, starting in the name's own folder when
 // that exists. A platform without a user answers as a cancel.
 std::string ask_for_zip_name(const std::string& name) {
-    std::string folder = name.substr(0, name.size() - file_name_part(name).size());
-    if (!os().directory_exists(folder)) folder = kFallbackDialogFolder;
+    const std::string own = name.substr(0, name.size() - file_name_part(name).size());
+    const std::string folder = os().directory_exists(own) ? own : std::string(kFallbackDialogFolder);
     std::optional<std::string> chosen = os().choose_open_file(kOpenZipTitle, kOpenZipFilter, folder);
     if (!chosen) throw UserCanceled("User canceled setting zip file name.");
     return *chosen;

@@ -60,6 +60,17 @@ enum class SkipReason {
 // A short English text for each reason (for command-line reports).
 const char* skip_reason_text(SkipReason reason);
 
+// Problems of the entry in hand that the component tells the user about, beside
+// leaving the entry out.
+enum class ZipProblem {
+    UnknownMethod = 0,  // no decoder for the entry's compression method
+    OutOfMemory = 1,    // the Deflate or Implode decoder could not allocate its tables
+};
+
+// The text of the box that reports a problem: "Unknown Compression Method",
+// "*** inflate out of memory ***".
+const char* zip_problem_text(ZipProblem problem);
+
 class UnZipper {
 public:
     static constexpr int kThisVersion = 217;
@@ -123,8 +134,17 @@ public:
     std::function<void(UnZipper& sender, uint32_t CalcCRC, uint32_t StoredCRC, int FileIndex)> OnBadCRC;
     std::function<void(UnZipper& sender, kalv::unzip::IncompleteZipMode& IncompleteMode)> OnInCompleteZip;
     // Installed by the constructor: numbered parts (pack.003), or a disk prompt for
-    // removable media.
+    // removable media (OnInsertDisk).
     std::function<void(UnZipper& sender, int NextDisk, std::string& FName)> OnGetNextDisk;
+    // A problem of entry FileIndex, reported by the handler. Without one the component
+    // shows its box with zip_problem_text, an OK button and no icon, captioned "Zip
+    // Error" (UnknownMethod; none in a test pass) or "Error" (OutOfMemory).
+    std::function<void(UnZipper& sender, ZipProblem Problem, int FileIndex)> OnZipProblem;
+    // The built-in OnGetNextDisk's question on a removable drive, answered by the
+    // handler (Cancel: no disk comes, and UnZip fails with UserCanceled). Without one
+    // the component asks "Please insert disk N of the multi-disk set." in a box with
+    // OK and Cancel, captioned "Confirm".
+    std::function<void(UnZipper& sender, int NextDisk, bool& Cancel)> OnInsertDisk;
 
     // What the check of the entry in hand found, so that a report can tell why it
     // failed: an encrypted entry whose data fails is skipped as srBadPassword whether
@@ -196,8 +216,11 @@ private:
     // Extracts entry `index`; returns whether it asks to be extracted again.
     bool extract_entry(int index, int& count);
     bool check_password(int index);
+    void report_problem(ZipProblem problem, int index);
     uint8_t CheckHeader(const std::string& password);
     std::optional<std::string> target_directory(const ZipHeaderInfo& entry) const;
+    // Runs the entry's decoder into `output`; nullopt when its method has none.
+    std::optional<DecodeStatus> decode(class EntryOutput& output, int index);
 
     std::string zip_name_;
     std::string dest_dir_;

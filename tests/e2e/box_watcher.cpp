@@ -6,9 +6,11 @@
 // icon and buttons after the text, "caption|text [no icon, OK]", so that a box shown
 // without its error icon or with other buttons differs from what the tests expect.
 //
-//   box_watcher.exe LOG STOPFILE [SECONDS]
+//   box_watcher.exe LOG STOPFILE [SECONDS [READYFILE]]
 //
-// It ends when STOPFILE exists (after one last look) or after SECONDS (default 120).
+// It creates READYFILE once it watches, so that a test starts what shows boxes only
+// then, and ends when STOPFILE exists (after one last look) or after SECONDS (default
+// 120).
 #include <windows.h>
 
 #include <cstdio>
@@ -193,7 +195,7 @@ int answer_boxes(FILE* log, std::set<HWND>& answered) {
 
 int main(int argc, char** argv) {
     if (argc < 3) {
-        std::fprintf(stderr, "usage: box_watcher LOG STOPFILE [SECONDS]\n");
+        std::fprintf(stderr, "usage: box_watcher LOG STOPFILE [SECONDS [READYFILE]]\n");
         return 64;
     }
     FILE* log = std::fopen(argv[1], "ab");
@@ -201,6 +203,10 @@ int main(int argc, char** argv) {
     const DWORD limit_ms = DWORD(argc > 3 ? std::atoi(argv[3]) : 120) * 1000;
     const DWORD start = GetTickCount();
     std::set<HWND> answered;
+    if (argc > 4) {
+        const HANDLE ready = CreateFileA(argv[4], GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (ready != INVALID_HANDLE_VALUE) CloseHandle(ready);
+    }
     while (GetTickCount() - start < limit_ms) {
         if (exists(argv[2])) {
             answer_boxes(log, answered);

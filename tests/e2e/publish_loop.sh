@@ -8,22 +8,18 @@
 # Under Wine (kalvtool.exe, Kalv3.exe) no box may appear: the run log must hold none.
 set -uo pipefail
 tool=$1 launcher=$2 standin=$3 runner=${4:-}
+mode=native
+[ "$runner" = wine ] && mode=wine
 here=$(cd "$(dirname "$0")" && pwd)
-launcher_name=kalv3
-if [ "$runner" = wine ]; then
-  # shellcheck source=/dev/null
-  source "$here/../../scripts/wine-env.sh"
-  if [ -z "${DISPLAY:-}" ]; then exec xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$@"; fi
-  launcher_name=Kalv3.exe
-fi
-as_os_path() { if [ "$runner" = wine ]; then printf 'Z:%s' "${1//\//\\}"; else printf '%s' "$1"; fi; }
+# shellcheck source=harness.sh
+source "$here/harness.sh"
+e2e_begin kalv-publish-loop "$@"
+as_os_path() { as_launcher_path "$@"; }
 kalvtool() { $runner "$tool" "$@"; }
-work=$(mktemp -d /tmp/kalv-publish-loop.XXXXXX)
-trap 'touch "$work/stop"; wait; rm -rf "$work"' EXIT
+# The launchers' loop ends at the stop file.
+e2e_script_cleanup() { touch "$work/stop"; wait; }
 shop=$work/shop share=$work/share
 mkdir -p "$shop" "$share" "$work/versions"
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 
 # Four programs that differ: the stand-in with a version trailer (it still runs).
 for v in 1 2 3 4; do
@@ -47,8 +43,7 @@ kalvtool publish "$(as_os_path "$work/versions/1")" "$(as_os_path "$share/Kalvo3
     n=$((n + 1))
     rm -f "$shop/Kalvo3main.report.txt"
     (cd "$shop" && timeout 60 $runner "$shop/$launcher_name" 2> "$work/run-$n.err")
-    for _ in $(seq 1 200); do [ -f "$shop/Kalvo3main.report.txt" ] && break; sleep 0.05; done
-    if [ ! -f "$shop/Kalvo3main.report.txt" ]; then echo "run $n: not started" >> "$work/problems"; fi
+    wait_for_file "$shop/Kalvo3main.report.txt" 100 || echo "run $n: not started" >> "$work/problems"
     [ -z "$runner" ] && grep -v '^splash: ' "$work/run-$n.err" | sed "s/^/run $n: /" >> "$work/problems"
     whole=no
     for v in 1 2 3 4; do cmp -s "$shop/Kalvo3main" "$work/versions/$v" && whole=yes; done
@@ -57,12 +52,26 @@ kalvtool publish "$(as_os_path "$work/versions/1")" "$(as_os_path "$share/Kalvo3
   done
 ) &
 
+# runs_past N: the loop has ended more than N runs.
+runs_past() {
+  local runs
+  runs=$(cat "$work/runs" 2>/dev/null)
+  [ "${runs:-0}" -gt "$1" ]
+}
+# Each publish, and the stop, waits for two more launcher runs to end (the loop's
+# count is its ready file), so that launchers start before, during and after every
+# replacement.
+two_more_runs() {
+  local now
+  now=$(cat "$work/runs" 2>/dev/null)
+  wait_until 600 runs_past "$((${now:-0} + 1))" || fail "the launchers stopped running"
+}
 for v in 2 3 4; do
-  sleep 1
+  two_more_runs
   kalvtool publish "$(as_os_path "$work/versions/$v")" "$(as_os_path "$share/Kalvo3pack")" >/dev/null ||
     fail "publish of version $v"
 done
-sleep 1
+two_more_runs
 touch "$work/stop"
 wait
 
@@ -72,9 +81,9 @@ grep -a '^box ' "$shop/Kalv3.log" | tr -d '\r' | sed 's/^/box shown: /' >> "$wor
 runs=$(cat "$work/runs" 2>/dev/null || echo 0)
 [ "$runs" -ge 3 ] || fail "only $runs launcher runs"
 # One more start after the last publish installs it.
+rm -f "$shop/Kalvo3main.report.txt"
 (cd "$shop" && timeout 60 $runner "$shop/$launcher_name" 2>/dev/null)
-for _ in $(seq 1 200); do [ -f "$shop/Kalvo3main.report.txt" ] && break; sleep 0.05; done
+wait_for_file "$shop/Kalvo3main.report.txt" 100
 cmp -s "$shop/Kalvo3main" "$work/versions/4" || fail "the newest version is not the one installed"
 
-if [ "$failures" -ne 0 ]; then exit 1; fi
-echo "publish loop passed: $runs launcher runs during four publishes"
+e2e_end "publish loop passed: $runs launcher runs during four publishes"

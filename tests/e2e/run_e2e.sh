@@ -8,60 +8,9 @@
 set -uo pipefail
 mode=$1 launcher=$2 standin=$3 watcher=${4:-} file_holder=${5:-}
 here=$(cd "$(dirname "$0")" && pwd)
-password=k3m8_q7rw_2x4
-
-if [ "$mode" = wine ]; then
-  # shellcheck source=/dev/null
-  source "$here/../../scripts/wine-env.sh"
-  if [ -z "${DISPLAY:-}" ]; then exec xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$@"; fi
-  launcher_name=Kalv3.exe
-else
-  # On Linux the application's mutex is an abstract-namespace socket, which is one name
-  # per network namespace: in a namespace of its own this run neither sees nor is seen by
-  # a stand-in that another run on the machine holds.
-  if [ -z "${KALV_E2E_PRIVATE_NET:-}" ] && unshare --net true 2>/dev/null; then
-    KALV_E2E_PRIVATE_NET=1 exec unshare --net bash "$0" "$@"
-  fi
-  launcher_name=kalv3
-fi
-
-work=$(mktemp -d /tmp/kalv-e2e.XXXXXX)
-watcher_pid=""
-cleanup() {
-  [ -n "$watcher_pid" ] && { touch "$work/watcher.stop"; wait "$watcher_pid" 2>/dev/null; }
-  [ "$mode" = wine ] && [ "$WINEPREFIX" = "$work/prefix" ] && wineserver -k 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-if [ "$mode" = wine ]; then
-  # A private Wine prefix, hard-linked from the shared one: its own wineserver, so the
-  # watcher answers only this run's boxes and the application's mutex is this run's
-  # alone, whatever other Wine programs run on the machine. The registry files are real
-  # copies, since Wine rewrites them.
-  if cp -al "$WINEPREFIX" "$work/prefix" 2>/dev/null; then
-    for reg in system.reg user.reg userdef.reg; do
-      [ -f "$WINEPREFIX/$reg" ] && cp --remove-destination "$WINEPREFIX/$reg" "$work/prefix/$reg"
-    done
-    export WINEPREFIX=$work/prefix
-  else
-    rm -rf "$work/prefix"
-  fi
-fi
-
-failures=0
-scenario=""
-pass() { :; }
-fail() { echo "FAIL [$scenario] $*"; failures=$((failures + 1)); }
-expect_eq() {  # what expected actual
-  if [ "$2" != "$3" ]; then fail "$1"; printf '   expected: %q\n   actual:   %q\n' "$2" "$3"; fi
-}
-
-# Paths as the launcher sees them: native, or Wine's Z: drive.
-as_launcher_path() {
-  if [ "$mode" = wine ]; then printf 'Z:%s' "${1//\//\\}"; else printf '%s' "$1"; fi
-}
-sep() { if [ "$mode" = wine ]; then printf '\\'; else printf '/'; fi; }
+# shellcheck source=harness.sh
+source "$here/harness.sh"
+e2e_begin kalv-e2e "$@"
 
 # ---- packages ---------------------------------------------------------------------------
 stage=$work/stage
@@ -77,41 +26,15 @@ echo "2" > "$stage/VERSION"
   zip -q -X -j -P not-the-password wrong.zip Kalvo3main
 )
 
-# make_install DIR UPGRADE_FILE: launcher, both packages dated 2024, NET.INF naming UPGRADE_FILE.
-make_install() {
-  mkdir -p "$1"
-  cp "$launcher" "$1/$launcher_name"
-  cp "$stage/program.zip" "$1/Kalvo3pack"
-  cp "$stage/database.zip" "$1/Volka.bpl"
-  touch -d "2024-03-01 10:00:00" "$1/Kalvo3pack" "$1/Volka.bpl"
-  printf '[DB]\r\nUpgrade=%s\r\n' "$(as_launcher_path "$2")" > "$1/NET.INF"
-}
-
 # ---- running the launcher --------------------------------------------------------------
-if [ "$mode" = wine ]; then
-  : > "$work/boxes.log"
-  wine "$watcher" "$(as_launcher_path "$work/boxes.log")" "$(as_launcher_path "$work/watcher.stop")" 800 \
-    >/dev/null 2>&1 &
-  watcher_pid=$!
-  sleep 1
-fi
+if [ "$mode" = wine ]; then watcher_start "$watcher" 800; fi
 
 # run_launcher DIR CWD [ARGS...]: sets $exit_code and $boxes (one "caption|text" per line).
 run_launcher() {
   local dir=$1 cwd=$2
   shift 2
   rm -f "$dir/Kalvo3main.report.txt"
-  if [ "$mode" = wine ]; then
-    local before
-    before=$(wc -l < "$work/boxes.log")
-    (cd "$cwd" && timeout 60 wine "$dir/$launcher_name" "$@" >/dev/null 2>&1)
-    exit_code=$?
-    boxes=$(tail -n +"$((before + 1))" "$work/boxes.log")
-  else
-    (cd "$cwd" && timeout 60 "$dir/$launcher_name" "$@" 2> "$work/stderr")
-    exit_code=$?
-    boxes=$(grep -v '^splash: ' "$work/stderr" | sed -e 's/\r/\\r/g' -e 's/: /|/')
-  fi
+  launch "$cwd" "$dir/$launcher_name" "$@"
   # The run's block of the log holds the boxes the user saw.
   local logged
   logged=$(tr -d '\r' < "$dir/Kalv3.log" 2>/dev/null |
@@ -120,14 +43,8 @@ run_launcher() {
   expect_eq "boxes in the run log" "$boxes" "$logged"
 }
 
-# wait_report DIR: the stand-in's report appears within 30 s.
-wait_report() {
-  for _ in $(seq 1 300); do
-    [ -f "$1/Kalvo3main.report.txt" ] && return 0
-    sleep 0.1
-  done
-  return 1
-}
+# wait_report DIR: the stand-in's report, written once it has started, within 30 s.
+wait_report() { wait_for_file "$1/Kalvo3main.report.txt" 300; }
 report_field() { sed -n "s/^$2: //p" "$1/Kalvo3main.report.txt" | tr -d '\r'; }
 # Every file but the run log, which every run appends to.
 snapshot() { (cd "$1" && find . ! -name Kalv3.log -printf '%p %s %T@\n' | sort); }
@@ -138,8 +55,7 @@ expect_started() {  # DIR PLAIN SECOND
   expect_eq "second argument" "$3" "$(report_field "$1" "second argument")"
 }
 expect_not_started() {
-  sleep 1
-  [ -f "$1/Kalvo3main.report.txt" ] && fail "the application was started"
+  stays_absent "$1/Kalvo3main.report.txt" 10 || fail "the application was started"
 }
 
 # ---- the Windows executable itself -------------------------------------------------------
@@ -159,7 +75,7 @@ fi
 A=$work/shop
 UP=$work/upgrade
 mkdir -p "$UP"
-make_install "$A" "$UP/Kalvo3pack"
+install_shop "$A" "$UP/Kalvo3pack"
 cp -p "$A/Kalvo3pack" "$UP/Kalvo3pack"
 db_path="$(as_launcher_path "$A")$(sep)KALVO3.IB"
 
@@ -205,7 +121,7 @@ done
 
 scenario="missing package"
 B=$work/empty
-make_install "$B" "$work/nowhere/Kalvo3pack"
+install_shop "$B" "$work/nowhere/Kalvo3pack"
 rm "$B/Kalvo3pack"
 run_launcher "$B" "$B"
 expect_eq "exit code" 0 "$exit_code"
@@ -215,7 +131,7 @@ expect_not_started "$B"
 
 scenario="wrong password"
 C=$work/wrong
-make_install "$C" "$C/Kalvo3pack"
+install_shop "$C" "$C/Kalvo3pack"
 cp "$stage/wrong.zip" "$C/Kalvo3pack"
 run_launcher "$C" "$C"
 expect_eq "exit code" 0 "$exit_code"
@@ -233,8 +149,7 @@ else
   (cd "$R" && KALV_STANDIN_STAY_SECONDS=120 "$R/$(basename "$standin")") &
 fi
 holder=$!
-for _ in $(seq 1 600); do [ -f "$R/Kalvo3main.report.txt.holding" ] && break; sleep 0.1; done
-[ -f "$R/Kalvo3main.report.txt.holding" ] || fail "the stand-in did not start"
+wait_for_file "$R/Kalvo3main.report.txt.holding" 600 || fail "the stand-in did not start"
 rm -f "$A/Kalvo3main.report.txt"
 before=$(snapshot "$A")
 run_launcher "$A" "$A"
@@ -255,7 +170,7 @@ expect_eq "DummyFile unchanged" "$(printf '[Shop]\r\nuser=anna\r\n')" "$(cat "$D
 
 scenario="blank in the installation path"
 S="$work/My Shop"
-make_install "$S" "$S/Kalvo3pack"
+install_shop "$S" "$S/Kalvo3pack"
 # Started through the unquoted path, Windows would take "$work/My.exe" first.
 cp "$standin" "$work/My.exe"
 run_launcher "$S" "$S" "two words"
@@ -273,7 +188,7 @@ FUP=$work/safe-upgrade
 mkdir -p "$FUP"
 fresh_install() {  # with an upgrade copy of the same age: nothing to fetch, nothing to tell
   rm -rf "$F" "$FUP/Kalvo3pack"
-  make_install "$F" "$FUP/Kalvo3pack"
+  install_shop "$F" "$FUP/Kalvo3pack"
   cp -p "$F/Kalvo3pack" "$FUP/Kalvo3pack"
 }
 f_db="$(as_launcher_path "$F")$(sep)KALVO3.IB"
@@ -354,33 +269,29 @@ for run in 1 2 3; do
 done
 
 scenario="two launchers started together"
+# The loser's box is what there is to wait for; the winner's stand-in holds the
+# application's mutex until it is released after that.
+boxes_of_both() {
+  if [ "$mode" = wine ]; then shown=$(boxes_since "$mark"); else shown=$(sed -e 's/: /|/' "$harness/both.log"); fi
+  [ -n "$shown" ]
+}
 for trial in 1 2 3; do
   fresh_install
-  : > "$work/both.log"
-  before=0
-  [ -f "$work/boxes.log" ] && before=$(wc -l < "$work/boxes.log")
+  : > "$harness/both.log"
+  mark=$(boxes_mark)
   pids=()
   for n in 1 2; do
     if [ "$mode" = wine ]; then
       (cd "$F" && KALV_STANDIN_STAY_SECONDS=60 timeout 120 wine "$F/$launcher_name" >/dev/null 2>&1) &
     else
-      (cd "$F" && KALV_STANDIN_STAY_SECONDS=60 timeout 120 "$F/$launcher_name" 2>&1 | grep -v '^splash: ' >> "$work/both.log") &
+      (cd "$F" && KALV_STANDIN_STAY_SECONDS=60 timeout 120 "$F/$launcher_name" 2>&1 | grep -v '^splash: ' >> "$harness/both.log") &
     fi
     pids+=($!)
   done
-  wait_for_boxes=""
-  for _ in $(seq 1 600); do
-    if [ "$mode" = wine ]; then
-      wait_for_boxes=$(tail -n +"$((before + 1))" "$work/boxes.log")
-    else
-      wait_for_boxes=$(sed -e 's/: /|/' "$work/both.log")
-    fi
-    [ -n "$wait_for_boxes" ] && break
-    sleep 0.1
-  done
+  wait_until 600 boxes_of_both
   touch "$F/Kalvo3main.report.txt.release"
   wait "${pids[@]}"
-  expect_eq "boxes (trial $trial)" "Kalv|Can run only one instance of the program !" "$wait_for_boxes"
+  expect_eq "boxes (trial $trial)" "Kalv|Can run only one instance of the program !" "$shown"
   wait_report "$F" || fail "the application was not started (trial $trial)"
 done
 
@@ -405,11 +316,10 @@ if [ "$mode" = wine ]; then
   # hold_then_run FILE MS: another process holds FILE without sharing for MS
   # milliseconds from just before the launcher starts on F.
   hold_then_run() {
-    rm -f "$work/held"
-    wine "$file_holder" "$(as_launcher_path "$1")" "$2" "$(as_launcher_path "$work/held")" >/dev/null 2>&1 &
+    rm -f "$harness/held"
+    wine "$file_holder" "$(as_launcher_path "$1")" "$2" "$(as_launcher_path "$harness/held")" >/dev/null 2>&1 &
     local holder_pid=$!
-    for _ in $(seq 1 300); do [ -f "$work/held" ] && break; sleep 0.05; done
-    [ -f "$work/held" ] || fail "the holder did not take $1"
+    wait_for_file "$harness/held" 150 || fail "the holder did not take $1"
     run_launcher "$F" "$F"
     wait "$holder_pid"
   }
@@ -441,8 +351,4 @@ Kalvo...|Error in file processing : \\r$f_pack" "$boxes"
   done
 fi
 
-if [ "$failures" -ne 0 ]; then
-  echo "$failures check(s) failed ($mode)"
-  exit 1
-fi
-echo "all launcher end-to-end scenarios passed ($mode)"
+e2e_end "all launcher end-to-end scenarios passed ($mode)"

@@ -10,60 +10,9 @@
 set -uo pipefail
 mode=$1 launcher=$2 standin=$3 watcher=${4:-}
 here=$(cd "$(dirname "$0")" && pwd)
-password=k3m8_q7rw_2x4
-
-if [ "$mode" = wine ]; then
-  # shellcheck source=/dev/null
-  source "$here/../../scripts/wine-env.sh"
-  if [ -z "${DISPLAY:-}" ]; then exec xvfb-run -a -s "-screen 0 1024x768x24" "$0" "$@"; fi
-  launcher_name=Kalv3.exe
-else
-  # On Linux the application's mutex is an abstract-namespace socket, which is one name
-  # per network namespace: in a namespace of its own this run neither sees nor is seen by
-  # a stand-in that another run on the machine holds.
-  if [ -z "${KALV_E2E_PRIVATE_NET:-}" ] && unshare --net true 2>/dev/null; then
-    KALV_E2E_PRIVATE_NET=1 exec unshare --net bash "$0" "$@"
-  fi
-  launcher_name=kalv3
-fi
-
-work=$(mktemp -d /tmp/kalv-corrupt.XXXXXX)
-harness=$work/harness  # the test's own files: not part of what the launcher may touch
-mkdir -p "$harness"
-watcher_pid=""
-cleanup() {
-  [ -n "$watcher_pid" ] && { touch "$harness/watcher.stop"; wait "$watcher_pid" 2>/dev/null; }
-  [ "$mode" = wine ] && wineserver -k 2>/dev/null
-  rm -rf "$work"
-}
-trap cleanup EXIT
-
-if [ "$mode" = wine ]; then
-  # A private Wine prefix, hard-linked from the shared one (instant, no copy): its own
-  # wineserver and desktop, so the watcher sees only this run's boxes even while other
-  # Wine programs run on the machine. The registry files are real copies, since Wine
-  # rewrites them.
-  if cp -al "$WINEPREFIX" "$harness/prefix" 2>/dev/null; then
-    for reg in system.reg user.reg userdef.reg; do
-      [ -f "$WINEPREFIX/$reg" ] && cp --remove-destination "$WINEPREFIX/$reg" "$harness/prefix/$reg"
-    done
-    export WINEPREFIX=$harness/prefix
-  else
-    rm -rf "$harness/prefix"
-  fi
-fi
-
-failures=0
-scenario=""
-fail() { echo "FAIL [$scenario] $*"; failures=$((failures + 1)); }
-expect_eq() {  # what expected actual
-  if [ "$2" != "$3" ]; then fail "$1"; printf '   expected: %q\n   actual:   %q\n' "$2" "$3"; fi
-}
-
-as_launcher_path() {
-  if [ "$mode" = wine ]; then printf 'Z:%s' "${1//\//\\}"; else printf '%s' "$1"; fi
-}
-sep() { if [ "$mode" = wine ]; then printf '\\'; else printf '/'; fi; }
+# shellcheck source=../e2e/harness.sh
+source "$here/../e2e/harness.sh"
+e2e_begin kalv-corrupt "$@"
 
 # ---- packages ---------------------------------------------------------------------------
 stage=$work/stage
@@ -92,21 +41,13 @@ echo "another one" > "$outside/sub/KALVO3.IB"
 make_install() {
   chmod -R u+rwX "$1" 2>/dev/null
   rm -rf "$1"
-  mkdir -p "$1"
-  cp "$launcher" "$1/$launcher_name"
-  cp "$stage/program.zip" "$1/Kalvo3pack"
-  cp "$stage/database.zip" "$1/Volka.bpl"
-  touch -d "2024-03-01 10:00:00" "$1/Kalvo3pack" "$1/Volka.bpl"
-  printf '[DB]\r\nUpgrade=%s\r\n' "$(as_launcher_path "$upgrade/Kalvo3pack")" > "$1/NET.INF"
+  install_shop "$1" "$upgrade/Kalvo3pack"
 }
 
 # Puts back what make_install laid down, keeping the launcher's copy (the sweep's runs).
 reset_install() {
   find "$1" -mindepth 1 -maxdepth 1 ! -name "$launcher_name" -exec rm -rf {} +
-  cp "$stage/program.zip" "$1/Kalvo3pack"
-  cp "$stage/database.zip" "$1/Volka.bpl"
-  touch -d "2024-03-01 10:00:00" "$1/Kalvo3pack" "$1/Volka.bpl"
-  printf '[DB]\r\nUpgrade=%s\r\n' "$(as_launcher_path "$upgrade/Kalvo3pack")" > "$1/NET.INF"
+  put_packages "$1" "$upgrade/Kalvo3pack"
 }
 
 # Everything under $work except the installation under test and the harness's own files.
@@ -116,13 +57,7 @@ snapshot_outside() {
 }
 
 # ---- running the launcher --------------------------------------------------------------
-if [ "$mode" = wine ]; then
-  : > "$harness/boxes.log"
-  wine "$watcher" "$(as_launcher_path "$harness/boxes.log")" "$(as_launcher_path "$harness/watcher.stop")" 580 \
-    >/dev/null 2>&1 &
-  watcher_pid=$!
-  sleep 1
-fi
+if [ "$mode" = wine ]; then watcher_start "$watcher" 580; fi
 
 # run_launcher DIR: runs it in DIR; sets $exit_code and $boxes (one "caption|text" per line)
 # and checks that nothing outside DIR changed.
@@ -130,40 +65,19 @@ run_launcher() {
   local dir=$1 before
   rm -f "$dir/Kalvo3main.report.txt"
   before=$(snapshot_outside "$dir")
-  if [ "$mode" = wine ]; then
-    local lines
-    lines=$(wc -l < "$harness/boxes.log")
-    (cd "$dir" && timeout 60 wine "$dir/$launcher_name" >/dev/null 2>&1)
-    exit_code=$?
-    boxes=$(tail -n +"$((lines + 1))" "$harness/boxes.log")
-  else
-    (cd "$dir" && timeout 60 "$dir/$launcher_name" 2> "$harness/stderr")
-    exit_code=$?
-    boxes=$(grep -v '^splash: ' "$harness/stderr" | sed -e 's/\r/\\r/g' -e 's/: /|/')
-  fi
+  launch "$dir" "$dir/$launcher_name"
   expect_eq "exit code" 0 "$exit_code"
   expect_eq "files outside the installation" "$before" "$(snapshot_outside "$dir")"
 }
 
-wait_report() {  # DIR TENTHS_OF_A_SECOND
-  local i
-  for ((i = 0; i < $2; i++)); do
-    [ -f "$1/Kalvo3main.report.txt" ] && return 0
-    sleep 0.1
-  done
-  return 1
-}
+# wait_report DIR TENTHS: the stand-in's report, written once it has started.
+wait_report() { wait_for_file "$1/Kalvo3main.report.txt" "$2"; }
 
 # The stand-in holds the application's mutex until it ends, a little after its report
 # is written: the next run must wait for that, or it rightly finds the application
 # running. Its image stays mapped (natively and under Wine) while it runs.
-wait_standin_gone() {
-  local i
-  for ((i = 0; i < 150; i++)); do
-    grep -qsF -- "$1/Kalvo3main" /proc/[0-9]*/maps || return 0
-    sleep 0.1
-  done
-}
+standin_gone() { ! grep -qsF -- "$1/Kalvo3main" /proc/[0-9]*/maps; }
+wait_standin_gone() { wait_until 150 standin_gone "$1"; }
 
 # The application started, on an intact program and database.
 expect_started() {
@@ -173,8 +87,8 @@ expect_started() {
   cmp -s "$dir/KALVO3.IB" "$stage/KALVO3.IB" || fail "started on a damaged or partial database"
   wait_standin_gone "$dir"
 }
-expect_not_started() {  # DIR [TENTHS_OF_A_SECOND to wait for a report, default 10]
-  if wait_report "$1" "${2:-10}"; then fail "the application was started"; fi
+expect_not_started() {  # DIR [TENTHS of a second to wait for a report, default 10]
+  stays_absent "$1/Kalvo3main.report.txt" "${2:-10}" || fail "the application was started"
 }
 
 pkg() { printf '%s' "$(as_launcher_path "$1")$(sep)Kalvo3pack"; }
@@ -413,8 +327,4 @@ if [ "$mode" = native ]; then
   sweep Volka.bpl "$stage/database.zip"
 fi
 
-if [ "$failures" -ne 0 ]; then
-  echo "$failures check(s) failed ($mode)"
-  exit 1
-fi
-echo "all corrupted-installation scenarios passed ($mode)"
+e2e_end "all corrupted-installation scenarios passed ($mode)"

@@ -5,36 +5,20 @@
 #include <fstream>
 #include <string>
 
+#include "files.h"
 #include "platform/platform.h"
 
 namespace {
 
 namespace fs = std::filesystem;
-
-class ScratchDir {
-public:
-    ScratchDir() {
-        const auto* test = ::testing::UnitTest::GetInstance()->current_test_info();
-        path_ = fs::temp_directory_path() / (std::string("kalv-regression-") + test->test_suite_name() + "-" + test->name());
-        fs::remove_all(path_);
-        fs::create_directories(path_);
-    }
-    ~ScratchDir() {
-        std::error_code ignored;
-        fs::remove_all(path_, ignored);
-    }
-    std::string file(const std::string& name) const { return (path_ / name).string(); }
-
-private:
-    fs::path path_;
-};
+using kalv::testing::TempDir;
 
 // A NET.INF that is a directory made the POSIX profile reader throw the C++ library's
 // read failure ("basic_filebuf::underflow error reading the file: Is a directory"), which
 // escaped as "Problem in Kalv3.exe" and kept the application from starting. The profile
 // API reads a file it cannot read as no file: the default comes back.
 TEST(ProfileStringRegression, NetInfThatIsADirectoryGivesTheDefault) {
-    ScratchDir dir;
+    TempDir dir;
     fs::create_directory(dir.file("NET.INF"));
     std::string value;
     EXPECT_NO_THROW(value = kalv::platform::native().profile_string(dir.file("NET.INF"), "DB", "Upgrade",
@@ -44,7 +28,7 @@ TEST(ProfileStringRegression, NetInfThatIsADirectoryGivesTheDefault) {
 
 // The control beside it: a readable NET.INF is still read.
 TEST(ProfileStringRegression, ReadableNetInfStillGivesItsValue) {
-    ScratchDir dir;
+    TempDir dir;
     std::ofstream(dir.file("NET.INF"), std::ios::binary) << "[DB]\r\nUpgrade=elsewhere\r\n";
     EXPECT_EQ("elsewhere",
               kalv::platform::native().profile_string(dir.file("NET.INF"), "DB", "Upgrade", "Kalvo3pack", 2048));

@@ -6,14 +6,14 @@
 #include <vector>
 
 #include "core/errors.h"
-#include "test_support.h"
+#include "files.h"
 #include "unzip/unzipper.h"
 #include "zip_craft.h"
 
 namespace kalv::unzip {
 namespace {
 
-using namespace kalv::unzip::testing;
+using namespace kalv::testing;
 
 class ExtractRegression : public ::testing::Test {
 protected:

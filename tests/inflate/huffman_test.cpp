@@ -82,7 +82,7 @@ TEST(HuffmanBuild, EveryCodeIsFoundWhateverBitsFollowIt) {
     Table table;
     const BuildStatus status = build_table(lengths.data(), static_cast<unsigned>(lengths.size()), symbols.data(), 5, space, &table);
     ASSERT_EQ(status, BuildStatus::Incomplete);
-    const std::vector<uint32_t> codes = kalv::unzip::testing::canonical_codes(lengths);
+    const std::vector<uint32_t> codes = kalv::testing::canonical_codes(lengths);
     for (size_t symbol = 0; symbol < lengths.size(); ++symbol) {
         for (uint32_t follow : {0u, 1u, 0x2Bu, 0xFFu}) {
             const uint32_t bits = reversed(codes[symbol], lengths[symbol]) | (follow << lengths[symbol]);

@@ -6,11 +6,13 @@
 #include <string>
 #include <vector>
 
-#include "../unzip/test_support.h"
+#include "files.h"
 #include "unzip/unzipper.h"
 
-namespace kalv::unzip::testing {
+namespace kalv::unzip {
 namespace {
+
+using namespace kalv::testing;
 
 namespace fs = std::filesystem;
 
@@ -134,4 +136,4 @@ TEST(InflateArchives, ADamagedDeflatedEntryLeavesNoFileAndIsNotCounted) {
 }
 
 }  // namespace
-}  // namespace kalv::unzip::testing
+}  // namespace kalv::unzip

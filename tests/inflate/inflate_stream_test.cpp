@@ -1,6 +1,8 @@
 // Deflate streams built bit by bit, each with one exact outcome, decoded through
 // both paths of the decoder and with the input cut into blocks of several sizes
 // (the driver's blocks are 16000 bytes, but a decoder must not depend on that).
+// Over 500 lines: one table of cases, a few lines each, with the block writers they
+// all share above it and the runs that take every case through every path below.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -12,8 +14,10 @@
 #include "memory_io.h"
 #include "recording_platform.h"
 
-namespace kalv::unzip::testing {
+namespace kalv::unzip {
 namespace {
+
+using namespace kalv::testing;
 
 std::vector<uint8_t> text(const std::string& s) { return {s.begin(), s.end()}; }
 
@@ -687,7 +691,7 @@ TEST(InflateOutput, RunsOfMatchesAcrossManyWindowsAndSlides) {
     }
 }
 
-TEST(InflateOutput, TheWriterRefusingMoreEndsDecodingWithItsFailure) {
+TEST(InflateOutput, TheWriterRefusingMoreEndsDecodingAsOutputFull) {
     BitWriter w;
     w.block_header(true, 1);
     fixed_literals(w, text("z"));
@@ -698,7 +702,9 @@ TEST(InflateOutput, TheWriterRefusingMoreEndsDecodingWithItsFailure) {
     MemoryOutput output(100000);
     std::vector<uint8_t> window(32780);
     DecodeJob job{input, output, window, 0, static_cast<int64_t>(stream.size()), 100000};
-    EXPECT_THROW(inflate(job), BiggerThanUncompressed);
+    EXPECT_EQ(inflate(job), DecodeStatus::OutputFull);
+    EXPECT_LE(output.bytes.size(), 100000u);
+    EXPECT_EQ(output.bytes, repeated('z', output.bytes.size()));
 }
 
 TEST(InflateOutput, AnEntryNeverSeesThePreviousEntrysBytes) {
@@ -742,7 +748,9 @@ TEST(InflateInput, NothingIsAskedForAfterTheEmptyBlock) {
     EXPECT_TRUE(output.bytes.empty());
 }
 
-TEST(InflateMemory, AFailedAllocationSaysSoInABoxAndEndsTheEntry) {
+// The decoder only says how it ended; the driver tells the user (in a box, or
+// through its OnZipProblem event).
+TEST(InflateMemory, AFailedAllocationEndsTheEntryWithoutABox) {
     kalv::testing::RecordingPlatform recorder("/pkg/");
     platform::ScopedPlatform installed(recorder);
     BitWriter w;
@@ -756,10 +764,9 @@ TEST(InflateMemory, AFailedAllocationSaysSoInABoxAndEndsTheEntry) {
     DecodeJob job{input, output, window, 0, static_cast<int64_t>(stream.size()), 3};
 
     EXPECT_EQ(inflate_with(job, InflateOptions{true, 4096}), DecodeStatus::OutOfMemory);
-    EXPECT_EQ(recorder.transcript, std::vector<std::string>{"box Error | *** inflate out of memory *** [no icon, OK]"});
+    EXPECT_TRUE(recorder.transcript.empty());
     EXPECT_TRUE(output.bytes.empty());
 
-    recorder.transcript.clear();
     MemoryInput again(stream, 16000);
     DecodeJob enough{again, output, window, 0, static_cast<int64_t>(stream.size()), 3};
     EXPECT_EQ(inflate_with(enough, InflateOptions{true, 1u << 20}), DecodeStatus::Done);  // the whole need, well under 1 MiB
@@ -767,4 +774,4 @@ TEST(InflateMemory, AFailedAllocationSaysSoInABoxAndEndsTheEntry) {
 }
 
 }  // namespace
-}  // namespace kalv::unzip::testing
+}  // namespace kalv::unzip

@@ -9,8 +9,10 @@
 #include "core/crc32.h"
 #include "memory_io.h"
 
-namespace kalv::unzip::testing {
+namespace kalv::unzip {
 namespace {
+
+using namespace kalv::testing;
 
 class Random {
 public:
@@ -229,4 +231,4 @@ TEST(InflateVersusZlib, DamagedStreamsAgreeWithZlib) {
 }
 
 }  // namespace
-}  // namespace kalv::unzip::testing
+}  // namespace kalv::unzip

@@ -4,9 +4,9 @@
 
 #include <chrono>
 #include <filesystem>
-#include <fstream>
 #include <thread>
 
+#include "files.h"
 #include "platform/platform.h"
 #include "platform/process.h"
 
@@ -19,27 +19,12 @@ namespace kalv::platform {
 namespace {
 
 namespace fs = std::filesystem;
+using kalv::testing::TempDir;
+using kalv::testing::write_file;
 
 std::string unique_name(const char* what) {
     return std::string("KalvTest_") + what + "_" +
            std::to_string(std::chrono::steady_clock::now().time_since_epoch().count());
-}
-
-class TempDir {
-public:
-    TempDir() : path_(fs::temp_directory_path() / unique_name("dir")) { fs::create_directories(path_); }
-    ~TempDir() {
-        std::error_code ignored;
-        fs::remove_all(path_, ignored);
-    }
-    std::string file(const std::string& name) const { return (path_ / name).string(); }
-
-private:
-    fs::path path_;
-};
-
-void write(const std::string& path, const std::string& content) {
-    std::ofstream(path, std::ios::binary) << content;
 }
 
 bool appears_within_seconds(const std::string& path, int seconds) {
@@ -85,7 +70,7 @@ TEST(NativeProcess, NtFamilyAndCurrentDirectory) {
 TEST(NativeProfile, RealFileReadByTheProfileRules) {
     TempDir dir;
     const std::string ini = dir.file("NET.INF");
-    write(ini, "[Other]\r\nUpgrade=no\r\n[db]\r\n  UPGRADE = \"C:\\My Shop\\Kalvo3pack\"  \r\nEmpty=\r\nLong=" +
+    write_file(ini, "[Other]\r\nUpgrade=no\r\n[db]\r\n  UPGRADE = \"C:\\My Shop\\Kalvo3pack\"  \r\nEmpty=\r\nLong=" +
                    std::string(3000, 'x') + "\r\n");
     Platform& os = native();
     EXPECT_EQ(os.profile_string(ini, "DB", "Upgrade", "Kalvo3pack", 2048), "C:\\My Shop\\Kalvo3pack");
@@ -141,7 +126,7 @@ TEST(NativeStart, MissingOrUnrunnableProgramGivesWinExecCodes) {
     TempDir dir;
     EXPECT_EQ(native().start_program("x token ", dir.file("Kalvo3main")), 2u);
     const std::string not_a_program = dir.file("data");
-    write(not_a_program, "plain data");
+    write_file(not_a_program, "plain data");
     fs::permissions(not_a_program, fs::perms::owner_read);
     EXPECT_LT(native().start_program(not_a_program, not_a_program), 32u);
 }

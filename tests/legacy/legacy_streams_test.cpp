@@ -1,19 +1,24 @@
 // Streams built bit by bit for each corner of the three legacy formats, each with
-// one exact expected outcome, and hostile variants of the real test data that
-// must end as bad data, end of input or a CRC mismatch, never a crash.
+// one exact expected outcome. (Hostile variants of the real test data are in
+// legacy_data_test.cpp.)
+// Over 500 lines: the three formats' cases share one runner and one bit writer, and
+// Implode's trees are built by the same helpers for every case.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <numeric>
 #include <string>
 
+#include "bit_writer.h"
 #include "legacy_support.h"
-#include "../support/recording_platform.h"
+#include "recording_platform.h"
 #include "unzip/shannon_fano.h"
 
 namespace {
 
 using namespace legacy_test;
+using kalv::testing::BitWriter;
+using kalv::testing::MemoryInput;
 using kalv::unzip::DecodeStatus;
 
 constexpr uint16_t kShrink = 1;
@@ -35,7 +40,7 @@ Decoded run(uint16_t method, uint16_t flag, const Bytes& data, int64_t size, int
 
 Bytes shrink_codes(std::initializer_list<std::pair<uint32_t, int>> codes) {
     BitWriter w;
-    for (auto [code, bits] : codes) w.put(code, bits);
+    for (auto [code, bits] : codes) w.bits(code, bits);
     return w.finish();
 }
 
@@ -131,8 +136,8 @@ struct ReduceWriter {
 
     void write_sets() {
         for (int v = 255; v >= 0; --v) {
-            w.put(static_cast<uint32_t>(sets[v].size()), 6);
-            for (uint8_t m : sets[v]) w.put(m, 8);
+            w.bits(static_cast<uint32_t>(sets[v].size()), 6);
+            for (uint8_t m : sets[v]) w.bits(m, 8);
         }
     }
     // A byte of the follower stage, by index when it is in the last byte's set.
@@ -143,14 +148,14 @@ struct ReduceWriter {
             if (it != set.end()) {
                 int bits = 1;
                 while ((1u << bits) < set.size()) ++bits;
-                w.put(0, 1);
-                w.put(static_cast<uint32_t>(it - set.begin()), bits);
+                w.bits(0, 1);
+                w.bits(static_cast<uint32_t>(it - set.begin()), bits);
                 last = b;
                 return;
             }
-            w.put(1, 1);
+            w.bits(1, 1);
         }
-        w.put(b, 8);
+        w.bits(b, 8);
         last = b;
     }
 };
@@ -176,12 +181,12 @@ TEST(Unreduce, IndexWidthFollowsTheSetSize) {
         BitWriter w;
         for (int v = 255; v >= 0; --v) {
             const int n = v == 0 ? size : 0;  // only byte 0 (the start) has followers
-            w.put(static_cast<uint32_t>(n), 6);
-            for (int i = 0; i < n; ++i) w.put(static_cast<uint32_t>(100 + i), 8);
+            w.bits(static_cast<uint32_t>(n), 6);
+            for (int i = 0; i < n; ++i) w.bits(static_cast<uint32_t>(100 + i), 8);
         }
-        w.put(0, 1);
-        w.put(static_cast<uint32_t>(size - 1), bits);  // the last member
-        w.put('k', 8);  // that member's own set is empty: raw, without a flag
+        w.bits(0, 1);
+        w.bits(static_cast<uint32_t>(size - 1), bits);  // the last member
+        w.bits('k', 8);  // that member's own set is empty: raw, without a flag
         const Decoded d = run(3, 0, w.finish(), 2);
         EXPECT_EQ(d.status, DecodeStatus::Done);
         EXPECT_EQ(d.bytes, (Bytes{static_cast<uint8_t>(100 + size - 1), 'k'}));
@@ -192,8 +197,8 @@ TEST(Unreduce, FollowerIndexOutsideTheSetIsBadData) {
     ReduceWriter r;
     r.sets[0] = {'p', 'q', 'r'};  // 2-bit indices, 3 is out of range
     r.write_sets();
-    r.w.put(0, 1);
-    r.w.put(3, 2);
+    r.w.bits(0, 1);
+    r.w.bits(3, 2);
     EXPECT_EQ(run(2, 0, r.w.finish(), 10).status, DecodeStatus::BadData);
 }
 
@@ -304,10 +309,10 @@ struct Tree {
             bytes.push_back(static_cast<uint8_t>((run - 1) << 4 | (lengths[i] - 1)));
             i += run;
         }
-        w.put(static_cast<uint32_t>(bytes.size() - 1), 8);
-        for (uint8_t b : bytes) w.put(b, 8);
+        w.bits(static_cast<uint32_t>(bytes.size() - 1), 8);
+        for (uint8_t b : bytes) w.bits(b, 8);
     }
-    void symbol(BitWriter& w, size_t s) const { w.put_msb_first(codes[s] >> (16 - lengths[s]), lengths[s]); }
+    void symbol(BitWriter& w, size_t s) const { w.code(codes[s] >> (16 - lengths[s]), lengths[s]); }
 };
 
 Tree uniform(size_t n, uint8_t length) { return Tree(std::vector<uint8_t>(n, length)); }
@@ -343,19 +348,19 @@ struct ImplodeWriter {
         distances.write(w);
     }
     void literal(uint8_t b) {
-        w.put(1, 1);
+        w.bits(1, 1);
         if (flag & kLiteralTree) literals.symbol(w, b);
-        else w.put(b, 8);
+        else w.bits(b, 8);
     }
     void match(uint32_t distance, uint32_t length) {
-        w.put(0, 1);
+        w.bits(0, 1);
         const uint32_t d = distance - 1;
-        w.put(d & ((1u << low_bits()) - 1), low_bits());
+        w.bits(d & ((1u << low_bits()) - 1), low_bits());
         distances.symbol(w, d >> low_bits());
         const uint32_t l = length - min_match();
         if (l >= 63) {
             lengths.symbol(w, 63);
-            w.put(l - 63, 8);
+            w.bits(l - 63, 8);
         } else {
             lengths.symbol(w, l);
         }
@@ -383,10 +388,10 @@ TEST(ShannonFano, AppnoteExampleTree) {
     ASSERT_EQ(table.build(lengths, 2), kalv::unzip::legacy::ShannonFanoTable::BuildStatus::Complete);
     for (uint32_t s = 0; s < 8; ++s) {
         BitWriter w;
-        w.put(arriving[s], lengths[s]);
-        w.put(0x3FF, 10);  // what follows must not matter
+        w.bits(arriving[s], lengths[s]);
+        w.bits(0x3FF, 10);  // what follows must not matter
         const Bytes b = w.finish();
-        BlockSource src(b, 16);
+        MemoryInput src(b, 16);
         kalv::unzip::legacy::BitReader in(src);
         EXPECT_EQ(table.decode(in), s);
     }
@@ -411,7 +416,7 @@ TEST(ShannonFano, DecodesWhatTheAppnoteConstructionEncodes) {
         BitWriter w;
         for (size_t s = 0; s < 64; ++s) tree.symbol(w, s);
         const Bytes b = w.finish();
-        BlockSource src(b, 5);
+        MemoryInput src(b, 5);
         kalv::unzip::legacy::BitReader in(src);
         for (uint32_t s = 0; s < 64; ++s) EXPECT_EQ(table.decode(in), s) << "lookup " << lookup;
         EXPECT_FALSE(in.overran());
@@ -475,10 +480,10 @@ TEST(Explode, MatchBeforeTheStartYieldsZerosNotStaleWindowBytes) {
 TEST(Explode, BadTreesAreBadData) {
     auto stream_with_lengths_tree = [](const std::vector<uint8_t>& bytes) {
         BitWriter w;
-        w.put(static_cast<uint32_t>(bytes.size() - 1), 8);
-        for (uint8_t b : bytes) w.put(b, 8);
+        w.bits(static_cast<uint32_t>(bytes.size() - 1), 8);
+        for (uint8_t b : bytes) w.bits(b, 8);
         uniform(64, 6).write(w);
-        w.put(0, 32);
+        w.bits(0, 32);
         return w.finish();
     };
     struct Case {
@@ -494,9 +499,9 @@ TEST(Explode, BadTreesAreBadData) {
         EXPECT_EQ(run(kImplode, 0, stream_with_lengths_tree(c.tree), 10).status, DecodeStatus::BadData) << c.why;
 }
 
-// Without room for its window and tables the decoder gives up with the message
-// box that Deflate shows in the same case, and writes nothing.
-TEST(Explode, OutOfMemoryShowsTheInflateBox) {
+// Without room for its window and tables the decoder gives up and writes nothing;
+// telling the user is the driver's part.
+TEST(Explode, OutOfMemoryEndsTheEntryWithoutABox) {
     kalv::testing::RecordingPlatform recorder("/pkg/");
     kalv::platform::ScopedPlatform installed(recorder);
     ImplodeWriter iw(0);
@@ -507,7 +512,7 @@ TEST(Explode, OutOfMemoryShowsTheInflateBox) {
     const Decoded d = decode(kImplode, 0, s, static_cast<int64_t>(s.size()), 1, small_window);
     EXPECT_EQ(d.status, DecodeStatus::OutOfMemory);
     EXPECT_TRUE(d.bytes.empty());
-    EXPECT_EQ(recorder.transcript, std::vector<std::string>{"box Error | *** inflate out of memory *** [no icon, OK]"});
+    EXPECT_TRUE(recorder.transcript.empty());
 }
 
 TEST(Explode, StreamShorterThanTheSizeIsEndOfInput) {
@@ -517,79 +522,6 @@ TEST(Explode, StreamShorterThanTheSizeIsEndOfInput) {
     const Bytes s = iw.w.finish();
     EXPECT_EQ(run(kImplode, 0, s, 100).status, DecodeStatus::EndOfInput);
     EXPECT_EQ(run(kImplode, 0, Bytes(s.begin(), s.begin() + 5), 100).status, DecodeStatus::EndOfInput);
-}
-
-// --- Hostile variants of real entries ------------------------------------------
-
-struct RealEntry {
-    Entry entry;
-    std::string label;
-};
-
-std::vector<RealEntry> real_entries() {
-    std::vector<RealEntry> all;
-    auto dir = testdata_dir();
-    if (!dir) return all;
-    for (const char* name : {"PKZ110ES-subset.ZIP", "PKZ80B1-subset.ZIP", "PKZ80B4-subset.ZIP", "PKZ110EI-subset.ZIP",
-                             "HWSHRINK.ZIP", "HWIMPODE.ZIP", "imploding-8Kdict-3trees.zip"}) {
-        auto bytes = read_file(*dir + "/" + name);
-        if (!bytes) continue;
-        auto entries = read_archive(*bytes, "legacy");
-        if (!entries) continue;
-        for (Entry& e : *entries) {
-            if (e.method == 0 || e.uncompressed_size > 100000) continue;
-            std::string label = std::string(name) + " " + e.name;
-            all.push_back({std::move(e), std::move(label)});
-        }
-    }
-    return all;
-}
-
-// Cut anywhere, a stream of reduce or implode ends as end of input or bad data,
-// and one of shrink as bad data or short output; never a crash (run under ASan).
-TEST(HostileInput, TruncatedRealStreamsFailCleanly) {
-    const auto entries = real_entries();
-    if (entries.empty()) GTEST_SKIP() << "legacy test data not found (set KALV_TESTDATA to its folder)";
-    std::vector<uint8_t> window(32780, 0xEE);
-    for (const RealEntry& r : entries) {
-        const Entry& e = r.entry;
-        for (size_t cut : {size_t{0}, size_t{1}, e.data.size() / 3, e.data.size() / 2, e.data.size() - 2}) {
-            if (cut >= e.data.size()) continue;
-            const Bytes part(e.data.begin(), e.data.begin() + cut);
-            const Decoded d = decode(e.method, e.bit_flag, part, static_cast<int64_t>(part.size()), e.uncompressed_size, window);
-            if (e.method == 1) {
-                EXPECT_TRUE(d.status != DecodeStatus::Done || crc32(d.bytes) != e.crc) << r.label << " cut " << cut;
-            } else {
-                EXPECT_TRUE(d.status == DecodeStatus::EndOfInput || d.status == DecodeStatus::BadData)
-                    << r.label << " cut " << cut;
-            }
-        }
-    }
-}
-
-TEST(HostileInput, BitFlippedRealStreamsAreNoticed) {
-    const auto entries = real_entries();
-    if (entries.empty()) GTEST_SKIP() << "legacy test data not found (set KALV_TESTDATA to its folder)";
-    std::vector<uint8_t> window(32780, 0xEE);
-    uint32_t seed = 12345;
-    int trials = 0, noticed = 0;
-    for (const RealEntry& r : entries) {
-        const Entry& e = r.entry;
-        for (int trial = 0; trial < 24; ++trial) {
-            Bytes hostile = e.data;
-            seed = seed * 1103515245u + 12345u;
-            const size_t at = (seed >> 8) % hostile.size();
-            hostile[at] ^= static_cast<uint8_t>(1u << (seed >> 4 & 7));
-            const Decoded d = decode(e.method, e.bit_flag, hostile, static_cast<int64_t>(hostile.size()),
-                                     e.uncompressed_size, window);
-            EXPECT_LE(static_cast<int64_t>(d.bytes.size()), e.uncompressed_size) << r.label;
-            ++trials;
-            if (d.status != DecodeStatus::Done || crc32(d.bytes) != e.crc) ++noticed;
-        }
-    }
-    // A flip in the last byte's padding changes nothing; almost every other one
-    // must end in bad data, end of input or a CRC mismatch.
-    EXPECT_GE(noticed * 100, trials * 95) << noticed << " of " << trials;
 }
 
 }  // namespace

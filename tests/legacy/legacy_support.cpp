@@ -1,11 +1,8 @@
 #include "legacy_support.h"
 
+#include <algorithm>
 #include <array>
 #include <cstdio>
-#include <cstdlib>
-#include <cstring>
-#include <fstream>
-#include <iterator>
 
 #include "core/crc32.h"
 #include "core/errors.h"
@@ -14,24 +11,6 @@ namespace legacy_test {
 
 using kalv::unzip::DecodeJob;
 using kalv::unzip::DecodeStatus;
-
-std::optional<std::string> testdata_dir() {
-    std::vector<std::string> candidates;
-    if (const char* env = std::getenv("KALV_TESTDATA")) candidates.emplace_back(env);
-    candidates.emplace_back(KALV_SOURCE_DIR "/../shared/testdata/legacy");
-    candidates.emplace_back("/work/shared/testdata/legacy");
-    for (const std::string& dir : candidates) {
-        std::ifstream probe(dir + "/MANIFEST.tsv", std::ios::binary);
-        if (probe) return dir;
-    }
-    return std::nullopt;
-}
-
-std::optional<Bytes> read_file(const std::string& path) {
-    std::ifstream f(path, std::ios::binary);
-    if (!f) return std::nullopt;
-    return Bytes(std::istreambuf_iterator<char>(f), std::istreambuf_iterator<char>());
-}
 
 uint32_t crc32(std::span<const uint8_t> data) { return kalv::crc32_of(data.data(), data.size()); }
 
@@ -92,138 +71,24 @@ std::string sha256_hex(std::span<const uint8_t> data) {
     return hex;
 }
 
-std::span<const uint8_t> BlockSource::next_block() {
-    if (pos_ >= data_.size()) {
-        ++blocks_after_end_;
-        return {};
-    }
-    const size_t n = std::min(block_size_, data_.size() - pos_);
-    auto block = data_.subspan(pos_, n);
-    pos_ += n;
-    return block;
-}
-
-void CollectingSink::write(const uint8_t* data, size_t n) {
-    if (static_cast<int64_t>(bytes.size() + n) > limit_) throw kalv::BiggerThanUncompressed();
-    bytes.insert(bytes.end(), data, data + n);
-}
-
-namespace {
-
-uint16_t le16(const Bytes& b, size_t at) { return static_cast<uint16_t>(b.at(at) | b.at(at + 1) << 8); }
-uint32_t le32(const Bytes& b, size_t at) { return uint32_t{le16(b, at)} | uint32_t{le16(b, at + 2)} << 16; }
-
-// Traditional PKWARE decryption (APPNOTE 6.1).
-class ZipCrypto {
-public:
-    explicit ZipCrypto(const std::string& password) {
-        for (char c : password) update(static_cast<uint8_t>(c));
-    }
-    uint8_t decrypt(uint8_t cipher) {
-        const uint32_t t = (k2_ | 2) & 0xFFFF;
-        const uint8_t plain = cipher ^ static_cast<uint8_t>((t * (t ^ 1)) >> 8);
-        update(plain);
-        return plain;
-    }
-
-private:
-    void update(uint8_t b) {
-        k0_ = kalv::crc32_byte(k0_, b);
-        k1_ = (k1_ + (k0_ & 0xFF)) * 134775813u + 1;
-        k2_ = kalv::crc32_byte(k2_, static_cast<uint8_t>(k1_ >> 24));
-    }
-    uint32_t k0_ = 0x12345678, k1_ = 0x23456789, k2_ = 0x34567890;
-};
-
-}  // namespace
-
-std::optional<std::vector<Entry>> read_archive(const Bytes& zip, const std::string& password) {
-    if (zip.size() < 22) return std::nullopt;
-    size_t end = zip.size() - 22;
-    while (le32(zip, end) != 0x06054b50) {
-        if (end == 0) return std::nullopt;
-        --end;
-    }
-    const uint16_t count = le16(zip, end + 10);
-    size_t at = le32(zip, end + 16);
-    std::vector<Entry> entries;
-    for (uint16_t i = 0; i < count; ++i) {
-        if (le32(zip, at) != 0x02014b50) return std::nullopt;
-        Entry e;
-        e.bit_flag = le16(zip, at + 8);
-        e.method = le16(zip, at + 10);
-        e.crc = le32(zip, at + 16);
-        e.compressed_size = le32(zip, at + 20);
-        e.uncompressed_size = le32(zip, at + 24);
-        const uint16_t name_len = le16(zip, at + 28);
-        const size_t local = le32(zip, at + 42);
-        e.name.assign(reinterpret_cast<const char*>(&zip.at(at + 46)), name_len);
-        at += 46 + name_len + le16(zip, at + 30) + le16(zip, at + 32);
-
-        const size_t data = local + 30 + le16(zip, local + 26) + le16(zip, local + 28);
-        if (data + e.compressed_size > zip.size()) return std::nullopt;
-        e.data.assign(zip.begin() + data, zip.begin() + data + e.compressed_size);
-        if (e.bit_flag & 1) {
-            if (e.data.size() < 12) return std::nullopt;
-            ZipCrypto crypto(password);
-            Bytes plain;
-            for (uint8_t c : e.data) plain.push_back(crypto.decrypt(c));
-            const uint8_t check = (e.bit_flag & 8) ? static_cast<uint8_t>(le16(zip, local + 10) >> 8)
-                                                    : static_cast<uint8_t>(e.crc >> 24);
-            if (plain[11] != check) return std::nullopt;
-            e.data.assign(plain.begin() + 12, plain.end());
-        }
-        entries.push_back(std::move(e));
-    }
-    return entries;
-}
-
 Decoded decode(uint16_t method, uint16_t bit_flag, std::span<const uint8_t> data, int64_t compressed_size,
                int64_t uncompressed_size, std::span<uint8_t> window, size_t block_size) {
-    BlockSource source(data, block_size);
-    CollectingSink sink(uncompressed_size);
+    kalv::testing::MemoryInput source(data, block_size);
+    kalv::testing::MemoryOutput sink(size_t(std::max<int64_t>(uncompressed_size, 0)));
     const DecodeJob job{source, sink, window, bit_flag, compressed_size, uncompressed_size};
     DecodeStatus status = DecodeStatus::BadData;
-    try {
-        switch (method) {
-            case 0:
-                sink.write(data.data(), data.size());
-                status = DecodeStatus::Done;
-                break;
-            case 1: status = kalv::unzip::unshrink(job); break;
-            case 2:
-            case 3:
-            case 4:
-            case 5: status = kalv::unzip::unreduce(job, method - 1); break;
-            case 6: status = kalv::unzip::explode(job); break;
-            default: break;
-        }
-    } catch (const kalv::BiggerThanUncompressed&) {
-        status = DecodeStatus::Done;
+    switch (method) {
+        case 0: status = sink.write(data.data(), data.size()) ? DecodeStatus::Done : DecodeStatus::OutputFull; break;
+        case 1: status = kalv::unzip::unshrink(job); break;
+        case 2:
+        case 3:
+        case 4:
+        case 5: status = kalv::unzip::unreduce(job, method - 1); break;
+        case 6: status = kalv::unzip::explode(job); break;
+        default: break;
     }
+    if (status == DecodeStatus::OutputFull) status = DecodeStatus::Done;
     return Decoded{status, std::move(sink.bytes)};
-}
-
-void BitWriter::put(uint32_t value, int bits) {
-    for (int i = 0; i < bits; ++i) {
-        acc_ |= ((value >> i) & 1u) << count_;
-        if (++count_ == 8) {
-            out_.push_back(static_cast<uint8_t>(acc_));
-            acc_ = 0;
-            count_ = 0;
-        }
-    }
-}
-
-void BitWriter::put_msb_first(uint32_t code, int bits) {
-    for (int i = bits - 1; i >= 0; --i) put((code >> i) & 1u, 1);
-}
-
-Bytes BitWriter::finish() {
-    if (count_ > 0) out_.push_back(static_cast<uint8_t>(acc_));
-    acc_ = 0;
-    count_ = 0;
-    return std::move(out_);
 }
 
 }  // namespace legacy_test

@@ -8,13 +8,13 @@
 #include "platform/publishing.h"
 #include "publish/package_writer.h"
 #include "publish/zip_encrypter.h"
-#include "test_support.h"
+#include "files.h"
 #include "unzip/unzipper.h"
 
 namespace kalv::publish {
 namespace {
 
-using namespace kalv::unzip::testing;
+using namespace kalv::testing;
 
 uint16_t get16(const std::string& b, size_t at) { return uint16_t(uint8_t(b[at]) | uint8_t(b[at + 1]) << 8); }
 uint32_t get32(const std::string& b, size_t at) { return get16(b, at) | uint32_t(get16(b, at + 2)) << 16; }

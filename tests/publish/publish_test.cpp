@@ -13,13 +13,13 @@
 #include "core/errors.h"
 #include "platform/platform.h"
 #include "publish/publish.h"
-#include "test_support.h"
+#include "files.h"
 #include "unzip/unzipper.h"
 
 namespace kalv::publish {
 namespace {
 
-using namespace kalv::unzip::testing;
+using namespace kalv::testing;
 namespace fs = std::filesystem;
 
 const std::string kPassword = "k3m8_q7rw_2x4";

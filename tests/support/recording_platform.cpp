@@ -376,4 +376,15 @@ void RecordingPlatform::set_status(const std::string& text) { record("status " +
 void RecordingPlatform::set_progress_max(int max) { record("max " + std::to_string(max)); }
 void RecordingPlatform::set_progress_position(int position) { record("position " + std::to_string(position)); }
 
+platform::BoxAnswer RecordedUiPlatform::message_box(const std::string& text, const std::string& caption,
+                                                    platform::BoxButtons buttons, platform::BoxIcon) {
+    boxes.push_back({caption, text});
+    if (!answers.empty()) {
+        const platform::BoxAnswer a = answers.front();
+        answers.erase(answers.begin());
+        return a;
+    }
+    return buttons == platform::BoxButtons::YesNo ? platform::BoxAnswer::Yes : platform::BoxAnswer::Ok;
+}
+
 }  // namespace kalv::testing

@@ -2,7 +2,8 @@
 // startup sequence in a unit test. It keeps the installation as an in-memory file set
 // (loaded from real files, e.g. packages made by Info-ZIP zip) and writes, in order,
 // every message box, cursor change, message pump, splash change, file change and
-// program start into a transcript that a test compares whole.
+// program start into a transcript that a test compares whole. Beside it, for tests on
+// real files, RecordedUiPlatform records only the boxes, pumps and cursor changes.
 //
 // Transcript lines (paths below `dir` are shown as "<D>" + the rest):
 //   box <caption> | <text>          (a carriage return in the text shows as "\r"), for an
@@ -29,6 +30,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/forwarding_platform.h"
 #include "platform/platform.h"
 #include "splash/splash_view.h"
 
@@ -151,5 +153,29 @@ private:
 
 // The launcher's string table, as the product's resources hold it.
 std::string launcher_text(unsigned id);
+
+// For the ZIP component's tests on real files: the file work is done natively, and
+// only the user face is recorded. Boxes are answered from `answers` (then Ok/Yes) and
+// kept with their caption; message pumps and cursor changes are counted.
+class RecordedUiPlatform final : public platform::ForwardingPlatform {
+public:
+    RecordedUiPlatform() : platform::ForwardingPlatform(platform::native()) {}
+
+    struct Box {
+        std::string caption, text;
+    };
+    std::vector<Box> boxes;
+    std::vector<platform::BoxAnswer> answers;
+    int pumps = 0;
+    int cursor_changes = 0;
+    bool removable = false;  // every drive (a drive letter's root) is removable
+
+    bool is_removable_drive(const std::string&) override { return removable; }
+    std::string volume_label(const std::string&) override { return {}; }
+    platform::BoxAnswer message_box(const std::string& text, const std::string& caption, platform::BoxButtons buttons,
+                                    platform::BoxIcon) override;
+    void set_cursor(platform::Cursor) override { ++cursor_changes; }
+    void process_messages() override { ++pumps; }
+};
 
 }  // namespace kalv::testing

@@ -5,12 +5,12 @@
 #include <cstring>
 
 #include "core/errors.h"
-#include "test_support.h"
+#include "files.h"
 
 namespace kalv::unzip {
 namespace {
 
-using testing::TempDir;
+using kalv::testing::TempDir;
 
 // An in-memory file that records the size of every transfer it is asked for.
 class RecordingFile : public platform::FileHandle {

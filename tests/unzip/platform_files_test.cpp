@@ -15,14 +15,14 @@
 #include "core/dos_time.h"
 #include "core/errors.h"
 #include "platform/platform.h"
-#include "test_support.h"
+#include "files.h"
 
 namespace kalv::platform {
 namespace {
 
-using kalv::unzip::testing::read_file;
-using kalv::unzip::testing::TempDir;
-using kalv::unzip::testing::write_file;
+using kalv::testing::read_file;
+using kalv::testing::TempDir;
+using kalv::testing::write_file;
 
 Platform& os() { return native(); }
 

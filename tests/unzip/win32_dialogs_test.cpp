@@ -12,13 +12,13 @@
 #include <gtest/gtest.h>
 
 #include "core/errors.h"
-#include "test_support.h"
+#include "files.h"
 #include "zip_craft.h"
 
 namespace kalv::unzip {
 namespace {
 
-using testing::TempDir;
+using kalv::testing::TempDir;
 
 // Control identifiers of the common file dialog's template (dlgs.h).
 constexpr int kFileTypeList = 0x470;  // cmb1

@@ -4,7 +4,7 @@
 // (zip_peers_test) and the fuzz target's own bitwise model.
 #include <gtest/gtest.h>
 
-#include "test_support.h"
+#include "files.h"
 #include "unzip/zip_crypto.h"
 #include "zip_craft.h"
 

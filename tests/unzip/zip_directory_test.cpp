@@ -4,7 +4,8 @@
 
 #include "core/dos_time.h"
 #include "core/errors.h"
-#include "test_support.h"
+#include "files.h"
+#include "recording_platform.h"
 #include "unzip/unzipper.h"
 #include "unzip/zip_records.h"
 #include "zip_craft.h"
@@ -12,7 +13,7 @@
 namespace kalv::unzip {
 namespace {
 
-using namespace kalv::unzip::testing;
+using namespace kalv::testing;
 
 class ZipDirectory : public ::testing::Test {
 protected:
@@ -329,6 +330,41 @@ TEST_F(ZipDirectory, NumberedPartsOfASplitArchive) {
     }
 }
 
+#ifdef _WIN32
+// On a removable drive the next part is a disk the user inserts: kalvtool answers
+// the question on stderr, the launcher in a box.
+TEST_F(ZipDirectory, ARemovableDrivesDiskPromptGoesToOnInsertDisk) {
+    const Crafted whole = craft_zip({{"data.txt", "split payload"}});
+    std::string end = whole.bytes.substr(whole.end_offset);
+    end[4] = 1;  // this disk; the central directory is on disk 0
+    const std::string path = put("pack.zip", end);
+    fake.removable = true;
+    for (const bool handler : {false, true}) {
+        fake.boxes.clear();
+        fake.answers = {platform::BoxAnswer::Cancel};
+        std::vector<int> asked;
+        UnZipper z;
+        if (handler) z.OnInsertDisk = [&](UnZipper&, int disk, bool& cancel) {
+            asked.push_back(disk);
+            cancel = true;
+        };
+        z.SetZipName(path);
+        try {
+            z.UnZip();
+            ADD_FAILURE() << "no disk came";
+        } catch (const UserCanceled& e) {
+            EXPECT_STREQ(e.what(), "User canceled loading new disk.");
+        }
+        EXPECT_EQ(asked, handler ? std::vector<int>{1} : std::vector<int>{});
+        ASSERT_EQ(fake.boxes.size(), handler ? 0u : 1u);
+        if (!handler) {
+            EXPECT_EQ(fake.boxes[0].caption, "Confirm");
+            EXPECT_EQ(fake.boxes[0].text, "Please insert disk 1 of the multi-disk set.");
+        }
+    }
+}
+#endif
+
 // Compressed data that run over the end of a part go on in the next one, with the
 // decryption keys carried across; parts are named by the caller's handler.
 TEST_F(ZipDirectory, CompressedDataContinueInTheNextPart) {
@@ -371,7 +407,7 @@ TEST_F(ZipDirectory, CompressedDataContinueInTheNextPart) {
 }
 
 // Every prefix of a small archive and every single-byte corruption of it ends in a
-// specified failure or in fewer entries, never in a crash (ASan and UBSan watch).
+// kalv::Error failure or in fewer entries, never in a crash (ASan and UBSan watch).
 TEST_F(ZipDirectory, TruncatedOrCorruptedAnywhere) {
     CraftEntry secret{"dir/secret.txt", "hidden words"};
     secret.password = "pw";

@@ -1,18 +1,20 @@
 // The extraction driver on archives from crafted bytes: choice of entries, paths,
 // overwrite rules, passwords and their check bytes, CRC checks, decoder outcomes,
 // progress, and what is left on disk when an entry or the whole operation fails.
+// Over 500 lines: one fixture's cases, one driver rule each, kept side by side.
 #include <gtest/gtest.h>
 
 #include "core/dos_time.h"
 #include "core/errors.h"
-#include "test_support.h"
+#include "files.h"
+#include "recording_platform.h"
 #include "unzip/unzipper.h"
 #include "zip_craft.h"
 
 namespace kalv::unzip {
 namespace {
 
-using namespace kalv::unzip::testing;
+using namespace kalv::testing;
 
 std::string native(std::string path) {
     for (char& c : path)
@@ -459,6 +461,39 @@ TEST_F(ZipExtract, UnknownMethodShowsTheBoxAndLeavesNoFile) {
     EXPECT_EQ(fake.boxes[0].text, "Unknown Compression Method");
     EXPECT_EQ(skipped, (std::vector<std::string>{"m9.bin: unknown compression method"}));
     EXPECT_FALSE(file_exists(out("m9.bin")));
+}
+
+// kalvtool reports problems on stderr: with a handler nobody has to press a box.
+TEST_F(ZipExtract, AnOnZipProblemHandlerReportsInsteadOfTheBox) {
+    CraftEntry e{"m7.bin", "x"};
+    e.method = 7;  // Tokenizing: reserved, never decoded
+    e.raw = std::string("whatever");
+    std::vector<std::pair<ZipProblem, int>> problems;
+    zip.OnZipProblem = [&](UnZipper&, ZipProblem p, int index) { problems.push_back({p, index}); };
+    zip.DoAll = true;
+    EXPECT_EQ(extract({{"first.txt", "1"}, e}), 1);
+    EXPECT_TRUE(fake.boxes.empty());
+    EXPECT_EQ(problems, (std::vector<std::pair<ZipProblem, int>>{{ZipProblem::UnknownMethod, 1}}));
+    EXPECT_EQ(skipped, (std::vector<std::string>{"m7.bin: unknown compression method"}));
+}
+
+// A Deflate stream that decodes to more than the recorded size: the 16000-byte
+// blocks that fit are written, the first that does not ends decoding as a normal
+// end, and the CRC check judges what was written (here the CRC of those blocks).
+TEST_F(ZipExtract, ADeflateEntryLongerThanItsSizeKeepsTheBlocksThatFit) {
+    const std::string payload = pseudo_random_bytes(40000, 3);
+    std::string stream = {'\x01', char(40000 & 0xFF), char(40000 >> 8), char(~40000 & 0xFF), char((~40000 >> 8) & 0xFF)};
+    stream += payload;  // RFC 1951 3.2.4: one final stored block
+    CraftEntry e{"long.bin", payload.substr(0, 32000)};
+    e.method = 8;
+    e.raw = stream;
+    std::vector<int> percent;
+    zip.OnFilePercentDone = [&](UnZipper&, int p) { percent.push_back(p); };
+    zip.DoAll = true;
+    EXPECT_EQ(extract({e}), 1);
+    EXPECT_EQ(read_file(out("long.bin")), payload.substr(0, 32000));
+    EXPECT_EQ(percent, (std::vector<int>{50, 100}));
+    EXPECT_TRUE(bad_crcs.empty());
 }
 
 TEST_F(ZipExtract, ADecoderThatGivesUpLeavesNoFile) {

@@ -8,14 +8,14 @@
 #include <sys/wait.h>
 
 #include "core/errors.h"
-#include "test_support.h"
+#include "files.h"
 #include "zip_craft.h"
 #include "unzip/unzipper.h"
 
 namespace kalv::unzip {
 namespace {
 
-using namespace kalv::unzip::testing;
+using namespace kalv::testing;
 namespace fs = std::filesystem;
 
 // Every regular file below `root`, by relative path.

@@ -1,18 +1,22 @@
-// Builds Deflate streams bit by bit (RFC 1951 3.1.1): fields least significant bit
-// first, Huffman codes most significant bit first.
+// Builds compressed streams bit by bit, as the decoders read them: fields least
+// significant bit first (RFC 1951 3.1.1; APPNOTE 5.1 to 5.3 for Shrink, Reduce and
+// Implode), Huffman and Shannon-Fano codes most significant bit first. Below it, the
+// Deflate codes (RFC 1951 3.2.2 to 3.2.6) for writing Deflate blocks.
 #pragma once
 
 #include <cstdint>
 #include <vector>
 
-namespace kalv::unzip::testing {
+namespace kalv::testing {
 
 class BitWriter {
 public:
+    // `count` bits of `value`, lowest first (up to 32).
     BitWriter& bits(uint32_t value, unsigned count) {
         for (unsigned i = 0; i < count; ++i) put((value >> i) & 1);
         return *this;
     }
+    // A code of `length` bits, highest first.
     BitWriter& code(uint32_t code, unsigned length) {
         for (unsigned i = length; i-- > 0;) put((code >> i) & 1);
         return *this;
@@ -28,6 +32,7 @@ public:
     }
     BitWriter& block_header(bool last, unsigned type) { return bits(last ? 1 : 0, 1).bits(type, 2); }
 
+    // The stream so far, its last byte padded with zero bits; writing may go on.
     std::vector<uint8_t> finish() {
         align();
         return out_;
@@ -108,4 +113,4 @@ inline void fixed_match(BitWriter& w, unsigned length, unsigned distance) {
 
 inline void fixed_end(BitWriter& w) { fixed_symbol(w, 256); }
 
-}  // namespace kalv::unzip::testing
+}  // namespace kalv::testing

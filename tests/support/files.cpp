@@ -1,24 +1,26 @@
-#include "test_support.h"
+#include "files.h"
 
 #include <atomic>
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
-#include <chrono>
 #ifndef _WIN32
 #include <sys/wait.h>
 #endif
 
-namespace kalv::unzip::testing {
+namespace kalv::testing {
 
 namespace fs = std::filesystem;
 
 TempDir::TempDir() {
     static std::atomic<unsigned> serial{0};
-    const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-    path_ = fs::temp_directory_path() /
-            ("kalv-unzip-" + std::to_string(stamp) + "-" + std::to_string(serial++));
-    fs::create_directories(path_);
+    const fs::path base = fs::temp_directory_path();
+    // Test programs run side by side: a name already taken is passed over.
+    do {
+        const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
+        path_ = base / ("kalv-test-" + std::to_string(stamp) + "-" + std::to_string(serial++));
+    } while (!fs::create_directory(path_));
 }
 
 TempDir::~TempDir() {
@@ -78,14 +80,4 @@ int run_in(const fs::path& dir, const std::string& command) {
 #endif
 }
 
-void put16(std::string& out, uint16_t v) {
-    out += char(v & 0xFF);
-    out += char(v >> 8);
-}
-
-void put32(std::string& out, uint32_t v) {
-    put16(out, uint16_t(v & 0xFFFF));
-    put16(out, uint16_t(v >> 16));
-}
-
-}  // namespace kalv::unzip::testing
+}  // namespace kalv::testing

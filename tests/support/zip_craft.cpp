@@ -2,9 +2,8 @@
 
 #include "core/crc32.h"
 #include "publish/zip_encrypter.h"
-#include "test_support.h"
 
-namespace kalv::unzip::testing {
+namespace kalv::testing {
 
 std::string encrypt_entry(const std::string& plain, const std::string& password, uint8_t check) {
     std::string out = "0123456789A";
@@ -92,15 +91,14 @@ Crafted craft_zip(const std::vector<CraftEntry>& entries, const CraftOptions& op
     return z;
 }
 
-platform::BoxAnswer RecordedUiPlatform::message_box(const std::string& text, const std::string& caption,
-                                                    platform::BoxButtons buttons, platform::BoxIcon) {
-    boxes.push_back({caption, text});
-    if (!answers.empty()) {
-        const platform::BoxAnswer a = answers.front();
-        answers.erase(answers.begin());
-        return a;
-    }
-    return buttons == platform::BoxButtons::YesNo ? platform::BoxAnswer::Yes : platform::BoxAnswer::Ok;
+void put16(std::string& out, uint16_t v) {
+    out += char(v & 0xFF);
+    out += char(v >> 8);
 }
 
-}  // namespace kalv::unzip::testing
+void put32(std::string& out, uint32_t v) {
+    put16(out, uint16_t(v & 0xFFFF));
+    put16(out, uint16_t(v >> 16));
+}
+
+}  // namespace kalv::testing

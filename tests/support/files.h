@@ -1,15 +1,16 @@
-// Helpers shared by the ZIP tests: temporary directories, whole-file reads and
-// writes, and running the peers (Info-ZIP zip/unzip, 7-Zip) when they are there.
+// Real files for the tests: a temporary directory that cleans up after itself,
+// whole-file reads and writes, and the peers (Info-ZIP zip/unzip, 7-Zip) run in a
+// folder when they are installed.
 #pragma once
 
 #include <cstdint>
 #include <filesystem>
 #include <string>
-#include <vector>
 
-namespace kalv::unzip::testing {
+namespace kalv::testing {
 
-// A fresh directory under the system's temporary folder, removed with its content.
+// A fresh directory under the system's temporary folder, removed with its content,
+// read-only files included.
 class TempDir {
 public:
     TempDir();
@@ -24,6 +25,7 @@ private:
     std::filesystem::path path_;
 };
 
+// The whole file; empty when it cannot be read.
 std::string read_file(const std::string& path);
 void write_file(const std::string& path, const std::string& bytes);
 bool file_exists(const std::string& path);
@@ -36,8 +38,4 @@ bool have_tool(const std::string& tool);
 // Runs a shell command in `dir`; returns its exit status.
 int run_in(const std::filesystem::path& dir, const std::string& command);
 
-// Little-endian record building for crafted archives.
-void put16(std::string& out, uint16_t v);
-void put32(std::string& out, uint32_t v);
-
-}  // namespace kalv::unzip::testing
+}  // namespace kalv::testing

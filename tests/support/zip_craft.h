@@ -9,9 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/forwarding_platform.h"
-
-namespace kalv::unzip::testing {
+namespace kalv::testing {
 
 struct CraftEntry {
     CraftEntry() = default;
@@ -52,31 +50,13 @@ struct CraftOptions {
 
 Crafted craft_zip(const std::vector<CraftEntry>& entries, const CraftOptions& options = {});
 
-// Encrypts `plain` (a 12-byte header whose last byte is `check`, then the data) with
-// the product's encoder, kalvtool's publishing one.
+// Encrypts `plain` behind a 12-byte header whose last byte is `check` (APPNOTE 6.1.6)
+// with the product's one encoder, kalvtool's publishing one: the tests have none of
+// their own.
 std::string encrypt_entry(const std::string& plain, const std::string& password, uint8_t check);
 
-// A Platform that does the file work natively and records the user face: boxes are
-// answered from `answers` (then Ok/Yes) and kept with their caption; message pumps
-// and cursor changes are counted.
-class RecordedUiPlatform final : public platform::ForwardingPlatform {
-public:
-    RecordedUiPlatform() : platform::ForwardingPlatform(platform::native()) {}
+// Little-endian record fields (APPNOTE 4.4.1.1).
+void put16(std::string& out, uint16_t v);
+void put32(std::string& out, uint32_t v);
 
-    struct Box {
-        std::string caption, text;
-    };
-    std::vector<Box> boxes;
-    std::vector<platform::BoxAnswer> answers;
-    int pumps = 0;
-    int cursor_changes = 0;
-
-    bool is_removable_drive(const std::string&) override { return false; }
-    std::string volume_label(const std::string&) override { return {}; }
-    platform::BoxAnswer message_box(const std::string& text, const std::string& caption, platform::BoxButtons buttons,
-                                    platform::BoxIcon) override;
-    void set_cursor(platform::Cursor) override { ++cursor_changes; }
-    void process_messages() override { ++pumps; }
-};
-
-}  // namespace kalv::unzip::testing
+}  // namespace kalv::testing

@@ -1,21 +1,21 @@
 // In-memory ends of the decoder seam for the tests: the input handed out in blocks
 // of a chosen size (the driver's are 16000 bytes, but a decoder must take any), and
 // the output collected whole, optionally refusing to grow past a limit as the
-// driver's writer does.
+// driver's writer does (and, like it, everything after the first refusal).
 #pragma once
 
 #include <algorithm>
 #include <cstdint>
+#include <ostream>
 #include <span>
 #include <vector>
 
-#include "core/errors.h"
 #include "unzip/decoder_io.h"
 #include "unzip/inflate_internal.h"
 
-namespace kalv::unzip::testing {
+namespace kalv::testing {
 
-class MemoryInput : public InputSource {
+class MemoryInput : public unzip::InputSource {
 public:
     MemoryInput(std::span<const uint8_t> data, size_t block_size) : data_(data), block_size_(block_size) {}
     std::span<const uint8_t> next_block() override {
@@ -42,23 +42,28 @@ private:
     std::vector<uint8_t> block_;
 };
 
-class MemoryOutput : public OutputSink {
+class MemoryOutput : public unzip::OutputSink {
 public:
     explicit MemoryOutput(size_t limit = SIZE_MAX) : limit_(limit) {}
-    void write(const uint8_t* data, size_t n) override {
-        if (bytes.size() + n > limit_) throw BiggerThanUncompressed();
+    bool write(const uint8_t* data, size_t n) override {
+        if (full || bytes.size() + n > limit_) {
+            full = true;
+            return false;
+        }
         bytes.insert(bytes.end(), data, data + n);
         ++writes;
+        return true;
     }
     std::vector<uint8_t> bytes;
     size_t writes = 0;
+    bool full = false;  // a write was refused
 
 private:
     size_t limit_;
 };
 
 struct Decoded {
-    DecodeStatus status;
+    unzip::DecodeStatus status;
     std::vector<uint8_t> bytes;
 };
 
@@ -73,15 +78,15 @@ inline Decoded decode(std::span<const uint8_t> compressed, size_t block_size = 1
     MemoryInput input(compressed, block_size);
     MemoryOutput output;
     std::vector<uint8_t> window(32780, 0xA5);
-    DecodeJob job{input, output, window, 0, static_cast<int64_t>(compressed.size()), uncompressed_size};
-    InflateOptions options;
+    unzip::DecodeJob job{input, output, window, 0, static_cast<int64_t>(compressed.size()), uncompressed_size};
+    unzip::InflateOptions options;
     options.fast = path != Path::Careful;
-    options.loop = path == Path::FastBaseline ? FastLoop::Baseline : FastLoop::Best;
-    const DecodeStatus status = inflate_with(job, options);
+    options.loop = path == Path::FastBaseline ? unzip::FastLoop::Baseline : unzip::FastLoop::Best;
+    const unzip::DecodeStatus status = unzip::inflate_with(job, options);
     return {status, std::move(output.bytes)};
 }
 
-}  // namespace kalv::unzip::testing
+}  // namespace kalv::testing
 
 namespace kalv::unzip {
 inline const char* status_name(DecodeStatus s) {
@@ -90,6 +95,7 @@ inline const char* status_name(DecodeStatus s) {
         case DecodeStatus::BadData: return "BadData";
         case DecodeStatus::EndOfInput: return "EndOfInput";
         case DecodeStatus::OutOfMemory: return "OutOfMemory";
+        case DecodeStatus::OutputFull: return "OutputFull";
     }
     return "?";
 }

@@ -1,0 +1,67 @@
+#!/usr/bin/env bash
+# kalvtool extract on an archive from Info-ZIP zip with one entry's method made one the
+# component cannot decode (9 Deflate64, 7 Tokenizing): the entry is reported on stderr,
+# the other entry is extracted, and the command ends. No box is shown: under Wine the
+# box watcher records every box that appears (and presses it, so a box never hangs
+# the test), and its log must stay empty.
+#   kalvtool_extract_test.sh KALVTOOL BOX_WATCHER|- [RUNNER...]   (RUNNER: wine)
+set -u
+here=$(cd "$(dirname "$0")" && pwd)
+tool=$1
+watcher=$2
+shift 2
+runner=("$@")
+tmp=$(mktemp -d)
+watcher_pid=
+trap '[ -n "$watcher_pid" ] && { touch "$tmp/watcher.stop"; wait "$watcher_pid"; }; rm -rf "$tmp"' EXIT
+cd "$tmp" || exit 1
+# shellcheck source=../support/kalvtool_run.sh
+source "$here/../support/kalvtool_run.sh"
+
+if [ "$watcher" != - ]; then
+    : >boxes.log
+    "${runner[@]}" "$watcher" "Z:${tmp//\//\\}\\boxes.log" "Z:${tmp//\//\\}\\watcher.stop" 300 >/dev/null 2>&1 &
+    watcher_pid=$!
+    sleep 1
+fi
+
+# with_method ARCHIVE ENTRY METHOD OUT: OUT is ARCHIVE with ENTRY's compression method
+# set to METHOD in its local header (APPNOTE 4.3.7, offset 8) and in its central
+# directory header (4.3.12, offset 10).
+with_method() {
+    local offset index central
+    offset=$(unzip -Z -v "$1" "$2" | awk '/offset of local header/ {print $NF}')
+    index=$(unzip -Z1 "$1" | grep -nx -- "$2" | cut -d: -f1)
+    central=$(grep -obUaP 'PK\x01\x02' "$1" | sed -n "${index}p" | cut -d: -f1)
+    cp "$1" "$4"
+    for at in $((offset + 8)) $((central + 10)); do
+        printf "$(printf '\\%03o' "$3")" | dd of="$4" bs=1 seek="$at" conv=notrunc status=none
+    done
+}
+
+printf 'the shop program\n' >small.txt
+for i in $(seq 1 2000); do echo "line $i of the compressible file"; done >big.txt
+zip -q -j plain.zip small.txt big.txt
+
+for method in 9 7; do
+    with_method plain.zip big.txt "$method" "m$method.zip"
+    rm -rf out
+    run extract -d out "m$method.zip"
+    what="extract of an entry with method $method"
+    [ "$rc" -eq 1 ] || fail "$what: exit 1 (one of two extracted)"
+    grep -qx "kalvtool extract: big.txt: Unknown Compression Method (method $method)" <<<"$err" ||
+        fail "$what: the report on stderr"
+    grep -q "Zip Error" <<<"$err" && fail "$what: no box (natively a box is a \"Zip Error: ...\" line)"
+    grep -qx "extracted 1 of 2" <<<"$out" || fail "$what: the count"
+    cmp -s out/small.txt small.txt && [ ! -e out/big.txt ] || fail "$what: small.txt extracted, big.txt not"
+done
+
+if [ -n "$watcher_pid" ]; then
+    touch watcher.stop
+    wait "$watcher_pid"
+    watcher_pid=
+    [ ! -s boxes.log ] || { rc=-; out=; err=$(cat boxes.log); fail "no box appeared"; }
+fi
+
+[ "$failures" -eq 0 ] && echo "kalvtool extract: all cases passed" || echo "$failures failure(s)"
+[ "$failures" -eq 0 ]
