@@ -96,7 +96,13 @@ const Stream& stream(const std::string& name, int level) {
     if (it != cache.end()) return it->second;
     Stream s;
     s.original = corpus(name);
-    const fs::path cached = fs::temp_directory_path() / ("kalv_bench_inflate_" + key + "_" + std::to_string(s.original.size()) + ".deflate");
+    // Named by the corpus's CRC too: /usr/bin changes whenever a package is
+    // installed, and a stream of an older corpus would then fail every check.
+    const unsigned long crc = crc32(crc32(0, nullptr, 0), s.original.data(), static_cast<uInt>(s.original.size()));
+    char tag[16];
+    std::snprintf(tag, sizeof tag, "%08lx", crc);
+    const fs::path cached =
+        fs::temp_directory_path() / ("kalv_bench_inflate_" + key + "_" + std::to_string(s.original.size()) + "_" + tag + ".deflate");
     if (fs::exists(cached)) s.compressed = read_file(cached);
     else {
         s.compressed = zlib_deflate(s.original, level);

@@ -42,6 +42,11 @@ public:
     // Puts what was written on the disk itself (FlushFileBuffers, fsync), so that a
     // rename that follows never publishes a file whose data a power cut can still lose.
     virtual bool sync() = 0;
+    // Has the system start putting what was written so far on the disk, without
+    // waiting for it: a long write that asks now and then leaves sync() only its
+    // last stretch to wait for, and the disk works while the writer copies. A hint
+    // only; where the system has no such call (Windows) it does nothing.
+    virtual void start_sync() {}
 };
 
 // A lock held across processes until its owner lets it go or ends.

@@ -55,15 +55,19 @@ size_t BufferedStream::read(void* buffer, size_t n) {
     return served;
 }
 
+// Bytes read ahead are dropped before a write: the file must stand where the
+// caller thinks.
+void BufferedStream::drop_read_ahead() {
+    if (state_ != State::Reading) return;
+    const int64_t logical = position();
+    at_ = end_ = 0;
+    state_ = State::Unknown;
+    const int64_t reached = underlying_->seek(logical, platform::SeekOrigin::Begin);
+    underlying_at_ = reached < 0 ? underlying_at_ : reached;
+}
+
 size_t BufferedStream::write(const void* buffer, size_t n) {
-    if (state_ == State::Reading) {
-        // Bytes read ahead are dropped: the file must stand where the caller thinks.
-        const int64_t logical = position();
-        at_ = end_ = 0;
-        state_ = State::Unknown;
-        const int64_t reached = underlying_->seek(logical, platform::SeekOrigin::Begin);
-        underlying_at_ = reached < 0 ? underlying_at_ : reached;
-    }
+    drop_read_ahead();
     const auto* in = static_cast<const uint8_t*>(buffer);
     size_t accepted = 0;
     while (accepted < n) {
@@ -75,6 +79,33 @@ size_t BufferedStream::write(const void* buffer, size_t n) {
         if (at_ == kBufferSize && !flush_buffer()) return accepted - std::min(accepted, kBufferSize);
     }
     return accepted;
+}
+
+size_t BufferedStream::read_through(void* buffer, size_t n) {
+    if (state_ == State::Writing) flush_buffer();
+    auto* out = static_cast<uint8_t*>(buffer);
+    size_t served = 0;
+    if (state_ == State::Reading) {
+        served = std::min(n, end_ - at_);
+        std::memcpy(out, buffer_.get() + at_, served);
+        at_ += served;
+        if (served == n) return served;
+    }
+    at_ = end_ = 0;
+    state_ = State::Unknown;
+    const size_t got = underlying_->read(out + served, n - served);
+    underlying_at_ += int64_t(got);
+    return served + got;
+}
+
+size_t BufferedStream::write_through(const void* buffer, size_t n) {
+    drop_read_ahead();
+    // Bytes written earlier reach the file first; when they cannot, nothing of
+    // this run is taken.
+    if (state_ == State::Writing && !flush_buffer()) return 0;
+    const size_t written = underlying_->write(buffer, n);
+    underlying_at_ += int64_t(written);
+    return written;
 }
 
 int64_t BufferedStream::position() const {

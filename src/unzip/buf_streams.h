@@ -1,7 +1,8 @@
 // Buffered streams: an 8192-byte buffer in front of an OS file, so that the
 // archive's single-byte scans and 30- and 46-byte record reads cost no system call
-// each, and every file is read and written in 8192-byte transfers. A stream is used
-// either for reading or for writing, never for both.
+// each, and files are read and written in 8192-byte transfers; an entry's data,
+// long runs of bytes, pass by the buffer in transfers of their own size. A stream
+// is used either for reading or for writing, never for both.
 #pragma once
 
 #include <cstdint>
@@ -29,6 +30,12 @@ public:
     size_t read(void* buffer, size_t n);
     // The bytes accepted; fewer than n when writing the buffer out failed.
     size_t write(const void* buffer, size_t n);
+    // The same for long runs of bytes (an entry's data): what the buffer holds goes
+    // first, then the rest moves between the file and the caller's memory in one
+    // transfer of the caller's size, not in copies through the buffer. These
+    // transfers are not the buffer's fills or write-outs and are not notified.
+    size_t read_through(void* buffer, size_t n);
+    size_t write_through(const void* buffer, size_t n);
     // From the end, the offset counts by its absolute value (22 and -22 are the same).
     // Returns the new position, or -1 when the underlying file refused it.
     int64_t seek(int64_t offset, int origin);
@@ -40,6 +47,9 @@ public:
     bool flush();
     // Writes out pending bytes and has the system put them on the disk itself.
     bool sync();
+    // Has the system start putting what the file took so far on the disk, without
+    // waiting (FileHandle::start_sync); the buffer's pending bytes are not included.
+    void start_sync() { underlying_->start_sync(); }
 
 protected:
     virtual bool fill_buffer();
@@ -54,6 +64,8 @@ protected:
 
 private:
     enum class State { Unknown, Reading, Writing };
+
+    void drop_read_ahead();
 
     std::unique_ptr<platform::FileHandle> underlying_;
     std::unique_ptr<uint8_t[]> buffer_;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <cstring>
+#include <memory>
 
 #include "core/crc32.h"
 #include "core/errors.h"
@@ -19,6 +20,15 @@ int percent_of(int64_t part, int64_t whole) {
     return int(std::min(100.0, percent));
 }
 
+// The stored copy works in runs of whole blocks: one read from the archive and one
+// write to the file per run, where a block at a time through the file buffers took
+// two of each per block, and the bytes are not copied between buffers on the way.
+// What the output sees is still a sequence of 16000-byte blocks (EntryOutput).
+constexpr size_t kStoredRunBlocks = 16;
+
+// See EntryOutput::to_file.
+constexpr size_t kWriteBehind = size_t{1} << 20;
+
 }  // namespace
 
 std::span<const uint8_t> EntryInput::next_block() {
@@ -29,12 +39,12 @@ std::span<const uint8_t> EntryInput::next_block() {
     const size_t n = std::min<size_t>(size_t(entry.CompressedSize), UnZipper::kBlockSize);
     entry.CompressedSize -= int64_t(n);
     uint8_t* block = z_.input_block_.data();
-    size_t got = z_.archive_->read(block, n);
+    size_t got = z_.archive_->read_through(block, n);
     while (got < n) {
         // A split archive goes on in its next part; anything else is truncated.
         if (z_.end_record_.ThisDisk == 0 || !z_.OnGetNextDisk) throw FatalUnzipError();
         z_.ChangeDisk(z_.current_disk_ + 2);
-        const size_t more = z_.archive_->read(block + got, n - got);
+        const size_t more = z_.archive_->read_through(block + got, n - got);
         if (more == 0) throw FatalUnzipError();
         got += more;
     }
@@ -42,20 +52,52 @@ std::span<const uint8_t> EntryInput::next_block() {
     return {block, n};
 }
 
+void EntryInput::copy_stored(EntryOutput& output) {
+    constexpr size_t kBlock = UnZipper::kBlockSize;
+    ZipHeaderInfo& entry = z_.work_entry_;
+    if (entry.CompressedSize <= 0) return;
+    const size_t run_size = std::min<size_t>(size_t(entry.CompressedSize), kStoredRunBlocks * kBlock);
+    const std::unique_ptr<uint8_t[]> run(new uint8_t[run_size]);
+    while (entry.CompressedSize > 0) {
+        const size_t n = std::min<size_t>(size_t(entry.CompressedSize), run_size);
+        const size_t got = z_.archive_->read_through(run.get(), n);
+        if (entry.IsEncrypted()) z_.keys_.DecryptBuffer(run.get(), got);
+        if (got == n) {
+            entry.CompressedSize -= int64_t(n);
+            if (!output.write_out_blocks(run.get(), n)) return;  // the sink is full
+            continue;
+        }
+        // A short read ends the copy as it ended the block-by-block one: the whole
+        // blocks, then the block the data ran out in with what it holds (nothing
+        // when they ran out on a block's edge); the CRC check then rejects the entry.
+        const size_t whole = got - got % kBlock;
+        entry.CompressedSize -= int64_t(whole + std::min(kBlock, n - whole));
+        if (output.write_out_blocks(run.get(), whole)) (void)output.write_out(run.get() + whole, got - whole);
+        return;
+    }
+}
+
 EntryOutput::EntryOutput(UnZipper& z, BufferedStream* file) : z_(z), file_(file), buffer_(z.output_block_.data()) {}
 
 bool EntryOutput::write(const uint8_t* data, size_t n) {
-    while (n > 0) {
-        const size_t piece = std::min(n, UnZipper::kBlockSize - fill_);
+    constexpr size_t kBlock = UnZipper::kBlockSize;
+    if (fill_ > 0) {
+        // The block begun by an earlier call is completed first.
+        const size_t piece = std::min(n, kBlock - fill_);
         std::memcpy(buffer_ + fill_, data, piece);
         fill_ += piece;
         data += piece;
         n -= piece;
-        if (fill_ == UnZipper::kBlockSize) {
-            fill_ = 0;
-            if (!write_out(buffer_, UnZipper::kBlockSize)) return false;
-        }
+        if (fill_ < kBlock) return !full_;
+        fill_ = 0;
+        if (!write_out(buffer_, kBlock)) return false;
     }
+    // Whole blocks go out from the decoder's own memory; only a last partial block
+    // waits in the buffer for more.
+    const size_t whole = n - n % kBlock;
+    if (whole > 0 && !write_out_blocks(data, whole)) return false;
+    std::memcpy(buffer_, data + whole, n - whole);
+    fill_ = n - whole;
     return !full_;
 }
 
@@ -66,19 +108,68 @@ void EntryOutput::finish() {
 }
 
 bool EntryOutput::write_out(const uint8_t* data, size_t n) {
-    const int64_t size = z_.work_entry_.UncompressedSize;
-    if (full_ || written_ + int64_t(n) > size) {
+    if (full_ || written_ + int64_t(n) > z_.work_entry_.UncompressedSize) {
         full_ = true;
         return false;
     }
     // A short write (a full disk) must not pass as an extracted file.
-    if (file_ && file_->write(data, n) != n) throw StreamError("Stream write error");
+    if (to_file(data, n) != n) throw StreamError("Stream write error");
+    account(data, n);
+    return true;
+}
+
+// The blocks are judged, counted and reported one by one, in order, exactly as
+// write_out() does them, so the sequence of percent events, the size limit and the
+// CRC are those of a block-by-block write. Only the moment the bytes reach the file
+// changes: every block of the run is in the file before the first block's events,
+// not each just before its own. The file is the entry's temporary file, which no
+// handler is told of, and its bytes already trailed the events by up to the 8192
+// of the file buffer; what a handler can see is unchanged. Should the file take
+// only part of the run (a full disk), the blocks it took wholly are reported before
+// the failure, as they would have been.
+bool EntryOutput::write_out_blocks(const uint8_t* data, size_t n) {
+    constexpr size_t kBlock = UnZipper::kBlockSize;
+    if (full_) return false;
+    const int64_t size = z_.work_entry_.UncompressedSize;
+    size_t fit = 0;  // the leading blocks that pass the size check
+    while (fit < n) {
+        const size_t block = std::min(kBlock, n - fit);
+        if (written_ + int64_t(fit + block) > size) break;
+        fit += block;
+    }
+    const size_t took = to_file(data, fit);
+    size_t at = 0;
+    while (at < fit) {
+        const size_t block = std::min(kBlock, fit - at);
+        if (at + block > took) throw StreamError("Stream write error");
+        account(data + at, block);
+        at += block;
+    }
+    if (fit < n) full_ = true;
+    return !full_;
+}
+
+// The file is synced before it is renamed into place. Asked to start its write-back
+// after every kWriteBehind bytes, it has the disk write while the entry is still
+// being copied or decoded, and the sync waits for the last stretch only.
+size_t EntryOutput::to_file(const uint8_t* data, size_t n) {
+    if (!file_ || n == 0) return n;
+    const size_t took = file_->write_through(data, n);
+    unsynced_ += took;
+    if (unsynced_ >= kWriteBehind) {
+        file_->start_sync();
+        unsynced_ = 0;
+    }
+    return took;
+}
+
+void EntryOutput::account(const uint8_t* data, size_t n) {
+    const int64_t size = z_.work_entry_.UncompressedSize;
     crc_ = crc32_update(crc_, data, n);
     written_ += int64_t(n);
     z_.total_done_ += int64_t(n);
     if (z_.OnFilePercentDone) z_.OnFilePercentDone(z_, percent_of(written_, size));
     if (z_.OnTotalPercentDone) z_.OnTotalPercentDone(z_, percent_of(z_.total_done_, z_.total_bytes_));
-    return true;
 }
 
 }  // namespace kalv::unzip

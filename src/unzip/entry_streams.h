@@ -23,12 +23,19 @@ namespace kalv::unzip {
 
 class UnZipper;
 
+class EntryOutput;
+
 // The entry's compressed bytes in blocks of at most 16000, decrypted in place.
 class EntryInput final : public InputSource {
 public:
     explicit EntryInput(UnZipper& z) : z_(z) {}
 
     std::span<const uint8_t> next_block() override;
+
+    // The stored method: the entry's bytes from the archive to the output as they
+    // are (decrypted when the entry is), past the byte reader: no message pumping,
+    // no next part of a split archive.
+    void copy_stored(EntryOutput& output);
 
 private:
     UnZipper& z_;
@@ -50,17 +57,26 @@ public:
     // What a decoder that ended normally left in the buffer.
     void finish();
 
-    // One block straight out (the stored copy's way); false once the sink is full.
+    // One block of n bytes (at most 16000, 0 included) written out: the size
+    // check, the file, the CRC-32, the counts and both percent events; false once
+    // the sink is full.
     bool write_out(const uint8_t* data, size_t n);
+    // Whole 16000-byte blocks (the last one may be short), each written out as
+    // write_out() would, their bytes reaching the file in one transfer.
+    bool write_out_blocks(const uint8_t* data, size_t n);
 
     uint32_t crc() const { return ~crc_; }
 
 private:
+    size_t to_file(const uint8_t* data, size_t n);
+    void account(const uint8_t* data, size_t n);
+
     UnZipper& z_;
     BufferedStream* file_;
     uint8_t* buffer_;
     size_t fill_ = 0;
     int64_t written_ = 0;
+    size_t unsynced_ = 0;  // bytes the file took since it last started a write-back
     uint32_t crc_ = 0xFFFFFFFF;
     bool full_ = false;
 };

@@ -139,18 +139,6 @@ bool UnZipper::check_password(int index) {
     }
 }
 
-void UnZipper::copy_stored(EntryOutput& output) {
-    uint8_t* block = input_block_.data();
-    while (work_entry_.CompressedSize > 0) {
-        const size_t n = std::min<size_t>(size_t(work_entry_.CompressedSize), kBlockSize);
-        // A short read ends the copy; the CRC check then rejects the entry.
-        const size_t got = archive_->read(block, n);
-        if (work_entry_.IsEncrypted()) keys_.DecryptBuffer(block, got);
-        work_entry_.CompressedSize -= int64_t(n);
-        if (!output.write_out(block, got) || got < n) break;
-    }
-}
-
 void UnZipper::report_problem(ZipProblem problem, int index) {
     if (OnZipProblem) {
         OnZipProblem(*this, problem, index);
@@ -170,7 +158,7 @@ std::optional<DecodeStatus> UnZipper::decode(EntryOutput& output, int index) {
                         int64_t(entry.UncompressedSize)};
     DecodeStatus status = DecodeStatus::Done;
     switch (entry.Method()) {
-        case CompressionMethod::Stored: copy_stored(output); break;
+        case CompressionMethod::Stored: input.copy_stored(output); break;
         case CompressionMethod::Shrunk: status = unshrink(job); break;
         case CompressionMethod::Reduced1:
         case CompressionMethod::Reduced2:

@@ -1,4 +1,8 @@
-// Deflate decoder (RFC 1951), raw, for ZIP method 8.
+// Deflate decoder (RFC 1951), raw, for ZIP method 8. Its tables (the alphabets,
+// the lookup widths, the fixed code and the building of a block's tables) are in
+// inflate_tables.cpp; this file is the decoder itself, one class whose careful
+// path and fast loop share the bit buffer and the window and are read side by
+// side, which is why it stays one file of some 700 lines.
 //
 // Map:
 //
@@ -33,6 +37,7 @@
 #include "unzip/decoder_io.h"
 #include "unzip/huffman.h"
 #include "unzip/inflate_internal.h"
+#include "unzip/inflate_tables.h"
 
 // The fast loop is compiled twice: for baseline x86-64 and for BMI2, chosen per
 // entry from cpuid. Only the loop's wrapper carries the target attribute; the rest
@@ -50,48 +55,16 @@
 namespace kalv::unzip {
 namespace {
 
-using huffman::BuildStatus;
 using huffman::Table;
+using namespace deflate;  // the alphabets, widths and table room (inflate_tables.h)
 
 static_assert(std::endian::native == std::endian::little, "the bit buffer loads input words little-endian");
 
 constexpr size_t kWindowSize = 32768;  // RFC 1951 3.2.5: distances reach back at most 32768 bytes
 constexpr size_t kMaxMatch = 258;
 
-// RFC 1951 3.2.5: length codes 257..285 and distance codes 0..29.
-constexpr uint16_t kLengthBase[29] = {3,  4,  5,  6,  7,  8,  9,  10, 11,  13,  15,  17,  19,  23, 27,
-                                      31, 35, 43, 51, 59, 67, 83, 99, 115, 131, 163, 195, 227, 258};
-constexpr uint8_t kLengthExtra[29] = {0, 0, 0, 0, 0, 0, 0, 0, 1, 1, 1, 1, 2, 2, 2,
-                                      2, 3, 3, 3, 3, 4, 4, 4, 4, 5, 5, 5, 5, 0};
-constexpr uint16_t kDistanceBase[30] = {1,   2,   3,   4,   5,   7,    9,    13,   17,   25,   33,   49,   65,    97,    129,
-                                        193, 257, 385, 513, 769, 1025, 1537, 2049, 3073, 4097, 6145, 8193, 12289, 16385, 24577};
-constexpr uint8_t kDistanceExtra[30] = {0, 0, 0, 0, 1, 1, 2, 2, 3, 3, 4, 4, 5, 5, 6,
-                                        6, 7, 7, 8, 8, 9, 9, 10, 10, 11, 11, 12, 12, 13, 13};
-// RFC 1951 3.2.7: the order in which the code-length code's lengths are sent.
-constexpr uint8_t kCodeLengthOrder[19] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
-
-constexpr unsigned kLitLenSymbols = 288;  // 286 and 287 take part in the fixed code but never decode
-constexpr unsigned kDistanceSymbols = 30;
-constexpr unsigned kCodeLengthSymbols = 19;
-constexpr unsigned kMaxLitLenCodes = 286;   // HLIT + 257 beyond this is bad data
-constexpr unsigned kMaxDistanceCodes = 30;  // HDIST + 1 beyond this is bad data
-
-// Lookup widths: one first-level probe resolves the common codes (literals of
-// machine code run to 10-12 bits, so 11 keeps most of them in one probe). The
-// same widths for fixed and dynamic blocks, so the fast loop masks with constants.
-constexpr unsigned kLitLenBits = 11;
-constexpr unsigned kDistanceBits = 8;
-constexpr unsigned kCodeLengthBits = 7;  // the code-length code's lengths stop at 7: one level
 constexpr uint64_t kLitLenMask = (uint64_t{1} << kLitLenBits) - 1;
 constexpr uint64_t kDistanceMask = (uint64_t{1} << kDistanceBits) - 1;
-
-// Table space. Every sub-table holds at least one symbol and is at most
-// 2^(15 - root) entries wide, so root + symbols * 2^(15 - root) bounds any code,
-// incomplete ones included: a build can never run out of room for Deflate.
-constexpr size_t kLitLenSpace = (size_t{1} << kLitLenBits) + kLitLenSymbols * (size_t{1} << (15 - kLitLenBits));
-constexpr size_t kDistanceSpace = (size_t{1} << kDistanceBits) + kDistanceSymbols * (size_t{1} << (15 - kDistanceBits));
-constexpr size_t kCodeLengthSpace = size_t{1} << kCodeLengthBits;
-static_assert(kLitLenSpace <= 0x10000 && kDistanceSpace <= 0x10000, "sub-table starts must fit the entries' 16 bits");
 
 // Bits that one fast iteration may take after a refill leaves at least 56 held:
 // a length code with its extra bits, then a distance code with its extra bits; or
@@ -107,13 +80,19 @@ constexpr size_t kFastOutputMargin = kMaxMatch + 3 * 8;
 static_assert(kFastOutputMargin >= 5 * 8 && kFastOutputMargin >= kMaxMatch + 7, "a match's copy stays in the margin");
 constexpr size_t kFastInputMargin = 8;  // one unaligned 64-bit load per iteration
 
-// For a match distance d of 2..7: the nearest multiple of d of at least 8, so a
-// word loaded that far back holds the repeating pattern and was written already.
-// A table, because a division in the match copy costs more than the copy.
-constexpr uint8_t kWordPeriod[8] = {0, 0, 8, 9, 8, 10, 12, 14};
+// A match at a distance d of 1..7 repeats a pattern of d bytes. Multiplied by
+// kRepeat[d] (a 1 in every d-th byte), the pattern fills a word; stored every
+// kRepeatStep[d] bytes (the whole periods a word holds), the same word continues
+// it. Tables, because a division in the match copy costs more than the copy.
+constexpr uint64_t kRepeat[8] = {0, 0x0101010101010101, 0x0001000100010001, 0x0001000001000001,
+                                 0x0000000100000001, 0x0000010000000001, 0x0001000000000001, 0x0100000000000001};
+constexpr uint8_t kRepeatStep[8] = {0, 8, 8, 6, 8, 5, 6, 7};
 static_assert([] {
-    for (unsigned d = 2; d < 8; ++d)
-        if (kWordPeriod[d] % d != 0 || kWordPeriod[d] < 8 || kWordPeriod[d] - d >= 8) return false;
+    for (unsigned d = 1; d < 8; ++d) {
+        for (unsigned byte = 0; byte < 8; ++byte)
+            if (((kRepeat[d] >> (8 * byte)) & 0xFF) != (byte % d == 0 ? 1u : 0u)) return false;
+        if (kRepeatStep[d] != 8 / d * d) return false;
+    }
     return true;
 }());
 
@@ -122,24 +101,6 @@ static_assert([] {
 // working set stays in the second-level cache.
 constexpr size_t kMinRoom = 4 * kFastOutputMargin;
 constexpr size_t kMaxRoom = 256 * 1024;
-
-struct SymbolTables {
-    uint32_t litlen[kLitLenSymbols];
-    uint32_t distance[kDistanceSymbols];
-    uint32_t code_length[kCodeLengthSymbols];
-};
-
-constexpr SymbolTables make_symbol_tables() {
-    SymbolTables t{};
-    for (unsigned i = 0; i < 256; ++i) t.litlen[i] = huffman::literal_symbol(i);
-    t.litlen[256] = huffman::end_of_block_symbol();
-    for (unsigned i = 0; i < 29; ++i) t.litlen[257 + i] = huffman::base_symbol(kLengthBase[i], kLengthExtra[i]);
-    t.litlen[286] = t.litlen[287] = huffman::invalid_symbol();
-    for (unsigned i = 0; i < kDistanceSymbols; ++i) t.distance[i] = huffman::base_symbol(kDistanceBase[i], kDistanceExtra[i]);
-    for (unsigned i = 0; i < kCodeLengthSymbols; ++i) t.code_length[i] = huffman::base_symbol(i, 0);
-    return t;
-}
-constexpr SymbolTables kSymbols = make_symbol_tables();
 
 constexpr uint64_t low_bits(unsigned n) { return (uint64_t{1} << n) - 1; }
 
@@ -176,15 +137,6 @@ inline uint32_t extra_bits(uint64_t saved, uint32_t entry) {
         low = saved & low_bits(static_cast<uint8_t>(entry));
     }
     return static_cast<uint32_t>(low >> static_cast<uint8_t>(entry >> 8));
-}
-
-// A build's outcome as the block sees it: only a complete code may be used.
-DecodeStatus require_complete(BuildStatus status) {
-    switch (status) {
-        case BuildStatus::Complete: return DecodeStatus::Done;
-        case BuildStatus::OutOfMemory: return DecodeStatus::OutOfMemory;
-        default: return DecodeStatus::BadData;
-    }
 }
 
 class Inflater {
@@ -257,8 +209,8 @@ private:
 
     Table litlen_;
     Table distance_;
-    uint32_t litlen_space_[kLitLenSpace];
-    uint32_t distance_space_[kDistanceSpace];
+    const CodeTables* codes_ = nullptr;  // the fixed tables or dynamic_, as the block is
+    CodeTables dynamic_;
     uint32_t code_length_space_[kCodeLengthSpace];
 };
 
@@ -414,45 +366,11 @@ DecodeStatus Inflater::stored_block() {
     return DecodeStatus::Done;
 }
 
-// RFC 1951 3.2.6. Codes 286 and 287 and distance codes 30 and 31 have a place in
-// the fixed code but no meaning: they decode as invalid. The distance code (30 of
-// 32 five-bit codes) is therefore incomplete, and accepted as such.
-//
-// The tables are built once for the process: the fixed code's codes are at most
-// 9 bits, inside the first level, so first levels are all they take, and a stream
-// of many small fixed blocks pays for no builds.
-struct FixedTables {
-    uint32_t litlen_space[size_t{1} << kLitLenBits];
-    uint32_t distance_space[size_t{1} << kDistanceBits];
-    Table litlen;
-    Table distance;
-};
-
-const FixedTables& fixed_tables() {
-    static FixedTables tables;
-    static const bool built = [] {
-        uint8_t lengths[kLitLenSymbols];
-        std::fill(lengths, lengths + 144, uint8_t{8});
-        std::fill(lengths + 144, lengths + 256, uint8_t{9});
-        std::fill(lengths + 256, lengths + 280, uint8_t{7});
-        std::fill(lengths + 280, lengths + 288, uint8_t{8});
-        uint8_t distance_lengths[kDistanceSymbols];
-        std::fill(distance_lengths, distance_lengths + kDistanceSymbols, uint8_t{5});
-        // Complete and Incomplete (the two unused distance codes) respectively: the
-        // lengths are the format's, so no other outcome can occur.
-        huffman::build_table(lengths, kLitLenSymbols, kSymbols.litlen, kLitLenBits, tables.litlen_space, &tables.litlen);
-        huffman::build_table(distance_lengths, kDistanceSymbols, kSymbols.distance, kDistanceBits, tables.distance_space,
-                             &tables.distance);
-        return true;
-    }();
-    (void)built;
-    return tables;
-}
-
 DecodeStatus Inflater::fixed_block() {
     const FixedTables& fixed = fixed_tables();
     litlen_ = fixed.litlen;
     distance_ = fixed.distance;
+    codes_ = &fixed.space;
     return decode_codes();
 }
 
@@ -471,8 +389,7 @@ DecodeStatus Inflater::dynamic_block() {
         code_length_lengths[kCodeLengthOrder[i]] = static_cast<uint8_t>(take(3));
     }
     Table code_length;
-    DecodeStatus status = require_complete(huffman::build_table(code_length_lengths, kCodeLengthSymbols, kSymbols.code_length,
-                                                                kCodeLengthBits, code_length_space_, &code_length));
+    DecodeStatus status = build_code_length_table(code_length_lengths, code_length_space_, &code_length);
     if (status != DecodeStatus::Done) return status;
 
     // Format notes: a repeat may run on from the literal/length lengths into the
@@ -518,12 +435,9 @@ DecodeStatus Inflater::dynamic_block() {
     // A code without end-of-block could never end its block.
     if (lengths[256] == 0) return DecodeStatus::BadData;
 
-    status = require_complete(huffman::build_table(lengths, litlen_count, kSymbols.litlen, kLitLenBits, litlen_space_,
-                                                   &litlen_));
+    status = build_block_tables(lengths, litlen_count, distance_count, dynamic_, &litlen_, &distance_);
     if (status != DecodeStatus::Done) return status;
-    status = require_complete(huffman::build_table(lengths + litlen_count, distance_count, kSymbols.distance,
-                                                   kDistanceBits, distance_space_, &distance_));
-    if (status != DecodeStatus::Done) return status;
+    codes_ = &dynamic_;
     return decode_codes();
 }
 
@@ -621,8 +535,7 @@ Inflater::Step Inflater::fast_loop() {
     const uint8_t* const in_limit = in_end_ - kFastInputMargin;
     uint8_t* const out_limit = buffer_end_ - kFastOutputMargin;
     const uint8_t* const out_start = buffer_;
-    const uint32_t* const litlen = litlen_.entries;
-    const uint32_t* const dist = distance_.entries;
+    const CodeTables* const codes = codes_;
     Step step = Step::More;
 
     // Branchless refill: load a word, keep what fits, advance by whole bytes. The
@@ -649,25 +562,25 @@ Inflater::Step Inflater::fast_loop() {
     };
 
     if (!next_iteration()) return Step::More;
-    uint32_t entry = litlen[bits & kLitLenMask];
+    uint32_t entry = codes->litlen[bits & kLitLenMask];
     do {
         if (entry & huffman::kLiteral) {
             // Literals come in runs: up to four per refill.
             consume(entry);
             *out++ = static_cast<uint8_t>(huffman::entry_value(entry));
-            entry = litlen[bits & kLitLenMask];
+            entry = codes->litlen[bits & kLitLenMask];
             if (entry & huffman::kLiteral) {
                 consume(entry);
                 *out++ = static_cast<uint8_t>(huffman::entry_value(entry));
-                entry = litlen[bits & kLitLenMask];
+                entry = codes->litlen[bits & kLitLenMask];
                 if (entry & huffman::kLiteral) {
                     consume(entry);
                     *out++ = static_cast<uint8_t>(huffman::entry_value(entry));
-                    entry = litlen[bits & kLitLenMask];
+                    entry = codes->litlen[bits & kLitLenMask];
                     if (entry & huffman::kLiteral) {
                         consume(entry);
                         *out++ = static_cast<uint8_t>(huffman::entry_value(entry));
-                        entry = litlen[bits & kLitLenMask];
+                        entry = codes->litlen[bits & kLitLenMask];
                     }
                 }
             }
@@ -675,16 +588,18 @@ Inflater::Step Inflater::fast_loop() {
         }
         // Tested once for the rare kinds, so a length costs one test beyond the
         // literal's.
-        if (entry & huffman::kExceptional) {
+        // The rare kinds are marked unlikely, so the compiler lays the literal and
+        // match paths out straight and the rare ones aside.
+        if (entry & huffman::kExceptional) [[unlikely]] {
             // A code longer than the first level: one more lookup, at most 15 bits in
             // all (a literal found there goes alone; a length keeps the match budget).
             if (entry & huffman::kSubtable) {
                 consume(entry);
-                entry = litlen[huffman::entry_value(entry) + (bits & low_bits(huffman::entry_length(entry)))];
+                entry = codes->litlen[huffman::entry_value(entry) + (bits & low_bits(huffman::entry_length(entry)))];
                 if (entry & huffman::kLiteral) {
                     consume(entry);
                     *out++ = static_cast<uint8_t>(huffman::entry_value(entry));
-                    entry = litlen[bits & kLitLenMask];
+                    entry = codes->litlen[bits & kLitLenMask];
                     continue;
                 }
             }
@@ -704,11 +619,11 @@ Inflater::Step Inflater::fast_loop() {
         consume(entry);
         const size_t length = huffman::entry_value(entry) + extra_bits<kBmi2>(saved, entry);
 
-        entry = dist[bits & kDistanceMask];
-        if (entry & huffman::kExceptional) {
+        entry = codes->distance[bits & kDistanceMask];
+        if (entry & huffman::kExceptional) [[unlikely]] {
             if (entry & huffman::kSubtable) {
                 consume(entry);
-                entry = dist[huffman::entry_value(entry) + (bits & low_bits(huffman::entry_length(entry)))];
+                entry = codes->distance[huffman::entry_value(entry) + (bits & low_bits(huffman::entry_length(entry)))];
             }
             if (entry & huffman::kInvalid) {
                 step = Step::BadData;
@@ -718,11 +633,11 @@ Inflater::Step Inflater::fast_loop() {
         saved = bits;
         consume(entry);
         const size_t distance = huffman::entry_value(entry) + extra_bits<kBmi2>(saved, entry);
-        if (!kWholeWindow && distance > static_cast<size_t>(out - out_start)) {  // before the entry's start
+        if (!kWholeWindow && distance > static_cast<size_t>(out - out_start)) [[unlikely]] {  // before the entry's start
             step = Step::BadData;
             break;
         }
-        entry = litlen[bits & kLitLenMask];
+        entry = codes->litlen[bits & kLitLenMask];
 
         // Word-at-a-time copy, overrunning the match end by up to 7 bytes (inside the
         // margin; later output overwrites them). With the source 8 or more bytes
@@ -745,24 +660,19 @@ Inflater::Step Inflater::fast_loop() {
                 dst += 8;
                 src += 8;
             }
-        } else if (distance == 1) {
-            const uint64_t run = 0x0101010101010101ull * *src;
-            do {
-                store64(dst, run);
-                dst += 8;
-            } while (dst < end);
         } else {
-            // A short period: lay down the first 8 bytes one by one, then copy words
-            // from the nearest multiple of the period at least 8 bytes back (at most
-            // 14, never before the pattern's start), which holds the same bytes.
-            for (int i = 0; i < 8; ++i) dst[i] = src[i];
-            const size_t period = kWordPeriod[distance];
-            dst += 8;
-            src = dst - period;
+            // A short period (RFC 1951 3.2.3: the copy may overlap what it writes):
+            // its d bytes, which lie wholly before the match, are read once and
+            // spread over a word (kRepeat); the word is stored every whole number of
+            // periods. Nothing is read back from the match being written, so no load
+            // waits on a store just made, and no byte goes alone.
+            const uint64_t pattern = (load_le64(src) & low_bits(8 * distance)) * kRepeat[distance];
+            const size_t step = kRepeatStep[distance];
+            store64(dst, pattern);
+            dst += step;
             while (dst < end) {
-                store64(dst, load_le64(src));
-                dst += 8;
-                src += 8;
+                store64(dst, pattern);
+                dst += step;
             }
         }
         out = end;

@@ -228,7 +228,6 @@ private:
     std::optional<std::string> target_directory(const ZipHeaderInfo& entry) const;
     // Runs the entry's decoder into `output`; nullopt when its method has none.
     std::optional<DecodeStatus> decode(class EntryOutput& output, int index);
-    void copy_stored(class EntryOutput& output);
 
     std::string zip_name_;
     std::string dest_dir_;

@@ -610,6 +610,34 @@ TEST(InflateCodeShapes, EveryCodeOfEachShapeDecodesOnEveryPath) {
     }
 }
 
+// Matches at the short distances (1 to 7 repeat a pattern shorter than a word)
+// and just past them, at lengths around the word and the fast loop's 40-byte copy,
+// one after another as a literal changes the bytes they repeat.
+TEST(InflateMatches, ShortDistancesRepeatTheirPatternAtEveryLength) {
+    BitWriter w;
+    w.block_header(true, 1);
+    std::vector<uint8_t> expected = text("0123456789");
+    fixed_literals(w, expected);
+    for (unsigned distance = 1; distance <= 9; ++distance) {
+        for (unsigned length : {3, 4, 5, 7, 8, 9, 13, 16, 17, 24, 40, 41, 100, 258}) {
+            fixed_match(w, length, distance);
+            for (unsigned i = 0; i < length; ++i) expected.push_back(expected[expected.size() - distance]);
+            const uint8_t changed = static_cast<uint8_t>('a' + (length + distance) % 26);
+            fixed_literals(w, {changed});
+            expected.push_back(changed);
+        }
+    }
+    fixed_end(w);
+    std::vector<uint8_t> stream = w.finish();
+    stream.resize(stream.size() + 24, 0);  // so the fast loop decodes up to the end-of-block code
+    for (Path path : kAllPaths) {
+        SCOPED_TRACE(path_name(path));
+        const Decoded d = decode(stream, 16000, path);
+        EXPECT_EQ(d.status, DecodeStatus::Done);
+        EXPECT_TRUE(d.bytes == expected);
+    }
+}
+
 // --- output size and the window ------------------------------------------------
 
 std::vector<uint8_t> pattern(size_t n) {

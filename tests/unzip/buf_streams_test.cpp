@@ -217,6 +217,38 @@ TEST(BufferedStream, WritingAfterReadingStartsWhereTheReaderStood) {
     EXPECT_EQ(raw->bytes_, "abXYefgh");
 }
 
+// An entry's data move in transfers of the caller's size: after what the buffer
+// holds (or, writing, after the bytes it still holds reach the file).
+TEST(BufferedStream, ThroughTransfersTakeTheBufferFirstThenOneTransferOfTheRest) {
+    const std::string data = testing::pseudo_random_bytes(40000, 5);
+    std::vector<size_t> reads;
+    BufferedStream in(std::make_unique<RecordingFile>(data, &reads, nullptr));
+    std::string got(10, '\0');
+    in.read(got.data(), got.size());
+    std::string run(20000, '\0');
+    ASSERT_EQ(in.read_through(run.data(), run.size()), 20000u);
+    EXPECT_EQ(got + run, data.substr(0, 20010));
+    EXPECT_EQ(in.position(), 20010);
+    char next;
+    ASSERT_EQ(in.read(&next, 1), 1u);  // the buffer takes over again where the run ended
+    EXPECT_EQ(next, data[20010]);
+    EXPECT_EQ(reads, (std::vector<size_t>{8192, 20000 - 8182, 8192}));
+    EXPECT_EQ(in.read_through(run.data(), run.size()), 40000u - 20011);  // short at the end
+
+    std::vector<size_t> writes;
+    auto file = std::make_unique<RecordingFile>("", nullptr, &writes);
+    RecordingFile* raw = file.get();
+    BufferedStream out(std::move(file));
+    out.write(data.data(), 100);
+    ASSERT_EQ(out.write_through(data.data() + 100, 20000), 20000u);
+    EXPECT_EQ(out.position(), 20100);
+    EXPECT_EQ(writes, (std::vector<size_t>{100, 20000}));
+    EXPECT_EQ(raw->bytes_, data.substr(0, 20100));
+    out.write(data.data(), 10);
+    raw->fail_writes = true;  // the pending 10 bytes cannot be written: nothing of the run is taken
+    EXPECT_EQ(out.write_through(data.data(), 5000), 0u);
+}
+
 // A derived stream that notes each notification with its byte count.
 class NotedStream : public BufferedStream {
 public:

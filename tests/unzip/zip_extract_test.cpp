@@ -422,6 +422,34 @@ TEST_F(ZipExtract, StoredBlocksProgressAndNoPumping) {
     EXPECT_EQ(fake.pumps, 0);  // stored entries are copied without message handling
 }
 
+// Stored entries go to the file in runs of blocks, decoded ones in pieces of the
+// decoder's window; either way the size limit stops the entry at the first 16000-byte
+// block that would pass its recorded size, with the events and the CRC of the blocks
+// before it.
+TEST_F(ZipExtract, TheSizeLimitStopsAtTheFirstBlockPastTheRecordedSize) {
+    const std::string bytes = pseudo_random_bytes(40000, 11);
+    std::string deflated = "\x01";  // one final stored block (RFC 1951 3.2.4)
+    put16(deflated, 40000);
+    put16(deflated, uint16_t(~40000));
+    deflated += bytes;
+    std::vector<int> file_percent;
+    zip.OnFilePercentDone = [&](UnZipper&, int p) { file_percent.push_back(p); };
+    zip.DoAll = true;
+    for (const uint16_t method : {0, 8}) {
+        SCOPED_TRACE(method);
+        CraftEntry e{"long.bin", bytes.substr(0, 20000)};  // the size recorded: 20000
+        e.method = method;
+        e.raw = method == 0 ? bytes : deflated;
+        file_percent.clear();
+        bad_crcs.clear();
+        EXPECT_EQ(extract({e}), 0);
+        EXPECT_EQ(file_percent, (std::vector<int>{80}));  // 16000 of 20000; a second block would pass it
+        ASSERT_EQ(bad_crcs.size(), 1u);
+        EXPECT_EQ(bad_crcs[0].first, crc32_of(reinterpret_cast<const uint8_t*>(bytes.data()), 16000));
+        EXPECT_FALSE(file_exists(out("long.bin")));
+    }
+}
+
 TEST_F(ZipExtract, UnknownMethodShowsTheBoxAndLeavesNoFile) {
     CraftEntry e{"m9.bin", ""};  // even an empty entry with CRC 0 is not "extracted"
     e.method = 9;
