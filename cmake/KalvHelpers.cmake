@@ -31,3 +31,18 @@ function(kalv_add_test)
   endif()
   set_tests_properties(${T_NAME} PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS "${T_LABELS}")
 endfunction()
+
+# kalv_publish_headers(<target> <folder>)
+# A library publishes its own headers, src/<folder>/..., and nothing else of src/: its
+# include root is a folder of the build tree that holds one symbolic link, <folder> ->
+# src/<folder>. Includes keep their "<folder>/name.h" form, and a target sees only the
+# folders of the libraries it links, so an include that goes up the layers (or to a
+# library not linked) does not build. Both builds run on a POSIX host (the Windows one
+# is a cross build), where the link is an ordinary one; the compiler sees the headers
+# through it and depfiles track edits as usual.
+function(kalv_publish_headers target folder)
+  set(root ${PROJECT_BINARY_DIR}/include_roots/${folder})
+  file(MAKE_DIRECTORY ${root})
+  file(CREATE_LINK ${PROJECT_SOURCE_DIR}/src/${folder} ${root}/${folder} SYMBOLIC)
+  target_include_directories(${target} PUBLIC ${root})
+endfunction()
