@@ -177,7 +177,8 @@ PackageInfo write_package(platform::FileHandle& source, const std::string& sourc
     const uint64_t central_offset = out.position();
     std::string central;
     put32(central, kCentralHeaderSignature);
-    put16(central, uint16_t(entry.attributes.host) << 8 | kVersionNeeded);  // version made by (4.4.2)
+    // Version made by (4.4.2): the host in the upper byte, the version in the lower.
+    put16(central, static_cast<uint16_t>(entry.attributes.host << 8 | kVersionNeeded));
     put_shared(central, fields);
     put16(central, 0);  // extra field length
     put16(central, 0);  // file comment length
