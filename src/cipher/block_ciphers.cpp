@@ -38,9 +38,9 @@ BlockCipher128::~BlockCipher128() {
     SecureFill(chain_.data(), 0xFF, kBytes);
 }
 
-void BlockCipher128::SetKey(const void* key, uint32_t sizeBits, const void* iv) {
-    Cipher::SetKey(key, sizeBits, iv);
-    ExpandKey(key, sizeBits);
+void BlockCipher128::SetKey(const void* key, uint32_t size_bits, const void* iv) {
+    Cipher::SetKey(key, size_bits, iv);
+    ExpandKey(key, size_bits);
     if (iv != nullptr) {
         std::memcpy(iv_.data(), iv, kBytes);
     } else {
@@ -85,10 +85,10 @@ void BlockCipher128::EncryptedChainTail(const uint8_t* in, uint8_t* out, uint32_
     xor_bytes(out, in, chain_.data(), tail);
 }
 
-void BlockCipher128::CBCEncrypt(const void* in_, void* out_, uint32_t size) {
+void BlockCipher128::CBCEncrypt(const void* input, void* output, uint32_t size) {
     RequireKeyed();
-    auto* in = static_cast<const uint8_t*>(in_);
-    auto* out = static_cast<uint8_t*>(out_);
+    auto* in = static_cast<const uint8_t*>(input);
+    auto* out = static_cast<uint8_t*>(output);
     for (size_t n = size / kBytes; n > 0; --n, in += kBytes, out += kBytes) {
         xor_block(chain_.data(), chain_.data(), in);
         EncryptBlock(chain_.data(), chain_.data());
@@ -97,10 +97,10 @@ void BlockCipher128::CBCEncrypt(const void* in_, void* out_, uint32_t size) {
     EncryptedChainTail(in, out, size % kBytes);
 }
 
-void BlockCipher128::CBCDecrypt(const void* in_, void* out_, uint32_t size) {
+void BlockCipher128::CBCDecrypt(const void* input, void* output, uint32_t size) {
     RequireKeyed();
-    auto* in = static_cast<const uint8_t*>(in_);
-    auto* out = static_cast<uint8_t*>(out_);
+    auto* in = static_cast<const uint8_t*>(input);
+    auto* out = static_cast<uint8_t*>(output);
     Block saved;
     Block plain;
     for (size_t n = size / kBytes; n > 0; --n, in += kBytes, out += kBytes) {
@@ -112,10 +112,10 @@ void BlockCipher128::CBCDecrypt(const void* in_, void* out_, uint32_t size) {
     EncryptedChainTail(in, out, size % kBytes);
 }
 
-void BlockCipher128::CFBblockEncrypt(const void* in_, void* out_, uint32_t size) {
+void BlockCipher128::CFBblockEncrypt(const void* input, void* output, uint32_t size) {
     RequireKeyed();
-    auto* in = static_cast<const uint8_t*>(in_);
-    auto* out = static_cast<uint8_t*>(out_);
+    auto* in = static_cast<const uint8_t*>(input);
+    auto* out = static_cast<uint8_t*>(output);
     for (size_t n = size / kBytes; n > 0; --n, in += kBytes, out += kBytes) {
         EncryptBlock(chain_.data(), chain_.data());
         xor_block(chain_.data(), chain_.data(), in);  // the cipher text feeds back
@@ -124,10 +124,10 @@ void BlockCipher128::CFBblockEncrypt(const void* in_, void* out_, uint32_t size)
     EncryptedChainTail(in, out, size % kBytes);
 }
 
-void BlockCipher128::CFBblockDecrypt(const void* in_, void* out_, uint32_t size) {
+void BlockCipher128::CFBblockDecrypt(const void* input, void* output, uint32_t size) {
     RequireKeyed();
-    auto* in = static_cast<const uint8_t*>(in_);
-    auto* out = static_cast<uint8_t*>(out_);
+    auto* in = static_cast<const uint8_t*>(input);
+    auto* out = static_cast<uint8_t*>(output);
     Block saved;
     for (size_t n = size / kBytes; n > 0; --n, in += kBytes, out += kBytes) {
         std::memcpy(saved.data(), in, kBytes);

@@ -36,9 +36,9 @@ uint32_t buffer_size(size_t n) {
 
 }  // namespace
 
-void Cipher::SetKey(const void* /*key*/, uint32_t sizeBits, const void* /*iv*/) {
+void Cipher::SetKey(const void* /*key*/, uint32_t size_bits, const void* /*iv*/) {
     if (initialized_) Wipe();
-    if (sizeBits == 0 || sizeBits % 4 != 0 || sizeBits > static_cast<uint32_t>(MaxKeySize())) {
+    if (size_bits == 0 || size_bits % 4 != 0 || size_bits > static_cast<uint32_t>(MaxKeySize())) {
         throw CipherError("Invalid key size");
     }
     initialized_ = true;

@@ -161,9 +161,9 @@ void Rijndael::Wipe() {
     BlockCipher128::Wipe();
 }
 
-void Rijndael::ExpandKey(const void* key, uint32_t sizeBits) {
+void Rijndael::ExpandKey(const void* key, uint32_t size_bits) {
     // Whole bytes only; a shorter key is extended with zero bytes to its AES size.
-    const size_t key_bytes = sizeBits / 8;
+    const size_t key_bytes = size_bits / 8;
     uint8_t material[32] = {};
     if (key_bytes > 0) std::memcpy(material, key, key_bytes);
     const size_t nk = key_bytes <= 16 ? 4 : key_bytes <= 24 ? 6 : 8;
@@ -194,10 +194,10 @@ void Rijndael::ExpandKey(const void* key, uint32_t sizeBits) {
     SecureFill(w, 0, sizeof(w));
 }
 
-void Rijndael::EncryptBlock(const void* in_, void* out_) const {
+void Rijndael::EncryptBlock(const void* input, void* output) const {
     RequireKeyed();
-    const auto* in = static_cast<const uint8_t*>(in_);
-    auto* out = static_cast<uint8_t*>(out_);
+    const auto* in = static_cast<const uint8_t*>(input);
+    auto* out = static_cast<uint8_t*>(output);
     const auto& te = kAes.te;
     const auto* rk = enc_keys_.data();
 
@@ -230,10 +230,10 @@ void Rijndael::EncryptBlock(const void* in_, void* out_) const {
     store_word(out + 12, word_of(sb[byte_at(s3, 0)], sb[byte_at(s0, 1)], sb[byte_at(s1, 2)], sb[byte_at(s2, 3)]) ^ last[3]);
 }
 
-void Rijndael::DecryptBlock(const void* in_, void* out_) const {
+void Rijndael::DecryptBlock(const void* input, void* output) const {
     RequireKeyed();
-    const auto* in = static_cast<const uint8_t*>(in_);
-    auto* out = static_cast<uint8_t*>(out_);
+    const auto* in = static_cast<const uint8_t*>(input);
+    auto* out = static_cast<uint8_t*>(output);
     const auto& td = kAes.td;
     const auto* dk = dec_keys_.data();
 

@@ -24,8 +24,7 @@ bool CheckSingleInstance() {
 // two installations on one PC never wait for each other. Mutex names take no
 // backslash, so the directory is named by its CRC-32.
 std::string InstallationLockName() {
-    std::string dir = LauncherDir();
-    for (char& c : dir) c = lower_ascii(c);
+    const std::string dir = lower_ascii(LauncherDir());
     char hex[9];
     std::snprintf(hex, sizeof hex, "%08X", unsigned(crc32_of(reinterpret_cast<const uint8_t*>(dir.data()), dir.size())));
     return std::string("Kalv3Launcher-") + hex;

@@ -37,25 +37,25 @@ void LogExtractions(unzip::UnZipper& unzipper) {
 
 }  // namespace
 
-bool UnCompress(const std::string& packagePath, const std::string& destDir, const std::string& password,
-                const std::string& entryName) {
+bool UnCompress(const std::string& package_path, const std::string& dest_dir, const std::string& password,
+                const std::string& entry_name) {
     // A missing package is reported by the caller, not here. Presence, not age: a
     // package dated before 1980 is still there to be read.
-    if (!platform::current().file_exists(packagePath)) return false;
+    if (!platform::current().file_exists(package_path)) return false;
     const auto unzipper = std::make_unique<unzip::UnZipper>();
     try {
         // Everything else keeps the component's defaults: only listed entries, no
         // directories recreated, window messages handled while it works.
         unzipper->OverwriteMode = unzip::UZOverwriteMode::Always;
         unzipper->Password = password;
-        unzipper->SetZipName(packagePath);
-        unzipper->SetDestDir(destDir);
-        unzipper->SetRootDir(destDir);
+        unzipper->SetZipName(package_path);
+        unzipper->SetDestDir(dest_dir);
+        unzipper->SetRootDir(dest_dir);
         // The full path the entry will have once extracted, matched under RootDir.
-        unzipper->FilesList.push_back(destDir + entryName);
+        unzipper->FilesList.push_back(dest_dir + entry_name);
         LogExtractions(*unzipper);
         const bool extracted = unzipper->UnZip() > 0;
-        if (!extracted) runlog::Note("extract " + entryName + " from " + packagePath + ": nothing extracted");
+        if (!extracted) runlog::Note("extract " + entry_name + " from " + package_path + ": nothing extracted");
         return extracted;
     } catch (const std::exception& failure) {
         ShowProblemBox("UnCompress", failure.what(), "UnCompress");

@@ -2,11 +2,12 @@
 
 #include "core/crc32.h"
 #include "core/errors.h"
+#include "core/text.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
 #include <memory>
 
 namespace kalv::splash {
@@ -28,15 +29,8 @@ const unsigned char* glyph_rows(unsigned char c, bool bold) {
 bool is_raster_face(const std::string& face) {
     static const char* const kRasterFaces[] = {"MS Sans Serif", "MS Serif", "System", "Terminal",
                                                "Small Fonts", "Courier", "Fixedsys", "Modern"};
-    for (const char* name : kRasterFaces) {
-        std::string a = face, b = name;
-        if (a.size() != b.size()) continue;
-        bool same = std::equal(a.begin(), a.end(), b.begin(),
-                               [](char x, char y) { return std::tolower(static_cast<unsigned char>(x)) ==
-                                                           std::tolower(static_cast<unsigned char>(y)); });
-        if (same) return true;
-    }
-    return false;
+    return std::any_of(std::begin(kRasterFaces), std::end(kRasterFaces),
+                       [&](const char* name) { return same_name(face, name); });
 }
 
 }  // namespace
