@@ -43,13 +43,15 @@ int run_list(const Args& args) {
         const kalv::unzip::ZipHeaderInfo& e = zip.Entry(i);
         const kalv::DosFields t = kalv::unpack_dos(e.FileDateTime);
         // The records hold unsigned 32-bit sizes (APPNOTE 4.4.8, 4.4.9).
-        const uint32_t entry_packed = uint32_t(e.CompressedSize), entry_size = uint32_t(e.UncompressedSize);
+        const uint32_t entry_packed = static_cast<uint32_t>(e.CompressedSize);
+        const uint32_t entry_size = static_cast<uint32_t>(e.UncompressedSize);
         packed += entry_packed;
         size += entry_size;
-        std::printf("%3u 0x%04X %10lu %10lu %08X %04d-%02d-%02d %02d:%02d:%02d %s\n", unsigned(e.CompressionMethod),
-                    unsigned(e.BitFlag), static_cast<unsigned long>(entry_packed),
-                    static_cast<unsigned long>(entry_size), unsigned(e.Crc32), t.year, t.month, t.day, t.hour,
-                    t.minute, t.second, printable(e.StoredPath()).c_str());
+        std::printf("%3u 0x%04X %10lu %10lu %08X %04d-%02d-%02d %02d:%02d:%02d %s\n",
+                    static_cast<unsigned>(e.CompressionMethod), static_cast<unsigned>(e.BitFlag),
+                    static_cast<unsigned long>(entry_packed), static_cast<unsigned long>(entry_size),
+                    static_cast<unsigned>(e.Crc32), t.year, t.month, t.day, t.hour, t.minute, t.second,
+                    printable(e.StoredPath()).c_str());
     }
     std::printf("%d entr%s, %llu bytes packed, %llu bytes\n", zip.EntryCount(), zip.EntryCount() == 1 ? "y" : "ies",
                 static_cast<unsigned long long>(packed), static_cast<unsigned long long>(size));

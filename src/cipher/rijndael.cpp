@@ -26,7 +26,8 @@ constexpr uint32_t rotl32(uint32_t w, int n) { return (w << n) | (w >> (32 - n))
 
 // Bytes b0..b3 as one little-endian word: b0 is row 0 of its column.
 constexpr uint32_t word_of(uint8_t b0, uint8_t b1, uint8_t b2, uint8_t b3) {
-    return uint32_t(b0) | (uint32_t(b1) << 8) | (uint32_t(b2) << 16) | (uint32_t(b3) << 24);
+    return static_cast<uint32_t>(b0) | (static_cast<uint32_t>(b1) << 8) | (static_cast<uint32_t>(b2) << 16) |
+           (static_cast<uint32_t>(b3) << 24);
 }
 
 struct AesTables {

@@ -6,6 +6,7 @@
 #include "cipher/base64_codec.h"
 #include "cipher/rijndael.h"
 #include "core/errors.h"
+#include "core/narrow.h"
 
 namespace kalv {
 
@@ -31,11 +32,6 @@ public:
 private:
     std::string bytes_;
 };
-
-uint32_t buffer_size(const std::string& s) {
-    if (s.size() > UINT32_MAX) throw IntegerOverflow();
-    return static_cast<uint32_t>(s.size());
-}
 
 }  // namespace
 
@@ -63,7 +59,7 @@ std::string EncryptText(std::string_view plain) {
     {
         Rijndael cipher;  // its destructor wipes the key schedule, IV and chain
         cipher.SetKey(key.data(), kKeyBits, iv.data());
-        cipher.CBCEncrypt(data.data(), data.data(), buffer_size(data));
+        cipher.CBCEncrypt(data.data(), data.data(), checked_narrow<uint32_t>(data.size()));
     }
     return EncodeBase64(data);
 }
@@ -75,7 +71,7 @@ std::string DecryptText(std::string_view token) {
     {
         Rijndael cipher;
         cipher.SetKey(key.data(), kKeyBits, iv.data());
-        cipher.CBCDecrypt(data.data(), data.data(), buffer_size(data));
+        cipher.CBCDecrypt(data.data(), data.data(), checked_narrow<uint32_t>(data.size()));
     }
     return data;
 }

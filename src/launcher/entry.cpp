@@ -26,7 +26,8 @@ bool CheckSingleInstance() {
 std::string InstallationLockName() {
     const std::string dir = lower_ascii(LauncherDir());
     char hex[9];
-    std::snprintf(hex, sizeof hex, "%08X", unsigned(crc32_of(reinterpret_cast<const uint8_t*>(dir.data()), dir.size())));
+    const uint32_t crc = crc32_of(reinterpret_cast<const uint8_t*>(dir.data()), dir.size());
+    std::snprintf(hex, sizeof hex, "%08X", static_cast<unsigned>(crc));
     return std::string("Kalv3Launcher-") + hex;
 }
 

@@ -18,7 +18,7 @@ uint32_t GetPlatformId() { return platform::current().platform_id(); }
 
 std::string CharsToText(const char* chars, int high_index) {
     if (high_index < 0) return {};
-    return std::string(chars, size_t(high_index) + 1);
+    return std::string(chars, static_cast<size_t>(high_index) + 1);
 }
 
 }  // namespace kalv::launcher

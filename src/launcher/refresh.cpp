@@ -64,7 +64,7 @@ bool UpgradeIsNewer(bool target_exists, int32_t target_age, int32_t source_age) 
     if (source_age == kNoAge) return false;
     // A local package dated before 1980 or after 2107 gives way to any dated copy.
     if (target_age == kNoAge) return true;
-    return uint32_t(target_age) < uint32_t(source_age);
+    return static_cast<uint32_t>(target_age) < static_cast<uint32_t>(source_age);
 }
 
 bool IsSoundProgramPackage(const std::string& path) {

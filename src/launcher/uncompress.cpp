@@ -21,7 +21,7 @@ void LogExtractions(unzip::UnZipper& unzipper) {
     };
     unzipper.OnEndUnZip = [started](unzip::UnZipper& z, int index, const std::string& name) {
         char crc[9];
-        std::snprintf(crc, sizeof crc, "%08X", unsigned(z.Entry(index).Crc32));
+        std::snprintf(crc, sizeof crc, "%08X", static_cast<unsigned>(z.Entry(index).Crc32));
         runlog::Note("extract " + name + ": " + std::to_string(z.Entry(index).UncompressedSize) + " bytes, CRC-32 " +
                      crc + ", " + std::to_string((platform::current().monotonic_time() - *started).count()) + " ms");
     };
@@ -30,7 +30,8 @@ void LogExtractions(unzip::UnZipper& unzipper) {
     };
     unzipper.OnBadCRC = [](unzip::UnZipper& z, uint32_t calculated, uint32_t stored, int index) {
         char crcs[40];
-        std::snprintf(crcs, sizeof crcs, "CRC-32 %08X, expected %08X", unsigned(calculated), unsigned(stored));
+        std::snprintf(crcs, sizeof crcs, "CRC-32 %08X, expected %08X", static_cast<unsigned>(calculated),
+                      static_cast<unsigned>(stored));
         runlog::Note("extract " + z.EntryName(index) + ": " + crcs);
     };
 }

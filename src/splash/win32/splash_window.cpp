@@ -59,7 +59,9 @@ void register_classes(HINSTANCE instance) {
     }
 }
 
-COLORREF native_color(Color c) { return is_system_color(c) ? GetSysColor(system_color_index(c)) : COLORREF(c); }
+COLORREF native_color(Color c) {
+    return is_system_color(c) ? GetSysColor(system_color_index(c)) : static_cast<COLORREF>(c);
+}
 
 LPCSTR cursor_shape(int cursor) {
     switch (cursor) {
@@ -112,7 +114,7 @@ public:
     }
     void set_tab_stop(bool on) override {
         LONG_PTR style = GetWindowLongPtrA(handle_, GWL_STYLE);
-        SetWindowLongPtrA(handle_, GWL_STYLE, on ? style | WS_TABSTOP : style & ~LONG_PTR(WS_TABSTOP));
+        SetWindowLongPtrA(handle_, GWL_STYLE, on ? style | WS_TABSTOP : style & ~static_cast<LONG_PTR>(WS_TABSTOP));
     }
     void capture_mouse(bool on) override {
         if (on)
