@@ -60,9 +60,10 @@ public:
         : stream_(stream), block_size_(block_size) {}
 
     std::span<const uint8_t> next_block() override {
-        size_t n = std::min(block_size_, stream_.size() - position_);
-        block_.assign(stream_.begin() + position_, stream_.begin() + position_ + n);
-        position_ += n;
+        const std::span<const uint8_t> block =
+            stream_.subspan(position_, std::min(block_size_, stream_.size() - position_));
+        block_.assign(block.begin(), block.end());
+        position_ += block.size();
         return {block_.data(), block_.size()};
     }
 

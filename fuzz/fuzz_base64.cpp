@@ -33,7 +33,7 @@ std::string model_decode(std::string_view text) {
     std::string out;
     uint8_t slot[4] = {0, 0, 0, 0};
     for (size_t g = 0; g + 4 <= text.size(); g += 4) {
-        for (int k = 0; k < 4; ++k) {
+        for (size_t k = 0; k < 4; ++k) {
             bool keep;
             uint8_t v = slot_value(text[g + k], keep);
             if (!keep) slot[k] = v;
@@ -63,7 +63,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int32_t written = kalv::DecodeBase64Block(text.data(), decoded_block.get(), n);
     check(written >= 0 && static_cast<size_t>(written) <= capacity);
     const std::string decoded = kalv::DecodeBase64(text);
-    check(decoded == std::string_view(reinterpret_cast<const char*>(decoded_block.get()), written));
+    check(decoded == std::string_view(reinterpret_cast<const char*>(decoded_block.get()), static_cast<size_t>(written)));
     check(decoded == model_decode(text));
 
     // Encoding: exactly 4 * ((n + 2) / 3) characters, canonical, and the exact inverse.

@@ -17,7 +17,8 @@ namespace {
 
 std::string crc_mismatch(uint32_t computed, uint32_t stored) {
     char text[64];
-    std::snprintf(text, sizeof text, "CRC-32 %08X, expected %08X", unsigned(computed), unsigned(stored));
+    std::snprintf(text, sizeof text, "CRC-32 %08X, expected %08X", static_cast<unsigned>(computed),
+                  static_cast<unsigned>(stored));
     return text;
 }
 
@@ -67,7 +68,8 @@ ArchiveVerdict test_archive(const char* command, const std::string& archive, con
     auto judge = [&](UnZipper& z, int index, bool ok, std::string reason) {
         if (!judged.insert(index).second) return;  // a later pass meets it again
         const kalv::unzip::ZipHeaderInfo& entry = z.Entry(index);
-        result.entries.push_back({entry.StoredPath(), ok, std::move(reason), int64_t(entry.UncompressedSize)});
+        result.entries.push_back(
+            {entry.StoredPath(), ok, std::move(reason), static_cast<int64_t>(entry.UncompressedSize)});
         if (on_verdict) on_verdict(result.entries.back());
     };
     zip.OnStartUnZipInfo = [&](UnZipper&, int files, int64_t, bool&) { result.chosen = files; };

@@ -305,15 +305,16 @@ private:
         const std::string subject = "free space";
         // The start unpacks the program (after deleting the old one), copies a newer
         // upgrade copy beside the package, and unpacks a missing database.
-        const uint64_t needed = uint64_t(program_size_) + uint64_t(will_fetch_ ? fetch_size_ : 0) +
-                                uint64_t(database_missing_ ? database_size_ : 0);
+        const uint64_t needed = static_cast<uint64_t>(program_size_) +
+                                static_cast<uint64_t>(will_fetch_ ? fetch_size_ : 0) +
+                                static_cast<uint64_t>(database_missing_ ? database_size_ : 0);
         const std::optional<uint64_t> free = os().free_disk_space(dir_);
         if (!free) {
             report_.line(Level::Warn, subject, "the volume of " + dir_ + " does not tell",
                          "Check by hand that the program fits");
             return;
         }
-        const uint64_t room = *free + uint64_t(program_now_);
+        const uint64_t room = *free + static_cast<uint64_t>(program_now_);
         const std::string found =
             doctor::amount(*free) + " free, the next start needs " + doctor::amount(needed) +
             (program_size_known_ ? "" : " and the program, whose size no package tells");

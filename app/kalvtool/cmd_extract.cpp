@@ -36,7 +36,7 @@ int run_extract(const Args& args) {
     };
     zip.OnBadCRC = [](UnZipper& z, uint32_t computed, uint32_t stored, int index) {
         std::printf("skipped %s: CRC-32 %08X, expected %08X\n", z.Entry(index).StoredPath().c_str(),
-                    unsigned(computed), unsigned(stored));
+                    static_cast<unsigned>(computed), static_cast<unsigned>(stored));
     };
     const int extracted = zip.UnZip();
     if (chosen == 0 && !patterns.empty()) std::printf("no entry matches the patterns given\n");

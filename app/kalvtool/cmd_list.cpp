@@ -45,13 +45,15 @@ int run_list(const Args& args) {
         const kalv::unzip::ZipHeaderInfo& e = zip.Entry(i);
         const kalv::DosFields t = kalv::unpack_dos(e.FileDateTime);
         // Unsigned sizes of up to 64 bits (APPNOTE 4.4.8, 4.4.9 and their ZIP64 values).
-        const uint64_t entry_packed = uint64_t(e.CompressedSize), entry_size = uint64_t(e.UncompressedSize);
+        const uint64_t entry_packed = static_cast<uint64_t>(e.CompressedSize);
+        const uint64_t entry_size = static_cast<uint64_t>(e.UncompressedSize);
         packed += entry_packed;
         size += entry_size;
-        std::printf("%3u 0x%04X %10llu %10llu %08X %04d-%02d-%02d %02d:%02d:%02d %s\n", unsigned(e.CompressionMethod),
-                    unsigned(e.BitFlag), static_cast<unsigned long long>(entry_packed),
-                    static_cast<unsigned long long>(entry_size), unsigned(e.Crc32), t.year, t.month, t.day, t.hour,
-                    t.minute, t.second, printable(e.StoredPath()).c_str());
+        std::printf("%3u 0x%04X %10llu %10llu %08X %04d-%02d-%02d %02d:%02d:%02d %s\n",
+                    static_cast<unsigned>(e.CompressionMethod), static_cast<unsigned>(e.BitFlag),
+                    static_cast<unsigned long long>(entry_packed), static_cast<unsigned long long>(entry_size),
+                    static_cast<unsigned>(e.Crc32), t.year, t.month, t.day, t.hour, t.minute, t.second,
+                    printable(e.StoredPath()).c_str());
     }
     std::printf("%d entr%s, %llu bytes packed, %llu bytes\n", zip.EntryCount(), zip.EntryCount() == 1 ? "y" : "ies",
                 static_cast<unsigned long long>(packed), static_cast<unsigned long long>(size));

@@ -20,7 +20,7 @@ namespace {
 
 std::string dos_text(int32_t age) {
     if (age == -1) return "(no date)";
-    const kalv::DosFields t = kalv::unpack_dos(uint32_t(age));
+    const kalv::DosFields t = kalv::unpack_dos(static_cast<uint32_t>(age));
     char text[32];
     std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day, t.hour, t.minute,
                   t.second);
@@ -59,8 +59,9 @@ int run_package(const char* command, const char* destination_word, bool publishi
                      command, dos_text(r.age).c_str());
     std::printf("%s %s (%llu bytes, CRC-32 %08X) as %s: %llu bytes, dated %s, read back and checked in %.2f s\n",
                 publishing ? "published" : "packed", options.entry_name.c_str(),
-                static_cast<unsigned long long>(r.package.size), unsigned(r.package.crc32), files[1].c_str(),
-                static_cast<unsigned long long>(r.package.archive_size), dos_text(r.age).c_str(), seconds);
+                static_cast<unsigned long long>(r.package.size), static_cast<unsigned>(r.package.crc32),
+                files[1].c_str(), static_cast<unsigned long long>(r.package.archive_size), dos_text(r.age).c_str(),
+                seconds);
     return kExitOk;
 }
 

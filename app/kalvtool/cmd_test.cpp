@@ -29,7 +29,7 @@ int run_test(const Args& args) {
     }
     const int failed = verdict.failed();
     std::printf("tested %d %s: %d OK, %d failed\n", verdict.chosen, verdict.chosen == 1 ? "entry" : "entries",
-                int(verdict.entries.size()) - failed, failed);
+                static_cast<int>(verdict.entries.size()) - failed, failed);
     return failed == 0 ? kExitOk : kExitPartial;
 }
 

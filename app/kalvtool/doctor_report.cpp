@@ -11,8 +11,9 @@ namespace kalvtool::doctor {
 
 void Report::line(Level level, const std::string& subject, const std::string& finding, const std::string& hint) {
     static const char* const kWords[] = {"OK", "WARN", "FAIL"};
-    ++counts_[int(level)];
-    std::printf("%-4s  %s: %s%s%s\n", kWords[int(level)], subject.c_str(), finding.c_str(), hint.empty() ? "" : ". ",
+    const auto index = static_cast<size_t>(level);
+    ++counts_[index];
+    std::printf("%-4s  %s: %s%s%s\n", kWords[index], subject.c_str(), finding.c_str(), hint.empty() ? "" : ". ",
                 hint.c_str());
 }
 
@@ -40,7 +41,7 @@ std::optional<int64_t> file_size(const std::string& path) {
 }
 
 std::string dos_date_text(int32_t age) {
-    const kalv::DosFields t = kalv::unpack_dos(uint32_t(age));
+    const kalv::DosFields t = kalv::unpack_dos(static_cast<uint32_t>(age));
     char text[32];
     std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", t.year, t.month, t.day, t.hour, t.minute,
                   t.second);
@@ -57,7 +58,7 @@ std::string size_and_date(const std::string& path) {
 std::string amount(uint64_t bytes) {
     if (bytes < 10 * 1024) return std::to_string(bytes) + " bytes";
     char text[32];
-    if (bytes < uint64_t(10) << 30) {
+    if (bytes < static_cast<uint64_t>(10) << 30) {
         std::snprintf(text, sizeof text, "%.1f MiB", double(bytes) / double(1 << 20));
     } else {
         std::snprintf(text, sizeof text, "%.1f GiB", double(bytes) / double(1 << 30));

@@ -84,7 +84,7 @@ static void check_count(size_t n, size_t limit) {
 }
 
 std::string EncodeBase64(std::string_view bytes) {
-    check_count(bytes.size(), size_t(INT32_MAX) / 4 * 3 - 2);
+    check_count(bytes.size(), static_cast<size_t>(INT32_MAX) / 4 * 3 - 2);
     std::string text(4 * ((bytes.size() + 2) / 3), '\0');
     EncodeBase64Block(reinterpret_cast<const uint8_t*>(bytes.data()), text.data(),
                       static_cast<int32_t>(bytes.size()));
@@ -92,7 +92,7 @@ std::string EncodeBase64(std::string_view bytes) {
 }
 
 std::string DecodeBase64(std::string_view text) {
-    check_count(text.size(), size_t(INT32_MAX));
+    check_count(text.size(), static_cast<size_t>(INT32_MAX));
     std::string bytes(3 * (text.size() / 4), '\0');
     const int32_t written = DecodeBase64Block(text.data(), reinterpret_cast<uint8_t*>(bytes.data()),
                                               static_cast<int32_t>(text.size()));

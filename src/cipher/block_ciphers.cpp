@@ -38,9 +38,9 @@ BlockCipher128::~BlockCipher128() {
     SecureFill(chain_.data(), 0xFF, kBytes);
 }
 
-void BlockCipher128::SetKey(const void* key, uint32_t sizeBits, const void* iv) {
-    Cipher::SetKey(key, sizeBits, iv);
-    ExpandKey(key, sizeBits);
+void BlockCipher128::SetKey(const void* key, uint32_t size_bits, const void* iv) {
+    Cipher::SetKey(key, size_bits, iv);
+    ExpandKey(key, size_bits);
     if (iv != nullptr) {
         std::memcpy(iv_.data(), iv, kBytes);
     } else {
@@ -74,7 +74,7 @@ void BlockCipher128::ReadChain(void* chain) const {
 
 void BlockCipher128::IncrementCounter() {
     // Big-endian: byte 15 is the least significant. Byte 0 wraps without carry.
-    for (int i = kBytes - 1; i >= 0; --i) {
+    for (size_t i = kBytes; i-- > 0;) {
         if (++chain_[i] != 0) break;
     }
 }
@@ -85,11 +85,11 @@ void BlockCipher128::EncryptedChainTail(const uint8_t* in, uint8_t* out, uint32_
     xor_bytes(out, in, chain_.data(), tail);
 }
 
-void BlockCipher128::CBCEncrypt(const void* in_, void* out_, uint32_t size) {
+void BlockCipher128::CBCEncrypt(const void* input, void* output, uint32_t size) {
     RequireKeyed();
-    auto* in = static_cast<const uint8_t*>(in_);
-    auto* out = static_cast<uint8_t*>(out_);
-    for (uint32_t n = size / kBytes; n > 0; --n, in += kBytes, out += kBytes) {
+    auto* in = static_cast<const uint8_t*>(input);
+    auto* out = static_cast<uint8_t*>(output);
+    for (size_t n = size / kBytes; n > 0; --n, in += kBytes, out += kBytes) {
         xor_block(chain_.data(), chain_.data(), in);
         EncryptBlock(chain_.data(), chain_.data());
         std::memcpy(out, chain_.data(), kBytes);
@@ -97,13 +97,13 @@ void BlockCipher128::CBCEncrypt(const void* in_, void* out_, uint32_t size) {
     EncryptedChainTail(in, out, size % kBytes);
 }
 
-void BlockCipher128::CBCDecrypt(const void* in_, void* out_, uint32_t size) {
+void BlockCipher128::CBCDecrypt(const void* input, void* output, uint32_t size) {
     RequireKeyed();
-    auto* in = static_cast<const uint8_t*>(in_);
-    auto* out = static_cast<uint8_t*>(out_);
+    auto* in = static_cast<const uint8_t*>(input);
+    auto* out = static_cast<uint8_t*>(output);
     Block saved;
     Block plain;
-    for (uint32_t n = size / kBytes; n > 0; --n, in += kBytes, out += kBytes) {
+    for (size_t n = size / kBytes; n > 0; --n, in += kBytes, out += kBytes) {
         std::memcpy(saved.data(), in, kBytes);
         DecryptBlock(saved.data(), plain.data());
         xor_block(out, plain.data(), chain_.data());
@@ -112,11 +112,11 @@ void BlockCipher128::CBCDecrypt(const void* in_, void* out_, uint32_t size) {
     EncryptedChainTail(in, out, size % kBytes);
 }
 
-void BlockCipher128::CFBblockEncrypt(const void* in_, void* out_, uint32_t size) {
+void BlockCipher128::CFBblockEncrypt(const void* input, void* output, uint32_t size) {
     RequireKeyed();
-    auto* in = static_cast<const uint8_t*>(in_);
-    auto* out = static_cast<uint8_t*>(out_);
-    for (uint32_t n = size / kBytes; n > 0; --n, in += kBytes, out += kBytes) {
+    auto* in = static_cast<const uint8_t*>(input);
+    auto* out = static_cast<uint8_t*>(output);
+    for (size_t n = size / kBytes; n > 0; --n, in += kBytes, out += kBytes) {
         EncryptBlock(chain_.data(), chain_.data());
         xor_block(chain_.data(), chain_.data(), in);  // the cipher text feeds back
         std::memcpy(out, chain_.data(), kBytes);
@@ -124,12 +124,12 @@ void BlockCipher128::CFBblockEncrypt(const void* in_, void* out_, uint32_t size)
     EncryptedChainTail(in, out, size % kBytes);
 }
 
-void BlockCipher128::CFBblockDecrypt(const void* in_, void* out_, uint32_t size) {
+void BlockCipher128::CFBblockDecrypt(const void* input, void* output, uint32_t size) {
     RequireKeyed();
-    auto* in = static_cast<const uint8_t*>(in_);
-    auto* out = static_cast<uint8_t*>(out_);
+    auto* in = static_cast<const uint8_t*>(input);
+    auto* out = static_cast<uint8_t*>(output);
     Block saved;
-    for (uint32_t n = size / kBytes; n > 0; --n, in += kBytes, out += kBytes) {
+    for (size_t n = size / kBytes; n > 0; --n, in += kBytes, out += kBytes) {
         std::memcpy(saved.data(), in, kBytes);
         EncryptBlock(chain_.data(), chain_.data());
         xor_block(out, saved.data(), chain_.data());
@@ -162,7 +162,7 @@ void BlockCipher128::CFB8bitDecrypt(const void* in, void* out, uint32_t size) {
 
 void BlockCipher128::OFB(const uint8_t* in, uint8_t* out, uint32_t size) {
     RequireKeyed();
-    for (uint32_t n = size / kBytes; n > 0; --n, in += kBytes, out += kBytes) {
+    for (size_t n = size / kBytes; n > 0; --n, in += kBytes, out += kBytes) {
         EncryptBlock(chain_.data(), chain_.data());
         xor_block(out, in, chain_.data());
     }
@@ -180,7 +180,7 @@ void BlockCipher128::OFBDecrypt(const void* in, void* out, uint32_t size) {
 void BlockCipher128::CTR(const uint8_t* in, uint8_t* out, uint32_t size) {
     RequireKeyed();
     Block keystream;
-    for (uint32_t n = size / kBytes; n > 0; --n, in += kBytes, out += kBytes) {
+    for (size_t n = size / kBytes; n > 0; --n, in += kBytes, out += kBytes) {
         EncryptBlock(chain_.data(), keystream.data());
         IncrementCounter();
         xor_block(out, in, keystream.data());

@@ -21,7 +21,7 @@ public:
 
     int32_t BlockSize() const override { return kBlockSize; }
 
-    void SetKey(const void* key, uint32_t sizeBits, const void* iv = nullptr) override;
+    void SetKey(const void* key, uint32_t size_bits, const void* iv = nullptr) override;
     void Wipe() override;
 
     // ResetChain: chain := IV. LoadIV: IV := the 16 given bytes, then ResetChain.

@@ -5,6 +5,7 @@
 
 #include "cipher/base64_codec.h"
 #include "core/errors.h"
+#include "core/narrow.h"
 
 namespace kalv {
 
@@ -26,19 +27,9 @@ void SecureFill(void* data, uint8_t value, size_t n) {
 #endif
 }
 
-namespace {
-
-// Buffer sizes are unsigned 32-bit; a longer text is refused rather than truncated.
-uint32_t buffer_size(size_t n) {
-    if (n > UINT32_MAX) throw IntegerOverflow();
-    return static_cast<uint32_t>(n);
-}
-
-}  // namespace
-
-void Cipher::SetKey(const void* /*key*/, uint32_t sizeBits, const void* /*iv*/) {
+void Cipher::SetKey(const void* /*key*/, uint32_t size_bits, const void* /*iv*/) {
     if (initialized_) Wipe();
-    if (sizeBits == 0 || sizeBits % 4 != 0 || sizeBits > static_cast<uint32_t>(MaxKeySize())) {
+    if (size_bits == 0 || size_bits % 4 != 0 || size_bits > static_cast<uint32_t>(MaxKeySize())) {
         throw CipherError("Invalid key size");
     }
     initialized_ = true;
@@ -48,13 +39,13 @@ void Cipher::Wipe() { initialized_ = false; }
 
 std::string Cipher::EncryptToBase64(std::string_view plain) {
     std::string encrypted(plain.size(), '\0');
-    EncryptBuffer(plain.data(), encrypted.data(), buffer_size(plain.size()));
+    EncryptBuffer(plain.data(), encrypted.data(), checked_narrow<uint32_t>(plain.size()));
     return EncodeBase64(encrypted);
 }
 
 std::string Cipher::DecryptFromBase64(std::string_view base64) {
     std::string bytes = DecodeBase64(base64);
-    DecryptBuffer(bytes.data(), bytes.data(), buffer_size(bytes.size()));
+    DecryptBuffer(bytes.data(), bytes.data(), checked_narrow<uint32_t>(bytes.size()));
     return bytes;
 }
 
@@ -80,13 +71,13 @@ void BlockCipher::DecryptBuffer(const void* in, void* out, uint32_t size) {
 
 std::string BlockCipher::EncryptToBase64(std::string_view plain) {
     std::string encrypted(plain.size(), '\0');
-    CFB8bitEncrypt(plain.data(), encrypted.data(), buffer_size(plain.size()));
+    CFB8bitEncrypt(plain.data(), encrypted.data(), checked_narrow<uint32_t>(plain.size()));
     return EncodeBase64(encrypted);
 }
 
 std::string BlockCipher::DecryptFromBase64(std::string_view base64) {
     std::string bytes = DecodeBase64(base64);
-    CFB8bitDecrypt(bytes.data(), bytes.data(), buffer_size(bytes.size()));
+    CFB8bitDecrypt(bytes.data(), bytes.data(), checked_narrow<uint32_t>(bytes.size()));
     return bytes;
 }
 

@@ -48,11 +48,11 @@ public:
     virtual int32_t MaxKeySize() const = 0;  // bits
     virtual bool SelfCheck() const = 0;
 
-    // Key setup. `sizeBits` must be a non-zero multiple of 4 not above MaxKeySize(),
+    // Key setup. `size_bits` must be a non-zero multiple of 4 not above MaxKeySize(),
     // else CipherError("Invalid key size") and the object is left Wiped. With `iv`,
     // exactly 16 bytes are read from it; without, the IV is the encryption of the
     // zero block under the new key. The chain starts at the IV.
-    virtual void SetKey(const void* key, uint32_t sizeBits, const void* iv = nullptr);
+    virtual void SetKey(const void* key, uint32_t size_bits, const void* iv = nullptr);
 
     // Allowed in every state; leaves the object Wiped. A concrete cipher wipes its own
     // key schedule first, then calls its base's Wipe.
@@ -118,9 +118,9 @@ public:
 protected:
     BlockCipher() = default;
 
-    // Builds the key schedule from sizeBits / 8 bytes of `key`; called only by SetKey,
+    // Builds the key schedule from size_bits / 8 bytes of `key`; called only by SetKey,
     // after the size was validated.
-    virtual void ExpandKey(const void* key, uint32_t sizeBits) = 0;
+    virtual void ExpandKey(const void* key, uint32_t size_bits) = 0;
 
     // Raises "Cipher not initialized" unless the object is Keyed.
     void RequireKeyed() const;

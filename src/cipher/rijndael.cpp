@@ -26,7 +26,8 @@ constexpr uint32_t rotl32(uint32_t w, int n) { return (w << n) | (w >> (32 - n))
 
 // Bytes b0..b3 as one little-endian word: b0 is row 0 of its column.
 constexpr uint32_t word_of(uint8_t b0, uint8_t b1, uint8_t b2, uint8_t b3) {
-    return uint32_t(b0) | (uint32_t(b1) << 8) | (uint32_t(b2) << 16) | (uint32_t(b3) << 24);
+    return static_cast<uint32_t>(b0) | (static_cast<uint32_t>(b1) << 8) | (static_cast<uint32_t>(b2) << 16) |
+           (static_cast<uint32_t>(b3) << 24);
 }
 
 struct AesTables {
@@ -51,20 +52,20 @@ constexpr AesTables make_tables() {
     std::array<uint8_t, 256> power{};
     std::array<uint8_t, 256> log{};
     uint8_t x = 1;
-    for (int i = 0; i < 255; ++i) {
+    for (size_t i = 0; i < 255; ++i) {
         power[i] = x;
         log[x] = static_cast<uint8_t>(i);
         x = gmul(x, 3);
     }
-    for (int v = 0; v < 256; ++v) {
-        const uint8_t inverse = v == 0 ? 0 : power[(255 - log[v]) % 255];
+    for (size_t v = 0; v < 256; ++v) {
+        const uint8_t inverse = v == 0 ? 0 : power[(255u - log[v]) % 255u];
         // The affine transformation of FIPS-197 5.1.1.
         const uint8_t s = inverse ^ rotl8(inverse, 1) ^ rotl8(inverse, 2) ^ rotl8(inverse, 3) ^
                           rotl8(inverse, 4) ^ 0x63;
         t.sbox[v] = s;
         t.inv_sbox[s] = static_cast<uint8_t>(v);
     }
-    for (int v = 0; v < 256; ++v) {
+    for (size_t v = 0; v < 256; ++v) {
         const uint8_t s = t.sbox[v];
         const uint8_t i = t.inv_sbox[v];
         const uint8_t b = static_cast<uint8_t>(v);
@@ -74,10 +75,11 @@ constexpr AesTables make_tables() {
         t.te[0][v] = te0;
         t.td[0][v] = td0;
         t.tk[0][v] = tk0;
-        for (int k = 1; k < 4; ++k) {
-            t.te[k][v] = rotl32(te0, 8 * k);
-            t.td[k][v] = rotl32(td0, 8 * k);
-            t.tk[k][v] = rotl32(tk0, 8 * k);
+        for (size_t k = 1; k < 4; ++k) {
+            const int bits = 8 * static_cast<int>(k);
+            t.te[k][v] = rotl32(te0, bits);
+            t.td[k][v] = rotl32(td0, bits);
+            t.tk[k][v] = rotl32(tk0, bits);
         }
     }
     uint8_t r = 1;
@@ -160,20 +162,20 @@ void Rijndael::Wipe() {
     BlockCipher128::Wipe();
 }
 
-void Rijndael::ExpandKey(const void* key, uint32_t sizeBits) {
+void Rijndael::ExpandKey(const void* key, uint32_t size_bits) {
     // Whole bytes only; a shorter key is extended with zero bytes to its AES size.
-    const size_t key_bytes = sizeBits / 8;
+    const size_t key_bytes = size_bits / 8;
     uint8_t material[32] = {};
     if (key_bytes > 0) std::memcpy(material, key, key_bytes);
-    const int nk = key_bytes <= 16 ? 4 : key_bytes <= 24 ? 6 : 8;
+    const size_t nk = key_bytes <= 16 ? 4 : key_bytes <= 24 ? 6 : 8;
     rounds_ = static_cast<uint32_t>(nk + 6);
 
     // Key expansion of FIPS-197 5.2. With little-endian words, RotWord is a rotation
     // right by 8 bits and Rcon lands in the low byte.
-    const int total = 4 * (static_cast<int>(rounds_) + 1);
+    const size_t total = 4 * (nk + 6 + 1);
     uint32_t w[4 * (kMaxRounds + 1)];
-    for (int i = 0; i < nk; ++i) w[i] = load_word(material + 4 * i);
-    for (int i = nk; i < total; ++i) {
+    for (size_t i = 0; i < nk; ++i) w[i] = load_word(material + 4 * i);
+    for (size_t i = nk; i < total; ++i) {
         uint32_t temp = w[i - 1];
         if (i % nk == 0) {
             temp = sub_word((temp >> 8) | (temp << 24)) ^ kAes.rcon[i / nk - 1];
@@ -182,7 +184,7 @@ void Rijndael::ExpandKey(const void* key, uint32_t sizeBits) {
         }
         w[i] = w[i - nk] ^ temp;
     }
-    for (int i = 0; i < total; ++i) enc_keys_[i / 4][i % 4] = w[i];
+    for (size_t i = 0; i < total; ++i) enc_keys_[i / 4][i % 4] = w[i];
 
     // The equivalent inverse cipher (FIPS-197 5.3.5) runs the round keys backwards,
     // with InvMixColumns applied to all but the first and last.
@@ -193,10 +195,10 @@ void Rijndael::ExpandKey(const void* key, uint32_t sizeBits) {
     SecureFill(w, 0, sizeof(w));
 }
 
-void Rijndael::EncryptBlock(const void* in_, void* out_) const {
+void Rijndael::EncryptBlock(const void* input, void* output) const {
     RequireKeyed();
-    const auto* in = static_cast<const uint8_t*>(in_);
-    auto* out = static_cast<uint8_t*>(out_);
+    const auto* in = static_cast<const uint8_t*>(input);
+    auto* out = static_cast<uint8_t*>(output);
     const auto& te = kAes.te;
     const auto* rk = enc_keys_.data();
 
@@ -229,10 +231,10 @@ void Rijndael::EncryptBlock(const void* in_, void* out_) const {
     store_word(out + 12, word_of(sb[byte_at(s3, 0)], sb[byte_at(s0, 1)], sb[byte_at(s1, 2)], sb[byte_at(s2, 3)]) ^ last[3]);
 }
 
-void Rijndael::DecryptBlock(const void* in_, void* out_) const {
+void Rijndael::DecryptBlock(const void* input, void* output) const {
     RequireKeyed();
-    const auto* in = static_cast<const uint8_t*>(in_);
-    auto* out = static_cast<uint8_t*>(out_);
+    const auto* in = static_cast<const uint8_t*>(input);
+    auto* out = static_cast<uint8_t*>(output);
     const auto& td = kAes.td;
     const auto* dk = dec_keys_.data();
 

@@ -1,6 +1,6 @@
 // AES (FIPS-197), the Rijndael block cipher with 128-bit blocks, in the cipher class
 // family. Key sizes: any non-zero multiple of 4 bits up to 256. The key is
-// sizeBits / 8 whole bytes, extended with zero bytes to the next AES key size:
+// size_bits / 8 whole bytes, extended with zero bytes to the next AES key size:
 // up to 16 bytes AES-128, 17 to 24 bytes AES-192, 25 to 32 bytes AES-256 (so 4 bits
 // give AES-128 under the all-zero key).
 //
@@ -48,7 +48,7 @@ public:
     const RoundKeys& DecKeys() const { return dec_keys_; }
 
 protected:
-    void ExpandKey(const void* key, uint32_t sizeBits) override;
+    void ExpandKey(const void* key, uint32_t size_bits) override;
 
 private:
     uint32_t rounds_ = 0;

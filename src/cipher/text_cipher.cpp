@@ -6,6 +6,7 @@
 #include "cipher/base64_codec.h"
 #include "cipher/rijndael.h"
 #include "core/errors.h"
+#include "core/narrow.h"
 
 namespace kalv {
 
@@ -32,26 +33,21 @@ private:
     std::string bytes_;
 };
 
-uint32_t buffer_size(const std::string& s) {
-    if (s.size() > UINT32_MAX) throw IntegerOverflow();
-    return static_cast<uint32_t>(s.size());
-}
-
 }  // namespace
 
-int32_t PaddedLength(size_t length, int32_t blockLength) {
-    if (blockLength <= 0) throw Error("PadText: the block length must be positive");
+int32_t PaddedLength(size_t length, int32_t block_length) {
+    if (block_length <= 0) throw Error("PadText: the block length must be positive");
     if (length > static_cast<size_t>(INT32_MAX)) throw IntegerOverflow();
     const int64_t l = static_cast<int64_t>(length);
     // A text that already fills whole blocks gets no extra block.
-    if (l != 0 && l % blockLength == 0) return static_cast<int32_t>(l);
-    const int64_t filled = static_cast<int64_t>(blockLength) * (l / blockLength + 1);
+    if (l != 0 && l % block_length == 0) return static_cast<int32_t>(l);
+    const int64_t filled = static_cast<int64_t>(block_length) * (l / block_length + 1);
     if (filled > INT32_MAX) throw IntegerOverflow();
     return static_cast<int32_t>(filled);
 }
 
-std::string PadText(std::string_view source, int32_t blockLength) {
-    std::string result(static_cast<size_t>(PaddedLength(source.size(), blockLength)), '\0');
+std::string PadText(std::string_view source, int32_t block_length) {
+    std::string result(static_cast<size_t>(PaddedLength(source.size(), block_length)), '\0');
     std::copy(source.begin(), source.end(), result.begin());
     return result;
 }
@@ -63,7 +59,7 @@ std::string EncryptText(std::string_view plain) {
     {
         Rijndael cipher;  // its destructor wipes the key schedule, IV and chain
         cipher.SetKey(key.data(), kKeyBits, iv.data());
-        cipher.CBCEncrypt(data.data(), data.data(), buffer_size(data));
+        cipher.CBCEncrypt(data.data(), data.data(), checked_narrow<uint32_t>(data.size()));
     }
     return EncodeBase64(data);
 }
@@ -75,7 +71,7 @@ std::string DecryptText(std::string_view token) {
     {
         Rijndael cipher;
         cipher.SetKey(key.data(), kKeyBits, iv.data());
-        cipher.CBCDecrypt(data.data(), data.data(), buffer_size(data));
+        cipher.CBCDecrypt(data.data(), data.data(), checked_narrow<uint32_t>(data.size()));
     }
     return data;
 }

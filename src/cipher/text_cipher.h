@@ -15,14 +15,14 @@
 
 namespace kalv {
 
-// A copy of `source` filled up with zero bytes to a multiple of blockLength (> 0).
+// A copy of `source` filled up with zero bytes to a multiple of block_length (> 0).
 // A text that already fills whole blocks is unchanged; an empty one becomes one block.
 // Lengths are signed 32-bit: a result beyond 2^31 - 1 raises IntegerOverflow.
-std::string PadText(std::string_view source, int32_t blockLength);
+std::string PadText(std::string_view source, int32_t block_length);
 
 // The length PadText gives a text of `length` bytes, checked before anything is
 // copied: IntegerOverflow when either length is beyond 2^31 - 1.
-int32_t PaddedLength(size_t length, int32_t blockLength);
+int32_t PaddedLength(size_t length, int32_t block_length);
 
 std::string EncryptText(std::string_view plain);
 

@@ -12,14 +12,15 @@ struct DosFields {
 };
 
 inline DosFields unpack_dos(uint32_t v) {
-    const uint32_t time = v & 0xFFFF, date = v >> 16;
-    return {int(1980 + (date >> 9)), int((date >> 5) & 0x0F), int(date & 0x1F),
-            int(time >> 11),         int((time >> 5) & 0x3F), int(2 * (time & 0x1F))};
+    // Each half is 16 bits wide, so it fits an int.
+    const int time = static_cast<int>(v & 0xFFFF), date = static_cast<int>(v >> 16);
+    return {1980 + (date >> 9), (date >> 5) & 0x0F, date & 0x1F, time >> 11, (time >> 5) & 0x3F, 2 * (time & 0x1F)};
 }
 
 inline uint32_t pack_dos(const DosFields& f) {
-    const uint32_t date = (uint32_t(f.year - 1980) << 9) | (uint32_t(f.month) << 5) | uint32_t(f.day);
-    const uint32_t time = (uint32_t(f.hour) << 11) | (uint32_t(f.minute) << 5) | uint32_t(f.second / 2);
+    const auto field = [](int value, int shift) { return static_cast<uint32_t>(value) << shift; };
+    const uint32_t date = field(f.year - 1980, 9) | field(f.month, 5) | field(f.day, 0);
+    const uint32_t time = field(f.hour, 11) | field(f.minute, 5) | field(f.second / 2, 0);
     return (date << 16) | time;
 }
 

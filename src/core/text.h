@@ -1,8 +1,11 @@
-// Byte-string helpers shared by the INI readers: the profile API's notion of white
-// space (every byte up to the blank) and its ASCII-only letter case.
+// Byte-string helpers: the profile API's notion of white space (every byte up to the
+// blank) and ASCII-only letter case, as Windows compares INI names and paths. Only
+// A-Z and a-z change case: a byte from 0x80 up is a code-page character and stays as
+// it is, whatever the locale.
 #pragma once
 
 #include <cstddef>
+#include <string>
 #include <string_view>
 
 namespace kalv {
@@ -15,8 +18,22 @@ inline std::string_view trim(std::string_view s) {
     return s;
 }
 
-inline char lower_ascii(char c) { return (c >= 'A' && c <= 'Z') ? char(c - 'A' + 'a') : c; }
+inline char lower_ascii(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+inline char upper_ascii(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
 
+inline std::string lower_ascii(std::string_view text) {
+    std::string lowered(text);
+    for (char& c : lowered) c = lower_ascii(c);
+    return lowered;
+}
+
+inline std::string upper_ascii(std::string_view text) {
+    std::string raised(text);
+    for (char& c : raised) c = upper_ascii(c);
+    return raised;
+}
+
+// Equal but for the letter case of A-Z.
 inline bool same_name(std::string_view a, std::string_view b) {
     if (a.size() != b.size()) return false;
     for (size_t i = 0; i < a.size(); ++i)

@@ -24,10 +24,10 @@ bool CheckSingleInstance() {
 // two installations on one PC never wait for each other. Mutex names take no
 // backslash, so the directory is named by its CRC-32.
 std::string InstallationLockName() {
-    std::string dir = LauncherDir();
-    for (char& c : dir) c = lower_ascii(c);
+    const std::string dir = lower_ascii(LauncherDir());
     char hex[9];
-    std::snprintf(hex, sizeof hex, "%08X", unsigned(crc32_of(reinterpret_cast<const uint8_t*>(dir.data()), dir.size())));
+    const uint32_t crc = crc32_of(reinterpret_cast<const uint8_t*>(dir.data()), dir.size());
+    std::snprintf(hex, sizeof hex, "%08X", static_cast<unsigned>(crc));
     return std::string("Kalv3Launcher-") + hex;
 }
 

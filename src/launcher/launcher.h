@@ -47,18 +47,18 @@ std::string InstallationLockName();
 // --- startup sequence ----------------------------------------------------------------
 void RunStartup();
 
-// Extracts the one entry `entryName` of the package into `destDir`; true when a file
+// Extracts the one entry `entry_name` of the package into `dest_dir`; true when a file
 // was extracted. Failures are shown in a "Problem in UnCompress : " box.
-bool UnCompress(const std::string& packagePath, const std::string& destDir, const std::string& password,
-                const std::string& entryName);
+bool UnCompress(const std::string& package_path, const std::string& dest_dir, const std::string& password,
+                const std::string& entry_name);
 
 uint32_t GetPlatformId();
 
 // The password of both packages.
 std::string PackagePassword();
 
-// The characters at indices 0 to highIndex, in order; empty for a negative highIndex.
-std::string CharsToText(const char* chars, int highIndex);
+// The characters at indices 0 to high_index, in order; empty for a negative high_index.
+std::string CharsToText(const char* chars, int high_index);
 
 // --- installation and package refresh -------------------------------------------------
 void ReadNetInf();
@@ -67,22 +67,22 @@ void ReadNetInf();
 // and, once copied beside the target, proves a sound program package.
 void HaveNewVersion(const std::string& target, const std::string& source);
 
-// Whether an upgrade copy of age `sourceAge` replaces a local package of age
-// `targetAge` (file ages; -1 for none).
-bool UpgradeIsNewer(bool targetExists, int32_t targetAge, int32_t sourceAge);
+// Whether an upgrade copy of age `source_age` replaces a local package of age
+// `target_age` (file ages; -1 for none).
+bool UpgradeIsNewer(bool target_exists, int32_t target_age, int32_t source_age);
 
 // The package at `path` is a readable archive whose entry "Kalvo3main" decrypts with
 // the package password and passes its CRC. Writes nothing.
 bool IsSoundProgramPackage(const std::string& path);
 
 // --- start token and launch -------------------------------------------------------------
-// The start token's plain text for `databasePath`: an in-memory INI document named
-// "DummyFile" with [SECTION] DBpath=databasePath, rendered as comma text.
-std::string BuildStartToken(const std::string& databasePath);
+// The start token's plain text for `database_path`: an in-memory INI document named
+// "DummyFile" with [SECTION] DBpath=database_path, rendered as comma text.
+std::string BuildStartToken(const std::string& database_path);
 
-// Starts `programPath` with `commandLine` as its whole command line; a failure to start
+// Starts `program_path` with `command_line` as its whole command line; a failure to start
 // is shown in a "Can not start this program " box, and a failure raised while starting
 // is shown and passed on.
-void RunProgram(const std::string& commandLine, const std::string& programPath);
+void RunProgram(const std::string& command_line, const std::string& program_path);
 
 }  // namespace kalv::launcher

@@ -16,9 +16,9 @@ std::string LauncherDir() {
 
 uint32_t GetPlatformId() { return platform::current().platform_id(); }
 
-std::string CharsToText(const char* chars, int highIndex) {
-    if (highIndex < 0) return {};
-    return std::string(chars, size_t(highIndex) + 1);
+std::string CharsToText(const char* chars, int high_index) {
+    if (high_index < 0) return {};
+    return std::string(chars, static_cast<size_t>(high_index) + 1);
 }
 
 }  // namespace kalv::launcher

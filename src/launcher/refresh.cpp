@@ -58,13 +58,13 @@ void ReadNetInf() {
 // Ages are DOS date-times, which sort as unsigned numbers: from 2044 on the top bit is
 // set, and a signed comparison would put those years before 1980. An equal age
 // (two-second resolution) or an older copy never replaces the target.
-bool UpgradeIsNewer(bool targetExists, int32_t targetAge, int32_t sourceAge) {
-    if (!targetExists) return true;  // the first run of an installation fetches its package
+bool UpgradeIsNewer(bool target_exists, int32_t target_age, int32_t source_age) {
+    if (!target_exists) return true;  // the first run of an installation fetches its package
     // A copy without a representable date cannot be shown to be newer.
-    if (sourceAge == kNoAge) return false;
+    if (source_age == kNoAge) return false;
     // A local package dated before 1980 or after 2107 gives way to any dated copy.
-    if (targetAge == kNoAge) return true;
-    return uint32_t(targetAge) < uint32_t(sourceAge);
+    if (target_age == kNoAge) return true;
+    return static_cast<uint32_t>(target_age) < static_cast<uint32_t>(source_age);
 }
 
 bool IsSoundProgramPackage(const std::string& path) {
@@ -88,11 +88,11 @@ void HaveNewVersion(const std::string& target, const std::string& source) {
             ShowErrorBox(Text(kTextFileNotFound) + kBoxLineBreak + source, "CopyFile");
             return;
         }
-        const bool targetExists = os.file_exists(target);
-        const int32_t targetAge = os.file_age(target), sourceAge = os.file_age(source);
-        runlog::Note("local package: " + DescribePackage(targetExists, targetAge, target));
-        runlog::Note("upgrade copy: " + DescribePackage(true, sourceAge, source));
-        if (!UpgradeIsNewer(targetExists, targetAge, sourceAge)) {
+        const bool target_exists = os.file_exists(target);
+        const int32_t target_age = os.file_age(target), source_age = os.file_age(source);
+        runlog::Note("local package: " + DescribePackage(target_exists, target_age, target));
+        runlog::Note("upgrade copy: " + DescribePackage(true, source_age, source));
+        if (!UpgradeIsNewer(target_exists, target_age, source_age)) {
             runlog::Note("refresh: not fetched, the upgrade copy is not newer");
             return;
         }

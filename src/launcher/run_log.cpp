@@ -68,7 +68,7 @@ void Write() {
 
 std::string DosTimeText(int32_t dos_date_time) {
     if (dos_date_time == -1) return "no representable date";
-    const DosFields f = unpack_dos(uint32_t(dos_date_time));
+    const DosFields f = unpack_dos(static_cast<uint32_t>(dos_date_time));
     char text[32];
     std::snprintf(text, sizeof text, "%04d-%02d-%02d %02d:%02d:%02d", f.year, f.month, f.day, f.hour, f.minute,
                   f.second);

@@ -28,23 +28,23 @@ std::string ReadWholeFile(const std::string& path) {
 
 }  // namespace
 
-std::string BuildStartToken(const std::string& databasePath) {
+std::string BuildStartToken(const std::string& database_path) {
     IniDocument document;
     if (platform::current().file_exists(kDocumentName)) document = IniDocument::parse(ReadWholeFile(kDocumentName));
-    document.write_string("SECTION", "DBpath", databasePath);
+    document.write_string("SECTION", "DBpath", database_path);
     return CommaText(document.lines());
 }
 
-void RunProgram(const std::string& commandLine, const std::string& programPath) {
+void RunProgram(const std::string& command_line, const std::string& program_path) {
     const std::string text = "Can not start this program ";
     // The log names the program, never the command line: it holds the start token.
     try {
-        const uint32_t result = platform::current().start_program(commandLine, programPath);
-        runlog::Note("start " + programPath + ": " +
+        const uint32_t result = platform::current().start_program(command_line, program_path);
+        runlog::Note("start " + program_path + ": " +
                      (result < kFirstSuccessCode ? "failed, code " + std::to_string(result) : std::string("started")));
         if (result < kFirstSuccessCode) ShowErrorBox(text, "ERROR");
     } catch (const std::exception& failure) {
-        runlog::Note("start " + programPath + ": failed, " + failure.what());
+        runlog::Note("start " + program_path + ": failed, " + failure.what());
         ShowErrorBox(text, "ERROR");
         throw;
     }

@@ -52,23 +52,23 @@ void RunStartup() {
     const AppStartCursor cursor;
     try {
         const std::string password = PackagePassword();
-        const std::string firstArgument = FirstArgument();
+        const std::string first_argument = FirstArgument();
         const std::string dir = LauncherDir();
-        const uint32_t platformId = GetPlatformId();
-        const std::string unpackedPath = dir + kProgramEntryName;
-        const std::string exePath = platformId == kPlatformNt ? unpackedPath : unpackedPath + kProgramExtension;
+        const uint32_t platform_id = GetPlatformId();
+        const std::string unpacked_path = dir + kProgramEntryName;
+        const std::string exe_path = platform_id == kPlatformNt ? unpacked_path : unpacked_path + kProgramExtension;
 
         // A program unpacked from a read-only file (checked out of version control,
         // copied from a CD) must not outlive its first run.
-        os.clear_read_only(exePath);
-        os.delete_file(exePath);
+        os.clear_read_only(exe_path);
+        os.delete_file(exe_path);
         os.process_messages();
 
         window.set_progress_position(2);
         window.set_status(Text(kTextChecking));
-        const std::string programPackage = dir + kProgramPackageName;
-        HaveNewVersion(programPackage, UpgradePath);
-        bool success = UnCompress(programPackage, dir, password, kProgramEntryName);
+        const std::string program_package = dir + kProgramPackageName;
+        HaveNewVersion(program_package, UpgradePath);
+        bool success = UnCompress(program_package, dir, password, kProgramEntryName);
         if (success) {
             window.set_caption(window.caption() + Text(kTextSetuping));
             // The database is unpacked once; an existing one is never touched, whatever
@@ -86,15 +86,15 @@ void RunStartup() {
         window.set_status(Text(kTextStarting));
         if (success) {
             os.process_messages();
-            if (platformId != kPlatformNt) {
-                os.move_file(unpackedPath, exePath);
+            if (platform_id != kPlatformNt) {
+                os.move_file(unpacked_path, exe_path);
                 os.process_messages();
             }
             const std::string token = EncryptText(BuildStartToken(DatabasePath));
-            RunProgram(exePath + " " + token + " " + firstArgument, exePath);
+            RunProgram(exe_path + " " + token + " " + first_argument, exe_path);
         } else {
             // Names the program package also when the database package failed.
-            ShowErrorBox(Text(kTextFileProcessing) + kBoxLineBreak + programPackage, Text(kTextCaption));
+            ShowErrorBox(Text(kTextFileProcessing) + kBoxLineBreak + program_package, Text(kTextCaption));
         }
         window.set_status(Text(kTextReady));
     } catch (const std::exception& failure) {

@@ -21,7 +21,7 @@ void LogExtractions(unzip::UnZipper& unzipper) {
     };
     unzipper.OnEndUnZip = [started](unzip::UnZipper& z, int index, const std::string& name) {
         char crc[9];
-        std::snprintf(crc, sizeof crc, "%08X", unsigned(z.Entry(index).Crc32));
+        std::snprintf(crc, sizeof crc, "%08X", static_cast<unsigned>(z.Entry(index).Crc32));
         runlog::Note("extract " + name + ": " + std::to_string(z.Entry(index).UncompressedSize) + " bytes, CRC-32 " +
                      crc + ", " + std::to_string((platform::current().monotonic_time() - *started).count()) + " ms");
     };
@@ -30,32 +30,33 @@ void LogExtractions(unzip::UnZipper& unzipper) {
     };
     unzipper.OnBadCRC = [](unzip::UnZipper& z, uint32_t calculated, uint32_t stored, int index) {
         char crcs[40];
-        std::snprintf(crcs, sizeof crcs, "CRC-32 %08X, expected %08X", unsigned(calculated), unsigned(stored));
+        std::snprintf(crcs, sizeof crcs, "CRC-32 %08X, expected %08X", static_cast<unsigned>(calculated),
+                      static_cast<unsigned>(stored));
         runlog::Note("extract " + z.EntryName(index) + ": " + crcs);
     };
 }
 
 }  // namespace
 
-bool UnCompress(const std::string& packagePath, const std::string& destDir, const std::string& password,
-                const std::string& entryName) {
+bool UnCompress(const std::string& package_path, const std::string& dest_dir, const std::string& password,
+                const std::string& entry_name) {
     // A missing package is reported by the caller, not here. Presence, not age: a
     // package dated before 1980 is still there to be read.
-    if (!platform::current().file_exists(packagePath)) return false;
+    if (!platform::current().file_exists(package_path)) return false;
     const auto unzipper = std::make_unique<unzip::UnZipper>();
     try {
         // Everything else keeps the component's defaults: only listed entries, no
         // directories recreated, window messages handled while it works.
         unzipper->OverwriteMode = unzip::UZOverwriteMode::Always;
         unzipper->Password = password;
-        unzipper->SetZipName(packagePath);
-        unzipper->SetDestDir(destDir);
-        unzipper->SetRootDir(destDir);
+        unzipper->SetZipName(package_path);
+        unzipper->SetDestDir(dest_dir);
+        unzipper->SetRootDir(dest_dir);
         // The full path the entry will have once extracted, matched under RootDir.
-        unzipper->FilesList.push_back(destDir + entryName);
+        unzipper->FilesList.push_back(dest_dir + entry_name);
         LogExtractions(*unzipper);
         const bool extracted = unzipper->UnZip() > 0;
-        if (!extracted) runlog::Note("extract " + entryName + " from " + packagePath + ": nothing extracted");
+        if (!extracted) runlog::Note("extract " + entry_name + " from " + package_path + ": nothing extracted");
         return extracted;
     } catch (const std::exception& failure) {
         ShowProblemBox("UnCompress", failure.what(), "UnCompress");

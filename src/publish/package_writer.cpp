@@ -22,13 +22,13 @@ constexpr size_t kChunk = 1 << 18;
 constexpr uint64_t kLargestSize = 0x7FFFFFFFu;
 
 void put16(std::string& out, uint16_t v) {
-    out += char(v & 0xFF);
-    out += char(v >> 8);
+    out += static_cast<char>(v & 0xFF);
+    out += static_cast<char>(v >> 8);
 }
 
 void put32(std::string& out, uint32_t v) {
-    put16(out, uint16_t(v & 0xFFFF));
-    put16(out, uint16_t(v >> 16));
+    put16(out, static_cast<uint16_t>(v & 0xFFFF));
+    put16(out, static_cast<uint16_t>(v >> 16));
 }
 
 // APPNOTE 4.4.4, bits 1 and 2 for method 8: which of the Deflate options made the
@@ -93,11 +93,11 @@ public:
     template <typename Emit>
     void compress(const uint8_t* data, size_t n, bool finish, std::vector<uint8_t>& out, Emit&& emit) {
         stream_.next_in = const_cast<Bytef*>(data);
-        stream_.avail_in = uInt(n);
+        stream_.avail_in = static_cast<uInt>(n);
         int status;
         do {
             stream_.next_out = out.data();
-            stream_.avail_out = uInt(out.size());
+            stream_.avail_out = static_cast<uInt>(out.size());
             status = deflate(&stream_, finish ? Z_FINISH : Z_NO_FLUSH);
             if (status == Z_STREAM_ERROR) throw Error("zlib failed while compressing");
             const size_t produced = out.size() - stream_.avail_out;
@@ -120,18 +120,21 @@ PackageInfo write_package(platform::FileHandle& source, const std::string& sourc
     // Pass 1: the CRC-32, which the encryption header's check byte needs up front.
     const int64_t size = source.size();
     if (size < 0) throw StreamError("Cannot read " + source_name);
-    if (uint64_t(size) > kLargestSize) throw Error(source_name + " is 2 GiB or larger; a package holds less");
+    if (static_cast<uint64_t>(size) > kLargestSize)
+        throw Error(source_name + " is 2 GiB or larger; a package holds less");
     uint32_t crc = 0xFFFFFFFFu;
     const uint64_t first =
         read_all(source, source_name, in, [&](const uint8_t* data, size_t n) { crc = crc32_update(crc, data, n); });
     crc = ~crc;
-    if (first != uint64_t(size)) throw StreamError("Cannot read " + source_name + " to its end");
+    if (first != static_cast<uint64_t>(size)) throw StreamError("Cannot read " + source_name + " to its end");
 
     PackageInfo info;
     info.crc32 = crc;
     info.size = first;
     const uint16_t flags = kFlagEncrypted | deflate_option_flags(entry.level);
-    SharedFields fields{flags, entry.dos_time, crc, 0, uint32_t(first), uint16_t(entry.name.size())};
+    // Both fit: the size is below 2 GiB, the name's length was checked above.
+    SharedFields fields{flags, entry.dos_time, crc, 0, static_cast<uint32_t>(first),
+                        static_cast<uint16_t>(entry.name.size())};
 
     // The local header; its compressed size is written once it is known.
     const uint64_t local_offset = out.position();
@@ -148,7 +151,7 @@ PackageInfo write_package(platform::FileHandle& source, const std::string& sourc
     ZipEncrypter encrypter(entry.password);
     std::array<uint8_t, ZipEncrypter::kHeaderSize> encryption_header;
     std::copy(entry.random_header.begin(), entry.random_header.end(), encryption_header.begin());
-    encryption_header.back() = uint8_t(crc >> 24);
+    encryption_header.back() = static_cast<uint8_t>(crc >> 24);
     encrypter.EncryptBuffer(encryption_header.data(), encryption_header.size());
     out.write(encryption_header.data(), encryption_header.size());
 
@@ -168,7 +171,7 @@ PackageInfo write_package(platform::FileHandle& source, const std::string& sourc
 
     info.packed_size = out.position() - data_start;
     if (info.packed_size > kLargestSize) throw Error("The package would be 2 GiB or larger");
-    fields.compressed = uint32_t(info.packed_size);
+    fields.compressed = static_cast<uint32_t>(info.packed_size);
     std::string compressed_size;
     put32(compressed_size, fields.compressed);
     out.write_at(local_offset + 18, compressed_size.data(), compressed_size.size());  // APPNOTE 4.3.7 offset 18
@@ -177,14 +180,15 @@ PackageInfo write_package(platform::FileHandle& source, const std::string& sourc
     const uint64_t central_offset = out.position();
     std::string central;
     put32(central, kCentralHeaderSignature);
-    put16(central, uint16_t(entry.attributes.host) << 8 | kVersionNeeded);  // version made by (4.4.2)
+    // Version made by (4.4.2): the host in the upper byte, the version in the lower.
+    put16(central, static_cast<uint16_t>(entry.attributes.host << 8 | kVersionNeeded));
     put_shared(central, fields);
     put16(central, 0);  // extra field length
     put16(central, 0);  // file comment length
     put16(central, 0);  // disk number start
     put16(central, 0);  // internal file attributes: binary (4.4.14)
     put32(central, entry.attributes.external);
-    put32(central, uint32_t(local_offset));
+    put32(central, static_cast<uint32_t>(local_offset));
     central += entry.name;
     if (central_offset + central.size() > kLargestSize) throw Error("The package would be 2 GiB or larger");
     put32(central, kEndRecordSignature);
@@ -192,8 +196,8 @@ PackageInfo write_package(platform::FileHandle& source, const std::string& sourc
     put16(central, 0);  // disk where the central directory starts
     put16(central, 1);  // entries on this disk
     put16(central, 1);  // entries in all
-    put32(central, uint32_t(kCentralHeaderSize + entry.name.size()));
-    put32(central, uint32_t(central_offset));
+    put32(central, static_cast<uint32_t>(kCentralHeaderSize + entry.name.size()));
+    put32(central, static_cast<uint32_t>(central_offset));
     put16(central, 0);  // archive comment length
     out.write(central.data(), central.size());
     info.archive_size = out.position();

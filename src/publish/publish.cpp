@@ -91,10 +91,11 @@ uint32_t dos_from_seconds(int64_t seconds) {
     const int64_t year_of_era = (day_of_era - day_of_era / 1460 + day_of_era / 36524 - day_of_era / 146096) / 365;
     const int64_t day_of_year = day_of_era - (365 * year_of_era + year_of_era / 4 - year_of_era / 100);
     const int64_t mp = (5 * day_of_year + 2) / 153;
-    const int day = int(day_of_year - (153 * mp + 2) / 5 + 1);
-    const int month = int(mp < 10 ? mp + 3 : mp - 9);
-    const int year = int(year_of_era + era * 400 + (month <= 2));
-    return pack_dos({year, month, day, int(in_day / 3600), int(in_day / 60 % 60), int(in_day % 60)});
+    const int day = static_cast<int>(day_of_year - (153 * mp + 2) / 5 + 1);
+    const int month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
+    const int year = static_cast<int>(year_of_era + era * 400 + (month <= 2));
+    const int seconds_of_day = static_cast<int>(in_day);
+    return pack_dos({year, month, day, seconds_of_day / 3600, seconds_of_day / 60 % 60, seconds_of_day % 60});
 }
 
 // A launcher fetches the upgrade copy only when its file age is greater than its own
@@ -109,8 +110,8 @@ void date_after_replaced(const std::string& written, const std::string& target, 
     const int32_t replaced = os.file_age(target);
     const int32_t now = os.file_age(written);
     if (replaced == -1 || now == -1 || now > replaced) return;
-    const int64_t wanted = dos_seconds(uint32_t(replaced)) + 2;
-    const int64_t ahead = wanted - dos_seconds(uint32_t(now));
+    const int64_t wanted = dos_seconds(static_cast<uint32_t>(replaced)) + 2;
+    const int64_t ahead = wanted - dos_seconds(static_cast<uint32_t>(now));
     if (ahead <= kLongestWaitSeconds)
         std::this_thread::sleep_for(std::chrono::seconds(ahead));
     else
@@ -147,10 +148,11 @@ void check_package(const std::string& package, const PublishOptions& options, co
     if (count != 1 || zip.EntryCount() != 1) fail(reported.empty() ? problem : reported);
     const unzip::ZipHeaderInfo& entry = zip.Entry(0);
     if (entry.StoredPath() != options.entry_name) fail("entry named " + entry.StoredPath());
-    if (entry.Crc32 != info.crc32 || uint64_t(entry.UncompressedSize) != info.size) fail("CRC-32 or size differ");
+    if (entry.Crc32 != info.crc32 || static_cast<uint64_t>(entry.UncompressedSize) != info.size)
+        fail("CRC-32 or size differ");
     const std::unique_ptr<platform::FileHandle> out =
         platform::current().open_file(extracted, platform::OpenMode::ReadShared);
-    if (out->size() != int64_t(info.size)) fail("the extracted file has another size");
+    if (out->size() != static_cast<int64_t>(info.size)) fail("the extracted file has another size");
 }
 
 }  // namespace
@@ -179,7 +181,7 @@ PublishResult publish_package(const std::string& file, const std::string& target
     guard.arm(temporary);
     // The entry keeps FILE's date; a FILE dated outside the DOS range gets today's.
     const int32_t file_age = os.file_age(file);
-    entry.dos_time = uint32_t(file_age != -1 ? file_age : os.file_age(temporary));
+    entry.dos_time = static_cast<uint32_t>(file_age != -1 ? file_age : os.file_age(temporary));
     result.package = write_package(*source, file, *out, entry);
     out->flush_to_disk();
     out.reset();

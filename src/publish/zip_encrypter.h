@@ -26,7 +26,7 @@ public:
     void EncryptBuffer(uint8_t* data, size_t n) {
         for (size_t i = 0; i < n; ++i) {
             const uint8_t plain = data[i];
-            data[i] = uint8_t(plain ^ keys_.DecryptByte());
+            data[i] = static_cast<uint8_t>(plain ^ keys_.DecryptByte());
             keys_.UpdateKeys(plain);
         }
     }

@@ -5,6 +5,7 @@
 // bottom edges exclusive, as in GDI.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -90,6 +91,12 @@ struct TextMetrics {
     uint8_t pitch_and_family = 0;
 };
 
+// Where pixel (x, y) lies in a buffer of rows `width` pixels long, top row first; the
+// pixel lies inside the picture, so none of the three is negative.
+constexpr size_t pixel_index(int x, int y, int width) {
+    return static_cast<size_t>(y) * static_cast<size_t>(width) + static_cast<size_t>(x);
+}
+
 // A device-independent picture (the bar's glyph, the program icon): plain colours,
 // rows top to bottom. Its transparent colour is that of its bottom-left pixel.
 class Bitmap {
@@ -100,8 +107,8 @@ public:
     int width() const { return width_; }
     int height() const { return height_; }
     bool empty() const { return width_ <= 0 || height_ <= 0; }
-    Color pixel(int x, int y) const { return pixels_[static_cast<size_t>(y) * width_ + x]; }
-    void set_pixel(int x, int y, Color c) { pixels_[static_cast<size_t>(y) * width_ + x] = c; }
+    Color pixel(int x, int y) const { return pixels_[pixel_index(x, y, width_)]; }
+    void set_pixel(int x, int y, Color c) { pixels_[pixel_index(x, y, width_)] = c; }
     Color transparent_color() const { return empty() ? clWhite : pixel(0, height_ - 1); }
 
     // Whether the picture is drawn with its transparent colour left out.

@@ -220,7 +220,7 @@ void Control::mouse_move(ShiftState shift, Point at, Point screen) {
     if (OnMouseMove) OnMouseMove(*this, shift, at.x, at.y);
 }
 
-void Control::mouse_up(MouseButton button, ShiftState shift, Point at, Point screen) {
+void Control::mouse_up(MouseButton button, ShiftState shift, Point at, Point /*screen*/) {
     if (!enabled_) return;
     if (button == MouseButton::mbLeft && dragging_) {
         left_pressed_ = false;

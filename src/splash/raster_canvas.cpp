@@ -2,11 +2,12 @@
 
 #include "core/crc32.h"
 #include "core/errors.h"
+#include "core/text.h"
 
 #include <algorithm>
-#include <cctype>
 #include <cstdio>
 #include <cstdlib>
+#include <iterator>
 #include <memory>
 
 namespace kalv::splash {
@@ -28,26 +29,19 @@ const unsigned char* glyph_rows(unsigned char c, bool bold) {
 bool is_raster_face(const std::string& face) {
     static const char* const kRasterFaces[] = {"MS Sans Serif", "MS Serif", "System", "Terminal",
                                                "Small Fonts", "Courier", "Fixedsys", "Modern"};
-    for (const char* name : kRasterFaces) {
-        std::string a = face, b = name;
-        if (a.size() != b.size()) continue;
-        bool same = std::equal(a.begin(), a.end(), b.begin(),
-                               [](char x, char y) { return std::tolower(static_cast<unsigned char>(x)) ==
-                                                           std::tolower(static_cast<unsigned char>(y)); });
-        if (same) return true;
-    }
-    return false;
+    return std::any_of(std::begin(kRasterFaces), std::end(kRasterFaces),
+                       [&](const char* name) { return same_name(face, name); });
 }
 
 }  // namespace
 
 Bitmap::Bitmap(int width, int height, Color fill)
     : width_(std::max(width, 0)), height_(std::max(height, 0)),
-      pixels_(static_cast<size_t>(width_) * height_, fill) {}
+      pixels_(static_cast<size_t>(width_) * static_cast<size_t>(height_), fill) {}
 
 RasterCanvas::RasterCanvas(int width, int height, Color fill)
     : width_(std::max(width, 0)), height_(std::max(height, 0)),
-      pixels_(static_cast<size_t>(width_) * height_, resolve_color(fill)) {}
+      pixels_(static_cast<size_t>(width_) * static_cast<size_t>(height_), resolve_color(fill)) {}
 
 Color RasterCanvas::resolve_color(Color color) const {
     if (!is_system_color(color)) return color & 0xFFFFFF;
@@ -65,7 +59,7 @@ Color RasterCanvas::resolve_color(Color color) const {
 void RasterCanvas::put(int x, int y, Color c) {
     if (x < 0 || y < 0 || x >= width_ || y >= height_) return;
     if (clip_ && (x < clip_->left || x >= clip_->right || y < clip_->top || y >= clip_->bottom)) return;
-    pixels_[static_cast<size_t>(y) * width_ + x] = c;
+    pixels_[pixel_index(x, y, width_)] = c;
 }
 
 std::unique_ptr<Canvas> RasterCanvas::create_bitmap(int width, int height) {
@@ -221,7 +215,7 @@ std::vector<uint8_t> encode_png(int width, int height, const std::vector<Color>&
     for (int y = 0; y < height; ++y) {
         raw.push_back(0);
         for (int x = 0; x < width; ++x) {
-            Color c = pixels[static_cast<size_t>(y) * width + x];
+            Color c = pixels[pixel_index(x, y, width)];
             raw.push_back(static_cast<uint8_t>(red_of(c)));
             raw.push_back(static_cast<uint8_t>(green_of(c)));
             raw.push_back(static_cast<uint8_t>(blue_of(c)));

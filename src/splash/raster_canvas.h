@@ -20,7 +20,7 @@ public:
 
     int width() const override { return width_; }
     int height() const override { return height_; }
-    Color pixel(int x, int y) const override { return pixels_[static_cast<size_t>(y) * width_ + x]; }
+    Color pixel(int x, int y) const override { return pixels_[pixel_index(x, y, width_)]; }
 
     // Limits every drawing operation to the rectangle (the invalid area of a repaint).
     void set_clip(const std::optional<Rect>& clip) { clip_ = clip; }

@@ -129,7 +129,7 @@ TEST(Aes, DecryptInvertsEncryptForEveryKeySize) {
     }
 }
 
-// sizeBits / 8 whole key bytes, zero-extended to the AES key size they fall in.
+// size_bits / 8 whole key bytes, zero-extended to the AES key size they fall in.
 TEST(Aes, KeySizeSelectsBytesAndVariant) {
     Bytes key(32);
     for (size_t i = 0; i < key.size(); ++i) key[i] = uint8_t(0x81 + 7 * i);

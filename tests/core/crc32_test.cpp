@@ -93,6 +93,6 @@ TEST_P(Crc32Implementation, LongBufferInTwoCallsMatchesZlib) {
 }
 
 INSTANTIATE_TEST_SUITE_P(All, Crc32Implementation, testing::ValuesIn(kImplementations),
-                         [](const testing::TestParamInfo<Implementation>& info) { return std::string(info.param.name); });
+                         [](const testing::TestParamInfo<Implementation>& test) { return std::string(test.param.name); });
 
 }  // namespace

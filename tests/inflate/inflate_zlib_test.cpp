@@ -214,7 +214,7 @@ TEST(InflateVersusZlib, DamagedStreamsAgreeWithZlib) {
         const std::vector<uint8_t> stream = zlib_deflate(original, level, 15, level == 1 ? Z_FIXED : Z_DEFAULT_STRATEGY);
         for (int trial = 0; trial < 150; ++trial) {
             std::vector<uint8_t> damaged = stream;
-            for (int flips = 1 + r.below(3); flips > 0; --flips) damaged[r.below(static_cast<uint32_t>(damaged.size()))] ^= 1 << r.below(8);
+            for (int flips = 1 + r.below(3); flips > 0; --flips) damaged[r.below(static_cast<uint32_t>(damaged.size()))] ^= static_cast<uint8_t>(1u << r.below(8));
             const Decoded expected = zlib_inflate(damaged);
             for (Path path : kAllPaths) {
                 const Decoded d = decode(damaged, 16000, path);

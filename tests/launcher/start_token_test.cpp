@@ -139,8 +139,9 @@ TEST_P(LauncherBesideLauncher, WaitsItsTurnAndThenSeesTheApplication) {
     EXPECT_EQ(os.clock, c.waited) << c.why;
     EXPECT_EQ(window_created, c.runs_the_sequence) << c.why;
     EXPECT_EQ(os.transcript.front(), c.other_launcher_for.count() ? "pump" : "box Kalv | Can run only one instance of the program !");
-    if (c.other_launcher_for < launcher::kOtherLauncherWait)
+    if (c.other_launcher_for < launcher::kOtherLauncherWait) {
         EXPECT_EQ(os.without({"pump"}).front(), "lock " + lock + " waited " + std::to_string(c.other_launcher_for.count()));
+    }
 }
 
 using std::chrono::milliseconds;

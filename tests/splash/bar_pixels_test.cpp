@@ -337,7 +337,7 @@ TEST_P(BarPixels, VerticalTextOfARasterFontIsTurnedInArial) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Canvases, BarPixels, ::testing::ValuesIn(canvas_kinds()),
-                         [](const ::testing::TestParamInfo<CanvasKind>& info) { return info.param.name; });
+                         [](const ::testing::TestParamInfo<CanvasKind>& test) { return test.param.name; });
 
 TEST(RasterFont, RasterFacesAreNotTrueType) {
     RasterCanvas canvas(1, 1);

@@ -435,7 +435,7 @@ TEST_F(ZipExtract, TheSizeLimitStopsAtTheFirstBlockPastTheRecordedSize) {
     std::vector<int> file_percent;
     zip.OnFilePercentDone = [&](UnZipper&, int p) { file_percent.push_back(p); };
     zip.DoAll = true;
-    for (const uint16_t method : {0, 8}) {
+    for (const uint16_t method : {uint16_t{0}, uint16_t{8}}) {
         SCOPED_TRACE(method);
         CraftEntry e{"long.bin", bytes.substr(0, 20000)};  // the size recorded: 20000
         e.method = method;

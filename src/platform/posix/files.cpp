@@ -39,7 +39,7 @@ public:
             const ssize_t got = ::read(fd_, static_cast<char*>(buffer) + done, n - done);
             if (got < 0 && errno == EINTR) continue;
             if (got <= 0) break;
-            done += size_t(got);
+            done += static_cast<size_t>(got);
         }
         return done;
     }
@@ -50,7 +50,7 @@ public:
             const ssize_t put = ::write(fd_, static_cast<const char*>(buffer) + done, n - done);
             if (put < 0 && errno == EINTR) continue;
             if (put <= 0) break;
-            done += size_t(put);
+            done += static_cast<size_t>(put);
         }
         return done;
     }
@@ -62,12 +62,12 @@ public:
     int64_t seek(int64_t offset, SeekOrigin origin) override {
         const int whence = origin == SeekOrigin::Begin ? SEEK_SET : origin == SeekOrigin::Current ? SEEK_CUR : SEEK_END;
         const off_t at = ::lseek(fd_, off_t(offset), whence);
-        return at < 0 ? -1 : int64_t(at);
+        return at < 0 ? -1 : static_cast<int64_t>(at);
     }
 
     int64_t size() override {
         struct stat st;
-        return ::fstat(fd_, &st) == 0 ? int64_t(st.st_size) : -1;
+        return ::fstat(fd_, &st) == 0 ? static_cast<int64_t>(st.st_size) : -1;
     }
 
     bool sync() override { return ::fsync(fd_) == 0; }
@@ -124,14 +124,14 @@ constexpr uint16_t kCp437High[128] = {
 
 void append_utf8(std::string& out, uint32_t cp) {
     if (cp < 0x80) {
-        out += char(cp);
+        out += static_cast<char>(cp);
     } else if (cp < 0x800) {
-        out += char(0xC0 | (cp >> 6));
-        out += char(0x80 | (cp & 0x3F));
+        out += static_cast<char>(0xC0 | (cp >> 6));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
     } else {
-        out += char(0xE0 | (cp >> 12));
-        out += char(0x80 | ((cp >> 6) & 0x3F));
-        out += char(0x80 | (cp & 0x3F));
+        out += static_cast<char>(0xE0 | (cp >> 12));
+        out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
+        out += static_cast<char>(0x80 | (cp & 0x3F));
     }
 }
 
@@ -223,7 +223,7 @@ struct CopyJob {
             if (got < 0 && errno == EINTR) continue;
             if (got < 0) return false;
             if (got == 0) break;
-            if (target.write(chunk.get(), size_t(got)) != size_t(got)) return false;
+            if (target.write(chunk.get(), static_cast<size_t>(got)) != static_cast<size_t>(got)) return false;
             advance();
         }
         // The copy is a file of ours: writable whatever the source's permissions, so
@@ -274,7 +274,7 @@ int32_t NativePlatform::file_age(const std::string& path) {
     if (year < 1980 || year > 2107) return -1;  // outside what the DOS form holds
     const uint32_t packed =
         pack_dos({year, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec});
-    return int32_t(packed);
+    return static_cast<int32_t>(packed);
 }
 
 bool NativePlatform::file_exists(const std::string& path) {
@@ -285,7 +285,7 @@ bool NativePlatform::file_exists(const std::string& path) {
 std::optional<int64_t> NativePlatform::modification_stamp(const std::string& path) {
     struct stat st;
     if (!stat_path(path, st)) return std::nullopt;
-    return int64_t(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+    return static_cast<int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
 }
 
 bool NativePlatform::directory_exists(const std::string& path) {
@@ -448,7 +448,7 @@ std::optional<uint64_t> NativePlatform::free_disk_space(const std::string& direc
     struct statvfs volume {};
     if (statvfs(directory.empty() ? "." : directory.c_str(), &volume) != 0) return std::nullopt;
     // f_bavail, not f_bfree: the blocks kept for root are no room for the shop's user.
-    return uint64_t(volume.f_bavail) * uint64_t(volume.f_frsize);
+    return static_cast<uint64_t>(volume.f_bavail) * static_cast<uint64_t>(volume.f_frsize);
 }
 
 }  // namespace kalv::platform

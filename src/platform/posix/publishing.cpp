@@ -38,8 +38,8 @@ public:
             if (put < 0 && errno == EINTR) continue;
             if (put <= 0) fail(put < 0 ? errno : ENOSPC);
             bytes += put;
-            offset += uint64_t(put);
-            n -= size_t(put);
+            offset += static_cast<uint64_t>(put);
+            n -= static_cast<size_t>(put);
         }
     }
 
@@ -72,7 +72,7 @@ void random_bytes(void* buffer, size_t n) {
         if (got < 0 && errno == EINTR) continue;
         if (got <= 0) throw Error("The system's random source failed: " + reason(got < 0 ? errno : EIO));
         out += got;
-        n -= size_t(got);
+        n -= static_cast<size_t>(got);
     }
 }
 
@@ -120,7 +120,7 @@ StoredAttributes attributes_to_store(const std::string& path) {
     const mode_t permissions = ::stat(path.c_str(), &st) == 0 ? (st.st_mode & 0777) : 0644;
     // APPNOTE 4.4.15: the high half is st_mode; the low byte keeps the MS-DOS archive
     // bit for readers that look only there. Owner write is kept on (see the header).
-    stored.external = (uint32_t(S_IFREG | permissions | S_IWUSR) << 16) | 0x20;
+    stored.external = (static_cast<uint32_t>(S_IFREG | permissions | S_IWUSR) << 16) | 0x20;
     return stored;
 }
 

@@ -163,7 +163,7 @@ std::string NativePlatform::module_path() {
     std::string path(PATH_MAX, '\0');
     const ssize_t n = ::readlink("/proc/self/exe", path.data(), path.size());
     if (n <= 0) return {};
-    path.resize(size_t(n));
+    path.resize(static_cast<size_t>(n));
     return path;
 }
 

@@ -26,7 +26,7 @@ public:
         size_t done = 0;
         while (done < n) {
             DWORD got = 0;
-            const DWORD want = DWORD(std::min<size_t>(n - done, 1u << 30));
+            const DWORD want = static_cast<DWORD>(std::min<size_t>(n - done, 1u << 30));
             if (!ReadFile(handle_, static_cast<char*>(buffer) + done, want, &got, nullptr) || got == 0) break;
             done += got;
         }
@@ -37,7 +37,7 @@ public:
         size_t done = 0;
         while (done < n) {
             DWORD put = 0;
-            const DWORD want = DWORD(std::min<size_t>(n - done, 1u << 30));
+            const DWORD want = static_cast<DWORD>(std::min<size_t>(n - done, 1u << 30));
             if (!WriteFile(handle_, static_cast<const char*>(buffer) + done, want, &put, nullptr) || put == 0) break;
             done += put;
         }
@@ -194,7 +194,7 @@ int32_t NativePlatform::file_age(const std::string& path) {
     WORD date = 0, time = 0;
     if (!FileTimeToLocalFileTime(&data.ftLastWriteTime, &local)) return -1;
     if (!FileTimeToDosDateTime(&local, &date, &time)) return -1;  // before 1980 or after 2107
-    return int32_t((uint32_t(date) << 16) | time);
+    return static_cast<int32_t>((static_cast<uint32_t>(date) << 16) | time);
 }
 
 // Returns false, so that a failing operation can end in "return note_failure();".
@@ -213,7 +213,7 @@ bool NativePlatform::file_exists(const std::string& path) {
 std::optional<int64_t> NativePlatform::modification_stamp(const std::string& path) {
     WIN32_FILE_ATTRIBUTE_DATA data;
     if (path.empty() || !GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return std::nullopt;
-    return (int64_t(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime;
+    return (static_cast<int64_t>(data.ftLastWriteTime.dwHighDateTime) << 32) | data.ftLastWriteTime.dwLowDateTime;
 }
 
 bool NativePlatform::directory_exists(const std::string& path) {
@@ -286,7 +286,7 @@ bool NativePlatform::copy_file(const std::string& from, const std::string& to, b
         if (now_seen != seen) {
             seen = now_seen;
             quiet_since = GetTickCount64();
-        } else if (GetTickCount64() - quiet_since >= ULONGLONG(stall_timeout.count())) {
+        } else if (GetTickCount64() - quiet_since >= static_cast<ULONGLONG>(stall_timeout.count())) {
             // The share stopped delivering: cancel the blocked read if the system can,
             // and leave the thread to end on its own if it cannot.
             transient_ = false;
@@ -303,7 +303,7 @@ bool NativePlatform::append_file(const std::string& path, const std::string& byt
                                   FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file.valid()) return false;
     DWORD put = 0;
-    return WriteFile(file.get(), bytes.data(), DWORD(bytes.size()), &put, nullptr) && put == bytes.size();
+    return WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &put, nullptr) && put == bytes.size();
 }
 
 std::string NativePlatform::user_state_directory() {
@@ -320,12 +320,13 @@ bool NativePlatform::clear_read_only(const std::string& path) {
     const DWORD attributes = GetFileAttributesA(path.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) return false;
     if (!(attributes & FILE_ATTRIBUTE_READONLY)) return true;
-    return SetFileAttributesA(path.c_str(), attributes & ~DWORD(FILE_ATTRIBUTE_READONLY)) != 0;
+    return SetFileAttributesA(path.c_str(), attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY)) != 0;
 }
 
 bool NativePlatform::set_file_dos_time(const std::string& path, uint32_t dos_date_time) {
     FILETIME local, utc;
-    if (!DosDateTimeToFileTime(WORD(dos_date_time >> 16), WORD(dos_date_time & 0xFFFF), &local)) return false;
+    const WORD date = static_cast<WORD>(dos_date_time >> 16), time = static_cast<WORD>(dos_date_time & 0xFFFF);
+    if (!DosDateTimeToFileTime(date, time, &local)) return false;
     if (!LocalFileTimeToFileTime(&local, &utc)) return false;
     const HANDLE h = CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                  FILE_ATTRIBUTE_NORMAL, nullptr);
@@ -348,19 +349,19 @@ bool NativePlatform::set_file_attributes(const std::string& path, uint32_t exter
 std::string NativePlatform::oem_to_ansi(const std::string& oem) {
     if (oem.empty()) return oem;
     std::vector<char> converted(oem.begin(), oem.end());
-    OemToCharBuffA(oem.data(), converted.data(), DWORD(oem.size()));
+    OemToCharBuffA(oem.data(), converted.data(), static_cast<DWORD>(oem.size()));
     return std::string(converted.begin(), converted.end());
 }
 
 std::string NativePlatform::utf8_to_ansi(const std::string& utf8) {
     if (utf8.empty()) return utf8;
-    const int wide_length = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), nullptr, 0);
+    const int wide_length = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
     if (wide_length <= 0) return utf8;
-    std::wstring wide(size_t(wide_length), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), int(utf8.size()), wide.data(), wide_length);
+    std::wstring wide(static_cast<size_t>(wide_length), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), wide_length);
     // "_" rather than the system's "?", which no file name may hold.
     const int length = WideCharToMultiByte(CP_ACP, 0, wide.data(), wide_length, nullptr, 0, "_", nullptr);
-    std::string ansi(size_t(length > 0 ? length : 0), '\0');
+    std::string ansi(static_cast<size_t>(length > 0 ? length : 0), '\0');
     WideCharToMultiByte(CP_ACP, 0, wide.data(), wide_length, ansi.data(), length, "_", nullptr);
     return ansi;
 }
@@ -380,7 +381,7 @@ std::optional<uint64_t> NativePlatform::free_disk_space(const std::string& direc
     ULARGE_INTEGER available{};
     if (!GetDiskFreeSpaceExA(directory.empty() ? nullptr : directory.c_str(), &available, nullptr, nullptr))
         return std::nullopt;
-    return uint64_t(available.QuadPart);
+    return static_cast<uint64_t>(available.QuadPart);
 }
 
 }  // namespace kalv::platform

@@ -43,9 +43,9 @@ public:
         const char* bytes = static_cast<const char*>(data);
         while (n > 0) {
             OVERLAPPED at{};
-            at.Offset = DWORD(offset);
-            at.OffsetHigh = DWORD(offset >> 32);
-            const DWORD want = DWORD(std::min<size_t>(n, 1u << 30));
+            at.Offset = static_cast<DWORD>(offset);
+            at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+            const DWORD want = static_cast<DWORD>(std::min<size_t>(n, 1u << 30));
             DWORD put = 0;
             if (!WriteFile(handle_, bytes, want, &put, &at)) fail(GetLastError());
             if (put == 0) fail(ERROR_DISK_FULL);
@@ -86,7 +86,7 @@ void random_bytes(void* buffer, size_t n) {
         const NTSTATUS status = BCryptGenRandom(nullptr, reinterpret_cast<PUCHAR>(out), chunk,
                                                 BCRYPT_USE_SYSTEM_PREFERRED_RNG);
         if (status < 0)
-            throw Error("The system's random source failed: NTSTATUS " + std::to_string(unsigned(status)));
+            throw Error("The system's random source failed: NTSTATUS " + std::to_string(static_cast<unsigned>(status)));
         out += chunk;
         n -= chunk;
     }

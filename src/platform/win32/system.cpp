@@ -67,7 +67,7 @@ std::unique_ptr<SystemLock> NativePlatform::try_lock(const std::string& name) {
 
 std::chrono::milliseconds NativePlatform::monotonic_time() { return std::chrono::milliseconds(GetTickCount64()); }
 
-void NativePlatform::sleep(std::chrono::milliseconds duration) { Sleep(DWORD(duration.count())); }
+void NativePlatform::sleep(std::chrono::milliseconds duration) { Sleep(static_cast<DWORD>(duration.count())); }
 
 // The file name must be a full path: GetPrivateProfileStringA looks for a bare name in
 // the Windows directory, not in the current one.
@@ -77,7 +77,7 @@ std::string NativePlatform::profile_string(const std::string& file, const std::s
     if (buffer_size == 0) return {};
     std::string buffer(buffer_size, '\0');
     const DWORD n = GetPrivateProfileStringA(section.c_str(), key.c_str(), default_value.c_str(), buffer.data(),
-                                             DWORD(buffer_size), file.c_str());
+                                             static_cast<DWORD>(buffer_size), file.c_str());
     buffer.resize(n);
     return buffer;
 }
@@ -93,7 +93,7 @@ bool NativePlatform::mutex_exists(const std::string& name) {
 std::string NativePlatform::module_path() {
     std::string path(MAX_PATH, '\0');
     while (true) {
-        const DWORD n = GetModuleFileNameA(nullptr, path.data(), DWORD(path.size()));
+        const DWORD n = GetModuleFileNameA(nullptr, path.data(), static_cast<DWORD>(path.size()));
         if (n == 0) return {};
         if (n < path.size()) {
             path.resize(n);
@@ -132,7 +132,7 @@ uint32_t NativePlatform::start_program(const std::string& command_line, const st
                         &startup, &process)) {
         const DWORD error = GetLastError();
         note_failure();
-        return error < 32 ? uint32_t(error) : kExecOutOfResources;
+        return error < 32 ? static_cast<uint32_t>(error) : kExecOutOfResources;
     }
     WaitForInputIdle(process.hProcess, kInputIdleTimeoutMs);
     CloseHandle(process.hThread);

@@ -1,8 +1,9 @@
 #include "splash/win32/gdi_canvas.h"
 
-#include <windows.h>
+#include "splash/win32/gdi_objects.h"
 
-#include <vector>
+#include <algorithm>
+#include <utility>
 
 namespace kalv::platform::win32 {
 
@@ -49,45 +50,61 @@ LOGFONTA logical_font(const splash::Font& font) {
     return lf;
 }
 
+// A DC's background mode for one text output.
+class BackgroundMode {
+public:
+    BackgroundMode(HDC dc, int mode) : dc_(dc), previous_(SetBkMode(dc, mode)) {}
+    ~BackgroundMode() {
+        if (previous_) SetBkMode(dc_, previous_);
+    }
+    BackgroundMode(const BackgroundMode&) = delete;
+    BackgroundMode& operator=(const BackgroundMode&) = delete;
+
+private:
+    HDC dc_;
+    int previous_;
+};
+
 }  // namespace
 
+// Declared in the order of making; destroyed backwards, so each selection is undone
+// before its object is deleted, and a memory canvas's own DC goes last.
+struct GdiCanvas::Owned {
+    MemoryDc memory_dc;  // a memory canvas's own DC; empty on a caller's DC
+    GdiObject<HBITMAP> bitmap;
+    SelectionRestore bitmap_selection;
+    GdiObject<HPEN> pen;
+    SelectionRestore pen_selection;
+    GdiObject<HFONT> font;
+    SelectionRestore font_selection;
+};
+
 GdiCanvas::GdiCanvas(void* device_context, int width, int height)
-    : dc_(device_context), width_(width), height_(height) {}
+    : GdiCanvas(device_context, width, height, std::make_unique<Owned>()) {}
+
+GdiCanvas::GdiCanvas(void* device_context, int width, int height, std::unique_ptr<Owned> owned)
+    : dc_(device_context), owned_(std::move(owned)), width_(width), height_(height) {}
+
+GdiCanvas::~GdiCanvas() = default;
 
 std::unique_ptr<GdiCanvas> GdiCanvas::create_memory(int width, int height, Color fill) {
-    std::unique_ptr<GdiCanvas> canvas(new GdiCanvas());
-    HDC dc = CreateCompatibleDC(nullptr);
+    auto owned = std::make_unique<Owned>();
+    owned->memory_dc.reset(CreateCompatibleDC(nullptr));
+    HDC dc = owned->memory_dc.get();
     uint32_t* bits = nullptr;
-    HBITMAP bitmap = create_dib(dc, width, height, &bits);
-    canvas->dc_ = dc;
-    canvas->owns_dc_ = true;
-    canvas->bitmap_ = bitmap;
-    canvas->old_bitmap_ = SelectObject(dc, bitmap);
-    canvas->width_ = width;
-    canvas->height_ = height;
-    if (bits) {
-        uint32_t value = to_dib(canvas->resolve_color(fill));
-        for (size_t i = 0, n = static_cast<size_t>(width) * height; i < n; ++i) bits[i] = value;
+    if (dc) {
+        owned->bitmap.reset(create_dib(dc, width, height, &bits));
+        owned->bitmap_selection.select(dc, owned->bitmap.get());
+    }
+    std::unique_ptr<GdiCanvas> canvas(new GdiCanvas(dc, width, height, std::move(owned)));
+    if (canvas->drawable() && bits) {
+        const uint32_t value = to_dib(canvas->resolve_color(fill));
+        std::fill_n(bits, static_cast<size_t>(std::max(width, 0)) * static_cast<size_t>(std::max(height, 0)), value);
     }
     return canvas;
 }
 
-GdiCanvas::~GdiCanvas() {
-    HDC dc = as_dc(dc_);
-    if (font_) {
-        SelectObject(dc, old_font_);
-        DeleteObject(font_);
-    }
-    if (pen_) {
-        SelectObject(dc, old_pen_);
-        DeleteObject(pen_);
-    }
-    if (bitmap_) {
-        SelectObject(dc, old_bitmap_);
-        DeleteObject(bitmap_);
-    }
-    if (owns_dc_) DeleteDC(dc);
-}
+bool GdiCanvas::drawable() const { return dc_ && (!owned_->memory_dc || owned_->bitmap_selection); }
 
 Color GdiCanvas::pixel(int x, int y) const { return GetPixel(as_dc(dc_), x, y) & 0xFFFFFF; }
 
@@ -97,23 +114,21 @@ Color GdiCanvas::resolve_color(Color color) const {
 }
 
 std::unique_ptr<splash::Canvas> GdiCanvas::create_bitmap(int width, int height) {
-    std::unique_ptr<GdiCanvas> canvas(new GdiCanvas());
-    HDC dc = CreateCompatibleDC(as_dc(dc_));
-    HBITMAP bitmap = CreateCompatibleBitmap(as_dc(dc_), width > 0 ? width : 1, height > 0 ? height : 1);
-    canvas->dc_ = dc;
-    canvas->owns_dc_ = true;
-    canvas->bitmap_ = bitmap;
-    canvas->old_bitmap_ = SelectObject(dc, bitmap);
-    canvas->width_ = width;
-    canvas->height_ = height;
-    return canvas;
+    auto owned = std::make_unique<Owned>();
+    owned->memory_dc.reset(CreateCompatibleDC(as_dc(dc_)));
+    HDC dc = owned->memory_dc.get();
+    if (dc) {
+        owned->bitmap.reset(CreateCompatibleBitmap(as_dc(dc_), std::max(width, 1), std::max(height, 1)));
+        owned->bitmap_selection.select(dc, owned->bitmap.get());
+    }
+    return std::unique_ptr<GdiCanvas>(new GdiCanvas(dc, width, height, std::move(owned)));
 }
 
 void GdiCanvas::fill_rect(const splash::Rect& r, Color color) {
+    const GdiObject<HBRUSH> brush(CreateSolidBrush(resolve_color(color)));
+    if (!brush) return;
     RECT rect{r.left, r.top, r.right, r.bottom};
-    HBRUSH brush = CreateSolidBrush(resolve_color(color));
-    FillRect(as_dc(dc_), &rect, brush);
-    DeleteObject(brush);
+    FillRect(as_dc(dc_), &rect, brush.get());
 }
 
 void GdiCanvas::draw_edge(const splash::Rect& r, unsigned edge_kind, unsigned sides) {
@@ -122,14 +137,12 @@ void GdiCanvas::draw_edge(const splash::Rect& r, unsigned edge_kind, unsigned si
 }
 
 void GdiCanvas::set_pen_color(Color color) {
-    HDC dc = as_dc(dc_);
-    HPEN pen = CreatePen(PS_SOLID, 1, resolve_color(color));
-    HGDIOBJ previous = SelectObject(dc, pen);
-    if (pen_)
-        DeleteObject(pen_);
-    else
-        old_pen_ = previous;
-    pen_ = pen;
+    GdiObject<HPEN> pen(CreatePen(PS_SOLID, 1, resolve_color(color)));
+    // Without a pen of this colour the lines up to the next colour are skipped: the
+    // stock null pen (never deleted) draws them invisibly.
+    HGDIOBJ chosen = pen ? static_cast<HGDIOBJ>(pen.get()) : GetStockObject(NULL_PEN);
+    if (!owned_->pen_selection.select(as_dc(dc_), chosen)) return;
+    owned_->pen = std::move(pen);  // the pen it replaced, now out of the DC, is deleted
 }
 
 void GdiCanvas::move_to(int x, int y) { MoveToEx(as_dc(dc_), x, y, nullptr); }
@@ -138,34 +151,29 @@ void GdiCanvas::line_to(int x, int y) { LineTo(as_dc(dc_), x, y); }
 
 void GdiCanvas::draw_bitmap(int x, int y, const splash::Bitmap& picture, bool transparent) {
     if (picture.empty()) return;
-    HDC source = CreateCompatibleDC(as_dc(dc_));
+    const MemoryDc source(CreateCompatibleDC(as_dc(dc_)));
+    if (!source) return;
     uint32_t* bits = nullptr;
-    HBITMAP bitmap = create_dib(source, picture.width(), picture.height(), &bits);
-    HGDIOBJ old = SelectObject(source, bitmap);
-    if (bits)
-        for (int py = 0; py < picture.height(); ++py)
-            for (int px = 0; px < picture.width(); ++px)
-                bits[static_cast<size_t>(py) * picture.width() + px] = to_dib(picture.pixel(px, py));
+    const GdiObject<HBITMAP> bitmap(create_dib(source.get(), picture.width(), picture.height(), &bits));
+    if (!bitmap || !bits) return;
+    const SelectionRestore selected(source.get(), bitmap.get());
+    if (!selected) return;
+    for (int py = 0; py < picture.height(); ++py)
+        for (int px = 0; px < picture.width(); ++px)
+            bits[splash::pixel_index(px, py, picture.width())] = to_dib(picture.pixel(px, py));
     if (transparent)
-        GdiTransparentBlt(as_dc(dc_), x, y, picture.width(), picture.height(), source, 0, 0, picture.width(),
+        GdiTransparentBlt(as_dc(dc_), x, y, picture.width(), picture.height(), source.get(), 0, 0, picture.width(),
                           picture.height(), picture.transparent_color() & 0xFFFFFF);
     else
-        BitBlt(as_dc(dc_), x, y, picture.width(), picture.height(), source, 0, 0, SRCCOPY);
-    SelectObject(source, old);
-    DeleteObject(bitmap);
-    DeleteDC(source);
+        BitBlt(as_dc(dc_), x, y, picture.width(), picture.height(), source.get(), 0, 0, SRCCOPY);
 }
 
 void GdiCanvas::set_font(const splash::Font& font) {
     HDC dc = as_dc(dc_);
     LOGFONTA lf = logical_font(font);
-    HFONT handle = CreateFontIndirectA(&lf);
-    HGDIOBJ previous = SelectObject(dc, handle);
-    if (font_)
-        DeleteObject(font_);
-    else
-        old_font_ = previous;
-    font_ = handle;
+    // Without the font, text keeps the one the DC holds.
+    GdiObject<HFONT> handle(CreateFontIndirectA(&lf));
+    if (owned_->font_selection.select(dc, handle.get())) owned_->font = std::move(handle);
     SetTextColor(dc, resolve_color(font.color));
 }
 
@@ -177,26 +185,24 @@ splash::Size GdiCanvas::text_extent(const std::string& text) {
 
 void GdiCanvas::text_out(int x, int y, const std::string& text) {
     HDC dc = as_dc(dc_);
-    int mode = SetBkMode(dc, TRANSPARENT);
+    const BackgroundMode transparent(dc, TRANSPARENT);
     TextOutA(dc, x, y, text.data(), static_cast<int>(text.size()));
-    SetBkMode(dc, mode);
 }
 
 splash::TextMetrics GdiCanvas::text_metrics(const splash::Font& font) {
     HDC dc = as_dc(dc_);
     LOGFONTA lf = logical_font(font);
-    HFONT handle = CreateFontIndirectA(&lf);
-    HGDIOBJ previous = SelectObject(dc, handle);
+    const GdiObject<HFONT> handle(CreateFontIndirectA(&lf));
+    const SelectionRestore selected(dc, handle.get());
+    if (!selected) return {};  // a font that cannot be made has no metrics
     TEXTMETRICA metrics{};
     GetTextMetricsA(dc, &metrics);
-    SelectObject(dc, previous);
-    DeleteObject(handle);
     return {static_cast<int>(metrics.tmHeight), metrics.tmPitchAndFamily};
 }
 
 void GdiCanvas::block_transfer(const splash::Canvas& source, int width, int height) {
     const auto* gdi = dynamic_cast<const GdiCanvas*>(&source);
-    if (!gdi) return;
+    if (!gdi || !gdi->drawable() || !drawable()) return;
     BitBlt(as_dc(dc_), 0, 0, width, height, as_dc(gdi->dc_), 0, 0, SRCCOPY);
 }
 

@@ -40,16 +40,17 @@ public:
     splash::Color resolve_color(splash::Color color) const override;
 
 private:
-    GdiCanvas() = default;
+    // The GDI objects this canvas made and selected, with what they replaced
+    // (gdi_canvas.cpp): each is put back and deleted when the canvas goes.
+    struct Owned;
+
+    GdiCanvas(void* device_context, int width, int height, std::unique_ptr<Owned> owned);
+    // Whether drawing here reaches pixels: not without a device context, nor on a
+    // memory canvas whose bitmap could not be made.
+    bool drawable() const;
 
     void* dc_ = nullptr;
-    bool owns_dc_ = false;
-    void* bitmap_ = nullptr;      // owned bitmap of a memory canvas
-    void* old_bitmap_ = nullptr;
-    void* pen_ = nullptr;         // the selected pen, when this canvas made one
-    void* old_pen_ = nullptr;
-    void* font_ = nullptr;        // the selected font, when this canvas made one
-    void* old_font_ = nullptr;
+    std::unique_ptr<Owned> owned_;
     int width_ = 0;
     int height_ = 0;
 };

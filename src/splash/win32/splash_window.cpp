@@ -6,6 +6,7 @@
 // SetWindowTextA at once; a Position change repaints the bar's band at once.
 #include "platform/platform.h"
 #include "splash/win32/gdi_canvas.h"
+#include "splash/win32/gdi_objects.h"
 #include "splash/win32/splash_capture.h"
 #include "splash/splash.h"
 #include "splash/splash_layout.h"
@@ -20,6 +21,9 @@ namespace kalv::splash {
 namespace {
 
 using platform::win32::GdiCanvas;
+using platform::win32::GdiObject;
+using platform::win32::PaintDc;
+using platform::win32::WindowDc;
 
 constexpr const char* kFrameClass = "Kalv3Splash";
 constexpr const char* kBarClass = "Kalv3GradientBar";
@@ -55,7 +59,9 @@ void register_classes(HINSTANCE instance) {
     }
 }
 
-COLORREF native_color(Color c) { return is_system_color(c) ? GetSysColor(system_color_index(c)) : COLORREF(c); }
+COLORREF native_color(Color c) {
+    return is_system_color(c) ? GetSysColor(system_color_index(c)) : static_cast<COLORREF>(c);
+}
 
 LPCSTR cursor_shape(int cursor) {
     switch (cursor) {
@@ -85,15 +91,11 @@ public:
     }
     void update() override { UpdateWindow(handle_); }
     Size measure_text(const Font& font, const std::string& text) override {
-        HDC dc = GetDC(handle_);
-        Size extent;
-        {
-            GdiCanvas canvas(dc, bar_.client_width(), bar_.client_height());
-            canvas.set_font(font);
-            extent = canvas.text_extent(text);
-        }
-        ReleaseDC(handle_, dc);
-        return extent;
+        const WindowDc dc(handle_);
+        if (!dc) return {};
+        GdiCanvas canvas(dc.get(), bar_.client_width(), bar_.client_height());
+        canvas.set_font(font);
+        return canvas.text_extent(text);
     }
     // The window's size follows the bounds (place); the client area, whatever is left
     // of it inside the border, is painted anew, since Windows keeps the old picture
@@ -112,7 +114,7 @@ public:
     }
     void set_tab_stop(bool on) override {
         LONG_PTR style = GetWindowLongPtrA(handle_, GWL_STYLE);
-        SetWindowLongPtrA(handle_, GWL_STYLE, on ? style | WS_TABSTOP : style & ~LONG_PTR(WS_TABSTOP));
+        SetWindowLongPtrA(handle_, GWL_STYLE, on ? style | WS_TABSTOP : style & ~static_cast<LONG_PTR>(WS_TABSTOP));
     }
     void capture_mouse(bool on) override {
         if (on)
@@ -167,30 +169,26 @@ public:
     HWND tooltip() const { return tooltip_; }
 
     void paint() {
-        PAINTSTRUCT ps;
-        HDC dc = BeginPaint(handle_, &ps);
-        {
-            GdiCanvas canvas(dc, bar_.client_width(), bar_.client_height());
-            bar_.paint(canvas);
-        }
-        EndPaint(handle_, &ps);
+        const PaintDc dc(handle_);
+        if (!dc) return;
+        GdiCanvas canvas(dc.get(), bar_.client_width(), bar_.client_height());
+        bar_.paint(canvas);
     }
 
     // The border is non-client area, in the control's colour.
     void calculate_client(RECT& r) const { InflateRect(&r, -border_, -border_); }
     void paint_border() {
         if (border_ <= 0) return;
-        HDC dc = GetWindowDC(handle_);
+        const WindowDc dc(handle_, WindowDc::Area::WholeWindow);
+        const GdiObject<HBRUSH> brush(CreateSolidBrush(native_color(bar_.color())));
+        if (!dc || !brush) return;
         RECT outer{};
         GetWindowRect(handle_, &outer);
         OffsetRect(&outer, -outer.left, -outer.top);
         RECT inner = outer;
         InflateRect(&inner, -border_, -border_);
-        ExcludeClipRect(dc, inner.left, inner.top, inner.right, inner.bottom);
-        HBRUSH brush = CreateSolidBrush(native_color(bar_.color()));
-        FillRect(dc, &outer, brush);
-        DeleteObject(brush);
-        ReleaseDC(handle_, dc);
+        ExcludeClipRect(dc.get(), inner.left, inner.top, inner.right, inner.bottom);
+        FillRect(dc.get(), &outer, brush.get());
     }
 
 private:
@@ -271,14 +269,13 @@ public:
     GradientBar& progress_bar() override { return bar_; }
 
     void paint_frame() {
-        PAINTSTRUCT ps;
-        HDC dc = BeginPaint(frame_, &ps);
+        const PaintDc dc(frame_);
+        if (!dc) return;
         {
-            GdiCanvas canvas(dc, layout::kClientWidth, layout::kClientHeight);
+            GdiCanvas canvas(dc.get(), layout::kClientWidth, layout::kClientHeight);
             layout::paint_client(canvas, prompt_, status_);
         }
-        if (icon_) DrawIconEx(dc, layout::kIconLeft, layout::kIconTop, icon_, 32, 32, 0, nullptr, DI_NORMAL);
-        EndPaint(frame_, &ps);
+        if (icon_) DrawIconEx(dc.get(), layout::kIconLeft, layout::kIconTop, icon_, 32, 32, 0, nullptr, DI_NORMAL);
     }
 
     void set_frame(HWND handle) { frame_ = handle; }
@@ -292,13 +289,13 @@ public:
 
 private:
     void invalidate_status_label() {
-        HDC dc = GetDC(frame_);
-        Rect area;
-        {
-            GdiCanvas canvas(dc, layout::kClientWidth, layout::kClientHeight);
-            area = layout::label_rect(canvas, layout::status_font(), layout::kStatusTop, status_);
+        // Without a DC to measure the text on, the label's whole row is marked.
+        using namespace layout;
+        Rect area{kLabelLeft, kStatusTop, kClientWidth, kStatusTop + kLabelHeight};
+        if (const WindowDc dc(frame_); dc) {
+            GdiCanvas canvas(dc.get(), kClientWidth, kClientHeight);
+            area = label_rect(canvas, status_font(), kStatusTop, status_);
         }
-        ReleaseDC(frame_, dc);
         RECT r{area.left, area.top, area.right, area.bottom};
         InvalidateRect(frame_, &r, TRUE);
     }
@@ -455,10 +452,10 @@ std::unique_ptr<splash::PixelCanvas> capture(HWND window) {
     RECT client{};
     GetClientRect(window, &client);
     auto copy = GdiCanvas::create_memory(client.right, client.bottom);
-    HDC screen = GetDC(window);
-    GdiCanvas source(screen, client.right, client.bottom);
-    copy->block_transfer(source, client.right, client.bottom);
-    ReleaseDC(window, screen);
+    if (const WindowDc screen(window); screen) {
+        const GdiCanvas source(screen.get(), client.right, client.bottom);
+        copy->block_transfer(source, client.right, client.bottom);
+    }
     return copy;
 }
 
