@@ -10,6 +10,7 @@
 #include "publish/zip_encrypter.h"
 #include "files.h"
 #include "unzip/unzipper.h"
+#include "unzip/zip_records.h"
 
 namespace kalv::publish {
 namespace {
@@ -106,7 +107,7 @@ TEST(PackageWriter, RecordsFollowAppnoteAndTheDataDecodes) {
         // Local file header (APPNOTE 4.3.7).
         const uint16_t flags = c.level == 9 ? 0x0003 : c.level == 1 ? 0x0007 : 0x0001;
         ASSERT_GE(b.size(), 30u + 10 + 12 + 46 + 10 + 22);
-        EXPECT_EQ(get32(b, 0), kLocalHeaderSignature);
+        EXPECT_EQ(get32(b, 0), unzip::LocalFileHeader::kSignature);
         EXPECT_EQ(get16(b, 4), 20);
         EXPECT_EQ(get16(b, 6), flags);
         EXPECT_EQ(get16(b, 8), 8);
@@ -122,7 +123,7 @@ TEST(PackageWriter, RecordsFollowAppnoteAndTheDataDecodes) {
         // Central directory header (4.3.12) right after the data, then the end record (4.3.16).
         const size_t central = 40 + packed;
         ASSERT_EQ(b.size(), central + 46 + 10 + 22);
-        EXPECT_EQ(get32(b, central), kCentralHeaderSignature);
+        EXPECT_EQ(get32(b, central), unzip::CentralDirectoryFileHeader::kSignature);
         EXPECT_EQ(get16(b, central + 4), 0x0314);  // made on Unix (3), by 2.0
         EXPECT_EQ(b.substr(central + 6, 24), b.substr(4, 24)) << "the fields both headers share";
         EXPECT_EQ(get16(b, central + 30), 0);
@@ -131,7 +132,7 @@ TEST(PackageWriter, RecordsFollowAppnoteAndTheDataDecodes) {
         EXPECT_EQ(get32(b, central + 42), 0u);
         EXPECT_EQ(b.substr(central + 46, 10), "Kalvo3main");
         const size_t end = central + 56;
-        EXPECT_EQ(get32(b, end), kEndRecordSignature);
+        EXPECT_EQ(get32(b, end), unzip::EndOfCentralDirectoryRecord::kSignature);
         EXPECT_EQ(get32(b, end + 4), 0u);
         EXPECT_EQ(get16(b, end + 8), 1);
         EXPECT_EQ(get16(b, end + 10), 1);
