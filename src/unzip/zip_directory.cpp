@@ -171,7 +171,8 @@ uint64_t UnZipper::prefix_before_directory(uint64_t directory_end) {
 // Whether the directory recorded at `recorded_start` lies `prefix` bytes on: its first
 // central header there, and that entry's local header the same bytes after the offset
 // it records. Bytes inserted between the entries and the directory move the directory
-// but not the first entry, and are no prefix.
+// but not the first entry, and are no prefix. A header found there whose ZIP64 field
+// cannot be right fails the archive with its own message, as its read would.
 bool UnZipper::directory_at(uint64_t recorded_start, uint64_t prefix) {
     const uint64_t size = static_cast<uint64_t>(archive_->size());
     if (prefix >= size || recorded_start >= size - prefix) return false;

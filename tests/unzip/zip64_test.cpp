@@ -206,6 +206,9 @@ TEST_F(Zip64, DamagedZip64RecordsFailWithTheirRule) {
         {"a stub in front and the directory cut short", 0, std::nullopt,
          [](Crafted& a) { a.bytes = self_extractor_stub() + a.bytes.erase(a.zip64_end_offset - 10, 10); },
          "ZIP64 end of central directory record not found where its locator points"},
+        {"a stub in front and a field too short", kZip64Uncompressed | kZip64Compressed, zip64_field({300}),
+         [](Crafted& a) { a.bytes = self_extractor_stub() + a.bytes; },
+         "ZIP64 extended information of entry wide.txt is cut short"},
         {"a stub in front and the record's directory offset 1 off", 0, std::nullopt,
          [](Crafted& a) {
              set64(a.bytes, a.zip64_end_offset + 48, a.central_start + 1);
