@@ -18,8 +18,8 @@
 //
 // The component's files, one job each:
 //   unzipper.cpp       properties, open and close steps, directory readers, reset
-//   zip_directory.cpp  end record (with the ZIP64 records), central directory,
-//                      local-header scan, comments
+//   zip_directory.cpp  end record (with the ZIP64 records), bytes in front of the
+//                      archive, central directory, local-header scan, comments
 //   split_archive.cpp  archives split over disks or numbered files
 //   output_path.cpp    where an entry's file goes, kept inside DestDir
 //   entry_streams.cpp  the entry's input (blocks, decryption, pumping) and output
