@@ -426,6 +426,14 @@ def zip64_archives():
     yield "zip64_split_over_two_disks.zip", zip64_archive(b"Kalvo3main", plain, crc, len(plain), total_disks=2)
     yield "zip64_record_counts_2_pow_40_entries.zip", zip64_archive(b"Kalvo3main", plain, crc, len(plain),
                                                                     entries=1 << 40)
+    # A self-extractor's stub in front, the offsets not adjusted (no zip -A): every
+    # record lies that many bytes further on than recorded; the stub holds a stray
+    # local header. Then the same with the directory cut short before the ZIP64 end record.
+    stub = b"MZ" + bytes(range(256)) * 4 + local_header(b"stub-entry", 0, 0, 0, 0)
+    sound = zip64_archive(b"Kalvo3main", sealed, crc, len(plain), flags=1)
+    yield "zip64_behind_unadjusted_stub.zip", stub + sound
+    record_at = sound.rfind(b"PK\x06\x06")
+    yield "zip64_behind_unadjusted_stub_directory_cut_short.zip", stub + sound[:record_at - 10] + sound[record_at:]
 
 
 def zip_tool_archives(work):

@@ -9,12 +9,21 @@
 #include "core/crc32.h"
 #include "core/errors.h"
 #include "publish/zip_encrypter.h"
+#include "unzip/zip_records.h"
 
 namespace kalv::publish {
 
 namespace {
 
+using unzip::CentralDirectoryFileHeader;
+using unzip::EndOfCentralDirectoryRecord;
+using unzip::LocalFileHeader;
+
 constexpr size_t kChunk = 1 << 18;
+
+// 2.0: Deflate and traditional encryption (APPNOTE 4.4.3.2).
+constexpr uint16_t kVersionNeeded = 20;
+constexpr uint16_t kMethodDeflate = static_cast<uint16_t>(unzip::CompressionMethod::Deflated);
 
 // ZIP's sizes and offsets are 32-bit, and 0xFFFFFFFF would say "see the ZIP64 record"
 // (APPNOTE 4.4.8); the launcher's reader takes them as signed 32-bit values, so a
@@ -131,7 +140,7 @@ PackageInfo write_package(platform::FileHandle& source, const std::string& sourc
     PackageInfo info;
     info.crc32 = crc;
     info.size = first;
-    const uint16_t flags = kFlagEncrypted | deflate_option_flags(entry.level);
+    const uint16_t flags = unzip::general_purpose::kEncrypted | deflate_option_flags(entry.level);
     // Both fit: the size is below 2 GiB, the name's length was checked above.
     SharedFields fields{flags, entry.dos_time, crc, 0, static_cast<uint32_t>(first),
                         static_cast<uint16_t>(entry.name.size())};
@@ -139,7 +148,7 @@ PackageInfo write_package(platform::FileHandle& source, const std::string& sourc
     // The local header; its compressed size is written once it is known.
     const uint64_t local_offset = out.position();
     std::string header;
-    put32(header, kLocalHeaderSignature);
+    put32(header, LocalFileHeader::kSignature);
     put_shared(header, fields);
     put16(header, 0);  // extra field length
     header += entry.name;
@@ -179,7 +188,7 @@ PackageInfo write_package(platform::FileHandle& source, const std::string& sourc
     // Central directory (one header) and its end record.
     const uint64_t central_offset = out.position();
     std::string central;
-    put32(central, kCentralHeaderSignature);
+    put32(central, CentralDirectoryFileHeader::kSignature);
     // Version made by (4.4.2): the host in the upper byte, the version in the lower.
     put16(central, static_cast<uint16_t>(entry.attributes.host << 8 | kVersionNeeded));
     put_shared(central, fields);
@@ -191,12 +200,12 @@ PackageInfo write_package(platform::FileHandle& source, const std::string& sourc
     put32(central, static_cast<uint32_t>(local_offset));
     central += entry.name;
     if (central_offset + central.size() > kLargestSize) throw Error("The package would be 2 GiB or larger");
-    put32(central, kEndRecordSignature);
+    put32(central, EndOfCentralDirectoryRecord::kSignature);
     put16(central, 0);  // number of this disk
     put16(central, 0);  // disk where the central directory starts
     put16(central, 1);  // entries on this disk
     put16(central, 1);  // entries in all
-    put32(central, static_cast<uint32_t>(kCentralHeaderSize + entry.name.size()));
+    put32(central, static_cast<uint32_t>(CentralDirectoryFileHeader::kSize + entry.name.size()));
     put32(central, static_cast<uint32_t>(central_offset));
     put16(central, 0);  // archive comment length
     out.write(central.data(), central.size());

@@ -12,6 +12,9 @@
 // No ZIP64: launchers already installed read sizes as signed 32-bit values, so a
 // source of 2 GiB or more is refused.
 //
+// The records' signatures, fixed sizes, method and flag numbers are the reader's
+// (unzip/zip_records.h), so that what is written is what is read.
+//
 // Only kalvtool links this; the launcher and the reading side never do (they stay
 // free of zlib).
 #pragma once
@@ -46,16 +49,5 @@ struct PackageInfo {
 // naming the source as `source_name`.
 PackageInfo write_package(platform::FileHandle& source, const std::string& source_name, platform::NewFile& out,
                           const PackageEntry& entry);
-
-// Record layout shared with the tests (APPNOTE 4.3.7, 4.3.12, 4.3.16).
-inline constexpr uint32_t kLocalHeaderSignature = 0x04034B50;
-inline constexpr uint32_t kCentralHeaderSignature = 0x02014B50;
-inline constexpr uint32_t kEndRecordSignature = 0x06054B50;
-inline constexpr size_t kLocalHeaderSize = 30;     // before the name
-inline constexpr size_t kCentralHeaderSize = 46;   // before the name
-inline constexpr size_t kEndRecordSize = 22;       // without a comment
-inline constexpr uint16_t kVersionNeeded = 20;     // 2.0: Deflate and traditional encryption (APPNOTE 4.4.3.2)
-inline constexpr uint16_t kMethodDeflate = 8;      // APPNOTE 4.4.5
-inline constexpr uint16_t kFlagEncrypted = 0x0001;  // APPNOTE 4.4.4 bit 0
 
 }  // namespace kalv::publish

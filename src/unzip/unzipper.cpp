@@ -93,6 +93,7 @@ void UnZipper::free_directory() {
     sorted_view_.reset();
     entry_list_.reset();
     directory_read_ = false;
+    prefix_bytes_ = 0;
 }
 
 void UnZipper::ResetDirectory() {

@@ -18,8 +18,8 @@
 //
 // The component's files, one job each:
 //   unzipper.cpp       properties, open and close steps, directory readers, reset
-//   zip_directory.cpp  end record (with the ZIP64 records), central directory,
-//                      local-header scan, comments
+//   zip_directory.cpp  end record (with the ZIP64 records), bytes in front of the
+//                      archive, central directory, local-header scan, comments
 //   split_archive.cpp  archives split over disks or numbered files
 //   output_path.cpp    where an entry's file goes, kept inside DestDir
 //   entry_streams.cpp  the entry's input (blocks, decryption, pumping) and output
@@ -179,6 +179,10 @@ public:
     kalv::unzip::SpanMode SpanMode() const { return span_mode_; }
     int CurrentDisk() const { return current_disk_; }
     bool LocalScanned() const { return local_scanned_; }
+    // The bytes in front of the archive that its offsets do not count (a
+    // self-extractor's stub prepended without `zip -A`), added to every offset read;
+    // Info-ZIP unzip's "extra bytes at beginning". 0 for an ordinary archive.
+    uint64_t PrefixBytes() const { return prefix_bytes_; }
 
     // ---- the directory (normally reached through OpenArchive) ---------------------
     void ReadZip();
@@ -203,7 +207,12 @@ private:
     // The directory (zip_directory.cpp).
     bool FindEndCentral();
     // Completes the end record found at `end_at` from the ZIP64 records in front of it.
-    void read_zip64_end(int64_t end_at);
+    bool read_zip64_end(int64_t end_at);
+    std::optional<Zip64EndOfCentralDirectoryRecord> zip64_end_record_at(uint64_t at, uint64_t locator_at);
+    // The bytes in front of the archive that its offsets leave out (see zip_directory.cpp).
+    uint64_t prefix_before_directory(uint64_t directory_end);
+    bool directory_at(uint64_t recorded_start, uint64_t prefix);
+    bool signature_at(uint64_t at, uint32_t signature);
     // ReadZip's work; ReadZip resets the directory when it raises BadZip64.
     void read_directory();
     // Raises BadZip64 for an entry with ZIP64 values that this archive cannot hold.
@@ -241,6 +250,7 @@ private:
     std::optional<int64_t> archive_date_;
     bool directory_read_ = false;
     bool local_scanned_ = false;
+    uint64_t prefix_bytes_ = 0;
     int current_disk_ = 0;
     kalv::unzip::SpanMode span_mode_ = kalv::unzip::SpanMode::smNone;
 

@@ -2,7 +2,17 @@
 // found from the tail, with the ZIP64 records in front of it where its fields hold
 // their escapes, the central directory it points to, and, where that is not there, a
 // scan of the local headers from the front.
+//
+// An archive may have bytes in front of it that its offsets do not count: a
+// self-extractor's stub prepended without `zip -A`, or `cat stub a.zip`. The records
+// still lie where APPNOTE 4.3.6 puts them, each right before the next: the directory
+// ends where the (ZIP64) end record begins, and the ZIP64 end record ends where its
+// locator begins. Where they really are, against where the offsets say, gives the
+// number of those bytes, which is added to every offset read, as Info-ZIP unzip does
+// ("N extra bytes at beginning or within zipfile"). An archive whose records are where
+// its offsets say is read with its offsets as they are.
 #include <algorithm>
+#include <optional>
 #include <vector>
 
 #include "core/errors.h"
@@ -45,7 +55,9 @@ bool UnZipper::FindEndCentral() {
         end_record_.CentralStart = r.offset_of_central_directory;
         end_record_.CommentLength = r.comment_length;
         end_record_.CommentOffset = uint64_t(size - end_record_.CommentLength);
-        read_zip64_end(size - window + i);
+        const int64_t end_at = size - window + i;
+        if (!read_zip64_end(end_at)) prefix_bytes_ = prefix_before_directory(uint64_t(end_at));
+        end_record_.CentralStart += prefix_bytes_;
         return true;
     }
     return false;
@@ -60,7 +72,10 @@ bool UnZipper::FindEndCentral() {
 // to a pipe, escapes it and writes no ZIP64 records, and the directory then ends
 // right before the end record. A locator whose record is not there counts only when
 // a field needs it: an ordinary archive's last bytes may look like a locator.
-void UnZipper::read_zip64_end(int64_t end_at) {
+//
+// Returns whether a ZIP64 end record was read; it then decides the bytes in front of
+// the archive.
+bool UnZipper::read_zip64_end(int64_t end_at) {
     using Locator = Zip64EndOfCentralDirectoryLocator;
     using Record = Zip64EndOfCentralDirectoryRecord;
     EndCentral& e = end_record_;
@@ -71,39 +86,48 @@ void UnZipper::read_zip64_end(int64_t end_at) {
     const bool needed = escaped_disks || escaped_counts || escaped_size || escaped_start;
 
     uint8_t locator_bytes[Locator::kSize] = {};
-    const int64_t locator_at = end_at - int64_t(Locator::kSize);
+    const int64_t locator_at = end_at - static_cast<int64_t>(Locator::kSize);
     const bool have_locator = locator_at >= 0 && archive_->seek(locator_at, BufferedStream::kFromBeginning) >= 0 &&
                               archive_->read(locator_bytes, Locator::kSize) == Locator::kSize &&
                               read_record<Locator>(locator_bytes).signature == Locator::kSignature;
     if (!have_locator) {
         if (escaped_start && !escaped_size && e.CentralSize <= uint64_t(end_at))
             e.CentralStart = uint64_t(end_at) - e.CentralSize;
-        return;
+        return false;
     }
     const Locator locator = read_record<Locator>(locator_bytes);
     if (locator.disk_with_zip64_end_record != 0 || locator.total_disks > 1 || (e.ThisDisk != 0 && !escaped_disks))
         throw BadZip64("ZIP64 archive split over several disks is not supported");
 
-    // The record, with its extensible data, lies wholly before the locator.
-    uint8_t record_bytes[Record::kSize] = {};
-    const uint64_t record_at = locator.offset_of_zip64_end_record;
-    const bool have_record = record_at <= uint64_t(locator_at) && uint64_t(locator_at) - record_at >= Record::kSize &&
-                             archive_->seek(int64_t(record_at), BufferedStream::kFromBeginning) >= 0 &&
-                             archive_->read(record_bytes, Record::kSize) == Record::kSize &&
-                             read_record<Record>(record_bytes).signature == Record::kSignature;
-    if (!have_record) {
-        if (needed) throw BadZip64("ZIP64 end of central directory record not found where its locator points");
-        return;
+    // The record, with its extensible data, lies wholly before the locator: where the
+    // locator points or, with bytes in front of the archive, right before the locator
+    // (every producer writes it without extensible data), and then only when its
+    // directory lies the same number of bytes on.
+    const uint64_t recorded_at = locator.offset_of_zip64_end_record;
+    const uint64_t locator_start = static_cast<uint64_t>(locator_at);
+    uint64_t record_at = recorded_at;
+    std::optional<Record> found = zip64_end_record_at(record_at, locator_start);
+    if (!found && locator_start >= Record::kSize && locator_start - Record::kSize > recorded_at) {
+        const uint64_t beside = locator_start - Record::kSize;
+        const std::optional<Record> there = zip64_end_record_at(beside, locator_start);
+        if (there && (there->total_entries == 0 || directory_at(there->offset_of_central_directory, beside - recorded_at))) {
+            found = there;
+            record_at = beside;
+        }
     }
-    const Record r = read_record<Record>(record_bytes);
+    if (!found) {
+        if (needed) throw BadZip64("ZIP64 end of central directory record not found where its locator points");
+        return false;
+    }
+    const Record& r = *found;
     if (r.number_of_this_disk != 0 || r.disk_where_central_directory_starts != 0)
         throw BadZip64("ZIP64 archive split over several disks is not supported");
-    if (r.size_of_record < Record::kLeastRecordSize || r.size_of_record > uint64_t(locator_at) - record_at - 12)
+    if (r.size_of_record < Record::kLeastRecordSize || r.size_of_record > locator_start - record_at - 12)
         throw BadZip64("ZIP64 end of central directory record has a wrong size");
     // The central directory lies before the record (APPNOTE 4.3.6), and each central
-    // header takes at least its 46 fixed bytes.
-    const uint64_t directory_room = record_at - std::min(r.offset_of_central_directory, record_at);
-    if (r.offset_of_central_directory > record_at || r.size_of_central_directory > directory_room)
+    // header takes at least its 46 fixed bytes; both offsets as recorded.
+    const uint64_t directory_room = recorded_at - std::min(r.offset_of_central_directory, recorded_at);
+    if (r.offset_of_central_directory > recorded_at || r.size_of_central_directory > directory_room)
         throw BadZip64("ZIP64 central directory runs past the ZIP64 end of central directory record");
     if (r.total_entries > r.size_of_central_directory / CentralDirectoryFileHeader::kSize)
         throw BadZip64("ZIP64 end of central directory record counts more entries than its directory holds");
@@ -113,6 +137,58 @@ void UnZipper::read_zip64_end(int64_t end_at) {
     if (e.TotalEntries == zip64::kEscape16) e.TotalEntries = r.total_entries;
     if (escaped_size) e.CentralSize = r.size_of_central_directory;
     if (escaped_start) e.CentralStart = r.offset_of_central_directory;
+    prefix_bytes_ = record_at - recorded_at;
+    return true;
+}
+
+// The ZIP64 end record's fixed part at `at`, when its signature is there and it lies
+// before the locator at `locator_at`.
+std::optional<Zip64EndOfCentralDirectoryRecord> UnZipper::zip64_end_record_at(uint64_t at, uint64_t locator_at) {
+    using Record = Zip64EndOfCentralDirectoryRecord;
+    uint8_t bytes[Record::kSize] = {};
+    if (at > locator_at || locator_at - at < Record::kSize ||
+        archive_->seek(static_cast<int64_t>(at), BufferedStream::kFromBeginning) < 0 ||
+        archive_->read(bytes, Record::kSize) != Record::kSize || read_record<Record>(bytes).signature != Record::kSignature)
+        return std::nullopt;
+    return read_record<Record>(bytes);
+}
+
+// An archive without ZIP64 records: the directory should end at `directory_end`, where
+// the end record begins. When it is not where the end record says but the bytes that
+// its recorded end falls short by further on, those bytes are in front of the archive.
+// A directory that is where the end record says keeps its offsets (whatever lies
+// between it and the end record), and so does a split archive.
+uint64_t UnZipper::prefix_before_directory(uint64_t directory_end) {
+    const EndCentral& e = end_record_;
+    if (e.ThisDisk != 0 || e.CentralDisk != 0 || e.TotalEntries == 0) return 0;
+    if (e.CentralSize > directory_end || e.CentralStart >= directory_end - e.CentralSize) return 0;
+    const uint64_t prefix = directory_end - e.CentralSize - e.CentralStart;
+    if (signature_at(e.CentralStart, CentralDirectoryFileHeader::kSignature) || !directory_at(e.CentralStart, prefix))
+        return 0;
+    return prefix;
+}
+
+// Whether the directory recorded at `recorded_start` lies `prefix` bytes on: its first
+// central header there, and that entry's local header the same bytes after the offset
+// it records. Bytes inserted between the entries and the directory move the directory
+// but not the first entry, and are no prefix. A header found there whose ZIP64 field
+// cannot be right fails the archive with its own message, as its read would.
+bool UnZipper::directory_at(uint64_t recorded_start, uint64_t prefix) {
+    const uint64_t size = static_cast<uint64_t>(archive_->size());
+    if (prefix >= size || recorded_start >= size - prefix) return false;
+    archive_->seek(static_cast<int64_t>(recorded_start + prefix), BufferedStream::kFromBeginning);
+    ZipHeaderInfo first;
+    if (!first.ReadCentralRecord(*archive_, {})) return false;
+    return first.RelativeOffset < size - prefix &&
+           signature_at(first.RelativeOffset + prefix, LocalFileHeader::kSignature);
+}
+
+bool UnZipper::signature_at(uint64_t at, uint32_t signature) {
+    uint8_t bytes[4] = {};
+    const uint64_t size = static_cast<uint64_t>(archive_->size());
+    return size >= sizeof bytes && at <= size - sizeof bytes &&
+           archive_->seek(static_cast<int64_t>(at), BufferedStream::kFromBeginning) >= 0 &&
+           archive_->read(bytes, sizeof bytes) == sizeof bytes && LittleEndianReader(bytes).u32() == signature;
 }
 
 bool UnZipper::ScanLocalHeaders() {
@@ -210,11 +286,8 @@ void UnZipper::read_directory() {
         if (end_record_.TotalEntries != 0) {
             if (span_mode_ != kalv::unzip::SpanMode::smNone && end_record_.CentralDisk != current_disk_)
                 ChangeDisk(end_record_.CentralDisk + 1);
-            uint8_t signature[4] = {};
-            archive_->seek(int64_t(end_record_.CentralStart), BufferedStream::kFromBeginning);
-            if (archive_->read(signature, 4) == 4 &&
-                LittleEndianReader(signature).u32() == CentralDirectoryFileHeader::kSignature)
-                archive_->seek(-4, BufferedStream::kFromCurrent);
+            if (signature_at(end_record_.CentralStart, CentralDirectoryFileHeader::kSignature))
+                archive_->seek(static_cast<int64_t>(end_record_.CentralStart), BufferedStream::kFromBeginning);
             else
                 scan_or_fail();
         }
@@ -244,6 +317,9 @@ void UnZipper::read_directory() {
         // of nothing would only stand for a file that is not there. The entries
         // read so far stay.
         if (!record->ReadCentralRecord(*archive_, next_disk)) break;
+        // Less than the archive's size: a 32-bit offset stays far below 2^63, and a
+        // ZIP64 one is checked against the size next.
+        record->RelativeOffset += prefix_bytes_;
         if (record->Zip64) refuse_zip64_entry(*record, archive_size);
         ZipHeaderInfo* entry = nullptr;
         if (local_scanned_) {

@@ -10,6 +10,7 @@
 #include "publish/zip_encrypter.h"
 #include "files.h"
 #include "unzip/unzipper.h"
+#include "unzip/zip_records.h"
 
 namespace kalv::publish {
 namespace {
@@ -106,7 +107,7 @@ TEST(PackageWriter, RecordsFollowAppnoteAndTheDataDecodes) {
         // Local file header (APPNOTE 4.3.7).
         const uint16_t flags = c.level == 9 ? 0x0003 : c.level == 1 ? 0x0007 : 0x0001;
         ASSERT_GE(b.size(), 30u + 10 + 12 + 46 + 10 + 22);
-        EXPECT_EQ(get32(b, 0), kLocalHeaderSignature);
+        EXPECT_EQ(get32(b, 0), unzip::LocalFileHeader::kSignature);
         EXPECT_EQ(get16(b, 4), 20);
         EXPECT_EQ(get16(b, 6), flags);
         EXPECT_EQ(get16(b, 8), 8);
@@ -122,7 +123,7 @@ TEST(PackageWriter, RecordsFollowAppnoteAndTheDataDecodes) {
         // Central directory header (4.3.12) right after the data, then the end record (4.3.16).
         const size_t central = 40 + packed;
         ASSERT_EQ(b.size(), central + 46 + 10 + 22);
-        EXPECT_EQ(get32(b, central), kCentralHeaderSignature);
+        EXPECT_EQ(get32(b, central), unzip::CentralDirectoryFileHeader::kSignature);
         EXPECT_EQ(get16(b, central + 4), 0x0314);  // made on Unix (3), by 2.0
         EXPECT_EQ(b.substr(central + 6, 24), b.substr(4, 24)) << "the fields both headers share";
         EXPECT_EQ(get16(b, central + 30), 0);
@@ -131,7 +132,7 @@ TEST(PackageWriter, RecordsFollowAppnoteAndTheDataDecodes) {
         EXPECT_EQ(get32(b, central + 42), 0u);
         EXPECT_EQ(b.substr(central + 46, 10), "Kalvo3main");
         const size_t end = central + 56;
-        EXPECT_EQ(get32(b, end), kEndRecordSignature);
+        EXPECT_EQ(get32(b, end), unzip::EndOfCentralDirectoryRecord::kSignature);
         EXPECT_EQ(get32(b, end + 4), 0u);
         EXPECT_EQ(get16(b, end + 8), 1);
         EXPECT_EQ(get16(b, end + 10), 1);
@@ -154,6 +155,47 @@ TEST(PackageWriter, RecordsFollowAppnoteAndTheDataDecodes) {
         ASSERT_TRUE(extracted.has_value());
         EXPECT_TRUE(*extracted == c.data);
     }
+}
+
+// Every byte of a package of an empty source: its Deflate stream is the one every
+// compressor writes for no data (a final fixed block holding only its end code,
+// 03 00), so the whole package is fixed. Written by this writer when its records were
+// first checked against APPNOTE and Info-ZIP unzip; a change of any record's layout
+// shows here.
+TEST(PackageWriter, APackageOfNothingIsExactlyTheBytesItAlwaysWas) {
+    const std::string expected_hex =
+        // local file header: version 20, flags 3 (encrypted, maximum), Deflate, time, CRC 0,
+        // packed 14, size 0, name length 10, no extra field; the name
+        "504b0304" "1400" "0300" "0800" "00608b5a" "00000000" "0e000000" "00000000" "0a00" "0000"
+        "4b616c766f336d61696e"
+        // the encryption header and the encrypted Deflate stream 03 00
+        "fed77e117c7408f038d8a847" "5db4"
+        // central directory header: made by Unix 2.0, the shared fields, no extra field,
+        // comment, disk or internal attributes; external 0x81ED0020, offset 0; the name
+        "504b0102" "1403" "1400" "0300" "0800" "00608b5a" "00000000" "0e000000" "00000000" "0a00" "0000"
+        "0000" "0000" "0000" "2000ed81" "00000000" "4b616c766f336d61696e"
+        // end record: disks 0, one entry, directory of 56 bytes at 54, no comment
+        "504b0506" "0000" "0000" "0100" "0100" "38000000" "36000000" "0000";
+    TempDir dir;
+    write_file(dir.file("empty"), "");
+    PackageEntry entry;
+    entry.name = "Kalvo3main";
+    entry.password = "k3m8_q7rw_2x4";
+    entry.dos_time = 0x5A8B6000;
+    entry.attributes = {3, 0x81ED0020};
+    for (size_t i = 0; i < entry.random_header.size(); ++i) entry.random_header[i] = uint8_t(0xA0 + i);
+    {
+        auto in = platform::native().open_file(dir.file("empty"), platform::OpenMode::ReadDenyWrite);
+        auto out = platform::create_new_file(dir.file("package"));
+        write_package(*in, "empty", *out, entry);
+    }
+    std::string hex;
+    for (const char c : read_file(dir.file("package"))) {
+        static const char digits[] = "0123456789abcdef";
+        hex += digits[uint8_t(c) >> 4];
+        hex += digits[uint8_t(c) & 15];
+    }
+    EXPECT_EQ(hex, expected_hex);
 }
 
 TEST(PackageWriter, RefusesEntryNamesThatDoNotFitTheRecord) {

@@ -1,6 +1,8 @@
 // ZIP64 (APPNOTE 4.3.14, 4.3.15, 4.5.3) on crafted archives: which values come from
 // the ZIP64 records and extra fields, the damaged ones that must fail with a ZIP64
-// message, and an archive that lies beyond 4 GiB in a sparse file.
+// message, and an archive that lies beyond 4 GiB in a sparse file. And archives with
+// a self-extractor's stub in front, crafted and made by Info-ZIP zip, with their
+// offsets adjusted (zip -A) or not, against Info-ZIP unzip.
 #include <gtest/gtest.h>
 
 #include <fstream>
@@ -39,6 +41,15 @@ std::string zip64_field(std::initializer_list<uint64_t> eights) {
         put32(field, uint32_t(v >> 32));
     }
     return field;
+}
+
+// A self-extractor's stub: an executable's first bytes, then a stray local header
+// and its entry (an archive without its directory) that a scan from the front would
+// take for the archive's first entry.
+std::string self_extractor_stub() {
+    const std::string stray = craft_zip({{"stub-entry.txt", "not in the archive"}}).bytes;
+    return "MZ" + pseudo_random_bytes(3000, 5) + stray.substr(0, stray.size() - EndOfCentralDirectoryRecord::kSize) +
+           std::string(500, '\0');
 }
 
 class Zip64 : public ::testing::Test {
@@ -190,6 +201,20 @@ TEST_F(Zip64, DamagedZip64RecordsFailWithTheirRule) {
         {"2^40 entries in a directory of two", 0, std::nullopt,
          [](Crafted& a) { set64(a.bytes, a.zip64_end_offset + 32, uint64_t(1) << 40); },
          "ZIP64 end of central directory record counts more entries than its directory holds"},
+        // The record is right before its locator, but the directory it names is not the
+        // same bytes further on: no shift fits every record.
+        {"a stub in front and the directory cut short", 0, std::nullopt,
+         [](Crafted& a) { a.bytes = self_extractor_stub() + a.bytes.erase(a.zip64_end_offset - 10, 10); },
+         "ZIP64 end of central directory record not found where its locator points"},
+        {"a stub in front and a field too short", kZip64Uncompressed | kZip64Compressed, zip64_field({300}),
+         [](Crafted& a) { a.bytes = self_extractor_stub() + a.bytes; },
+         "ZIP64 extended information of entry wide.txt is cut short"},
+        {"a stub in front and the record's directory offset 1 off", 0, std::nullopt,
+         [](Crafted& a) {
+             set64(a.bytes, a.zip64_end_offset + 48, a.central_start + 1);
+             a.bytes = self_extractor_stub() + a.bytes;
+         },
+         "ZIP64 end of central directory record not found where its locator points"},
     };
     for (const auto& c : cases) {
         std::vector<CraftEntry> entries = two_entries(c.fields);
@@ -281,6 +306,138 @@ TEST_F(Zip64, AnArchiveBeyond4GiBListsAndExtracts) {
     if (have_tool("unzip")) {
         ASSERT_EQ(run_in(dir.path(), "unzip -qq -P pw -d theirs big.zip"), 0);
         EXPECT_EQ(read_file(dir.file("theirs/sub/second.txt")), second.data);
+    }
+}
+
+// ---- a stub in front of the archive ------------------------------------------------
+
+// With the stub's bytes counted in every offset (zip -A) the archive reads as it is;
+// without, the records are found that many bytes further on than recorded, and that
+// many bytes are added to every offset: the directory's, each entry's (from its ZIP64
+// field too) and the ZIP64 end record's. Entries still come from the directory, never
+// from the stub's stray header.
+TEST_F(Zip64, AStubInFrontShiftsEveryOffsetByItsSize) {
+    const std::string stub = self_extractor_stub();
+    const struct {
+        const char* why;
+        bool zip64_end;
+        uint8_t fields;
+        bool adjusted;
+    } cases[] = {
+        {"32-bit, not adjusted", false, 0, false},
+        {"32-bit, adjusted", false, 0, true},
+        {"ZIP64 records and offsets in ZIP64 fields, not adjusted", true, kSizesAndOffset, false},
+        {"ZIP64 records and offsets in ZIP64 fields, adjusted", true, kSizesAndOffset, true},
+        {"ZIP64 records, 32-bit entries, not adjusted", true, 0, false},
+        {"ZIP64 sizes, offsets in the headers, not adjusted", false, kZip64Uncompressed | kZip64Compressed, false},
+    };
+    for (const auto& c : cases) {
+        CraftOptions o;
+        o.zip64_end = c.zip64_end;
+        if (c.adjusted) o.lead_in_bytes = stub;
+        const Crafted a = craft_zip(two_entries(c.fields), o);
+        const uint64_t prefix = c.adjusted ? 0 : stub.size();
+        EXPECT_EQ(test(c.adjusted ? a.bytes : stub + a.bytes), 2) << c.why;
+        ASSERT_EQ(zip.EntryCount(), 2) << c.why;
+        EXPECT_EQ(zip.PrefixBytes(), prefix) << c.why;
+        EXPECT_FALSE(zip.LocalScanned()) << c.why;
+        EXPECT_EQ(zip.Entry(0).FileName(), "plain.txt") << c.why;
+        EXPECT_EQ(zip.Entry(0).RelativeOffset, prefix + a.local_offsets[0]) << c.why;
+        EXPECT_EQ(zip.Entry(1).RelativeOffset, prefix + a.local_offsets[1]) << c.why;
+        EXPECT_EQ(zip.EndRecord().CentralStart, prefix + a.central_start) << c.why;
+    }
+}
+
+// What is not a stub keeps its reading: bytes between the entries and the directory
+// move the directory but not the entries (the first entry's header is not the same
+// bytes on), so the scan reads it as before; a gap between the directory and the end
+// record leaves the directory where the end record says.
+TEST_F(Zip64, BytesThatMoveOnlyTheDirectoryAreNoStub) {
+    const std::string gap(700, '\x55');
+    for (const bool before_directory : {true, false}) {
+        const Crafted a = craft_zip(two_entries(0));
+        std::string bytes = a.bytes;
+        bytes.insert(before_directory ? a.central_start : a.end_offset, gap);
+        EXPECT_EQ(test(bytes), 2) << before_directory;
+        EXPECT_EQ(zip.PrefixBytes(), 0u) << before_directory;
+        EXPECT_EQ(zip.LocalScanned(), before_directory);
+        EXPECT_EQ(zip.Entry(1).RelativeOffset, a.local_offsets[1]) << before_directory;
+    }
+}
+
+// Archives made by Info-ZIP zip, with a stub in front, adjusted or not: every entry
+// extracts to the bytes that Info-ZIP unzip -p gives (unzip reads the unadjusted ones
+// with its warning "N extra bytes at beginning or within zipfile").
+TEST_F(Zip64, AStubInFrontOfInfoZipArchivesReadsAsUnzipReadsIt) {
+    if (!have_tool("zip") || !have_tool("unzip")) GTEST_SKIP() << "Info-ZIP zip/unzip not installed";
+    const std::string stub = self_extractor_stub();
+    write_file(dir.file("stub.bin"), stub);
+    std::filesystem::create_directories(dir.path() / "src" / "sub");
+    write_file(dir.file("src/a.txt"), "alpha\n");
+    std::string text;
+    for (int i = 0; i < 3000; ++i) text += "line " + std::to_string(i) + "\n";
+    write_file(dir.file("src/c.txt"), text);
+    write_file(dir.file("src/sub/b.bin"), pseudo_random_bytes(70000, 11));
+    const std::vector<std::string> names = {"a.txt", "c.txt", "sub/b.bin"};
+    const std::string files = " a.txt c.txt sub/b.bin";
+    const std::string prepend = " && cat ../stub.bin ../made.zip > ../sfx.zip";
+    // zip -A refuses a ZIP64 archive; an adjusted one is the adjusted 32-bit archive
+    // rewritten with -fz (its files newer than their entries).
+    const std::string adjusted64 = "touch -d 2020-01-01" + files + " && zip -q ../made.zip" + files + prepend +
+                                   " && zip -q -A ../sfx.zip && touch" + files + " && zip -q -fz -f ";
+    const struct {
+        const char* why;
+        std::string make;  // run in src/, leaves ../sfx.zip
+        const char* password;
+        bool adjusted;
+        bool zip64;
+    } cases[] = {
+        {"32-bit, not adjusted", "zip -q ../made.zip" + files + prepend, "", false, false},
+        {"32-bit, adjusted by zip -A", "zip -q ../made.zip" + files + prepend + " && zip -q -A ../sfx.zip", "",
+         true, false},
+        {"32-bit written to a pipe (sizes after the data), not adjusted",
+         "zip -q -" + files + " | cat > ../made.zip" + prepend, "", false, false},
+        {"-fz, not adjusted", "zip -q -fz ../made.zip" + files + prepend, "", false, true},
+        {"-fz -P, not adjusted", "zip -q -fz -P 'pa ss' ../made.zip" + files + prepend, "pa ss", false, true},
+        {"-fz, adjusted", adjusted64 + "../sfx.zip", "", true, true},
+        {"-fz -P, adjusted", adjusted64 + "-P 'pa ss' ../sfx.zip", "pa ss", true, true},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.why);
+        ASSERT_EQ(run_in(dir.path() / "src", "(" + c.make + ")"), 0) << c.make;
+        const std::string sfx = read_file(dir.file("sfx.zip"));
+        ASSERT_TRUE(sfx.size() > stub.size() && sfx.compare(0, stub.size(), stub) == 0);
+        // Without an archive comment the locator, when there is one, ends 22 bytes before the end.
+        const size_t locator_at = sfx.size() - EndOfCentralDirectoryRecord::kSize - Zip64EndOfCentralDirectoryLocator::kSize;
+        EXPECT_EQ(sfx.compare(locator_at, 4, "PK\x06\x07") == 0, c.zip64);
+
+        const std::string ours = dir.file("ours" + std::to_string(++n));
+        zip.TestMode = false;
+        zip.OverwriteMode = UZOverwriteMode::Always;
+        zip.RecreateDirs = true;
+        zip.Password = c.password;
+        zip.SetDestDir(ours);
+        EXPECT_EQ(test(sfx), 3);
+        ASSERT_EQ(zip.EntryCount(), 3);
+        EXPECT_EQ(zip.PrefixBytes(), c.adjusted ? 0 : stub.size());
+        EXPECT_EQ(zip.Entry(0).RelativeOffset, stub.size());
+        EXPECT_FALSE(zip.LocalScanned());
+        // The rewrite of an adjusted archive did happen: ZIP64 fields, encryption.
+        for (int i = 0; i < zip.EntryCount(); ++i) {
+            EXPECT_EQ(zip.Entry(i).Zip64, c.zip64) << i;
+            EXPECT_EQ(zip.Entry(i).IsEncrypted(), *c.password != '\0') << i;
+        }
+        for (const std::string& name : names) {
+            const std::string theirs = dir.file("theirs" + std::to_string(n));
+            const std::string p = *c.password ? std::string("-P '") + c.password + "' " : "";
+            // Exit 1: the warning about the bytes in front.
+            EXPECT_LE(run_in(dir.path(), "(unzip -p " + p + "sfx.zip '" + name + "' > '" + theirs + "')"), 1);
+            const std::string reference = read_file(theirs);
+            ASSERT_FALSE(reference.empty()) << name;
+            EXPECT_TRUE(read_file(ours + "/" + name) == reference) << name;
+        }
+        std::filesystem::remove(dir.file("made.zip"));
     }
 }
 
