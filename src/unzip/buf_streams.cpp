@@ -91,6 +91,10 @@ size_t BufferedStream::read_through(void* buffer, size_t n) {
         at_ += served;
         if (served == n) return served;
     }
+    // A rest shorter than the buffer goes through it: the fill that brings it also
+    // brings what follows (the next entry's local header), which a transfer of the
+    // rest alone would leave for one more read.
+    if (n - served < kBufferSize) return served + read(out + served, n - served);
     at_ = end_ = 0;
     state_ = State::Unknown;
     const size_t got = underlying_->read(out + served, n - served);

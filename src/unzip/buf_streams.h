@@ -32,8 +32,9 @@ public:
     size_t write(const void* buffer, size_t n);
     // The same for long runs of bytes (an entry's data): what the buffer holds goes
     // first, then the rest moves between the file and the caller's memory in one
-    // transfer of the caller's size, not in copies through the buffer. These
-    // transfers are not the buffer's fills or write-outs and are not notified.
+    // transfer of the caller's size, not in copies through the buffer (a rest to
+    // read shorter than the buffer still goes through it). These transfers are not
+    // the buffer's fills or write-outs and are not notified.
     size_t read_through(void* buffer, size_t n);
     size_t write_through(const void* buffer, size_t n);
     // From the end, the offset counts by its absolute value (22 and -22 are the same).
