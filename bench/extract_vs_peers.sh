@@ -28,4 +28,4 @@ done
 args=()
 for k in $KALVTOOLS; do args+=(--kalvtool "$k"); done
 # shellcheck disable=SC2086
-exec python3 bench/extract_peers.py $ARCHIVES --runs "$RUNS" "${args[@]}"
+exec python3 bench/extract_peers.py $ARCHIVES --runs "$RUNS" ${EXTRACT_PEERS_ARGS:-} "${args[@]}"

@@ -14,19 +14,9 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-RUNS="${RUNS:-5}"
-ARCHIVES="${ARCHIVES:-exe_like-d6 exe_like-d9 text_like-d6 text_like-d9 exe_like-d6-enc}"
-if [ -z "${KALVTOOLS:-}" ]; then
-  if [ ! -x build/bench/app/kalvtool ]; then
-    cmake --preset bench >/dev/null
-    cmake --build --preset bench -j2 --target kalvtool
-  fi
-  KALVTOOLS="kalvtool=build/bench/app/kalvtool"
-fi
-for tool in 7z bsdtar unzip zip /usr/bin/time python3; do
-  command -v "$tool" >/dev/null || { echo "$tool is not installed" >&2; exit 1; }
-done
-args=()
-for k in $KALVTOOLS; do args+=(--kalvtool "$k"); done
-# shellcheck disable=SC2086
-exec python3 bench/extract_peers.py $ARCHIVES --runs "$RUNS" --peak-limit-mib 16 "${args[@]}"
+# The same side-by-side run as extract_vs_peers.sh, on the deflated archives, with a
+# peak-memory bound for the decoders.
+RUNS="${RUNS:-5}" \
+ARCHIVES="${ARCHIVES:-exe_like-d6 exe_like-d9 text_like-d6 text_like-d9 exe_like-d6-enc}" \
+EXTRACT_PEERS_ARGS="--peak-limit-mib 16" \
+  exec bench/extract_vs_peers.sh

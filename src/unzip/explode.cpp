@@ -52,11 +52,11 @@ TreeStatus read_tree(BitReader& in, int symbols, int lookup_bits, ShannonFanoTab
         const int length = static_cast<int>(b & 0x0F) + 1;
         const int run = static_cast<int>(b >> 4) + 1;
         if (filled + run > symbols) return in.overran() ? TreeStatus::EndOfInput : TreeStatus::BadData;
-        for (int k = 0; k < run; ++k) lengths[filled++] = static_cast<uint8_t>(length);
+        for (int k = 0; k < run; ++k) lengths[static_cast<size_t>(filled++)] = static_cast<uint8_t>(length);
     }
     if (in.overran()) return TreeStatus::EndOfInput;
     if (filled != symbols) return TreeStatus::BadData;
-    const auto status = table.build(std::span<const uint8_t>(lengths.data(), symbols), lookup_bits);
+    const auto status = table.build(std::span<const uint8_t>(lengths.data(), static_cast<size_t>(symbols)), lookup_bits);
     return status == ShannonFanoTable::BuildStatus::Complete ? TreeStatus::Ok : TreeStatus::BadData;
 }
 

@@ -666,13 +666,14 @@ Inflater::Step Inflater::fast_loop() {
             // spread over a word (kRepeat); the word is stored every whole number of
             // periods. Nothing is read back from the match being written, so no load
             // waits on a store just made, and no byte goes alone.
-            const uint64_t pattern = (load_le64(src) & low_bits(8 * distance)) * kRepeat[distance];
-            const size_t step = kRepeatStep[distance];
+            const uint64_t pattern =
+                (load_le64(src) & low_bits(static_cast<unsigned>(8 * distance))) * kRepeat[distance];
+            const size_t period_step = kRepeatStep[distance];
             store64(dst, pattern);
-            dst += step;
+            dst += period_step;
             while (dst < end) {
                 store64(dst, pattern);
-                dst += step;
+                dst += period_step;
             }
         }
         out = end;

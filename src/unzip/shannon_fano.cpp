@@ -25,14 +25,15 @@ ShannonFanoTable::BuildStatus ShannonFanoTable::build(std::span<const uint8_t> l
         ++count[len];
     }
     int left = 1;  // unused patterns at the current length
-    for (int len = 1; len <= kMaxCodeLength; ++len) {
+    for (size_t len = 1; len <= static_cast<size_t>(kMaxCodeLength); ++len) {
         left = (left << 1) - count[len];
         if (left < 0) return BuildStatus::OverSubscribed;
     }
     if (left > 0) return BuildStatus::Incomplete;
 
     std::array<uint32_t, kMaxCodeLength + 2> next_code{};
-    for (int len = 1; len <= kMaxCodeLength; ++len) next_code[len + 1] = (next_code[len] + count[len]) << 1;
+    for (size_t len = 1; len <= static_cast<size_t>(kMaxCodeLength); ++len)
+        next_code[len + 1] = (next_code[len] + static_cast<uint32_t>(count[len])) << 1;
 
     // Each code as the input delivers it: first bit lowest.
     std::vector<uint32_t> stream_code(lengths.size());

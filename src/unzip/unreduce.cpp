@@ -47,7 +47,7 @@ public:
     Unreducer(const DecodeJob& job, int factor, FollowerSets& sets)
         : job_(job), sets_(sets), in_(job.input), window_(job.window, job.output),
           length_mask_(0x7Fu >> (factor - 1)), distance_shift_(8 - factor) {
-        for (int n = 0; n <= kMaxFollowers; ++n) index_bits_[n] = static_cast<uint8_t>(index_bits(n));
+        for (int n = 0; n <= kMaxFollowers; ++n) index_bits_[static_cast<size_t>(n)] = static_cast<uint8_t>(index_bits(n));
     }
 
     DecodeStatus run() {
@@ -56,8 +56,9 @@ public:
 
         for (int value = 255; value >= 0; --value) {
             const uint32_t n = in_.take(6);
-            sets_.size[value] = static_cast<uint8_t>(n);
-            for (uint32_t i = 0; i < n; ++i) sets_.member[value][i] = static_cast<uint8_t>(in_.take(8));
+            const auto v = static_cast<size_t>(value);
+            sets_.size[v] = static_cast<uint8_t>(n);
+            for (uint32_t i = 0; i < n; ++i) sets_.member[v][i] = static_cast<uint8_t>(in_.take(8));
             if (in_.overran()) return DecodeStatus::EndOfInput;
         }
 

@@ -19,6 +19,11 @@ cd "$tmp" || exit 1
 source "$here/../support/kalvtool_run.sh"
 
 if [ "$watcher" != - ]; then
+    # A Wine prefix of this test's own: the watcher sees, and presses, every box of its
+    # Wine server, and other tests under the shared prefix show boxes of their own.
+    export WINEPREFIX=$HOME/.local/share/kalv3-wine-extract-test
+    # shellcheck source=../../scripts/wine-env.sh
+    source "$here/../../scripts/wine-env.sh"
     : >boxes.log
     "${runner[@]}" "$watcher" "Z:${tmp//\//\\}\\boxes.log" "Z:${tmp//\//\\}\\watcher.stop" 300 >/dev/null 2>&1 &
     watcher_pid=$!
