@@ -94,6 +94,14 @@ public:
     // there, and the new name is on the disk when it returns true. A read-only `to`
     // is not replaced (Windows refuses; POSIX mirrors it).
     virtual bool replace_file(const std::string& from, const std::string& to) = 0;
+    // replace_file for files put in place in a batch: the same one step, but the new
+    // name need not be on the disk yet when it returns. sync_directory then puts the
+    // names of a whole batch on the disk at once, where a directory sync after each
+    // rename would cost one disk write each. A read-only `to` is not replaced.
+    virtual bool replace_file_deferred(const std::string& from, const std::string& to) = 0;
+    // Puts the names that replace_file_deferred gave in `directory` on the disk; false
+    // when that failed.
+    virtual bool sync_directory(const std::string& directory) = 0;
     // Copies, keeping the source's last-write time (not its read-only attribute);
     // replaces `to` unless fail_if_exists. The copy is on the disk when it returns
     // true. A source that delivers nothing for `stall_timeout` (a share that hangs)
