@@ -39,6 +39,11 @@ bool BufferedStream::flush() { return state_ != State::Writing || flush_buffer()
 
 bool BufferedStream::sync() { return flush() && underlying_->sync(); }
 
+std::unique_ptr<platform::FileHandle> BufferedStream::release() {
+    if (!flush()) throw StreamError("Stream write error");
+    return std::move(underlying_);
+}
+
 size_t BufferedStream::read(void* buffer, size_t n) {
     if (state_ == State::Writing) flush_buffer();
     auto* out = static_cast<uint8_t*>(buffer);

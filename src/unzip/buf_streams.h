@@ -48,6 +48,10 @@ public:
     bool flush();
     // Writes out pending bytes and has the system put them on the disk itself.
     bool sync();
+    // Writes out pending bytes and hands over the file, for a caller that syncs and
+    // closes it later; the stream reads and writes nothing afterwards. Throws
+    // StreamError "Stream write error" when the file took fewer bytes.
+    std::unique_ptr<platform::FileHandle> release();
     // Has the system start putting what the file took so far on the disk, without
     // waiting (FileHandle::start_sync); the buffer's pending bytes are not included.
     void start_sync() { underlying_->start_sync(); }
