@@ -148,9 +148,6 @@ void UnZipper::publish_pending_after_failure() noexcept {
 void UnZipper::queue_finished(int index, const std::string& path, const std::string& partial,
                               std::unique_ptr<BufferedStream> file) {
     const ZipHeaderInfo& entry = work_entry_;
-    // The whole file is written: its write-back starts now, so that the batch's sync
-    // finds most of it on the disk already.
-    file->start_sync();
     const size_t slash = path.find_last_of(kPathDelimiter);
     pending_->add({index, path.substr(0, slash + 1), path, partial, file->release(), entry.FileDateTime, last_check_},
                   entry.UncompressedSize);

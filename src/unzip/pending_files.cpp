@@ -83,8 +83,9 @@ std::vector<PendingFile> PendingFiles::publish(std::exception_ptr& failure) {
         ~RemoveRest() { now(); }
     } remove_rest{files, placed};
 
-    size_t synced = 0;
-    while (synced < files.size() && files[synced].file->sync()) ++synced;
+    std::vector<platform::FileHandle*> handles;
+    for (const PendingFile& waiting : files) handles.push_back(waiting.file.get());
+    const size_t synced = os().sync_files(handles);
     if (synced < files.size()) failure = std::make_exception_ptr(StreamError("Stream write error"));
     // Closed before the renames: Windows renames no file that a handle holds unshared,
     // and its date is set by name (as the per-entry path does, once the file is closed).

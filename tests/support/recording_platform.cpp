@@ -242,6 +242,13 @@ bool RecordingPlatform::replace_file_deferred(const std::string& from, const std
     return replaced;
 }
 
+size_t RecordingPlatform::sync_files(const std::vector<platform::FileHandle*>& files) {
+    size_t leading = files.size();
+    for (size_t i = 0; i < files.size(); ++i)
+        if (!files[i]->sync()) leading = std::min(leading, i);
+    return leading;
+}
+
 bool RecordingPlatform::sync_directory(const std::string& directory) {
     record("sync folder " + shown(resolve(directory)));
     return true;

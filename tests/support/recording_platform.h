@@ -100,6 +100,8 @@ public:
     bool replace_file(const std::string& from, const std::string& to) override;
     bool replace_file_deferred(const std::string& from, const std::string& to) override;
     bool sync_directory(const std::string& directory) override;
+    // One after another, in order, so that the transcript is the same at every run.
+    size_t sync_files(const std::vector<platform::FileHandle*>& files) override;
     bool copy_file(const std::string& from, const std::string& to, bool fail_if_exists,
                    std::chrono::milliseconds stall_timeout) override;
     bool clear_read_only(const std::string& path) override;
