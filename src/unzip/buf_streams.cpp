@@ -140,6 +140,16 @@ int64_t BufferedStream::seek(int64_t offset, int origin) {
         default: throw Error("Invalid seek origin (" + std::to_string(origin) + ")");
     }
     if (target == position()) return target;
+    // A target among the bytes read ahead (the step over a local header's name and
+    // extra field, the step back over an encryption header) is reached in the buffer:
+    // no seek of the file, and no second read of what the buffer already holds.
+    if (state_ == State::Reading) {
+        const int64_t buffer_start = underlying_at_ - static_cast<int64_t>(end_);
+        if (target >= buffer_start && target <= underlying_at_) {
+            at_ = static_cast<size_t>(target - buffer_start);
+            return target;
+        }
+    }
     if (state_ == State::Writing && !flush_buffer()) throw StreamError("Seek error");
     at_ = end_ = 0;
     state_ = State::Unknown;
