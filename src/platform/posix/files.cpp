@@ -424,6 +424,9 @@ bool NativePlatform::set_file_attributes(const std::string& path, uint32_t exter
         // are not given to files out of an archive.
         const mode_t permissions = mode_t((external_attributes >> 16) & 0777);
         if (permissions == 0) return true;  // no mode stored
+        // Most files are created with the mode they store already: no call then, and
+        // no inode changed again after its sync.
+        if ((st.st_mode & 07777) == permissions) return true;
         return ::chmod(path.c_str(), permissions) == 0;
     }
     constexpr uint32_t kReadOnly = 0x01;  // MS-DOS attribute bit
