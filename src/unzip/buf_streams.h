@@ -50,7 +50,8 @@ public:
     bool sync();
     // Writes out pending bytes and hands over the file, for a caller that syncs and
     // closes it later; the stream reads and writes nothing afterwards. Throws
-    // StreamError "Stream write error" when the file took fewer bytes.
+    // StreamError "Stream write error" when the file took fewer bytes (never after a
+    // flush() that returned true).
     std::unique_ptr<platform::FileHandle> release();
     // Has the system start putting what the file took so far on the disk, without
     // waiting (FileHandle::start_sync); the buffer's pending bytes are not included.

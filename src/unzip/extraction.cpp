@@ -292,10 +292,21 @@ bool UnZipper::extract_entry(int index, int& count) {
     const bool batched = !TestMode && Durability == UZDurability::Batched;
     std::unique_ptr<BufferedFileStream> file;
     if (!TestMode) {
-        try {
-            file = std::make_unique<BufferedFileStream>(partial, platform::OpenMode::CreateExclusive);
-        } catch (const FileStreamError&) {
-            throw FileStreamError("Cannot create file " + path);
+        auto create = [&] {
+            try {
+                file = std::make_unique<BufferedFileStream>(partial, platform::OpenMode::CreateExclusive);
+            } catch (const FileStreamError&) {
+                return false;
+            }
+            return true;
+        };
+        // Waiting files hold a handle each, and a low limit on open files may have
+        // been reached: the batch is put in place, its handles closed, and the file
+        // tried once more.
+        if (!create()) {
+            if (pending_->empty()) throw FileStreamError("Cannot create file " + path);
+            publish_pending();
+            if (!create()) throw FileStreamError("Cannot create file " + path);
         }
     }
     auto remove_partial = [&] {

@@ -3,8 +3,9 @@
 // sync needs a handle that may write (FlushFileBuffers), and reopening each file
 // would cost an open per entry and meet whatever (a virus scanner) holds it
 // meanwhile; the bound on files keeps the open handles few. publish() syncs every
-// file, then renames each over its target, then syncs each folder once, so that no
-// target name is ever given to data that is not on the disk.
+// file (several at once, Platform::sync_files), then renames each over its target,
+// then syncs each folder once, so that no target name is ever given to data that is
+// not on the disk.
 #pragma once
 
 #include <cstdint>

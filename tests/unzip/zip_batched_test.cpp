@@ -9,6 +9,10 @@
 #include <map>
 #include <set>
 
+#ifndef _WIN32
+#include <sys/resource.h>
+#endif
+
 #include "core/errors.h"
 #include "files.h"
 #include "recording_platform.h"
@@ -164,6 +168,25 @@ TEST(BatchedDurability, GivesWhatPerEntryGives) {
     }
 }
 
+#ifndef _WIN32
+// Regression: a batch holds a descriptor per waiting file, and under a low limit on
+// open files (ulimit -n) the creation of the next file failed the whole extraction,
+// which the per-entry mode finished.
+TEST(BatchedDurability, ALowLimitOnOpenFilesPutsTheBatchInPlaceEarly) {
+    rlimit before{};
+    ASSERT_EQ(getrlimit(RLIMIT_NOFILE, &before), 0);
+    rlimit low = before;
+    low.rlim_cur = 64;  // the test's own descriptors and a few dozen files
+    ASSERT_EQ(setrlimit(RLIMIT_NOFILE, &low), 0);
+    Scene scene{"more files than descriptors", "200", {}};
+    for (size_t i = 0; i < 200; ++i) scene.entries.push_back({numbered(i), "x"});
+    const Outcome batched = run(scene, UZDurability::Batched);
+    setrlimit(RLIMIT_NOFILE, &before);
+    EXPECT_EQ(batched.result, "200");
+    EXPECT_EQ(batched.tree.size(), 200u);
+}
+#endif
+
 // ---- on the recording platform: the order of syncs and renames ---------------------
 
 #ifdef _WIN32
@@ -243,11 +266,12 @@ const std::vector<Order>& orders() {
          .failure = "Cannot create file " + kDir + "b",
          .existing = {{"b", "old"}},
          .read_only = {kDir + "b"}},
-        {.name = "a file that cannot be created: the batch before it is put in place",
+        {.name = "a file that cannot be created: the batch before it is put in place, then it is tried again",
          .durability = UZDurability::Batched,
          .entries = {{"a", "1"}, {"b", "2"}, {"c", "3"}},
          .transcript = {"create <D>a.partial", "create <D>b.partial", "create <D>c.partial", "sync <D>a.partial",
-                        "sync <D>b.partial", replaced_later("a"), replaced_later("b"), "sync folder <D>"},
+                        "sync <D>b.partial", replaced_later("a"), replaced_later("b"), "sync folder <D>",
+                        "create <D>c.partial"},
          .files = {"a = 1", "b = 2"},
          .reported = {"1", "2"},
          .failure = "Cannot create file " + kDir + "c",
