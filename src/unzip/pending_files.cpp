@@ -53,7 +53,9 @@ void PendingFiles::add(PendingFile file, int64_t bytes) {
     files_.push_back(std::move(file));
 }
 
-bool PendingFiles::claims(const std::string& path) const { return names_.count(name_key(path)) != 0; }
+bool PendingFiles::claims(const std::string& path) const {
+    return !names_.empty() && names_.count(name_key(path)) != 0;
+}
 
 bool PendingFiles::claims_level_of(const std::string& folder) const {
     if (names_.empty()) return false;
