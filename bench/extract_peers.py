@@ -12,8 +12,9 @@ ratios peer / kalvtool (above 1: kalvtool is faster). Every tool's output is com
 with the archive's source files once per archive.
 
 kalvtool puts each extracted file on the disk (fsync) before it renames it into
-place; the peers leave their files to the system's write-back. Its wall times
-include that wait, its processor times the write-back the kernel does on its behalf.
+place (many files in batches: all of a batch synced, then renamed); the peers leave
+their files to the system's write-back. Its wall times include that wait, its
+processor times the write-back the kernel does on its behalf.
 
 Archives (name: what, how):
   exe_like-store     64 MiB of the machine's programs, stored
@@ -25,6 +26,9 @@ Archives (name: what, how):
   random-d6          32 MiB of random bytes, deflated at level 6: Deflate keeps them
                      as stored blocks (RFC 1951 3.2.4), method 8
   many_files-d6      the first 500 C headers as entries, deflated at level 6
+  small_files-d6     500 text files of 1 to 20 KiB (pieces of C headers), deflated
+                     at level 6 by Info-ZIP zip: the per-entry costs (file creation,
+                     sync, rename) outweigh the data
 
 usage: extract_peers.py ARCHIVE... [--runs N] [--test] [--peak-limit-mib M]
                         (--kalvtool PATH | --kalvtool NAME=PATH ...)
@@ -78,6 +82,21 @@ def build(name, work):
     kind, _, rest = name.partition("-")
     method, _, enc = rest.partition("-")
     path = os.path.join(work, name + ".zip")
+    if kind == "small_files":
+        text = gather("/usr/include", 16 * MiB, lambda p: p.endswith(".h"))
+        rnd = random.Random(500)
+        src = os.path.join(work, "src-" + name)
+        os.makedirs(src)
+        files = {}
+        for i in range(500):
+            size = rnd.randint(1024, 20 * 1024)
+            start = rnd.randrange(len(text) - size)
+            entry = f"s{i:03d}.txt"
+            with open(os.path.join(src, entry), "wb") as f:
+                f.write(text[start:start + size])
+            files[entry] = os.path.join(src, entry)
+        subprocess.run(["zip", "-q", "-" + method[1:], path] + sorted(files), cwd=src, check=True)
+        return path, files
     if kind == "many_files":
         files = {}
         with zipfile.ZipFile(path, "w") as z:

@@ -4,7 +4,8 @@
 //              DestDir = RootDir = the destination, one FilesList line naming
 //              Kalvo3main, window messages pumped;
 //   recreate   every entry (DoAll) with RecreateDirs, the package password, RootDir
-//              empty, existing files kept (Never);
+//              empty, existing files kept (Never), put in place in batches as
+//              kalvtool extract does (Batched);
 //   plain      every entry without a password, into a destination that already
 //              holds what the first two left, asking before overwriting (answered No).
 //
@@ -64,6 +65,7 @@ void extract(Setting setting) {
         zip.Password = kPackagePassword;
         zip.DoAll = true;
         zip.RecreateDirs = true;
+        zip.Durability = kalv::unzip::UZDurability::Batched;
         break;
     case Setting::Plain:
         zip.OverwriteMode = UZOverwriteMode::Prompt;

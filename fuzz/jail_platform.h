@@ -87,6 +87,13 @@ public:
         guard("replace_file", from), guard("replace_file", to);
         return inner_.replace_file(from, to);
     }
+    bool replace_file_deferred(const std::string& from, const std::string& to) override {
+        guard("replace_file_deferred", from), guard("replace_file_deferred", to);
+        return inner_.replace_file_deferred(from, to);
+    }
+    bool sync_directory(const std::string& directory) override {
+        return guard("sync_directory", directory), inner_.sync_directory(directory);
+    }
     bool copy_file(const std::string& from, const std::string& to, bool fail_if_exists,
                    std::chrono::milliseconds stall_timeout) override {
         guard("copy_file", from), guard("copy_file", to);

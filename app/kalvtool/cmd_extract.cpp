@@ -22,6 +22,9 @@ int run_extract(const Args& args) {
     UnZipper zip;
     zip.Password = a->password;
     zip.DoProcessMessages = false;  // no window to repaint
+    // An administrator's extraction may hold hundreds of small files: they reach the
+    // disk in batches, each synced before any of its names is given.
+    zip.Durability = kalv::unzip::UZDurability::Batched;
     report_on_stderr(zip, "extract");
     zip.OverwriteMode = a->overwrite;
     zip.RecreateDirs = a->recreate_dirs;

@@ -26,6 +26,11 @@ public:
     bool replace_file(const std::string& from, const std::string& to) override {
         return inner_.replace_file(from, to);
     }
+    bool replace_file_deferred(const std::string& from, const std::string& to) override {
+        return inner_.replace_file_deferred(from, to);
+    }
+    bool sync_directory(const std::string& directory) override { return inner_.sync_directory(directory); }
+    size_t sync_files(const std::vector<FileHandle*>& files) override { return inner_.sync_files(files); }
     bool copy_file(const std::string& from, const std::string& to, bool fail_if_exists,
                    std::chrono::milliseconds stall_timeout) override {
         return inner_.copy_file(from, to, fail_if_exists, stall_timeout);

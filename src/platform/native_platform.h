@@ -21,6 +21,8 @@ public:
     bool delete_file(const std::string& path) override;
     bool move_file(const std::string& from, const std::string& to) override;
     bool replace_file(const std::string& from, const std::string& to) override;
+    bool replace_file_deferred(const std::string& from, const std::string& to) override;
+    bool sync_directory(const std::string& directory) override;
     bool copy_file(const std::string& from, const std::string& to, bool fail_if_exists,
                    std::chrono::milliseconds stall_timeout) override;
     bool clear_read_only(const std::string& path) override;

@@ -94,6 +94,20 @@ public:
     // there, and the new name is on the disk when it returns true. A read-only `to`
     // is not replaced (Windows refuses; POSIX mirrors it).
     virtual bool replace_file(const std::string& from, const std::string& to) = 0;
+    // replace_file for files put in place in a batch: the same one step, but the new
+    // name need not be on the disk yet when it returns. sync_directory then puts the
+    // names of a whole batch on the disk at once, where a directory sync after each
+    // rename would cost one disk write each. A read-only `to` is not replaced.
+    virtual bool replace_file_deferred(const std::string& from, const std::string& to) = 0;
+    // Puts the names that replace_file_deferred gave in `directory` on the disk; false
+    // when that failed.
+    virtual bool sync_directory(const std::string& directory) = 0;
+    // Puts what was written to each of the files on the disk, as FileHandle::sync does;
+    // returns how many of them, from the first, are there (all: files.size()). Every
+    // file is synced, whatever the others' outcome. By default several at once: one
+    // sync after another waits for the disk once per file, while waits that overlap
+    // let the disk (and a journal) serve them together.
+    virtual size_t sync_files(const std::vector<FileHandle*>& files);
     // Copies, keeping the source's last-write time (not its read-only attribute);
     // replaces `to` unless fail_if_exists. The copy is on the disk when it returns
     // true. A source that delivers nothing for `stall_timeout` (a share that hangs)

@@ -49,6 +49,10 @@ bool RetryingPlatform::replace_file(const std::string& from, const std::string& 
     return patiently("replace", to, [&] { return inner().replace_file(from, to); });
 }
 
+bool RetryingPlatform::replace_file_deferred(const std::string& from, const std::string& to) {
+    return patiently("replace", to, [&] { return inner().replace_file_deferred(from, to); });
+}
+
 bool RetryingPlatform::copy_file(const std::string& from, const std::string& to, bool fail_if_exists,
                                  std::chrono::milliseconds stall_timeout) {
     return patiently("copy", from, [&] { return inner().copy_file(from, to, fail_if_exists, stall_timeout); });

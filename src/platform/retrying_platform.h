@@ -33,6 +33,7 @@ public:
     bool delete_file(const std::string& path) override;
     bool move_file(const std::string& from, const std::string& to) override;
     bool replace_file(const std::string& from, const std::string& to) override;
+    bool replace_file_deferred(const std::string& from, const std::string& to) override;
     bool copy_file(const std::string& from, const std::string& to, bool fail_if_exists,
                    std::chrono::milliseconds stall_timeout) override;
     uint32_t start_program(const std::string& command_line, const std::string& explicit_program) override;

@@ -39,6 +39,11 @@ bool BufferedStream::flush() { return state_ != State::Writing || flush_buffer()
 
 bool BufferedStream::sync() { return flush() && underlying_->sync(); }
 
+std::unique_ptr<platform::FileHandle> BufferedStream::release() {
+    if (!flush()) throw StreamError("Stream write error");
+    return std::move(underlying_);
+}
+
 size_t BufferedStream::read(void* buffer, size_t n) {
     if (state_ == State::Writing) flush_buffer();
     auto* out = static_cast<uint8_t*>(buffer);
@@ -91,6 +96,10 @@ size_t BufferedStream::read_through(void* buffer, size_t n) {
         at_ += served;
         if (served == n) return served;
     }
+    // A rest shorter than the buffer goes through it: the fill that brings it also
+    // brings what follows (the next entry's local header), which a transfer of the
+    // rest alone would leave for one more read.
+    if (n - served < kBufferSize) return served + read(out + served, n - served);
     at_ = end_ = 0;
     state_ = State::Unknown;
     const size_t got = underlying_->read(out + served, n - served);
@@ -131,6 +140,16 @@ int64_t BufferedStream::seek(int64_t offset, int origin) {
         default: throw Error("Invalid seek origin (" + std::to_string(origin) + ")");
     }
     if (target == position()) return target;
+    // A target among the bytes read ahead (the step over a local header's name and
+    // extra field, the step back over an encryption header) is reached in the buffer:
+    // no seek of the file, and no second read of what the buffer already holds.
+    if (state_ == State::Reading) {
+        const int64_t buffer_start = underlying_at_ - static_cast<int64_t>(end_);
+        if (target >= buffer_start && target <= underlying_at_) {
+            at_ = static_cast<size_t>(target - buffer_start);
+            return target;
+        }
+    }
     if (state_ == State::Writing && !flush_buffer()) throw StreamError("Seek error");
     at_ = end_ = 0;
     state_ = State::Unknown;

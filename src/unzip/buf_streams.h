@@ -32,8 +32,9 @@ public:
     size_t write(const void* buffer, size_t n);
     // The same for long runs of bytes (an entry's data): what the buffer holds goes
     // first, then the rest moves between the file and the caller's memory in one
-    // transfer of the caller's size, not in copies through the buffer. These
-    // transfers are not the buffer's fills or write-outs and are not notified.
+    // transfer of the caller's size, not in copies through the buffer (a rest to
+    // read shorter than the buffer still goes through it). These transfers are not
+    // the buffer's fills or write-outs and are not notified.
     size_t read_through(void* buffer, size_t n);
     size_t write_through(const void* buffer, size_t n);
     // From the end, the offset counts by its absolute value (22 and -22 are the same).
@@ -47,6 +48,11 @@ public:
     bool flush();
     // Writes out pending bytes and has the system put them on the disk itself.
     bool sync();
+    // Writes out pending bytes and hands over the file, for a caller that syncs and
+    // closes it later; the stream reads and writes nothing afterwards. Throws
+    // StreamError "Stream write error" when the file took fewer bytes (never after a
+    // flush() that returned true).
+    std::unique_ptr<platform::FileHandle> release();
     // Has the system start putting what the file took so far on the disk, without
     // waiting (FileHandle::start_sync); the buffer's pending bytes are not included.
     void start_sync() { underlying_->start_sync(); }

@@ -7,6 +7,7 @@
 #include "core/errors.h"
 #include "unzip/entry_streams.h"
 #include "unzip/output_path.h"
+#include "unzip/pending_files.h"
 #include "unzip/unzipper.h"
 #include "unzip/unzipper_internal.h"
 
@@ -103,13 +104,54 @@ int UnZipper::extraction_pass() {
     // Stopped before the first entry, nothing was extracted: the count says so.
     if (stop_now) return 0;
     if (count > 0) {
-        for (int i = 0; i < EntryCount(); ++i) {
-            if (!DoAll && !view().item(i)->Selected) continue;
-            while (extract_entry(i, count)) {
+        try {
+            for (int i = 0; i < EntryCount(); ++i) {
+                if (!DoAll && !view().item(i)->Selected) continue;
+                while (extract_entry(i, count)) {
+                }
             }
+        } catch (...) {
+            // The entries finished before the failure are in place, as they would be
+            // had each been put in place at once.
+            publish_pending_after_failure();
+            throw;
         }
+        publish_pending();
     }
     return count;
+}
+
+void UnZipper::publish_pending() {
+    if (pending_->empty()) return;
+    // The entry in hand, if any, keeps its own check for its own events.
+    const EntryCheck in_hand = last_check_;
+    std::exception_ptr failure;
+    for (const PendingFile& placed : pending_->publish(failure)) {
+        if (RetainAttributes) {
+            const ZipHeaderInfo& entry = *view().item(placed.index);
+            os().set_file_attributes(placed.target, entry.ExternalAttributes, entry.VersionMadeBy);
+        }
+        last_check_ = placed.check;
+        if (OnEndUnZip) OnEndUnZip(*this, placed.index, placed.target);
+    }
+    last_check_ = in_hand;
+    if (failure) std::rethrow_exception(failure);
+}
+
+void UnZipper::publish_pending_after_failure() noexcept {
+    try {
+        publish_pending();
+    } catch (...) {
+    }
+}
+
+void UnZipper::queue_finished(int index, const std::string& path, const std::string& partial,
+                              std::unique_ptr<BufferedStream> file) {
+    const ZipHeaderInfo& entry = work_entry_;
+    const size_t slash = path.find_last_of(kPathDelimiter);
+    pending_->add({index, path.substr(0, slash + 1), path, partial, file->release(), entry.FileDateTime, last_check_},
+                  entry.UncompressedSize);
+    if (pending_->full()) publish_pending();
 }
 
 uint8_t UnZipper::CheckHeader(const std::string& password) {
@@ -223,6 +265,10 @@ bool UnZipper::extract_entry(int index, int& count) {
         return false;
     }
     std::string path = *target + entry.FileName();
+    const std::string partial = path + kPartialSuffix;
+    // A waiting file that this entry would meet (an entry of the same name, say) is
+    // put in place first: the overwrite rule and the new file see it there.
+    if (pending_->claims(path) || pending_->claims(partial)) publish_pending();
 
     if (entry.IsEncrypted() && !check_password(index)) return skip(SkipReason::srBadPassword);
 
@@ -243,13 +289,24 @@ bool UnZipper::extract_entry(int index, int& count) {
     // The entry is written beside its target under a temporary name and put in place
     // in one step once its CRC passed, so a failed entry never costs the file it would
     // have replaced, and no half-written file ever carries the target's name.
-    const std::string partial = path + kPartialSuffix;
+    const bool batched = !TestMode && Durability == UZDurability::Batched;
     std::unique_ptr<BufferedFileStream> file;
     if (!TestMode) {
-        try {
-            file = std::make_unique<BufferedFileStream>(partial, platform::OpenMode::CreateExclusive);
-        } catch (const FileStreamError&) {
-            throw FileStreamError("Cannot create file " + path);
+        auto create = [&] {
+            try {
+                file = std::make_unique<BufferedFileStream>(partial, platform::OpenMode::CreateExclusive);
+            } catch (const FileStreamError&) {
+                return false;
+            }
+            return true;
+        };
+        // Waiting files hold a handle each, and a low limit on open files may have
+        // been reached: the batch is put in place, its handles closed, and the file
+        // tried once more.
+        if (!create()) {
+            if (pending_->empty()) throw FileStreamError("Cannot create file " + path);
+            publish_pending();
+            if (!create()) throw FileStreamError("Cannot create file " + path);
         }
     }
     auto remove_partial = [&] {
@@ -274,9 +331,10 @@ bool UnZipper::extract_entry(int index, int& count) {
         crc = output.crc();
         last_check_ = {true, decoded.value_or(DecodeStatus::Done), crc};
         // On the disk before the rename can publish it: a power cut leaves the old
-        // file or the new one, never a name over lost data.
-        if (file && !file->sync()) throw StreamError("Stream write error");
-        file.reset();
+        // file or the new one, never a name over lost data. A batch syncs its files
+        // together, once they are all written.
+        if (file && !(batched ? file->flush() : file->sync())) throw StreamError("Stream write error");
+        if (!batched) file.reset();
     } catch (...) {
         remove_partial();
         throw;
@@ -305,6 +363,10 @@ bool UnZipper::extract_entry(int index, int& count) {
         }
         if (!retry) --count;
         return retry;
+    }
+    if (batched) {
+        queue_finished(index, path, partial, std::move(file));
+        return false;
     }
     if (!TestMode) {
         os().set_file_dos_time(partial, entry.FileDateTime);

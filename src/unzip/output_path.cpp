@@ -1,5 +1,6 @@
 #include "unzip/output_path.h"
 
+#include "unzip/pending_files.h"
 #include "unzip/unzipper.h"
 #include "unzip/unzipper_internal.h"
 
@@ -29,7 +30,7 @@ bool has_parent_component(const std::string& path) {
     return false;
 }
 
-std::optional<std::string> UnZipper::target_directory(const ZipHeaderInfo& entry) const {
+std::optional<std::string> UnZipper::target_directory(const ZipHeaderInfo& entry) {
     // An empty DestDir is the current directory. Taken literally it would put "x.txt"
     // at "\x.txt", the root of the file system, and a stored "\etc\" at "\etc\".
     const std::string base = dest_dir_.empty() ? std::string(".") : dest_dir_;
@@ -56,7 +57,12 @@ std::optional<std::string> UnZipper::target_directory(const ZipHeaderInfo& entry
         if (below.empty() || below[0] != kPathDelimiter) below.insert(below.begin(), kPathDelimiter);
         target = base + below;
     }
-    if (!TestMode && !os().directory_exists(target)) os().create_directories(target);
+    if (!TestMode && !os().directory_exists(target)) {
+        // A waiting file named as one of the new folders is put in place first, so
+        // that the folder meets it as it would have after a per-entry extraction.
+        if (pending_->claims_level_of(target)) publish_pending();
+        os().create_directories(target);
+    }
     return target;
 }
 

@@ -5,6 +5,7 @@
 #include "unzip/unzipper.h"
 
 #include "core/errors.h"
+#include "unzip/pending_files.h"
 #include "unzip/unzipper_internal.h"
 
 namespace kalv::unzip {
@@ -27,7 +28,7 @@ const char* zip_problem_text(ZipProblem problem) {
     return "";
 }
 
-UnZipper::UnZipper() {
+UnZipper::UnZipper() : pending_(std::make_unique<PendingFiles>()) {
     OnGetNextDisk = BuiltInNextDisk{this};
 }
 

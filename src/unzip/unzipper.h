@@ -10,6 +10,7 @@
 //     ── overwrite rule ── create "<name>.partial" ── decode ── flush to disk
 //     ── CRC check (a mismatch deletes the partial file; a wrong password may retry)
 //     ── date ── rename over the target in one step ── attributes
+//     (Batched: the CRC-checked file waits; a batch is synced, then renamed)
 //   CloseArchive
 //
 // Entry problems are not failures: they fire events and lower the count that UnZip
@@ -25,6 +26,7 @@
 //   entry_streams.cpp  the entry's input (blocks, decryption, pumping) and output
 //                      (blocks, size limit, CRC-32, percent events)
 //   extraction.cpp     the extraction pass and the extraction of one entry
+//   pending_files.cpp  finished entries that wait to be put in place together
 #pragma once
 
 #include <cstdint>
@@ -44,6 +46,23 @@ namespace kalv::unzip {
 enum class UZOverwriteMode { Prompt = 0, Always = 1, Never = 2 };
 
 enum class IncompleteZipMode { izAssumeMulti = 0, izAssumeBad = 1 };
+
+// When an extracted file reaches the disk and its name. Either way no target name is
+// ever given to data that is not on the disk: a power cut leaves the old file or the
+// new one.
+enum class UZDurability {
+    // Each entry is synced and renamed into place before the next one begins: the
+    // launcher's two entries (the program and its database) are each whole on the
+    // disk the moment they are reported.
+    PerEntry = 0,
+    // Finished entries wait, as CRC-checked temporary files, and are synced together,
+    // then renamed in entry order: one wait for the disk per batch instead of one per
+    // entry, for the many small files of an administrator's bulk extraction. A batch
+    // is put in place when it is full, at the end of the pass, before a later entry
+    // uses one of its names, and before a failure ends the pass; OnEndUnZip comes
+    // when an entry is in place, so later than with PerEntry, in the same order.
+    Batched = 1,
+};
 
 enum class SpanMode {
     smNone = 0,       // a single file
@@ -119,6 +138,8 @@ public:
     bool RetainAttributes = true;
     bool CheckVolumeLabels = true;
     std::string Password;
+    // PerEntry unless a caller extracts many entries (kalvtool extract).
+    UZDurability Durability = UZDurability::PerEntry;
     // A test pass: every chosen entry is read, decrypted, decoded and CRC-checked as in
     // an extraction, and nothing is written, created or asked (like `unzip -t`).
     bool TestMode = false;
@@ -234,7 +255,18 @@ private:
     bool check_password(int index);
     void report_problem(ZipProblem problem, int index);
     uint8_t CheckHeader(const std::string& password);
-    std::optional<std::string> target_directory(const ZipHeaderInfo& entry) const;
+    std::optional<std::string> target_directory(const ZipHeaderInfo& entry);
+    // Batched durability (pending_files.h): the waiting entries put in place with
+    // their attributes and OnEndUnZip; a failure is raised after the events of the
+    // entries that did get in place.
+    void publish_pending();
+    // The same on the way out of a failed pass; a failure of its own is dropped, so
+    // that the pass's failure is the one reported.
+    void publish_pending_after_failure() noexcept;
+    // Queues the finished, CRC-checked entry in hand (Batched); a full batch is put
+    // in place.
+    void queue_finished(int index, const std::string& path, const std::string& partial,
+                        std::unique_ptr<BufferedStream> file);
     // Runs the entry's decoder into `output`; nullopt when its method has none.
     std::optional<DecodeStatus> decode(class EntryOutput& output, int index);
 
@@ -263,6 +295,7 @@ private:
     std::vector<uint8_t> window_;
     std::vector<uint8_t> input_block_;
     std::vector<uint8_t> output_block_;
+    std::unique_ptr<class PendingFiles> pending_;
 
     SortedZip& view() const { return sorted_view_ ? *sorted_view_ : *entry_list_; }
 };

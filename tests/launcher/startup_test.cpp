@@ -53,10 +53,12 @@ protected:
 
     const Transcript opening = {"max 3", "position 1", "status Loading...", "cursor AppStart",
                                 "delete <D>Kalvo3main", "pump", "position 2", "status Checking..."};
-    const Transcript program_unpacked = {"create <D>Kalvo3main.partial", "pump",
+    // Each entry on the disk before its name: synced, then renamed in place at once
+    // (not a rename whose folder is synced later), before the next step begins.
+    const Transcript program_unpacked = {"create <D>Kalvo3main.partial", "pump", "sync <D>Kalvo3main.partial",
                                          "replace <D>Kalvo3main by <D>Kalvo3main.partial",
                                          "caption Kalvo... ( Setuping... )"};
-    const Transcript database_unpacked = {"create <D>KALVO3.IB.partial", "pump",
+    const Transcript database_unpacked = {"create <D>KALVO3.IB.partial", "pump", "sync <D>KALVO3.IB.partial",
                                           "replace <D>KALVO3.IB by <D>KALVO3.IB.partial"};
     const Transcript starting = {"position 3", "status Starting...", "pump"};
     const Transcript closing = {"status Ready !", "cursor Default"};

@@ -24,8 +24,9 @@ bool is_absolute(const std::string& path) {
 
 class MemoryFile final : public platform::FileHandle {
 public:
-    MemoryFile(std::shared_ptr<std::string> bytes, std::function<void()> on_write)
-        : bytes_(std::move(bytes)), on_write_(std::move(on_write)) {}
+    MemoryFile(std::shared_ptr<std::string> bytes, std::function<void()> on_write,
+               std::function<bool()> on_sync = [] { return true; })
+        : bytes_(std::move(bytes)), on_write_(std::move(on_write)), on_sync_(std::move(on_sync)) {}
 
     size_t read(void* buffer, size_t n) override {
         if (position_ >= bytes_->size()) return 0;
@@ -50,11 +51,12 @@ public:
         return int64_t(position_);
     }
     int64_t size() override { return int64_t(bytes_->size()); }
-    bool sync() override { return true; }
+    bool sync() override { return on_sync_(); }
 
 private:
     std::shared_ptr<std::string> bytes_;
     std::function<void()> on_write_;
+    std::function<bool()> on_sync_;
     size_t position_ = 0;
 };
 
@@ -160,9 +162,15 @@ std::unique_ptr<platform::FileHandle> RecordingPlatform::open_file(const std::st
         if (directories_.count(full) || read_only.count(full)) throw FileStreamError("Cannot create file " + path);
         File& file = files_[full];
         file = File{std::make_shared<std::string>(), kSomeDosTime, next_stamp_++};
-        return std::make_unique<MemoryFile>(file.bytes, [this, full] {
-            if (auto it = files_.find(full); it != files_.end()) it->second.stamp = next_stamp_++;
-        });
+        return std::make_unique<MemoryFile>(
+            file.bytes,
+            [this, full] {
+                if (auto it = files_.find(full); it != files_.end()) it->second.stamp = next_stamp_++;
+            },
+            [this, full] {
+                record("sync " + shown(full));
+                return failing_syncs.count(full) == 0;
+            });
     }
     const auto it = files_.find(full);
     if (it == files_.end() || held_open(full)) throw FileStreamError("Cannot open file " + path);
@@ -224,6 +232,25 @@ bool RecordingPlatform::replace_file(const std::string& from, const std::string&
     files_[target] = it->second;
     files_.erase(source);
     if (read_only.erase(source)) read_only.insert(target);
+    return true;
+}
+
+bool RecordingPlatform::replace_file_deferred(const std::string& from, const std::string& to) {
+    const size_t before = transcript.size();
+    const bool replaced = replace_file(from, to);
+    transcript[before] += ", name synced later";
+    return replaced;
+}
+
+size_t RecordingPlatform::sync_files(const std::vector<platform::FileHandle*>& files) {
+    size_t leading = files.size();
+    for (size_t i = 0; i < files.size(); ++i)
+        if (!files[i]->sync()) leading = std::min(leading, i);
+    return leading;
+}
+
+bool RecordingPlatform::sync_directory(const std::string& directory) {
+    record("sync folder " + shown(resolve(directory)));
     return true;
 }
 

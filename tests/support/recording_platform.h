@@ -16,6 +16,10 @@
 //   create <path>                   (a file opened for writing)
 //   delete <path> / move <from> -> <to> / copy <from> -> <to>   (attempts, also failed ones)
 //   replace <to> by <from>
+//   replace <to> by <from>, name synced later   (a rename whose directory is synced after
+//                                   a batch of them)
+//   sync <path>                     (a file written so far put on the disk)
+//   sync folder <path>              (the names a batch of renames gave put on the disk)
 //   writable <path>                 (a read-only attribute taken away)
 //   start <program> | <command line>
 //   lock <name> waited <ms>         (a lock that another process held for a while)
@@ -70,6 +74,7 @@ public:
     std::map<std::string, std::chrono::milliseconds> held_open_until;
     std::string caption_text = "Kalvo...";
     std::optional<uint64_t> free_space = uint64_t(1) << 40;  // what free_disk_space reports
+    std::set<std::string> failing_syncs;          // files whose sync fails (the disk refused them)
 
     void put_file(const std::string& path, std::string content, uint32_t dos_time = kSomeDosTime);
     void put_real_file(const std::string& path, const std::string& real_path, uint32_t dos_time = kSomeDosTime);
@@ -93,6 +98,10 @@ public:
     bool delete_file(const std::string& path) override;
     bool move_file(const std::string& from, const std::string& to) override;
     bool replace_file(const std::string& from, const std::string& to) override;
+    bool replace_file_deferred(const std::string& from, const std::string& to) override;
+    bool sync_directory(const std::string& directory) override;
+    // One after another, in order, so that the transcript is the same at every run.
+    size_t sync_files(const std::vector<platform::FileHandle*>& files) override;
     bool copy_file(const std::string& from, const std::string& to, bool fail_if_exists,
                    std::chrono::milliseconds stall_timeout) override;
     bool clear_read_only(const std::string& path) override;

@@ -8,6 +8,7 @@
 #include <unistd.h>
 #endif
 
+#include <atomic>
 #include <filesystem>
 #include <future>
 #include <optional>
@@ -109,18 +110,68 @@ TEST(PlatformFiles, CopyKeepsTheModificationTimeAndHonoursFailIfExists) {
     EXPECT_FALSE(os().copy_file(dir.file("absent"), dir.file("x"), false, kStall));
 }
 
+// replace_file and replace_file_deferred (whose folder is synced afterwards) alike.
 TEST(PlatformFiles, ReplacePutsAFileInPlaceOfAnotherKeepingItsTime) {
-    TempDir dir;
-    write_file(dir.file("incoming"), "new");
-    ASSERT_TRUE(os().set_file_dos_time(dir.file("incoming"), kNoon2021));
-    write_file(dir.file("package"), "old");
-    EXPECT_TRUE(os().replace_file(dir.file("incoming"), dir.file("package")));
-    EXPECT_EQ(read_file(dir.file("package")), "new");
-    EXPECT_EQ(os().file_age(dir.file("package")), int32_t(kNoon2021));
-    EXPECT_FALSE(std::filesystem::exists(dir.path() / "incoming"));
-    // Nothing to put in place: the target stays as it was.
-    EXPECT_FALSE(os().replace_file(dir.file("incoming"), dir.file("package")));
-    EXPECT_EQ(read_file(dir.file("package")), "new");
+    for (const bool deferred : {false, true}) {
+        SCOPED_TRACE(deferred ? "deferred" : "at once");
+        auto replace = [&](const std::string& from, const std::string& to) {
+            return deferred ? os().replace_file_deferred(from, to) : os().replace_file(from, to);
+        };
+        TempDir dir;
+        write_file(dir.file("incoming"), "new");
+        ASSERT_TRUE(os().set_file_dos_time(dir.file("incoming"), kNoon2021));
+        write_file(dir.file("package"), "old");
+        EXPECT_TRUE(replace(dir.file("incoming"), dir.file("package")));
+        EXPECT_TRUE(os().sync_directory(dir.path().string()));
+        EXPECT_EQ(read_file(dir.file("package")), "new");
+        EXPECT_EQ(os().file_age(dir.file("package")), int32_t(kNoon2021));
+        EXPECT_FALSE(std::filesystem::exists(dir.path() / "incoming"));
+        // Nothing to put in place: the target stays as it was.
+        EXPECT_FALSE(replace(dir.file("incoming"), dir.file("package")));
+        EXPECT_EQ(read_file(dir.file("package")), "new");
+        // A read-only target is not replaced.
+        write_file(dir.file("incoming"), "newer");
+        ASSERT_TRUE(os().set_file_attributes(dir.file("package"), 0x01, 20));
+        EXPECT_FALSE(replace(dir.file("incoming"), dir.file("package")));
+        EXPECT_EQ(read_file(dir.file("package")), "new");
+    }
+}
+
+// A handle whose sync gives a set outcome and counts the calls.
+class CountedSync final : public FileHandle {
+public:
+    explicit CountedSync(bool outcome) : outcome_(outcome) {}
+    size_t read(void*, size_t) override { return 0; }
+    size_t write(const void*, size_t n) override { return n; }
+    int64_t seek(int64_t, SeekOrigin) override { return 0; }
+    int64_t size() override { return 0; }
+    bool sync() override {
+        ++syncs;
+        return outcome_;
+    }
+    std::atomic<int> syncs{0};
+
+private:
+    bool outcome_;
+};
+
+TEST(PlatformFiles, SyncFilesSyncsEachOnceAndTellsHowManyLeadingOnesAreOnTheDisk) {
+    struct Case {
+        size_t files;
+        std::optional<size_t> failing;  // the one file whose sync fails
+        size_t leading;
+    };
+    for (const Case& c : {Case{0, {}, 0}, Case{3, {}, 3}, Case{3, 1, 1}, Case{3, 0, 0}, Case{200, 157, 157}}) {
+        SCOPED_TRACE(std::to_string(c.files) + " files");
+        std::vector<std::unique_ptr<CountedSync>> handles;
+        std::vector<FileHandle*> files;
+        for (size_t i = 0; i < c.files; ++i) {
+            handles.push_back(std::make_unique<CountedSync>(c.failing != i));
+            files.push_back(handles.back().get());
+        }
+        EXPECT_EQ(os().sync_files(files), c.leading);
+        for (const auto& handle : handles) EXPECT_EQ(handle->syncs.load(), 1);
+    }
 }
 
 #ifndef _WIN32

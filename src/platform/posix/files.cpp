@@ -145,14 +145,17 @@ bool set_mtime(int fd_or_neg, const std::string& path, const struct timespec& mt
 }
 
 // A rename is durable only once the directory that holds the new name is on the disk.
-bool sync_directory_of(const std::string& path) {
-    const size_t slash = path.find_last_of('/');
-    const std::string dir = slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-    const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+bool fsync_directory(const std::string& dir) {
+    const int fd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
     if (fd < 0) return false;
     const bool ok = ::fsync(fd) == 0;
     ::close(fd);
     return ok;
+}
+
+bool sync_directory_of(const std::string& path) {
+    const size_t slash = path.find_last_of('/');
+    return fsync_directory(slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash));
 }
 
 // One copy, done by a worker thread so that the caller can give up on a source that
@@ -323,14 +326,19 @@ bool NativePlatform::move_file(const std::string& from, const std::string& to) {
 }
 
 bool NativePlatform::replace_file(const std::string& from, const std::string& to) {
+    return replace_file_deferred(from, to) && sync_directory_of(to);
+}
+
+bool NativePlatform::replace_file_deferred(const std::string& from, const std::string& to) {
     if (from.empty() || to.empty()) return false;
     struct stat st;
     // rename(2) would also put a directory in place of an empty one.
     if (::stat(from.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
     if (is_read_only_file(to)) return transient_ = false;  // as MoveFileExA refuses
-    if (::rename(from.c_str(), to.c_str()) != 0) return note_failure();
-    return sync_directory_of(to);
+    return ::rename(from.c_str(), to.c_str()) == 0 || note_failure();
 }
+
+bool NativePlatform::sync_directory(const std::string& directory) { return fsync_directory(directory); }
 
 bool NativePlatform::copy_file(const std::string& from, const std::string& to, bool fail_if_exists,
                                std::chrono::milliseconds stall_timeout) {
@@ -416,6 +424,9 @@ bool NativePlatform::set_file_attributes(const std::string& path, uint32_t exter
         // are not given to files out of an archive.
         const mode_t permissions = mode_t((external_attributes >> 16) & 0777);
         if (permissions == 0) return true;  // no mode stored
+        // Most files are created with the mode they store already: no call then, and
+        // no inode changed again after its sync.
+        if ((st.st_mode & 07777) == permissions) return true;
         return ::chmod(path.c_str(), permissions) == 0;
     }
     constexpr uint32_t kReadOnly = 0x01;  // MS-DOS attribute bit
