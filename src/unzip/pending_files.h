@@ -35,7 +35,8 @@ public:
     // A batch is put in place once it holds this many files or bytes. Files: each
     // holds a handle, and a POSIX process may open 1024 by default (a lower limit
     // only ends a batch early: a file that cannot be created puts it in place first);
-    // past a few hundred, the batch's one directory sync weighs nothing per file. Bytes: a big file's sync is its data's transfer, which batching does not
+    // past a few hundred, the batch's one directory sync weighs nothing per file.
+    // Bytes: a big file's sync is its data's transfer, which batching does not
     // shorten, so a batch of big files gains nothing and only delays their names and
     // holds more finished work that a failure would have to do again.
     static constexpr size_t kMaxFiles = 256;
