@@ -100,9 +100,6 @@ wait_until() {
 # wait_for_file FILE [TENTHS]: FILE is the ready file the other side writes once it is
 # ready; TENTHS is $e2e_patience unless given.
 wait_for_file() { wait_until "${2:-$e2e_patience}" test -e "$1"; }
-# stays_absent FILE TENTHS: a wait for something that must not happen, which no ready
-# file can end: it lasts its whole time.
-stays_absent() { ! wait_for_file "$1" "$2"; }
 
 # ---- the stand-in application -------------------------------------------------------------
 # The stand-in started from DIR/Kalvo3main writes DIR/Kalvo3main.report.txt once it has
@@ -129,7 +126,7 @@ wait_application() {
 # input) and has reported when it no longer runs; and the run log names every start.
 no_application() {
   [ ! -e "$1/Kalvo3main.report.txt" ] && standin_gone "$1" &&
-    ! tr -d '\r' < "$1/Kalv3.log" 2>/dev/null | awk '/^=== / { s = 0 } /^start .*: started$/ { s = 1 } END { exit !s }'
+    ! tr -d '\r' 2>/dev/null < "$1/Kalv3.log" | awk '/^=== / { s = 0 } /^start .*: started$/ { s = 1 } END { exit !s }'
 }
 
 # ---- paths, installations and the launcher ----------------------------------------------
