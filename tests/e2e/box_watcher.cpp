@@ -61,6 +61,8 @@ std::string escaped(const std::string& text) {
 
 bool exists(const char* path) { return GetFileAttributesA(path) != INVALID_FILE_ATTRIBUTES; }
 
+constexpr DWORD kIconPaintLimitMs = 30000;
+
 // ---- the box's icon and buttons ------------------------------------------------
 
 BOOL CALLBACK find_icon_static(HWND child, LPARAM found) {
@@ -103,10 +105,10 @@ std::string icon_of(HWND box) {
     GetWindowRect(control, &r);
     // A box with a long text outgrows the screen and is centred off its edges: its
     // icon is read from the screen, so the box is moved to the screen's corner first.
+    // (It repaints there in its own time: the caller reads the icon until it shows.)
     if (r.left < 0 || r.top < 0 || r.right > GetSystemMetrics(SM_CXSCREEN) ||
         r.bottom > GetSystemMetrics(SM_CYSCREEN)) {
         SetWindowPos(box, HWND_TOP, 0, 0, 0, 0, SWP_NOSIZE | SWP_NOACTIVATE);
-        Sleep(300);
         GetWindowRect(control, &r);
     }
     const int w = r.right - r.left, h = r.bottom - r.top;
@@ -171,11 +173,13 @@ int answer_boxes(FILE* log, std::set<HWND>& answered) {
         GetWindowTextA(box, caption, sizeof caption);
         std::string text;
         EnumChildWindows(box, collect_static_text, reinterpret_cast<LPARAM>(&text));
-        // The box paints itself once it shows; its icon is read from the screen.
-        Sleep(200);
+        // The box paints itself once it shows, and its icon is read from the screen:
+        // until the icon is one of the system's, it has not been painted yet. How long
+        // that takes depends on the machine's load; the limit only ends the wait for a
+        // box whose icon is none of them.
         std::string icon = icon_of(box);
-        if (icon == "unknown icon") {
-            Sleep(500);
+        for (DWORD waited = 0; icon == "unknown icon" && waited < kIconPaintLimitMs; waited += 100) {
+            Sleep(100);
             icon = icon_of(box);
         }
         const auto buttons = buttons_of(box);

@@ -3,8 +3,10 @@
 # build's kalv3) or wine (the Windows build's programs under Wine). It holds the
 # sandbox and work folder (e2e_begin), the checks (fail, expect_eq, e2e_end), the waits,
 # the installation from the staged packages, the box watcher and the launcher's runs
-# with their boxes. Every wait has a limit, and a wait for something ends on a file
-# that the other side writes once it is ready, never on a fixed sleep.
+# with their boxes. Every wait ends on the event it waits for (a ready file that the
+# other side writes, the application's end), never on a fixed sleep; its limit only
+# ends a run that is broken, so it is generous: a loaded machine takes many times as
+# long as an idle one.
 
 e2e_root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 # The packages' password (kalvtool's and the launcher's).
@@ -79,6 +81,11 @@ e2e_end() {
 }
 
 # ---- waiting ---------------------------------------------------------------------------
+# The limit of a wait for something that is bound to come (a ready file, the stand-in's
+# report, a program's end), in tenths of a second, and of one launcher run, in seconds.
+e2e_patience=1200
+e2e_run_limit=120
+
 # wait_until TENTHS COMMAND...: polls COMMAND every tenth of a second; false when it has
 # not succeeded after TENTHS tenths.
 wait_until() {
@@ -90,11 +97,37 @@ wait_until() {
   done
   "$@"
 }
-# wait_for_file FILE TENTHS: FILE is the ready file the other side writes once it is ready.
-wait_for_file() { wait_until "$2" test -e "$1"; }
-# stays_absent FILE TENTHS: a wait for something that must not happen (a program that
-# must not start), which no ready file can end: it lasts its whole time.
-stays_absent() { ! wait_for_file "$1" "$2"; }
+# wait_for_file FILE [TENTHS]: FILE is the ready file the other side writes once it is
+# ready; TENTHS is $e2e_patience unless given.
+wait_for_file() { wait_until "${2:-$e2e_patience}" test -e "$1"; }
+
+# ---- the stand-in application -------------------------------------------------------------
+# The stand-in started from DIR/Kalvo3main writes DIR/Kalvo3main.report.txt once it has
+# read its start, and lets the application's mutex go just before. It still runs a
+# moment after that: a launcher started on DIR meanwhile finds the program it must
+# replace still in use (under Wine), and two runs overlap where the shop's starts
+# follow one another. Its image stays mapped (natively and under Wine, also once the
+# file is replaced) until it has ended, so /proc tells.
+standin_gone() { ! grep -qsF -- "$1/Kalvo3main" /proc/[0-9]*/maps; }
+# wait_application DIR: the application started on DIR has reported and ended; else
+# false, with what went wrong in $application_problem.
+wait_application() {
+  application_problem=""
+  if ! wait_for_file "$1/Kalvo3main.report.txt"; then
+    application_problem="the application was not started"
+  elif ! wait_until "$e2e_patience" standin_gone "$1"; then
+    application_problem="the application did not end"
+  fi
+  [ -z "$application_problem" ]
+}
+# no_application DIR: the launcher that has just ended on DIR started no program. It
+# waits for nothing: a started stand-in is running by the time its launcher ends (the
+# native start returns once the program runs, the Windows one once it is ready for
+# input) and has reported when it no longer runs; and the run log names every start.
+no_application() {
+  [ ! -e "$1/Kalvo3main.report.txt" ] && standin_gone "$1" &&
+    ! tr -d '\r' 2>/dev/null < "$1/Kalv3.log" | awk '/^=== / { s = 0 } /^start .*: started$/ { s = 1 } END { exit !s }'
+}
 
 # ---- paths, installations and the launcher ----------------------------------------------
 # Paths as the launcher sees them: native, or Wine's Z: drive.
@@ -127,7 +160,7 @@ watcher_start() {
   wine "$1" "$(as_launcher_path "$harness/boxes.log")" "$(as_launcher_path "$harness/watcher.stop")" "$2" \
     "$(as_launcher_path "$harness/watcher.ready")" >/dev/null 2>&1 &
   watcher_pid=$!
-  wait_for_file "$harness/watcher.ready" 600 || fail "the box watcher did not start"
+  wait_for_file "$harness/watcher.ready" || fail "the box watcher did not start"
 }
 watcher_stop() {
   [ -n "$watcher_pid" ] || return 0
@@ -140,18 +173,19 @@ boxes_mark() { if [ -f "$harness/boxes.log" ]; then wc -l < "$harness/boxes.log"
 boxes_since() { tail -n +"$(($1 + 1))" "$harness/boxes.log"; }
 
 # launch CWD PROGRAM [ARGS...]: runs PROGRAM in CWD (under Wine in wine mode) for at most
-# 60 s; sets exit_code, and boxes: one "caption|text" line per box it showed (from the
-# watcher's log under Wine; natively from standard error, without the splash's lines).
+# $e2e_run_limit seconds; sets exit_code, and boxes: one "caption|text" line per box it
+# showed (from the watcher's log under Wine; natively from standard error, without the
+# splash's lines).
 launch() {
   local cwd=$1 mark
   shift
   if [ "$mode" = wine ]; then
     mark=$(boxes_mark)
-    (cd "$cwd" && timeout 60 wine "$@" >/dev/null 2>&1)
+    (cd "$cwd" && timeout "$e2e_run_limit" wine "$@" >/dev/null 2>&1)
     exit_code=$?
     boxes=$(boxes_since "$mark")
   else
-    (cd "$cwd" && timeout 60 "$@" 2> "$harness/stderr")
+    (cd "$cwd" && timeout "$e2e_run_limit" "$@" 2> "$harness/stderr")
     exit_code=$?
     boxes=$(grep -v '^splash: ' "$harness/stderr" | sed -e 's/\r/\\r/g' -e 's/: /|/')
   fi

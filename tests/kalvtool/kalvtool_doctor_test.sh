@@ -115,7 +115,8 @@ if [ ${#runner[@]} -eq 0 ]; then
     for name in newer damaged-newer; do
         kept=$(md5sum <"$name/Kalvo3pack")
         (cd "$name" && "./$(basename "$launcher")" >/dev/null 2>&1)
-        for _ in $(seq 1 100); do [ -f "$name/Kalvo3main.report.txt" ] && break; sleep 0.1; done
+        # The application's report; the limit only ends a run that is broken.
+        for _ in $(seq 1 1200); do [ -f "$name/Kalvo3main.report.txt" ] && break; sleep 0.1; done
         [ -f "$name/Kalvo3main.report.txt" ] || fail "$name: the launcher started the application"
         now=$(md5sum <"$name/Kalvo3pack")
         case $name in
@@ -138,12 +139,12 @@ fi
 healthy running
 cp "$standin" running/
 if [ ${#runner[@]} -gt 0 ]; then
-    (cd running && KALV_STANDIN_STAY_SECONDS=120 "${runner[@]}" "./$(basename "$standin")" >/dev/null 2>&1) &
+    (cd running && KALV_STANDIN_STAY_SECONDS=300 "${runner[@]}" "./$(basename "$standin")" >/dev/null 2>&1) &
 else
-    (cd running && KALV_STANDIN_STAY_SECONDS=120 "./$(basename "$standin")" >/dev/null 2>&1) &
+    (cd running && KALV_STANDIN_STAY_SECONDS=300 "./$(basename "$standin")" >/dev/null 2>&1) &
 fi
 holder=$!
-for _ in $(seq 1 600); do [ -f running/Kalvo3main.report.txt.holding ] && break; sleep 0.1; done
+for _ in $(seq 1 1200); do [ -f running/Kalvo3main.report.txt.holding ] && break; sleep 0.1; done
 [ -f running/Kalvo3main.report.txt.holding ] || fail "the stand-in did not start"
 run doctor running
 [ "$rc" -eq 1 ] && grep -qE '^WARN  application: running now. A start now only says "Can run only one instance' <<<"$out" ||

@@ -25,9 +25,13 @@ if [ "$watcher" != - ]; then
     # shellcheck source=../../scripts/wine-env.sh
     source "$here/../../scripts/wine-env.sh"
     : >boxes.log
-    "${runner[@]}" "$watcher" "Z:${tmp//\//\\}\\boxes.log" "Z:${tmp//\//\\}\\watcher.stop" 300 >/dev/null 2>&1 &
+    "${runner[@]}" "$watcher" "Z:${tmp//\//\\}\\boxes.log" "Z:${tmp//\//\\}\\watcher.stop" 300 \
+        "Z:${tmp//\//\\}\\watcher.ready" >/dev/null 2>&1 &
     watcher_pid=$!
-    sleep 1
+    # It watches once its ready file is there: a watcher that never came up would leave
+    # its log empty, as if no box had appeared. The limit only ends such a run.
+    for _ in $(seq 1 1200); do [ -e watcher.ready ] && break; sleep 0.1; done
+    [ -e watcher.ready ] || { rc=-; out=; err=; fail "the box watcher did not start"; }
 fi
 
 # with_method ARCHIVE ENTRY METHOD OUT: OUT is ARCHIVE with ENTRY's compression method

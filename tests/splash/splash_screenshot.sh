@@ -18,22 +18,43 @@ trap 'touch "$work/stop"; wait 2>/dev/null || true; rm -rf "$work"' EXIT
 # A Wine virtual desktop draws the frame and caption bar itself (there is no
 # window manager on the virtual display).
 wine explorer /desktop=kalv3splash,1024x768 "$(winepath -w "$exe")" "$(winepath -w "$work/stop")" >"$work/log" 2>/dev/null &
-for _ in $(seq 1 300); do
+# Each wait below ends on what it waits for; its limit only ends a broken run (the
+# virtual desktop alone takes seconds to come up on a loaded machine).
+for _ in $(seq 1 600); do
   grep -q '^ready' "$work/log" 2>/dev/null && break
   sleep 0.1
 done
 grep -q '^ready' "$work/log" || { echo "the snapshot program did not come up"; exit 1; }
-sleep 1.5
-import -window root "$out"
+
+# The program has painted its window at 1 of 3 and then at 2 of 3; Wine copies the
+# window to the X display in its own time. The screenshot is taken again until the
+# bar is on it at 2 of 3. Column 1 of the bar is the first ramp colour inside the
+# sunken edge: 0,0,127 (navy truncated one step towards red); its topmost pixel is the
+# bar's (1, 1). Column 150 shows the window's colour at 1 of 3 and the ramp at 2 of 3.
+shown_at_two_thirds() {
+  local width first
+  import -window root "$out" || return 1
+  # The screen's raw pixels, three bytes each, searched as bytes: quick enough to look
+  # again and again (ImageMagick's text form of a whole screen takes seconds).
+  convert "$out" -depth 8 rgb:"$work/screen.rgb" || return 1
+  width=$(identify -format %w "$out")
+  first=$(LC_ALL=C grep -obUaP '\x00\x00\x7f' "$work/screen.rgb" | awk -F: '$1 % 3 == 0 { print $1 / 3; exit }')
+  [ -n "$first" ] || return 1
+  bar_x=$((first % width - 1))
+  bar_y=$((first / width - 1))
+  [ "$(screen_pixel $((bar_x + 150)) $((bar_y + 12)) "$width")" != "$(screen_pixel $((bar_x - 4)) $((bar_y + 12)) "$width")" ]
+}
+screen_pixel() {  # X Y WIDTH -> "R G B" of the last screenshot
+  od -An -tu1 -j $((($2 * $3 + $1) * 3)) -N3 "$work/screen.rgb" | xargs
+}
+shown=no
+for _ in $(seq 1 60); do
+  if shown_at_two_thirds; then shown=yes; break; fi
+  sleep 0.5
+done
 touch "$work/stop"
 wait || true
-
-# Column 1 of the bar is the first ramp colour inside the sunken edge: 0,0,127
-# (navy truncated one step towards red); its topmost pixel is the bar's (1, 1).
-first=$(convert "$out" txt:- | grep -m1 -E '^[0-9]+,[0-9]+: \( *0, *0, *127\)' | cut -d: -f1) || true
-[ -n "$first" ] || { echo "progress bar not found on the screen"; exit 1; }
-bar_x=$((${first%,*} - 1))
-bar_y=$((${first#*,} - 1))
+[ "$shown" = yes ] || { echo "the progress bar at 2 of 3 did not appear on the screen"; exit 1; }
 echo "progress bar at $bar_x,$bar_y"
 
 # The pixels around the bar, once, as "x,y R G B" lines relative to the bar.
