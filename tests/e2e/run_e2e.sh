@@ -10,6 +10,8 @@ mode=$1 launcher=$2 standin=$3 watcher=${4:-} file_holder=${5:-}
 here=$(cd "$(dirname "$0")" && pwd)
 # shellcheck source=harness.sh
 source "$here/harness.sh"
+# shellcheck source=../support/zip_refusing.sh
+source "$here/../support/zip_refusing.sh"
 e2e_begin kalv-e2e "$@"
 
 # ---- packages ---------------------------------------------------------------------------
@@ -23,7 +25,7 @@ echo "2" > "$stage/VERSION"
   zip -q -X -j -P "$password" program.zip Kalvo3main
   zip -q -X -j -P "$password" program_v2.zip Kalvo3main VERSION
   zip -q -X -j -P "$password" database.zip KALVO3.IB
-  zip -q -X -j -P not-the-password wrong.zip Kalvo3main
+  zip_refusing wrong.zip not-the-password "$password" Kalvo3main
 )
 
 # ---- running the launcher --------------------------------------------------------------

@@ -19,6 +19,8 @@ trap '[ -n "$holder" ] && { touch "$tmp"/*/Kalvo3main.report.txt.release; wait "
 cd "$tmp" || exit 1
 # shellcheck source=../support/kalvtool_run.sh
 source "$here/../support/kalvtool_run.sh"
+# shellcheck source=../support/zip_refusing.sh
+source "$here/../support/zip_refusing.sh"
 
 # Every file below a folder with its size, date and checksum.
 snapshot() { find "$1" -type f -printf '%P %s %T@ ' -exec md5sum {} \; | sort; }
@@ -30,7 +32,7 @@ printf 'the shop database\n' >database
 run pack program Kalvo3pack.good && run pack program Kalvo3pack.newer && run pack --database database Volka.bpl.good ||
     fail "pack the packages"
 cp program Kalvo3main
-zip -q -j -P wrong Kalvo3pack.wrong-password Kalvo3main
+zip_refusing Kalvo3pack.wrong-password wrong "$password" Kalvo3main
 cp database OTHER
 zip -q -j -P "$password" Kalvo3pack.no-entry OTHER
 cp Kalvo3pack.good Kalvo3pack.damaged
