@@ -72,10 +72,10 @@ make_installation windows build/windows/app/launcher/Kalv3.exe build/windows/app
 shop="$demo/windows/My Shop"
 run_windows() {
   # The box watcher answers any message box, so that nothing waits for a user.
-  wine build/windows/tests/e2e/box_watcher.exe "$(winpath "$demo/windows/boxes.log")" \
+  wine_steady wine build/windows/tests/e2e/box_watcher.exe "$(winpath "$demo/windows/boxes.log")" \
     "$(winpath "$demo/windows/stop")" 90 >/dev/null 2>&1 &
   local watcher=$!
-  (cd "$shop" && timeout 90 wine "$shop/Kalv3.exe" --from-the-demo >/dev/null 2>&1) || true
+  (cd "$shop" && wine_steady timeout 90 wine "$shop/Kalv3.exe" --from-the-demo >/dev/null 2>&1) || true
   touch "$demo/windows/stop"
   wait "$watcher" || true
 }

@@ -23,7 +23,7 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:ha
 
 echo "== Windows tests under Wine"
 source scripts/wine-env.sh
-xvfb-run -a -s "-screen 0 1024x768x24" ctest --preset windows
+wine_steady xvfb-run -a -s "-screen 0 1024x768x24" ctest --preset windows
 
 if [ -x scripts/fuzz-smoke.sh ]; then
   echo "== short fuzz runs"
