@@ -5,11 +5,13 @@
 #include <cstring>
 
 #include "core/errors.h"
+#include "failure.h"
 #include "files.h"
 
 namespace kalv::unzip {
 namespace {
 
+using kalv::testing::failure_of;
 using kalv::testing::TempDir;
 
 // An in-memory file that records the size of every transfer it is asked for.
@@ -127,32 +129,18 @@ TEST(BufferedStream, PutBackAndItsOverflow) {
     s.read(&c, 1);
     EXPECT_EQ(c, 'Z');
     s.put_back('a');
-    try {
-        s.put_back('q');
-        FAIL() << "a second put-back at the buffer's start must fail";
-    } catch (const StreamError& e) {
-        EXPECT_STREQ(e.what(), "Putback overflow");
-    }
+    EXPECT_EQ(failure_of<StreamError>([&] { s.put_back('q'); }), "Putback overflow")
+        << "a second put-back at the buffer's start";
 }
 
 TEST(BufferedStream, InvalidOriginAndFailedWriteOutDuringSeek) {
     auto file = std::make_unique<RecordingFile>("", nullptr, nullptr);
     RecordingFile* raw = file.get();
     BufferedStream s(std::move(file));
-    try {
-        s.seek(0, 7);
-        FAIL();
-    } catch (const Error& e) {
-        EXPECT_STREQ(e.what(), "Invalid seek origin (7)");
-    }
+    EXPECT_EQ(failure_of([&] { s.seek(0, 7); }), "Invalid seek origin (7)");
     s.write("pending", 7);
     raw->fail_writes = true;
-    try {
-        s.seek(0, BufferedStream::kFromBeginning);
-        FAIL();
-    } catch (const StreamError& e) {
-        EXPECT_STREQ(e.what(), "Seek error");
-    }
+    EXPECT_EQ(failure_of<StreamError>([&] { s.seek(0, BufferedStream::kFromBeginning); }), "Seek error");
 }
 
 TEST(BufferedStream, WritesInWholeBuffersAndFlushesTheRestOnClose) {
@@ -176,18 +164,13 @@ TEST(BufferedStream, WritesInWholeBuffersAndFlushesTheRestOnClose) {
 
 TEST(BufferedFileStream, MissingFileAndUncreatableFile) {
     TempDir dir;
-    try {
-        BufferedFileStream s(dir.file("absent.zip"), platform::OpenMode::ReadDenyWrite);
-        FAIL();
-    } catch (const FileStreamError& e) {
-        EXPECT_EQ(std::string(e.what()), "Cannot open file " + dir.file("absent.zip"));
-    }
-    try {
-        BufferedFileStream s(dir.file("no-such-dir/out.bin"), platform::OpenMode::CreateExclusive);
-        FAIL();
-    } catch (const FileStreamError& e) {
-        EXPECT_EQ(std::string(e.what()), "Cannot create file " + dir.file("no-such-dir/out.bin"));
-    }
+    EXPECT_EQ(failure_of<FileStreamError>(
+                  [&] { BufferedFileStream s(dir.file("absent.zip"), platform::OpenMode::ReadDenyWrite); }),
+              "Cannot open file " + dir.file("absent.zip"));
+    EXPECT_EQ(failure_of<FileStreamError>([&] {
+                  BufferedFileStream s(dir.file("no-such-dir/out.bin"), platform::OpenMode::CreateExclusive);
+              }),
+              "Cannot create file " + dir.file("no-such-dir/out.bin"));
 }
 
 TEST(BufferedFileStream, RoundTripThroughARealFile) {

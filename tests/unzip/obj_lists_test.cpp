@@ -5,6 +5,8 @@
 #include <cstring>
 #include <memory>
 
+#include "failure.h"
+
 namespace kalv::unzip {
 namespace {
 
@@ -72,14 +74,7 @@ public:
     int compare(const Item& a, const Item& b) const override { return a.key - b.key; }
 };
 
-std::string error_of(const std::function<void()>& f) {
-    try {
-        f();
-    } catch (const ListError& e) {
-        return e.what();
-    }
-    return "(no error)";
-}
+std::string error_of(const std::function<void()>& f) { return testing::failure_of<ListError>(f); }
 
 TEST(ObjectList, CapacityGrowsBy4Then8Then16) {
     ObjectList<Item> list(true);
@@ -220,12 +215,7 @@ TEST(ObjectListPersistence, RefusesWhatNoListCouldHold) {
     };
     for (const auto& c : cases) {
         ItemsByKey list(true, Duplicates::Ignore);
-        try {
-            load(list, c.bytes);
-            ADD_FAILURE() << c.why << ": loaded";
-        } catch (const Error& e) {
-            EXPECT_STREQ(e.what(), c.failure) << c.why;
-        }
+        EXPECT_EQ(testing::failure_of([&] { load(list, c.bytes); }), c.failure) << c.why;
     }
     EXPECT_EQ(Item::alive, 0) << "objects read before a failure are owned and freed";
 }

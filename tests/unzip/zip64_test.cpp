@@ -8,6 +8,7 @@
 #include <fstream>
 
 #include "core/errors.h"
+#include "failure.h"
 #include "files.h"
 #include "recording_platform.h"
 #include "unzip/unzipper.h"
@@ -69,13 +70,8 @@ protected:
     }
 
     // The message of the BadZipFile-family failure that reading `bytes` raises.
-    std::string failure_of(const std::string& bytes) {
-        try {
-            test(bytes);
-        } catch (const BadZipFile& e) {
-            return e.what();
-        }
-        return "(no BadZipFile)";
+    std::string read_failure(const std::string& bytes) {
+        return failure_of<BadZipFile>([&] { test(bytes); });
     }
 
     RecordedUiPlatform fake;
@@ -223,7 +219,7 @@ TEST_F(Zip64, DamagedZip64RecordsFailWithTheirRule) {
         o.zip64_end = true;
         Crafted a = craft_zip(entries, o);
         c.damage(a);
-        EXPECT_EQ(failure_of(a.bytes), c.message) << c.why;
+        EXPECT_EQ(read_failure(a.bytes), c.message) << c.why;
         EXPECT_EQ(zip.ZipName(), "") << c.why;
     }
 }
@@ -268,7 +264,7 @@ TEST_F(Zip64, TheScanReadsZip64LocalHeaders) {
     EXPECT_EQ(zip.Entry(1).CompressedSize, 312);
     // After the second header's 30 bytes and name: the field's ID, size and uncompressed size.
     set64(no_end, a.local_offsets[1] + descriptor.size() + 30 + 8 + 12, uint64_t(1) << 62);
-    EXPECT_EQ(failure_of(no_end), "ZIP64 extended information of entry wide.txt points beyond the archive");
+    EXPECT_EQ(read_failure(no_end), "ZIP64 extended information of entry wide.txt points beyond the archive");
 }
 
 // Every offset beyond 4 GiB: the entries, the directory with its comments, the ZIP64

@@ -6,6 +6,7 @@
 
 #include "core/dos_time.h"
 #include "core/errors.h"
+#include "failure.h"
 #include "files.h"
 #include "recording_platform.h"
 #include "unzip/unzipper.h"
@@ -175,12 +176,7 @@ TEST_F(ZipExtract, AReadOnlyOutputMakesCreationFail) {
     std::filesystem::create_directories(out());
     write_file(out("a.txt"), "old");
     platform::native().set_file_attributes(out("a.txt"), 0x01, 20);
-    try {
-        extract({{"a.txt", "new"}});
-        FAIL();
-    } catch (const FileStreamError& e) {
-        EXPECT_EQ(std::string(e.what()), "Cannot create file " + out("a.txt"));
-    }
+    EXPECT_EQ(failure_of<FileStreamError>([&] { extract({{"a.txt", "new"}}); }), "Cannot create file " + out("a.txt"));
     EXPECT_EQ(read_file(out("a.txt")), "old");
 }
 
@@ -525,12 +521,7 @@ TEST_F(ZipExtract, AFailureLeavesNoPartialOutput) {
     write_file(dir.file("t.zip"), bytes);
     zip.SetZipName(dir.file("t.zip"));
     zip.FilesList = {"KALVO3.IB"};
-    try {
-        zip.UnZip();
-        FAIL();
-    } catch (const FatalUnzipError& err) {
-        EXPECT_STREQ(err.what(), "Premature end of file reached");
-    }
+    EXPECT_EQ(failure_of<FatalUnzipError>([&] { zip.UnZip(); }), "Premature end of file reached");
     EXPECT_FALSE(file_exists(out("KALVO3.IB")));
     EXPECT_GE(fake.pumps, 1);  // compressed input pumps messages before each block
 
@@ -556,14 +547,7 @@ TEST(QuestionMarkWithoutGui, FailsAsACancel) {
         {[&] { zipper.SetZipName("/tmp/?"); }, "User canceled setting zip file name."},
         {[&] { zipper.SetDestDir("?"); }, "User canceled Set Desination Directory"},
     };
-    for (const auto& c : cases) {
-        try {
-            c.set();
-            ADD_FAILURE() << "no failure for " << c.failure;
-        } catch (const UserCanceled& e) {
-            EXPECT_STREQ(e.what(), c.failure);
-        }
-    }
+    for (const auto& c : cases) EXPECT_EQ(failure_of<UserCanceled>(c.set), c.failure);
     EXPECT_EQ(zipper.ZipName(), "/somewhere/pack.zip");
     EXPECT_EQ(zipper.DestDir(), "/somewhere/out");
 }
