@@ -57,6 +57,11 @@ int run_list(const Args& args) {
     }
     std::printf("%d entr%s, %llu bytes packed, %llu bytes\n", zip.EntryCount(), zip.EntryCount() == 1 ? "y" : "ies",
                 static_cast<unsigned long long>(packed), static_cast<unsigned long long>(size));
+    if (zip.PrefixBytes() != 0) {
+        std::printf("%llu bytes in front of the archive that its offsets do not count (a stub added without "
+                    "zip -A)\n",
+                    static_cast<unsigned long long>(zip.PrefixBytes()));
+    }
     zip.CloseArchive();
     return kExitOk;
 }
@@ -66,7 +71,8 @@ const Registration registration{
      "The archive's directory as the launcher's extraction component reads it, one line per\n"
      "entry in the order of the local headers: method, flags, compressed and uncompressed\n"
      "size, CRC-32, date and time, stored name (control characters as \\xNN), under a\n"
-     "header and above a line of totals.\n\n"
+     "header and above a line of totals. Bytes in front of the archive that its offsets do\n"
+     "not count (a self-extractor's stub added without zip -A) are named in a last line.\n\n"
      "Exit codes: 0 done, 2 the archive cannot be read, 64 usage error."}};
 
 }  // namespace

@@ -183,6 +183,12 @@ TEST_F(ZipPeers, KalvtoolListAndExtract) {
     // Regression: a stored name's control characters reached the terminal raw.
     write_file(dir.file("esc.zip"), craft_zip({{"e\x1B[31mred\x7F.txt", "x"}}).bytes);
     EXPECT_NE(kalvtool(dir, "list esc.zip").out.find(" e\\x1B[31mred\\x7F.txt\n"), std::string::npos);
+    // Bytes in front that the offsets do not count are named.
+    write_file(dir.file("stub.zip"), std::string(1000, '\0') + read_file(dir.file("k.zip")));
+    const ToolRun stub = kalvtool(dir, "list stub.zip");
+    EXPECT_NE(stub.out.find("2 entries, 33030 bytes packed, 33006 bytes\n1000 bytes in front of the archive"),
+              std::string::npos)
+        << stub.out;
 
     ToolRun all = kalvtool(dir, "extract -P pw -d x -r k.zip");
     EXPECT_EQ(all.status, 0);
