@@ -123,18 +123,26 @@ int UnZipper::extraction_pass() {
 
 void UnZipper::publish_pending() {
     if (pending_->empty()) return;
-    // The entry in hand, if any, keeps its own check for its own events.
-    const EntryCheck in_hand = last_check_;
     std::exception_ptr failure;
-    for (const PendingFile& placed : pending_->publish(failure)) {
-        if (RetainAttributes) {
-            const ZipHeaderInfo& entry = *view().item(placed.index);
-            os().set_file_attributes(placed.target, entry.ExternalAttributes, entry.VersionMadeBy);
+    const std::vector<PendingFile> placed = pending_->publish(failure);
+    // Every file gets its attributes before any event: a handler that stops the pass
+    // must not leave the rest of the batch, already in place, without them.
+    if (RetainAttributes) {
+        for (const PendingFile& file : placed) {
+            const ZipHeaderInfo& entry = *view().item(file.index);
+            os().set_file_attributes(file.target, entry.ExternalAttributes, entry.VersionMadeBy);
         }
-        last_check_ = placed.check;
-        if (OnEndUnZip) OnEndUnZip(*this, placed.index, placed.target);
     }
-    last_check_ = in_hand;
+    // The entry in hand, if any, keeps its own check for its own events.
+    struct RestoreCheck {
+        EntryCheck& check;
+        const EntryCheck in_hand;
+        ~RestoreCheck() { check = in_hand; }
+    } restore{last_check_, last_check_};
+    for (const PendingFile& file : placed) {
+        last_check_ = file.check;
+        if (OnEndUnZip) OnEndUnZip(*this, file.index, file.target);
+    }
     if (failure) std::rethrow_exception(failure);
 }
 

@@ -159,6 +159,26 @@ TEST(BatchedDurability, ALowLimitOnOpenFilesPutsTheBatchInPlaceEarly) {
 }
 #endif
 
+// Regression: a handler that stopped the pass at a batch's first event left the later
+// files of that batch in place without their attributes (a read-only file writable).
+TEST(BatchedDurability, AStoppingEventLeavesThePlacedFilesWhole) {
+    TempDir dir;
+    CraftEntry read_only{"b.txt", "b"};
+    read_only.external_attributes = 0x01;  // MS-DOS read-only
+    write_file(dir.file("t.zip"), craft_zip({{"a.txt", "a"}, read_only}).bytes);
+    UnZipper zip;
+    zip.Durability = UZDurability::Batched;
+    zip.DoAll = true;
+    zip.SetZipName(dir.file("t.zip"));
+    zip.SetDestDir(dir.file("out"));
+    zip.OnEndUnZip = [](UnZipper&, int, const std::string&) { throw Error("stopped"); };
+    EXPECT_THROW(zip.UnZip(), Error);
+    EXPECT_EQ(read_file(dir.file("out/b.txt")), "b");
+    EXPECT_EQ(fs::status(dir.file("out/b.txt")).permissions() & fs::perms::owner_write, fs::perms::none);
+    fs::permissions(dir.file("out/b.txt"), fs::perms::owner_write, fs::perm_options::add);
+}
+
+
 #ifdef _WIN32
 const std::string kDir = "C:\\Shop\\";
 #else
