@@ -14,6 +14,7 @@
 #endif
 
 #include "core/errors.h"
+#include "failure.h"
 #include "files.h"
 #include "recording_platform.h"
 #include "unzip/pending_files.h"
@@ -83,11 +84,8 @@ std::vector<std::string> run(const Scene& scene, UZDurability durability) {
         got.push_back("skip " + std::to_string(i) + " " + name + ": " + skip_reason_text(r));
     };
     zip.OnBadCRC = [&](UnZipper&, uint32_t, uint32_t, int i) { got.push_back("bad crc " + std::to_string(i)); };
-    try {
-        got[0] = std::to_string(zip.UnZip());
-    } catch (const Error& e) {
-        got[0] = below(e.what());
-    }
+    const std::string failure = failure_of([&] { got[0] = std::to_string(zip.UnZip()); }, "");
+    if (!failure.empty()) got[0] = below(failure);
     for (const fs::directory_entry& e : fs::recursive_directory_iterator(out)) {
         const std::string content = e.is_directory() ? std::string("<dir>")
                                                      : read_file(e.path().string()) + " @" +
@@ -244,13 +242,7 @@ TEST(BatchedDurability, SyncsEveryFileBeforeAnyRenameAndFailsWithoutATrace) {
         zip.DoProcessMessages = false;
         zip.SetZipName(kDir + "t.zip");
         zip.SetDestDir(kDir);
-        std::string failure;
-        try {
-            zip.UnZip();
-        } catch (const Error& e) {
-            failure = e.what();
-        }
-        EXPECT_EQ(failure, order.failure);
+        EXPECT_EQ(failure_of([&] { zip.UnZip(); }, ""), order.failure);
         std::vector<std::string> expected = {"create <D>a.partial", "create <D>b.partial", "create <D>c.partial"};
         expected.insert(expected.end(), order.after_creates.begin(), order.after_creates.end());
         EXPECT_EQ(os.transcript, expected);
