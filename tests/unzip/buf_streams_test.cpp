@@ -91,7 +91,8 @@ TEST(BufferedStream, ASeekAmongTheBytesReadAheadReadsNothingAgain) {
     for (const Step& step : {Step{40, BufferedStream::kFromCurrent, 70, 1}, Step{-12, BufferedStream::kFromCurrent, 88, 1},
                              Step{8000, BufferedStream::kFromBeginning, 8000, 1},
                              Step{8180, BufferedStream::kFromBeginning, 8180, 2},
-                             Step{100, BufferedStream::kFromBeginning, 100, 3}}) {
+                             Step{8191, BufferedStream::kFromBeginning, 8191, 3},  // the byte before the buffer
+                             Step{100, BufferedStream::kFromBeginning, 100, 4}}) {
         ASSERT_EQ(s.seek(step.offset, step.origin), step.position);
         ASSERT_EQ(s.read(got.data(), got.size()), got.size());
         EXPECT_EQ(got, data.substr(static_cast<size_t>(step.position), got.size()));
