@@ -144,13 +144,15 @@ TEST_F(Refresh, AReadOnlyPackageIsStillReplaced) {
 }
 
 // Regression: the copy went straight onto the package, so a copy that broke off left a
-// torn package that no later run could open.
+// torn package that no later run could open. A copy cut short is not installed even
+// when what it got reads as a package (the source has bytes after its end record).
 TEST_F(Refresh, CopyThatBreaksOffLeavesThePackageWhole) {
     os.put_file(target, local, kOlder);
-    os.put_file(kUpgrade, upgrade, kTwoSecondsLater);
-    for (const bool reported_complete : {false, true}) {
+    os.put_file(kUpgrade, upgrade + std::string(1000, '\0'), kTwoSecondsLater);
+    for (const auto& [breaks_after, reported_complete] :
+         {std::pair{size_t{5}, false}, {size_t{5}, true}, {upgrade.size(), true}}) {
         os.transcript.clear();
-        os.copy_breaks_after = 5;
+        os.copy_breaks_after = breaks_after;
         os.torn_copy_reported_complete = reported_complete;
         launcher::HaveNewVersion(target, kUpgrade);
         EXPECT_EQ(os.transcript, refused);
