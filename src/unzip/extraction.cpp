@@ -237,6 +237,92 @@ std::optional<DecodeStatus> UnZipper::decode(EntryOutput& output, int index) {
     return status;
 }
 
+// Reaches the entry's data: the local header's name and extra field may differ in
+// length from the central record's, so they are stepped over as the local header
+// gives them.
+void UnZipper::seek_entry_data(const ZipHeaderInfo& entry) {
+    if (end_record_.ThisDisk != 0 && entry.DiskNumberStart != current_disk_) ChangeDisk(entry.DiskNumberStart + 1);
+    uint8_t local[LocalFileHeader::kSize] = {};
+    archive_->seek(int64_t(entry.RelativeOffset), BufferedStream::kFromBeginning);
+    if (archive_->read(local, sizeof local) != sizeof local) throw FatalUnzipError();
+    archive_->seek(read_record<LocalFileHeader>(local).variable_size(), BufferedStream::kFromCurrent);
+}
+
+// Whether the entry may take `path`: always when nothing is there or the mode says
+// so; otherwise as the handler (which may give another path) or the user answers
+// (Prompt), or never.
+bool UnZipper::may_overwrite(int index, std::string& path) {
+    if (TestMode || OverwriteMode == UZOverwriteMode::Always || !file_exists(path)) return true;
+    bool overwrite = false;
+    if (OverwriteMode == UZOverwriteMode::Prompt) {
+        if (OnPromptForOverwrite) {
+            OnPromptForOverwrite(*this, overwrite, index, path);
+        } else {
+            overwrite = os().message_box("Replace existing file " + EntryName(index) + "?", "File Exists Alert",
+                                         platform::BoxButtons::YesNo,
+                                         platform::BoxIcon::Question) == platform::BoxAnswer::Yes;
+        }
+    }
+    return overwrite;
+}
+
+// Creates the temporary file that the entry is written to. Waiting files hold a handle
+// each, and a low limit on open files may have been reached: the batch is put in
+// place, its handles closed, and the file tried once more.
+std::unique_ptr<BufferedFileStream> UnZipper::create_partial(const std::string& path, const std::string& partial) {
+    auto create = [&]() -> std::unique_ptr<BufferedFileStream> {
+        try {
+            return std::make_unique<BufferedFileStream>(partial, platform::OpenMode::CreateExclusive);
+        } catch (const FileStreamError&) {
+            return nullptr;
+        }
+    };
+    std::unique_ptr<BufferedFileStream> file = create();
+    if (!file && !pending_->empty()) {
+        publish_pending();
+        file = create();
+    }
+    if (!file) throw FileStreamError("Cannot create file " + path);
+    return file;
+}
+
+// An entry whose decoder gave up or whose CRC failed: an encrypted one may be tried
+// again with the password that OnBadPassword gives; returns whether it is.
+bool UnZipper::failed_entry(int index, uint32_t crc, int& count) {
+    const ZipHeaderInfo& entry = work_entry_;
+    bool retry = false;
+    if (entry.IsEncrypted()) {
+        if (OnBadPassword) {
+            std::string new_password = Password;
+            OnBadPassword(*this, index, new_password);
+            if (new_password != Password) {
+                Password = new_password;
+                retry = true;
+            }
+        }
+        if (!retry && OnSkippingFile) OnSkippingFile(*this, SkipReason::srBadPassword, entry.StoredPath(), index);
+    } else if (OnBadCRC) {
+        OnBadCRC(*this, crc, entry.Crc32, index);
+    }
+    if (!retry) --count;
+    return retry;
+}
+
+// Puts the finished, CRC-checked, synced entry in hand in place of its target, dated
+// and with its attributes. A target that cannot be replaced (read-only, a directory,
+// in use) keeps what it was; the failure names it as its creation would have.
+void UnZipper::put_in_place(const std::string& path, const std::string& partial) {
+    const ZipHeaderInfo& entry = work_entry_;
+    os().set_file_dos_time(partial, entry.FileDateTime);
+    if (!os().replace_file(partial, path)) {
+        os().delete_file(partial);
+        throw FileStreamError("Cannot create file " + path);
+    }
+    // Given only once in place: a read-only attribute would otherwise keep the
+    // temporary file from being removed after a failed replace.
+    if (RetainAttributes) os().set_file_attributes(path, entry.ExternalAttributes, entry.VersionMadeBy);
+}
+
 bool UnZipper::extract_entry(int index, int& count) {
     struct WipeKeys {
         ZipKeys& keys;
@@ -251,16 +337,7 @@ bool UnZipper::extract_entry(int index, int& count) {
         return false;
     };
 
-    if (!entry.FileName().empty()) {
-        if (end_record_.ThisDisk != 0 && entry.DiskNumberStart != current_disk_) ChangeDisk(entry.DiskNumberStart + 1);
-        // The local header's name and extra field may differ in length from the
-        // central record's: step over the local ones to reach the data.
-        uint8_t local[LocalFileHeader::kSize] = {};
-        archive_->seek(int64_t(entry.RelativeOffset), BufferedStream::kFromBeginning);
-        if (archive_->read(local, sizeof local) != sizeof local) throw FatalUnzipError();
-        archive_->seek(read_record<LocalFileHeader>(local).variable_size(), BufferedStream::kFromCurrent);
-    }
-
+    if (!entry.FileName().empty()) seek_entry_data(entry);
     if (names_a_parent(entry.FileName())) return skip(SkipReason::srOutsideDestDir);
     const std::optional<std::string> target = target_directory(entry);
     if (!target) return skip(SkipReason::srOutsideDestDir);
@@ -279,44 +356,14 @@ bool UnZipper::extract_entry(int index, int& count) {
     if (pending_->claims(path) || pending_->claims(partial)) publish_pending();
 
     if (entry.IsEncrypted() && !check_password(index)) return skip(SkipReason::srBadPassword);
-
-    if (!TestMode && OverwriteMode != UZOverwriteMode::Always && file_exists(path)) {
-        bool overwrite = false;
-        if (OverwriteMode == UZOverwriteMode::Prompt) {
-            if (OnPromptForOverwrite) {
-                OnPromptForOverwrite(*this, overwrite, index, path);
-            } else {
-                overwrite = os().message_box("Replace existing file " + EntryName(index) + "?", "File Exists Alert",
-                                             platform::BoxButtons::YesNo,
-                                             platform::BoxIcon::Question) == platform::BoxAnswer::Yes;
-            }
-        }
-        if (!overwrite) return skip(SkipReason::srNoOverwrite);
-    }
+    if (!may_overwrite(index, path)) return skip(SkipReason::srNoOverwrite);
 
     // The entry is written beside its target under a temporary name and put in place
     // in one step once its CRC passed, so a failed entry never costs the file it would
     // have replaced, and no half-written file ever carries the target's name.
     const bool batched = !TestMode && Durability == UZDurability::Batched;
     std::unique_ptr<BufferedFileStream> file;
-    if (!TestMode) {
-        auto create = [&] {
-            try {
-                file = std::make_unique<BufferedFileStream>(partial, platform::OpenMode::CreateExclusive);
-            } catch (const FileStreamError&) {
-                return false;
-            }
-            return true;
-        };
-        // Waiting files hold a handle each, and a low limit on open files may have
-        // been reached: the batch is put in place, its handles closed, and the file
-        // tried once more.
-        if (!create()) {
-            if (pending_->empty()) throw FileStreamError("Cannot create file " + path);
-            publish_pending();
-            if (!create()) throw FileStreamError("Cannot create file " + path);
-        }
-    }
+    if (!TestMode) file = create_partial(path, partial);
     auto remove_partial = [&] {
         if (!TestMode) {
             file.reset();
@@ -355,39 +402,13 @@ bool UnZipper::extract_entry(int index, int& count) {
     // A decoder that gave up has not produced the file, whatever the CRC says.
     if (*decoded != DecodeStatus::Done || crc != entry.Crc32) {
         remove_partial();
-        bool retry = false;
-        if (entry.IsEncrypted()) {
-            if (OnBadPassword) {
-                std::string new_password = Password;
-                OnBadPassword(*this, index, new_password);
-                if (new_password != Password) {
-                    Password = new_password;
-                    retry = true;
-                }
-            }
-            if (!retry && OnSkippingFile) OnSkippingFile(*this, SkipReason::srBadPassword, entry.StoredPath(), index);
-        } else if (OnBadCRC) {
-            OnBadCRC(*this, crc, entry.Crc32, index);
-        }
-        if (!retry) --count;
-        return retry;
+        return failed_entry(index, crc, count);
     }
     if (batched) {
         queue_finished(index, path, partial, std::move(file));
         return false;
     }
-    if (!TestMode) {
-        os().set_file_dos_time(partial, entry.FileDateTime);
-        // A target that cannot be replaced (read-only, a directory, in use) keeps
-        // what it was; the failure names it as its creation would have.
-        if (!os().replace_file(partial, path)) {
-            remove_partial();
-            throw FileStreamError("Cannot create file " + path);
-        }
-        // Given only once in place: a read-only attribute would otherwise keep the
-        // temporary file from being removed after a failed replace.
-        if (RetainAttributes) os().set_file_attributes(path, entry.ExternalAttributes, entry.VersionMadeBy);
-    }
+    if (!TestMode) put_in_place(path, partial);
     if (OnEndUnZip) OnEndUnZip(*this, index, path);
     return false;
 }

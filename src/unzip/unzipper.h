@@ -252,6 +252,12 @@ private:
     void refuse_overlapping_entries() const;
     // Extracts entry `index`; returns whether it asks to be extracted again.
     bool extract_entry(int index, int& count);
+    // Its steps, in their order (extraction.cpp).
+    void seek_entry_data(const ZipHeaderInfo& entry);
+    bool may_overwrite(int index, std::string& path);
+    std::unique_ptr<BufferedFileStream> create_partial(const std::string& path, const std::string& partial);
+    bool failed_entry(int index, uint32_t crc, int& count);
+    void put_in_place(const std::string& path, const std::string& partial);
     bool check_password(int index);
     void report_problem(ZipProblem problem, int index);
     uint8_t CheckHeader(const std::string& password);
