@@ -65,7 +65,7 @@ measure() {  # name, then the command
 }
 
 wait_for_application() {  # the started stand-in reports, then lets its mutex go
-  for _ in $(seq 1 200); do [ -f "$shop/Kalvo3main.report.txt" ] && return 0; sleep 0.05; done
+  for _ in $(seq 1 600); do [ -f "$shop/Kalvo3main.report.txt" ] && return 0; sleep 0.05; done
   echo "the application was not started" >&2
   exit 1
 }

@@ -45,7 +45,8 @@ make_installation() {
 
 show_run() {  # SHOP BOXES
   local shop=$1
-  for _ in $(seq 1 100); do [ -f "$shop/Kalvo3main.report.txt" ] && break; sleep 0.1; done
+  # The application reports once started; a busy machine may take a while.
+  for _ in $(seq 1 600); do [ -f "$shop/Kalvo3main.report.txt" ] && break; sleep 0.1; done
   echo "  boxes shown: ${2:-none}"
   echo "  program package refreshed from the upgrade folder: $(cmp -s "$shop/Kalvo3pack" "$shop/../upgrade/Kalvo3pack" && echo yes || echo no)"
   echo "  database unpacked: $(cat "$shop/KALVO3.IB" 2>/dev/null || echo '(missing)')"
