@@ -124,11 +124,11 @@ int UnZipper::extraction_pass() {
 void UnZipper::publish_pending() {
     if (pending_->empty()) return;
     std::exception_ptr failure;
-    const std::vector<PendingFile> placed = pending_->publish(failure);
-    // Every file gets its attributes before any event: a handler that stops the pass
-    // must not leave the rest of the batch, already in place, without them.
+    const PendingFiles::Published placed = pending_->publish(failure);
+    // Every file in place gets its attributes before any event: neither a handler that
+    // stops the pass nor a folder that did not sync may leave one without them.
     if (RetainAttributes) {
-        for (const PendingFile& file : placed) {
+        for (const PendingFile& file : placed.in_place) {
             const ZipHeaderInfo& entry = *view().item(file.index);
             os().set_file_attributes(file.target, entry.ExternalAttributes, entry.VersionMadeBy);
         }
@@ -139,7 +139,9 @@ void UnZipper::publish_pending() {
         const EntryCheck in_hand;
         ~RestoreCheck() { check = in_hand; }
     } restore{last_check_, last_check_};
-    for (const PendingFile& file : placed) {
+    // The events: only for the files whose names are on the disk.
+    for (size_t i = 0; i < placed.durable; ++i) {
+        const PendingFile& file = placed.in_place[i];
         last_check_ = file.check;
         if (OnEndUnZip) OnEndUnZip(*this, file.index, file.target);
     }

@@ -66,7 +66,7 @@ bool PendingFiles::claims_level_of(const std::string& folder) const {
     }
 }
 
-std::vector<PendingFile> PendingFiles::publish(std::exception_ptr& failure) {
+PendingFiles::Published PendingFiles::publish(std::exception_ptr& failure) {
     std::vector<PendingFile> files = std::move(files_);
     files_.clear();
     names_.clear();
@@ -108,18 +108,19 @@ std::vector<PendingFile> PendingFiles::publish(std::exception_ptr& failure) {
     // Each folder once, in the order of the files: the first file in a folder whose
     // names did not reach the disk is where the batch failed, as its own rename would
     // have failed in the per-entry path.
-    size_t durable = in_place;
+    files.resize(in_place);
+    Published done{std::move(files), in_place};
     std::unordered_set<std::string> synced_folders;
     for (size_t i = 0; i < in_place; ++i) {
-        if (!synced_folders.insert(files[i].folder).second) continue;
-        if (!os().sync_directory(files[i].folder)) {
-            durable = i;
-            failure = std::make_exception_ptr(FileStreamError("Cannot create file " + files[i].target));
+        const PendingFile& file = done.in_place[i];
+        if (!synced_folders.insert(file.folder).second) continue;
+        if (!os().sync_directory(file.folder)) {
+            done.durable = i;
+            failure = std::make_exception_ptr(FileStreamError("Cannot create file " + file.target));
             break;
         }
     }
-    files.resize(durable);
-    return files;
+    return done;
 }
 
 }  // namespace kalv::unzip

@@ -59,13 +59,18 @@ public:
     // `folder` (ending in its delimiter), which is about to be created.
     bool claims_level_of(const std::string& folder) const;
 
+    struct Published {
+        std::vector<PendingFile> in_place;  // renamed over their targets, in order
+        size_t durable = 0;  // how many of the first of them have their folder synced too
+    };
     // Syncs every file, renames each over its target in order, then syncs each folder
-    // once. Returns the files put in place, in order; the queue is empty afterwards and
-    // none of its temporary files remains. The first failure lands in `failure`:
-    // "Stream write error" for a file that the disk did not take, "Cannot create file
-    // <target>" for a target that could not be replaced or whose folder did not sync.
-    // The files before it are in place; it and the files after it are removed.
-    std::vector<PendingFile> publish(std::exception_ptr& failure);
+    // once; the queue is empty afterwards and none of its temporary files remains. The
+    // first failure lands in `failure`: "Stream write error" for a file that the disk
+    // did not take, "Cannot create file <target>" for a target that could not be
+    // replaced (the files before it are in place; it and the files after it are
+    // removed) or for the first file whose folder did not sync (it and the files after
+    // it are in place, but their names may not outlive a power cut).
+    Published publish(std::exception_ptr& failure);
 
 private:
     std::vector<PendingFile> files_;

@@ -250,8 +250,9 @@ size_t RecordingPlatform::sync_files(const std::vector<platform::FileHandle*>& f
 }
 
 bool RecordingPlatform::sync_directory(const std::string& directory) {
-    record("sync folder " + shown(resolve(directory)));
-    return true;
+    const std::string full = resolve(directory);
+    record("sync folder " + shown(full));
+    return failing_syncs.count(full) == 0;
 }
 
 bool RecordingPlatform::copy_file(const std::string& from, const std::string& to, bool fail_if_exists,

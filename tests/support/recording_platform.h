@@ -74,7 +74,7 @@ public:
     std::map<std::string, std::chrono::milliseconds> held_open_until;
     std::string caption_text = "Kalvo...";
     std::optional<uint64_t> free_space = uint64_t(1) << 40;  // what free_disk_space reports
-    std::set<std::string> failing_syncs;          // files whose sync fails (the disk refused them)
+    std::set<std::string> failing_syncs;          // files and folders whose sync fails (the disk refused them)
 
     void put_file(const std::string& path, std::string content, uint32_t dos_time = kSomeDosTime);
     void put_real_file(const std::string& path, const std::string& real_path, uint32_t dos_time = kSomeDosTime);
