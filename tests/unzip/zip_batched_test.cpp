@@ -176,7 +176,6 @@ TEST(BatchedDurability, AStoppingEventLeavesThePlacedFilesWhole) {
     fs::permissions(dir.file("out/b.txt"), fs::perms::owner_write, fs::perm_options::add);
 }
 
-
 #ifdef _WIN32
 const std::string kDir = "C:\\Shop\\";
 #else
