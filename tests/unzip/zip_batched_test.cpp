@@ -31,6 +31,15 @@ namespace fs = std::filesystem;
 // false -Wrestrict (GCC bug 105329).
 std::string numbered(size_t i) { return std::string("f") + std::to_string(i); }
 
+// Sets `zip` to extract every entry of `archive` into `dest`, in batches.
+void extract_batched(UnZipper& zip, const std::string& archive, const std::string& dest) {
+    zip.Durability = UZDurability::Batched;
+    zip.DoAll = true;
+    zip.DoProcessMessages = false;
+    zip.SetZipName(archive);
+    zip.SetDestDir(dest);
+}
+
 CraftEntry with_bad_crc(CraftEntry entry) {
     entry.crc = 0x12345678;
     return entry;
@@ -165,10 +174,7 @@ TEST(BatchedDurability, AStoppingEventLeavesThePlacedFilesWhole) {
     read_only.external_attributes = 0x01;  // MS-DOS read-only
     write_file(dir.file("t.zip"), craft_zip({{"a.txt", "a"}, read_only}).bytes);
     UnZipper zip;
-    zip.Durability = UZDurability::Batched;
-    zip.DoAll = true;
-    zip.SetZipName(dir.file("t.zip"));
-    zip.SetDestDir(dir.file("out"));
+    extract_batched(zip, dir.file("t.zip"), dir.file("out"));
     zip.OnEndUnZip = [](UnZipper&, int, const std::string&) { throw Error("stopped"); };
     EXPECT_THROW(zip.UnZip(), Error);
     EXPECT_EQ(read_file(dir.file("out/b.txt")), "b");
@@ -235,12 +241,8 @@ TEST(BatchedDurability, SyncsEveryFileBeforeAnyRenameAndFailsWithoutATrace) {
         os.read_only = order.read_only;
         os.failing_syncs = order.failing_syncs;
         UnZipper zip;
-        zip.Durability = UZDurability::Batched;
-        zip.DoAll = true;
+        extract_batched(zip, kDir + "t.zip", kDir);
         zip.OverwriteMode = UZOverwriteMode::Always;
-        zip.DoProcessMessages = false;
-        zip.SetZipName(kDir + "t.zip");
-        zip.SetDestDir(kDir);
         EXPECT_EQ(failure_of([&] { zip.UnZip(); }, ""), order.failure);
         std::vector<std::string> expected = {"create <D>a.partial", "create <D>b.partial", "create <D>c.partial"};
         expected.insert(expected.end(), order.after_creates.begin(), order.after_creates.end());
@@ -262,11 +264,7 @@ TEST(BatchedDurability, AFolderThatDoesNotSyncLeavesItsFilesWithTheirAttributes)
     os.put_file(kDir + "t.zip", craft_zip({{"a", "1"}, read_only}).bytes);
     os.failing_syncs = {kDir};
     UnZipper zip;
-    zip.Durability = UZDurability::Batched;
-    zip.DoAll = true;
-    zip.DoProcessMessages = false;
-    zip.SetZipName(kDir + "t.zip");
-    zip.SetDestDir(kDir);
+    extract_batched(zip, kDir + "t.zip", kDir);
     int events = 0;
     zip.OnEndUnZip = [&](UnZipper&, int, const std::string&) { ++events; };
     EXPECT_EQ(failure_of([&] { zip.UnZip(); }), "Cannot create file " + kDir + "a");
