@@ -60,7 +60,7 @@ public:
     }
 
     std::unique_ptr<platform::FileHandle> open_file(const std::string& path, platform::OpenMode mode) override {
-        if (mode == platform::OpenMode::CreateExclusive) guard("open_file", path);
+        if (mode == platform::OpenMode::CreateNew) guard("open_file", path);
         else query("open_file", path);
         return inner_.open_file(path, mode);
     }
@@ -73,6 +73,7 @@ public:
     bool directory_exists(const std::string& path) override {
         return query("directory_exists", path), inner_.directory_exists(path);
     }
+    bool is_link(const std::string& path) override { return query("is_link", path), inner_.is_link(path); }
     bool create_directories(const std::string& path) override {
         return guard("create_directories", path), inner_.create_directories(path);
     }

@@ -20,6 +20,8 @@ public:
         return inner_.modification_stamp(path);
     }
     bool directory_exists(const std::string& path) override { return inner_.directory_exists(path); }
+    bool is_link(const std::string& path) override { return inner_.is_link(path); }
+    std::string random_tag() override { return inner_.random_tag(); }
     bool create_directories(const std::string& path) override { return inner_.create_directories(path); }
     bool delete_file(const std::string& path) override { return inner_.delete_file(path); }
     bool move_file(const std::string& from, const std::string& to) override { return inner_.move_file(from, to); }

@@ -17,6 +17,7 @@ public:
     bool file_exists(const std::string& path) override;
     std::optional<int64_t> modification_stamp(const std::string& path) override;
     bool directory_exists(const std::string& path) override;
+    bool is_link(const std::string& path) override;
     bool create_directories(const std::string& path) override;
     bool delete_file(const std::string& path) override;
     bool move_file(const std::string& from, const std::string& to) override;

@@ -5,10 +5,19 @@
 #include <system_error>
 #include <thread>
 
+#include "core/errors.h"
+#include "platform/publishing.h"
+
 namespace kalv::platform {
 
 namespace {
 Platform* installed = nullptr;
+
+#ifdef _WIN32
+constexpr const char* kPathDelimiters = "\\/:";
+#else
+constexpr const char* kPathDelimiters = "/";
+#endif
 
 // Enough waits at once to keep a disk's queue full; more would only add threads. A
 // thread is worth its start only with several files to sync.
@@ -44,6 +53,42 @@ std::optional<std::string> Platform::choose_open_file(const std::string&, const 
 }
 
 std::optional<std::string> Platform::choose_folder(const std::string&) { return std::nullopt; }
+
+std::string Platform::random_tag() {
+    static const char kHex[] = "0123456789abcdef";
+    uint8_t bytes[6];
+    random_bytes(bytes, sizeof bytes);
+    std::string tag;
+    for (const uint8_t b : bytes) {
+        tag += kHex[b >> 4];
+        tag += kHex[b & 15];
+    }
+    return tag;
+}
+
+TemporaryFile create_temporary_beside(Platform& os, const std::string& path, const std::string& suffix) {
+    // A name component holds at most 255 bytes (NAME_MAX, MAX_PATH's component limit):
+    // a long name gives up its end to the tag rather than fail for its length.
+    constexpr size_t kMaxComponent = 255;
+    const size_t leaf_start = path.find_last_of(kPathDelimiters) + 1;
+    std::string stem = path;
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        const std::string tail = "." + os.random_tag() + suffix;
+        if (path.size() - leaf_start + tail.size() > kMaxComponent)
+            stem = path.substr(0, leaf_start + kMaxComponent - std::min(tail.size(), kMaxComponent));
+        try {
+            std::string name = stem + tail;
+            std::unique_ptr<FileHandle> handle = os.open_file(name, OpenMode::CreateNew);
+            return {std::move(handle), std::move(name)};
+        } catch (const FileStreamError&) {
+            // Taken (most likely by a file planted under a guessed name): another name.
+            // Any other failure (no folder, no right to write) would meet every name.
+            const std::string name = stem + tail;
+            if (!os.file_exists(name) && !os.directory_exists(name) && !os.is_link(name)) break;
+        }
+    }
+    throw FileStreamError("Cannot create file " + path);
+}
 
 Platform& current() { return installed ? *installed : native(); }
 

@@ -23,7 +23,11 @@ namespace kalv::platform {
 enum class OpenMode {
     ReadDenyWrite,    // the archive: read access, others may not write
     ReadShared,       // a further part of a split archive: read access, default sharing
-    CreateExclusive,  // an output file: create or truncate, exclusive access
+    // An output file that did not exist, with exclusive access: O_CREAT | O_EXCL |
+    // O_NOFOLLOW, CREATE_NEW without following a reparse point. Whatever stands at the
+    // name (a planted link, somebody's own file, a read-only leftover) is never
+    // truncated, deleted or written through: the open fails instead.
+    CreateNew,
 };
 
 enum class SeekOrigin { Begin = 0, Current = 1, End = 2 };
@@ -47,6 +51,18 @@ public:
     // last stretch to wait for, and the disk works while the writer copies. A hint
     // only; where the system has no such call (Windows) it does nothing.
     virtual void start_sync() {}
+    // The file's last-write time and stored attributes, given through this handle
+    // (futimens, fchmod; SetFileTime, SetFileInformationByHandle) rather than by
+    // name: whatever is swapped in at the file's name meanwhile is never touched. As
+    // Platform::set_file_dos_time and set_file_attributes read their arguments.
+    virtual bool set_dos_time(uint32_t /*dos_date_time*/) { return false; }
+    virtual bool set_attributes(uint32_t /*external_attributes*/, uint16_t /*version_made_by*/) { return false; }
+};
+
+// A file of this process's own beside another one, and its name.
+struct TemporaryFile {
+    std::unique_ptr<FileHandle> handle;
+    std::string path;
 };
 
 // A lock held across processes until its owner lets it go or ends.
@@ -83,6 +99,10 @@ public:
     // nullopt when the file cannot be stat'ed.
     virtual std::optional<int64_t> modification_stamp(const std::string& path) = 0;
     virtual bool directory_exists(const std::string& path) = 0;
+    // A symbolic link, a junction or another reparse point stands at the path itself
+    // (lstat; FILE_ATTRIBUTE_REPARSE_POINT): a name that may lead out of the folder
+    // that holds it.
+    virtual bool is_link(const std::string& path) = 0;
     // Creates the directory and every missing parent; false when that failed.
     virtual bool create_directories(const std::string& path) = 0;
     virtual bool delete_file(const std::string& path) = 0;
@@ -170,6 +190,9 @@ public:
     // on POSIX an abstract-namespace socket), or nullptr when another process holds it.
     // It is let go when the returned object goes or the process ends.
     virtual std::unique_ptr<SystemLock> try_lock(const std::string& name) = 0;
+    // A tag for a temporary file's name that nobody can predict: 12 hex digits from
+    // the OS's cryptographic random source (a fake gives them in order).
+    virtual std::string random_tag();
     // A clock for time-outs that never steps back, and a pause of the thread.
     virtual std::chrono::milliseconds monotonic_time() = 0;
     virtual void sleep(std::chrono::milliseconds duration) = 0;
@@ -192,6 +215,12 @@ public:
                                                         const std::string& start_dir);
     virtual std::optional<std::string> choose_folder(const std::string& start_dir);
 };
+
+// Creates `path` + "." + a random tag + `suffix` with OpenMode::CreateNew, beside `path`
+// and so on its volume, where a rename can put it in place in one step. A name that is
+// taken is given up for another; throws FileStreamError "Cannot create file <path>"
+// when no name could be created.
+TemporaryFile create_temporary_beside(Platform& os, const std::string& path, const std::string& suffix);
 
 // The platform the process runs on (the native backend unless a test installed another).
 Platform& current();

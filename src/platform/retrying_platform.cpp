@@ -25,7 +25,7 @@ bool RetryingPlatform::patiently(const char* operation, const std::string& path,
 }
 
 std::unique_ptr<FileHandle> RetryingPlatform::open_file(const std::string& path, OpenMode mode) {
-    const char* operation = mode == OpenMode::CreateExclusive ? "create" : "open";
+    const char* operation = mode == OpenMode::CreateNew ? "create" : "open";
     for (const std::chrono::milliseconds duration : kBackOff) {
         try {
             return inner().open_file(path, mode);

@@ -125,14 +125,6 @@ void UnZipper::publish_pending() {
     if (pending_->empty()) return;
     std::exception_ptr failure;
     const PendingFiles::Published placed = pending_->publish(failure);
-    // Every file in place gets its attributes before any event: neither a handler that
-    // stops the pass nor a folder that did not sync may leave one without them.
-    if (RetainAttributes) {
-        for (const PendingFile& file : placed.in_place) {
-            const ZipHeaderInfo& entry = *view().item(file.index);
-            os().set_file_attributes(file.target, entry.ExternalAttributes, entry.VersionMadeBy);
-        }
-    }
     // The entry in hand, if any, keeps its own check for its own events.
     struct RestoreCheck {
         EntryCheck& check;
@@ -155,12 +147,10 @@ void UnZipper::publish_pending_after_failure() noexcept {
     }
 }
 
-void UnZipper::queue_finished(int index, const std::string& path, const std::string& partial,
-                              std::unique_ptr<BufferedStream> file) {
-    const ZipHeaderInfo& entry = work_entry_;
+void UnZipper::queue_finished(int index, const std::string& path, platform::TemporaryFile partial) {
     const size_t slash = path.find_last_of(kPathDelimiter);
-    pending_->add({index, path.substr(0, slash + 1), path, partial, file->release(), entry.FileDateTime, last_check_},
-                  entry.UncompressedSize);
+    pending_->add({index, path.substr(0, slash + 1), path, partial.path, std::move(partial.handle), last_check_},
+                  work_entry_.UncompressedSize);
     if (pending_->full()) publish_pending();
 }
 
@@ -268,24 +258,18 @@ bool UnZipper::may_overwrite(int index, std::string& path) {
     return overwrite;
 }
 
-// Creates the temporary file that the entry is written to. Waiting files hold a handle
-// each, and a low limit on open files may have been reached: the batch is put in
-// place, its handles closed, and the file tried once more.
-std::unique_ptr<BufferedFileStream> UnZipper::create_partial(const std::string& path, const std::string& partial) {
-    auto create = [&]() -> std::unique_ptr<BufferedFileStream> {
-        try {
-            return std::make_unique<BufferedFileStream>(partial, platform::OpenMode::CreateExclusive);
-        } catch (const FileStreamError&) {
-            return nullptr;
-        }
-    };
-    std::unique_ptr<BufferedFileStream> file = create();
-    if (!file && !pending_->empty()) {
-        publish_pending();
-        file = create();
+// Creates the temporary file that the entry is written to, beside `path` under a name
+// nobody can predict. Waiting files hold a handle each, and a low limit on open files
+// may have been reached: the batch is put in place, its handles closed, and the file
+// tried once more.
+platform::TemporaryFile UnZipper::create_partial(const std::string& path) {
+    try {
+        return platform::create_temporary_beside(os(), path, kPartialSuffix);
+    } catch (const FileStreamError&) {
+        if (pending_->empty()) throw;
     }
-    if (!file) throw FileStreamError("Cannot create file " + path);
-    return file;
+    publish_pending();
+    return platform::create_temporary_beside(os(), path, kPartialSuffix);
 }
 
 // An entry whose decoder gave up or whose CRC failed: an encrypted one may be tried
@@ -310,19 +294,20 @@ bool UnZipper::failed_entry(int index, uint32_t crc, int& count) {
     return retry;
 }
 
-// Puts the finished, CRC-checked, synced entry in hand in place of its target, dated
-// and with its attributes. A target that cannot be replaced (read-only, a directory,
-// in use) keeps what it was; the failure names it as its creation would have.
-void UnZipper::put_in_place(const std::string& path, const std::string& partial) {
-    const ZipHeaderInfo& entry = work_entry_;
-    os().set_file_dos_time(partial, entry.FileDateTime);
-    if (!os().replace_file(partial, path)) {
-        os().delete_file(partial);
+void UnZipper::apply_stored_metadata(platform::FileHandle& file) const {
+    file.set_dos_time(work_entry_.FileDateTime);
+    if (RetainAttributes) file.set_attributes(work_entry_.ExternalAttributes, work_entry_.VersionMadeBy);
+}
+
+// Puts the finished, CRC-checked, dated and synced entry in hand in place of its
+// target. A target that cannot be replaced (read-only, a directory, in use) keeps what
+// it was; the failure names it as its creation would have.
+void UnZipper::put_in_place(const std::string& path, platform::TemporaryFile partial) {
+    partial.handle.reset();  // Windows renames no file that a handle holds unshared
+    if (!os().replace_file(partial.path, path)) {
+        discard_temporary(partial.path);
         throw FileStreamError("Cannot create file " + path);
     }
-    // Given only once in place: a read-only attribute would otherwise keep the
-    // temporary file from being removed after a failed replace.
-    if (RetainAttributes) os().set_file_attributes(path, entry.ExternalAttributes, entry.VersionMadeBy);
 }
 
 bool UnZipper::extract_entry(int index, int& count) {
@@ -341,8 +326,9 @@ bool UnZipper::extract_entry(int index, int& count) {
 
     if (!entry.FileName().empty()) seek_entry_data(entry);
     if (names_a_parent(entry.FileName())) return skip(SkipReason::srOutsideDestDir);
-    const std::optional<std::string> target = target_directory(entry);
-    if (!target) return skip(SkipReason::srOutsideDestDir);
+    SkipReason refused = SkipReason::srOutsideDestDir;
+    const std::optional<std::string> target = target_directory(entry, refused);
+    if (!target) return skip(refused);
 
     if (entry.FileName().empty()) {
         if (RecreateDirs && OnStartUnZip) {
@@ -352,25 +338,28 @@ bool UnZipper::extract_entry(int index, int& count) {
         return false;
     }
     std::string path = *target + entry.FileName();
-    const std::string partial = path + kPartialSuffix;
     // A waiting file that this entry would meet (an entry of the same name, say) is
     // put in place first: the overwrite rule and the new file see it there.
-    if (pending_->claims(path) || pending_->claims(partial)) publish_pending();
+    if (pending_->claims(path)) publish_pending();
 
     if (entry.IsEncrypted() && !check_password(index)) return skip(SkipReason::srBadPassword);
     if (!may_overwrite(index, path)) return skip(SkipReason::srNoOverwrite);
 
-    // The entry is written beside its target under a temporary name and put in place
-    // in one step once its CRC passed, so a failed entry never costs the file it would
-    // have replaced, and no half-written file ever carries the target's name.
-    const bool batched = !TestMode && Durability == UZDurability::Batched;
-    std::unique_ptr<BufferedFileStream> file;
-    if (!TestMode) file = create_partial(path, partial);
+    // The entry is written beside its target (the name the overwrite rule settled on)
+    // under a temporary name and put in place in one step once its CRC passed, so a
+    // failed entry never costs the file it would have replaced, and no half-written
+    // file ever carries the target's name.
+    platform::TemporaryFile partial;
+    std::unique_ptr<BufferedStream> file;
+    if (!TestMode) {
+        partial = create_partial(path);
+        file = std::make_unique<BufferedStream>(std::move(partial.handle));
+    }
     auto remove_partial = [&] {
-        if (!TestMode) {
-            file.reset();
-            os().delete_file(partial);
-        }
+        if (TestMode) return;
+        file.reset();
+        partial.handle.reset();
+        discard_temporary(partial.path);
     };
     std::optional<DecodeStatus> decoded;
     uint32_t crc = 0;
@@ -383,15 +372,10 @@ bool UnZipper::extract_entry(int index, int& count) {
             --count;
             return false;
         }
-
         decoded = decode(output, index);
         crc = output.crc();
         last_check_ = {true, decoded.value_or(DecodeStatus::Done), crc};
-        // On the disk before the rename can publish it: a power cut leaves the old
-        // file or the new one, never a name over lost data. A batch syncs its files
-        // together, once they are all written.
-        if (file && !(batched ? file->flush() : file->sync())) throw StreamError("Stream write error");
-        if (!batched) file.reset();
+        if (file) partial.handle = file->release();
     } catch (...) {
         remove_partial();
         throw;
@@ -406,11 +390,23 @@ bool UnZipper::extract_entry(int index, int& count) {
         remove_partial();
         return failed_entry(index, crc, count);
     }
-    if (batched) {
-        queue_finished(index, path, partial, std::move(file));
-        return false;
+    if (!TestMode) {
+        // Date and attributes go through the handle before the rename: a name swapped
+        // for a link meanwhile is never given them.
+        apply_stored_metadata(*partial.handle);
+        if (Durability == UZDurability::Batched) {
+            // A batch syncs its files together, once they are all written.
+            queue_finished(index, path, std::move(partial));
+            return false;
+        }
+        // On the disk before the rename can publish it: a power cut leaves the old
+        // file or the new one, never a name over lost data.
+        if (!partial.handle->sync()) {
+            remove_partial();
+            throw StreamError("Stream write error");
+        }
+        put_in_place(path, std::move(partial));
     }
-    if (!TestMode) put_in_place(path, partial);
     if (OnEndUnZip) OnEndUnZip(*this, index, path);
     return false;
 }

@@ -30,7 +30,23 @@ bool has_parent_component(const std::string& path) {
     return false;
 }
 
-std::optional<std::string> UnZipper::target_directory(const ZipHeaderInfo& entry) {
+namespace {
+
+// Whether a folder level of `target` below `base` is a link. The destination itself
+// may be one (an administrator's choice); a link inside it would carry the entry's
+// file out of it (dest/sub -> /etc and the entry sub/passwd), so no level is followed.
+bool level_is_link(const std::string& base, const std::string& target) {
+    for (size_t at = target.find(kPathDelimiter, base.size() + 1); at != std::string::npos;
+         at = target.find(kPathDelimiter, at + 1)) {
+        if (os().is_link(target.substr(0, at))) return true;
+    }
+    return false;
+}
+
+}  // namespace
+
+std::optional<std::string> UnZipper::target_directory(const ZipHeaderInfo& entry, SkipReason& refused) {
+    refused = SkipReason::srOutsideDestDir;
     // An empty DestDir is the current directory. Taken literally it would put "x.txt"
     // at "\x.txt", the root of the file system, and a stored "\etc\" at "\etc\".
     const std::string base = dest_dir_.empty() ? std::string(".") : dest_dir_;
@@ -56,6 +72,10 @@ std::optional<std::string> UnZipper::target_directory(const ZipHeaderInfo& entry
         std::string below = drive ? dir.substr(2) : dir;
         if (below.empty() || below[0] != kPathDelimiter) below.insert(below.begin(), kPathDelimiter);
         target = base + below;
+    }
+    if (!TestMode && level_is_link(base, target)) {
+        refused = SkipReason::srThroughLink;
+        return std::nullopt;
     }
     if (!TestMode && !os().directory_exists(target)) {
         // A waiting file named as one of the new folders is put in place first, so

@@ -42,13 +42,12 @@ std::string name_key(const std::string& path) {
 PendingFiles::~PendingFiles() {
     for (PendingFile& waiting : files_) {
         waiting.file.reset();
-        os().delete_file(waiting.partial);
+        discard_temporary(waiting.partial);
     }
 }
 
 void PendingFiles::add(PendingFile file, int64_t bytes) {
     names_.insert(name_key(file.target));
-    names_.insert(name_key(file.partial));
     bytes_ += bytes;
     files_.push_back(std::move(file));
 }
@@ -79,7 +78,7 @@ PendingFiles::Published PendingFiles::publish(std::exception_ptr& failure) {
         void now() {
             for (; from < files.size(); ++from) {
                 files[from].file.reset();
-                os().delete_file(files[from].partial);
+                discard_temporary(files[from].partial);
             }
         }
         ~RemoveRest() { now(); }
@@ -89,12 +88,10 @@ PendingFiles::Published PendingFiles::publish(std::exception_ptr& failure) {
     for (const PendingFile& waiting : files) handles.push_back(waiting.file.get());
     const size_t synced = os().sync_files(handles);
     if (synced < files.size()) failure = std::make_exception_ptr(StreamError("Stream write error"));
-    // Closed before the renames: Windows renames no file that a handle holds unshared,
-    // and its date is set by name (as the per-entry path does, once the file is closed).
+    // Closed before the renames: Windows renames no file that a handle holds unshared.
     for (PendingFile& waiting : files) waiting.file.reset();
     for (; placed < synced; ++placed) {
         PendingFile& waiting = files[placed];
-        os().set_file_dos_time(waiting.partial, waiting.dos_time);
         // A target that cannot be replaced keeps what it was, as in the per-entry path.
         if (!os().replace_file_deferred(waiting.partial, waiting.target)) {
             failure = std::make_exception_ptr(FileStreamError("Cannot create file " + waiting.target));

@@ -24,9 +24,8 @@ struct PendingFile {
     int index = 0;        // the entry, as the component's view numbers it
     std::string folder;   // where the target goes, with its delimiter
     std::string target;   // folder + the entry's file name
-    std::string partial;  // target + UnZipper::kPartialSuffix
-    std::unique_ptr<platform::FileHandle> file;
-    uint32_t dos_time = 0;
+    std::string partial;  // its temporary file beside the target
+    std::unique_ptr<platform::FileHandle> file;  // written, dated, given its attributes
     UnZipper::EntryCheck check;
 };
 
@@ -52,11 +51,11 @@ public:
     bool full() const { return files_.size() >= kMaxFiles || bytes_ >= kMaxBytes; }
     void add(PendingFile file, int64_t bytes);
 
-    // Whether `path` is the target or the temporary name of a waiting file (letter
-    // case ignored, as Windows ignores it): using that name now would meet the file.
+    // Whether `path` is the target of a waiting file (letter case ignored, as Windows
+    // ignores it): using that name now would meet the file.
     bool claims(const std::string& path) const;
-    // Whether a waiting file's target or temporary name is one of the folder levels of
-    // `folder` (ending in its delimiter), which is about to be created.
+    // Whether a waiting file's target is one of the folder levels of `folder` (ending
+    // in its delimiter), which is about to be created.
     bool claims_level_of(const std::string& folder) const;
 
     struct Published {
@@ -74,7 +73,7 @@ public:
 
 private:
     std::vector<PendingFile> files_;
-    std::unordered_set<std::string> names_;  // targets and temporary names, lower case
+    std::unordered_set<std::string> names_;  // targets, lower case
     int64_t bytes_ = 0;
 };
 

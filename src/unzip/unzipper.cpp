@@ -16,6 +16,7 @@ const char* skip_reason_text(SkipReason reason) {
         case SkipReason::srNoOverwrite: return "exists, not overwritten";
         case SkipReason::srOutsideDestDir: return "path leaves the destination directory";
         case SkipReason::srUnknownMethod: return "unknown compression method";
+        case SkipReason::srThroughLink: return "path goes through a symbolic link or junction";
     }
     return "skipped";
 }

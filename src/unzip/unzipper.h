@@ -75,6 +75,7 @@ enum class SkipReason {
     srNoOverwrite = 1,       // the output file exists and is not overwritten
     srOutsideDestDir = 2,    // the stored path would leave DestDir ("..", a root with no DestDir)
     srUnknownMethod = 3,     // no decoder for the entry's compression method
+    srThroughLink = 4,       // a folder of the path inside DestDir is a link (a symlink, a junction)
 };
 
 // A short English text for each reason (for command-line reports).
@@ -98,7 +99,8 @@ public:
     static constexpr size_t kWindowSize = 32780;    // 32768-byte window and slack
     static constexpr int64_t kEndSearchWindow = 0xFFF8;
     static constexpr int64_t kSelfExtractorSkip = 14000;  // where an SFX stub's archive may start
-    // An entry is written under its name plus this suffix and renamed once it is good.
+    // An entry is written beside its target under the target's name, a random tag and
+    // this suffix, and renamed once it is good.
     static constexpr const char* kPartialSuffix = ".partial";
 
     UnZipper();
@@ -255,13 +257,17 @@ private:
     // Its steps, in their order (extraction.cpp).
     void seek_entry_data(const ZipHeaderInfo& entry);
     bool may_overwrite(int index, std::string& path);
-    std::unique_ptr<BufferedFileStream> create_partial(const std::string& path, const std::string& partial);
+    platform::TemporaryFile create_partial(const std::string& path);
     bool failed_entry(int index, uint32_t crc, int& count);
-    void put_in_place(const std::string& path, const std::string& partial);
+    // Gives the finished file its date and attributes through its handle.
+    void apply_stored_metadata(platform::FileHandle& file) const;
+    void put_in_place(const std::string& path, platform::TemporaryFile partial);
     bool check_password(int index);
     void report_problem(ZipProblem problem, int index);
     uint8_t CheckHeader(const std::string& password);
-    std::optional<std::string> target_directory(const ZipHeaderInfo& entry);
+    // The folder the entry goes to, with its delimiter; nullopt (and why in `refused`)
+    // when its stored path would leave DestDir or pass through a link below it.
+    std::optional<std::string> target_directory(const ZipHeaderInfo& entry, SkipReason& refused);
     // Batched durability (pending_files.h): the waiting entries put in place with
     // their attributes and OnEndUnZip; a failure is raised after the events of the
     // entries that did get in place.
@@ -271,8 +277,7 @@ private:
     void publish_pending_after_failure() noexcept;
     // Queues the finished, CRC-checked entry in hand (Batched); a full batch is put
     // in place.
-    void queue_finished(int index, const std::string& path, const std::string& partial,
-                        std::unique_ptr<BufferedStream> file);
+    void queue_finished(int index, const std::string& path, platform::TemporaryFile partial);
     // Runs the entry's decoder into `output`; nullopt when its method has none.
     std::optional<DecodeStatus> decode(class EntryOutput& output, int index);
 

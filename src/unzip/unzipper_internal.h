@@ -25,4 +25,10 @@ inline bool file_exists(const std::string& path) {
     return !path.empty() && os().modification_stamp(path).has_value() && !os().directory_exists(path);
 }
 
+// Removes a temporary file of the component's own. One given a read-only attribute
+// already (Windows refuses to delete it) loses the attribute first.
+inline void discard_temporary(const std::string& path) {
+    if (!os().delete_file(path) && os().clear_read_only(path)) os().delete_file(path);
+}
+
 }  // namespace kalv::unzip

@@ -55,11 +55,11 @@ protected:
                                 "delete <D>Kalvo3main", "pump", "position 2", "status Checking..."};
     // Each entry on the disk before its name: synced, then renamed in place at once
     // (not a rename whose folder is synced later), before the next step begins.
-    const Transcript program_unpacked = {"create <D>Kalvo3main.partial", "pump", "sync <D>Kalvo3main.partial",
-                                         "replace <D>Kalvo3main by <D>Kalvo3main.partial",
+    const Transcript program_unpacked = {"create <D>Kalvo3main.tmp.partial", "pump", "sync <D>Kalvo3main.tmp.partial",
+                                         "replace <D>Kalvo3main by <D>Kalvo3main.tmp.partial",
                                          "caption Kalvo... ( Setuping... )"};
-    const Transcript database_unpacked = {"create <D>KALVO3.IB.partial", "pump", "sync <D>KALVO3.IB.partial",
-                                          "replace <D>KALVO3.IB by <D>KALVO3.IB.partial"};
+    const Transcript database_unpacked = {"create <D>KALVO3.IB.tmp.partial", "pump", "sync <D>KALVO3.IB.tmp.partial",
+                                          "replace <D>KALVO3.IB by <D>KALVO3.IB.tmp.partial"};
     const Transcript starting = {"position 3", "status Starting...", "pump"};
     const Transcript closing = {"status Ready !", "cursor Default"};
     const std::string file_processing_box =

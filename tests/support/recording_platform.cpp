@@ -52,6 +52,11 @@ public:
     }
     int64_t size() override { return int64_t(bytes_->size()); }
     bool sync() override { return on_sync_(); }
+    // Through the handle, as the native backends do: the file under its name at creation.
+    std::function<bool(uint32_t)> on_dos_time = [](uint32_t) { return false; };
+    std::function<bool(uint32_t, uint16_t)> on_attributes = [](uint32_t, uint16_t) { return false; };
+    bool set_dos_time(uint32_t dos_date_time) override { return on_dos_time(dos_date_time); }
+    bool set_attributes(uint32_t external, uint16_t made_by) override { return on_attributes(external, made_by); }
 
 private:
     std::shared_ptr<std::string> bytes_;
@@ -156,13 +161,14 @@ std::vector<std::string> RecordingPlatform::file_names() const {
 std::unique_ptr<platform::FileHandle> RecordingPlatform::open_file(const std::string& path,
                                                                   platform::OpenMode mode) {
     const std::string full = resolve(path);
-    if (mode == platform::OpenMode::CreateExclusive) {
+    if (mode == platform::OpenMode::CreateNew) {
         record("create " + shown(full));
         if (held_open(full)) throw FileStreamError("Cannot create file " + path);
-        if (directories_.count(full) || read_only.count(full)) throw FileStreamError("Cannot create file " + path);
+        if (files_.count(full) || directories_.count(full) || links.count(full) || read_only.count(full))
+            throw FileStreamError("Cannot create file " + path);
         File& file = files_[full];
         file = File{std::make_shared<std::string>(), kSomeDosTime, next_stamp_++};
-        return std::make_unique<MemoryFile>(
+        auto handle = std::make_unique<MemoryFile>(
             file.bytes,
             [this, full] {
                 if (auto it = files_.find(full); it != files_.end()) it->second.stamp = next_stamp_++;
@@ -171,6 +177,9 @@ std::unique_ptr<platform::FileHandle> RecordingPlatform::open_file(const std::st
                 record("sync " + shown(full));
                 return failing_syncs.count(full) == 0;
             });
+        handle->on_dos_time = [this, full](uint32_t t) { return set_file_dos_time(full, t); };
+        handle->on_attributes = [this, full](uint32_t a, uint16_t v) { return set_file_attributes(full, a, v); };
+        return handle;
     }
     const auto it = files_.find(full);
     if (it == files_.end() || held_open(full)) throw FileStreamError("Cannot open file " + path);
@@ -199,6 +208,8 @@ bool RecordingPlatform::directory_exists(const std::string& path) {
     while (full.size() > 1 && full.back() == kDelimiter) full.pop_back();
     return directories_.count(full) != 0;
 }
+
+bool RecordingPlatform::is_link(const std::string& path) { return links.count(resolve(path)) != 0; }
 
 bool RecordingPlatform::create_directories(const std::string& path) {
     directories_.insert(resolve(path));

@@ -75,6 +75,8 @@ public:
     std::string caption_text = "Kalvo...";
     std::optional<uint64_t> free_space = uint64_t(1) << 40;  // what free_disk_space reports
     std::set<std::string> failing_syncs;          // files and folders whose sync fails (the disk refused them)
+    std::set<std::string> links;                  // symbolic links (full paths); nothing is behind them
+    std::string tag = "tmp";                      // what random_tag() gives
 
     void put_file(const std::string& path, std::string content, uint32_t dos_time = kSomeDosTime);
     void put_real_file(const std::string& path, const std::string& real_path, uint32_t dos_time = kSomeDosTime);
@@ -94,6 +96,10 @@ public:
     bool file_exists(const std::string& path) override;
     std::optional<int64_t> modification_stamp(const std::string& path) override;
     bool directory_exists(const std::string& path) override;
+    bool is_link(const std::string& path) override;
+    // Always `tag`, so that temporary names read the same in every transcript (a
+    // temporary file that outlived its use would make the next one fail).
+    std::string random_tag() override { return tag; }
     bool create_directories(const std::string& path) override;
     bool delete_file(const std::string& path) override;
     bool move_file(const std::string& from, const std::string& to) override;

@@ -169,7 +169,7 @@ TEST(BufferedFileStream, MissingFileAndUncreatableFile) {
                   [&] { BufferedFileStream s(dir.file("absent.zip"), platform::OpenMode::ReadDenyWrite); }),
               "Cannot open file " + dir.file("absent.zip"));
     EXPECT_EQ(failure_of<FileStreamError>([&] {
-                  BufferedFileStream s(dir.file("no-such-dir/out.bin"), platform::OpenMode::CreateExclusive);
+                  BufferedFileStream s(dir.file("no-such-dir/out.bin"), platform::OpenMode::CreateNew);
               }),
               "Cannot create file " + dir.file("no-such-dir/out.bin"));
 }
@@ -178,7 +178,7 @@ TEST(BufferedFileStream, RoundTripThroughARealFile) {
     TempDir dir;
     const std::string data = testing::pseudo_random_bytes(20001, 4);
     {
-        BufferedFileStream out(dir.file("f.bin"), platform::OpenMode::CreateExclusive);
+        BufferedFileStream out(dir.file("f.bin"), platform::OpenMode::CreateNew);
         ASSERT_EQ(out.write(data.data(), data.size()), data.size());
     }
     BufferedFileStream in(dir.file("f.bin"), platform::OpenMode::ReadDenyWrite);
@@ -195,7 +195,7 @@ TEST(BufferedFileStream, PositionsBeyond4GiB) {
     TempDir dir;
     const int64_t far = (int64_t(1) << 32) * 5 / 4 + 3;
     {
-        BufferedFileStream out(dir.file("sparse.bin"), platform::OpenMode::CreateExclusive);
+        BufferedFileStream out(dir.file("sparse.bin"), platform::OpenMode::CreateNew);
         ASSERT_EQ(out.seek(far, BufferedStream::kFromBeginning), far);
         ASSERT_EQ(out.write("end", 3), 3u);
         EXPECT_EQ(out.position(), far + 3);

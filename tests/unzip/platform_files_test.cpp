@@ -231,7 +231,7 @@ TEST(PlatformFiles, ReadOnlyFileCannotBeCreatedOver) {
     TempDir dir;
     write_file(dir.file("ro"), "keep");
     ASSERT_TRUE(os().set_file_attributes(dir.file("ro"), 0x01 /* read-only */, 20));
-    EXPECT_THROW(os().open_file(dir.file("ro"), OpenMode::CreateExclusive), FileStreamError);
+    EXPECT_THROW(os().open_file(dir.file("ro"), OpenMode::CreateNew), FileStreamError);
     EXPECT_EQ(read_file(dir.file("ro")), "keep");
     EXPECT_NO_THROW(os().open_file(dir.file("ro"), OpenMode::ReadDenyWrite));
 }

@@ -189,13 +189,13 @@ const std::string kDir = "/srv/shop/";
 #endif
 
 std::string replaced(const std::string& name) {
-    return "replace <D>" + name + " by <D>" + name + ".partial, name synced later";
+    return "replace <D>" + name + " by <D>" + name + ".tmp.partial, name synced later";
 }
 
 // Entries a, b and c; b's target read-only or its sync failing, or c's file uncreatable.
 TEST(BatchedDurability, SyncsEveryFileBeforeAnyRenameAndFailsWithoutATrace) {
     auto syncs_then = [](std::vector<std::string> rest) {
-        rest.insert(rest.begin(), {"sync <D>a.partial", "sync <D>b.partial", "sync <D>c.partial"});
+        rest.insert(rest.begin(), {"sync <D>a.tmp.partial", "sync <D>b.tmp.partial", "sync <D>c.tmp.partial"});
         return rest;
     };
     struct Order {
@@ -214,21 +214,21 @@ TEST(BatchedDurability, SyncsEveryFileBeforeAnyRenameAndFailsWithoutATrace) {
          ""},
         {"a file the disk does not take: the files before it only",
          {},
-         {kDir + "b.partial"},
-         syncs_then({replaced("a"), "delete <D>b.partial", "delete <D>c.partial", "sync folder <D>"}),
+         {kDir + "b.tmp.partial"},
+         syncs_then({replaced("a"), "delete <D>b.tmp.partial", "delete <D>c.tmp.partial", "sync folder <D>"}),
          {"a = 1", "b = old"},
          "Stream write error"},
         {"a target that cannot be replaced keeps what it was",
          {kDir + "b"},
          {},
-         syncs_then({replaced("a"), replaced("b"), "delete <D>b.partial", "delete <D>c.partial", "sync folder <D>"}),
+         syncs_then({replaced("a"), replaced("b"), "delete <D>b.tmp.partial", "delete <D>c.tmp.partial", "sync folder <D>"}),
          {"a = 1", "b = old"},
          "Cannot create file " + kDir + "b"},
         {"a file that cannot be created: the batch before it in place, then it is tried again",
-         {kDir + "c.partial"},
+         {kDir + "c.tmp.partial"},
          {},
-         {"sync <D>a.partial", "sync <D>b.partial", replaced("a"), replaced("b"), "sync folder <D>",
-          "create <D>c.partial"},
+         {"sync <D>a.tmp.partial", "sync <D>b.tmp.partial", replaced("a"), replaced("b"), "sync folder <D>",
+          "create <D>c.tmp.partial"},
          {"a = 1", "b = 2"},
          "Cannot create file " + kDir + "c"},
     };
@@ -244,7 +244,7 @@ TEST(BatchedDurability, SyncsEveryFileBeforeAnyRenameAndFailsWithoutATrace) {
         extract_batched(zip, kDir + "t.zip", kDir);
         zip.OverwriteMode = UZOverwriteMode::Always;
         EXPECT_EQ(failure_of([&] { zip.UnZip(); }, ""), order.failure);
-        std::vector<std::string> expected = {"create <D>a.partial", "create <D>b.partial", "create <D>c.partial"};
+        std::vector<std::string> expected = {"create <D>a.tmp.partial", "create <D>b.tmp.partial", "create <D>c.tmp.partial"};
         expected.insert(expected.end(), order.after_creates.begin(), order.after_creates.end());
         EXPECT_EQ(os.transcript, expected);
         std::vector<std::string> files;

@@ -17,6 +17,7 @@
 #include <condition_variable>
 #include <cstring>
 #include <mutex>
+#include <optional>
 #include <thread>
 
 #include "core/dos_time.h"
@@ -25,6 +26,51 @@
 namespace kalv::platform {
 
 namespace {
+
+// A DOS date-time taken as local time, as the seconds of the system's clock.
+bool local_time_of(uint32_t dos_date_time, struct timespec& out) {
+    const DosFields f = unpack_dos(dos_date_time);
+    struct tm local {};
+    local.tm_year = f.year - 1900;
+    local.tm_mon = f.month - 1;
+    local.tm_mday = f.day;
+    local.tm_hour = f.hour;
+    local.tm_min = f.minute;
+    local.tm_sec = f.second;
+    local.tm_isdst = -1;
+    const time_t t = ::mktime(&local);
+    if (t == time_t(-1)) return false;
+    out = {};
+    out.tv_sec = t;
+    return true;
+}
+
+bool set_mtime(int fd_or_neg, const std::string& path, const struct timespec& mtime) {
+    struct timespec times[2];
+    times[0].tv_sec = 0;
+    times[0].tv_nsec = UTIME_OMIT;  // only the last-write time, as SetFileTime is asked to
+    times[1] = mtime;
+    if (fd_or_neg >= 0) return ::futimens(fd_or_neg, times) == 0;
+    return ::utimensat(AT_FDCWD, path.c_str(), times, 0) == 0;
+}
+
+// The mode that a file of mode `current` takes from an entry's stored attributes, or
+// nullopt when it keeps its own.
+std::optional<mode_t> stored_mode(mode_t current, uint32_t external_attributes, uint16_t version_made_by) {
+    constexpr uint16_t kMadeOnUnix = 3;  // APPNOTE 4.4.2.2
+    if ((version_made_by >> 8) == kMadeOnUnix) {
+        // The high half is the Unix st_mode (APPNOTE 4.4.15); set-id and sticky bits
+        // are not given to files out of an archive.
+        const mode_t permissions = mode_t((external_attributes >> 16) & 0777);
+        // No mode stored; or the file was created with it already: no call then, and
+        // no inode changed again.
+        if (permissions == 0 || (current & 07777) == permissions) return std::nullopt;
+        return permissions;
+    }
+    constexpr uint32_t kReadOnly = 0x01;  // MS-DOS attribute bit
+    if (external_attributes & kReadOnly) return mode_t(current & 0555);
+    return std::nullopt;
+}
 
 class PosixFile final : public FileHandle {
 public:
@@ -72,6 +118,18 @@ public:
 
     bool sync() override { return ::fsync(fd_) == 0; }
 
+    bool set_dos_time(uint32_t dos_date_time) override {
+        struct timespec mtime {};
+        return local_time_of(dos_date_time, mtime) && set_mtime(fd_, {}, mtime);
+    }
+
+    bool set_attributes(uint32_t external_attributes, uint16_t version_made_by) override {
+        struct stat st;
+        if (::fstat(fd_, &st) != 0) return false;
+        const std::optional<mode_t> mode = stored_mode(st.st_mode, external_attributes, version_made_by);
+        return !mode || ::fchmod(fd_, *mode) == 0;
+    }
+
 #ifdef __linux__
     // Write-back of the file's dirty pages begins now; the call does not wait for
     // it (sync_file_range(2), SYNC_FILE_RANGE_WRITE; 0 bytes from 0: all of them).
@@ -97,7 +155,7 @@ int open_for_create(const std::string& path, bool fail_if_exists) {
         errno = EACCES;
         return -1;
     }
-    const int flags = O_WRONLY | O_CREAT | O_CLOEXEC | (fail_if_exists ? O_EXCL : O_TRUNC);
+    const int flags = O_WRONLY | O_CREAT | O_NOFOLLOW | O_CLOEXEC | (fail_if_exists ? O_EXCL : O_TRUNC);
     return ::open(path.c_str(), flags, 0666);
 }
 
@@ -133,15 +191,6 @@ void append_utf8(std::string& out, uint32_t cp) {
         out += static_cast<char>(0x80 | ((cp >> 6) & 0x3F));
         out += static_cast<char>(0x80 | (cp & 0x3F));
     }
-}
-
-bool set_mtime(int fd_or_neg, const std::string& path, const struct timespec& mtime) {
-    struct timespec times[2];
-    times[0].tv_sec = 0;
-    times[0].tv_nsec = UTIME_OMIT;  // only the last-write time, as SetFileTime is asked to
-    times[1] = mtime;
-    if (fd_or_neg >= 0) return ::futimens(fd_or_neg, times) == 0;
-    return ::utimensat(AT_FDCWD, path.c_str(), times, 0) == 0;
 }
 
 // A rename is durable only once the directory that holds the new name is on the disk.
@@ -246,8 +295,9 @@ bool NativePlatform::note_failure() {
 }
 
 std::unique_ptr<FileHandle> NativePlatform::open_file(const std::string& path, OpenMode mode) {
-    if (mode == OpenMode::CreateExclusive) {
-        const int fd = open_for_create(path, false);
+    if (mode == OpenMode::CreateNew) {
+        // O_EXCL never follows a link at the name (POSIX open(2)); O_NOFOLLOW says so.
+        const int fd = path.empty() ? -1 : ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
         if (fd < 0) {
             note_failure();
             throw FileStreamError("Cannot create file " + path);
@@ -294,6 +344,11 @@ std::optional<int64_t> NativePlatform::modification_stamp(const std::string& pat
 bool NativePlatform::directory_exists(const std::string& path) {
     struct stat st;
     return stat_path(path, st) && S_ISDIR(st.st_mode);
+}
+
+bool NativePlatform::is_link(const std::string& path) {
+    struct stat st;
+    return !path.empty() && ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
 }
 
 bool NativePlatform::create_directories(const std::string& path) {
@@ -398,40 +453,16 @@ bool NativePlatform::clear_read_only(const std::string& path) {
 }
 
 bool NativePlatform::set_file_dos_time(const std::string& path, uint32_t dos_date_time) {
-    const DosFields f = unpack_dos(dos_date_time);
-    struct tm local {};
-    local.tm_year = f.year - 1900;
-    local.tm_mon = f.month - 1;
-    local.tm_mday = f.day;
-    local.tm_hour = f.hour;
-    local.tm_min = f.minute;
-    local.tm_sec = f.second;
-    local.tm_isdst = -1;
-    const time_t t = ::mktime(&local);
-    if (t == time_t(-1)) return false;
     struct timespec mtime {};
-    mtime.tv_sec = t;
-    return set_mtime(-1, path, mtime);
+    return local_time_of(dos_date_time, mtime) && set_mtime(-1, path, mtime);
 }
 
 bool NativePlatform::set_file_attributes(const std::string& path, uint32_t external_attributes,
                                          uint16_t version_made_by) {
     struct stat st;
     if (!stat_path(path, st)) return false;
-    constexpr uint16_t kMadeOnUnix = 3;  // APPNOTE 4.4.2.2
-    if ((version_made_by >> 8) == kMadeOnUnix) {
-        // The high half is the Unix st_mode (APPNOTE 4.4.15); set-id and sticky bits
-        // are not given to files out of an archive.
-        const mode_t permissions = mode_t((external_attributes >> 16) & 0777);
-        if (permissions == 0) return true;  // no mode stored
-        // Most files are created with the mode they store already: no call then, and
-        // no inode changed again after its sync.
-        if ((st.st_mode & 07777) == permissions) return true;
-        return ::chmod(path.c_str(), permissions) == 0;
-    }
-    constexpr uint32_t kReadOnly = 0x01;  // MS-DOS attribute bit
-    if (external_attributes & kReadOnly) return ::chmod(path.c_str(), st.st_mode & 0555) == 0;
-    return true;
+    const std::optional<mode_t> mode = stored_mode(st.st_mode, external_attributes, version_made_by);
+    return !mode || ::chmod(path.c_str(), *mode) == 0;
 }
 
 std::string NativePlatform::oem_to_ansi(const std::string& oem) {

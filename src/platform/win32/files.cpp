@@ -59,6 +59,19 @@ public:
 
     bool sync() override { return FlushFileBuffers(handle_) != 0; }
 
+    bool set_dos_time(uint32_t dos_date_time) override {
+        FILETIME utc;
+        return utc_time_of(dos_date_time, utc) && SetFileTime(handle_, nullptr, nullptr, &utc);
+    }
+
+    // SetFileAttributesA's rule for a value of 0: FILE_ATTRIBUTE_NORMAL.
+    bool set_attributes(uint32_t external_attributes, uint16_t version_made_by) override {
+        FILE_BASIC_INFO basic{};
+        basic.FileAttributes = stored_attributes(external_attributes, version_made_by);
+        if (basic.FileAttributes == 0) basic.FileAttributes = FILE_ATTRIBUTE_NORMAL;
+        return SetFileInformationByHandle(handle_, FileBasicInfo, &basic, sizeof basic) != 0;
+    }
+
 private:
     HANDLE handle_;
 };
@@ -124,7 +137,8 @@ struct CopyJob {
         // FILE_ATTRIBUTE_NORMAL: the copy never takes a read-only attribute along, so
         // that the next refresh can replace it.
         const Handle out(CreateFileA(to.c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr,
-                                     fail_if_exists ? CREATE_NEW : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+                                     fail_if_exists ? CREATE_NEW : CREATE_ALWAYS,
+                                     FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
         if (!out.valid()) return false;
         bool ok = true;
         static constexpr DWORD kChunk = 1 << 20;
@@ -164,21 +178,16 @@ std::unique_ptr<FileHandle> NativePlatform::open_file(const std::string& path, O
             h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
                             FILE_ATTRIBUTE_NORMAL, nullptr);
             break;
-        case OpenMode::CreateExclusive: {
-            // Windows refuses to truncate a read-only file; said here as well, so that
-            // the rule holds also where the kernel would let an administrator through.
-            const DWORD existing = GetFileAttributesA(path.c_str());
-            if (existing != INVALID_FILE_ATTRIBUTES && (existing & FILE_ATTRIBUTE_READONLY)) {
-                transient_ = false;
-                throw FileStreamError("Cannot create file " + path);
-            }
-            h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+        case OpenMode::CreateNew:
+            // CREATE_NEW fails on whatever stands at the name; FILE_FLAG_OPEN_REPARSE_POINT
+            // keeps a planted link from being followed even so.
+            h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
+                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
             if (h == INVALID_HANDLE_VALUE) {
                 note_failure();
                 throw FileStreamError("Cannot create file " + path);
             }
             return std::make_unique<Win32File>(h);
-        }
     }
     if (h == INVALID_HANDLE_VALUE) {
         note_failure();
@@ -220,6 +229,12 @@ bool NativePlatform::directory_exists(const std::string& path) {
     if (path.empty()) return false;
     const DWORD attributes = GetFileAttributesA(path.c_str());
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+bool NativePlatform::is_link(const std::string& path) {
+    if (path.empty()) return false;
+    const DWORD attributes = GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
 bool NativePlatform::create_directories(const std::string& path) {
@@ -333,26 +348,16 @@ bool NativePlatform::clear_read_only(const std::string& path) {
 }
 
 bool NativePlatform::set_file_dos_time(const std::string& path, uint32_t dos_date_time) {
-    FILETIME local, utc;
-    const WORD date = static_cast<WORD>(dos_date_time >> 16), time = static_cast<WORD>(dos_date_time & 0xFFFF);
-    if (!DosDateTimeToFileTime(date, time, &local)) return false;
-    if (!LocalFileTimeToFileTime(&local, &utc)) return false;
-    const HANDLE h = CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                 FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (h == INVALID_HANDLE_VALUE) return false;
-    const bool ok = SetFileTime(h, nullptr, nullptr, &utc) != 0;
-    CloseHandle(h);
-    return ok;
+    FILETIME utc;
+    if (!utc_time_of(dos_date_time, utc)) return false;
+    const Handle h(CreateFileA(path.c_str(), FILE_WRITE_ATTRIBUTES, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                               FILE_ATTRIBUTE_NORMAL, nullptr));
+    return h.valid() && SetFileTime(h.get(), nullptr, nullptr, &utc);
 }
 
 bool NativePlatform::set_file_attributes(const std::string& path, uint32_t external_attributes,
                                          uint16_t version_made_by) {
-    // Entries made on Unix carry st_mode in the high half (APPNOTE 4.4.15), which are
-    // no Windows attribute bits; only the MS-DOS low half is meant for Windows there.
-    constexpr uint16_t kMadeOnUnix = 3;
-    const DWORD attributes = (version_made_by >> 8) == kMadeOnUnix ? (external_attributes & 0xFFFF)
-                                                                   : external_attributes;
-    return SetFileAttributesA(path.c_str(), attributes) != 0;
+    return SetFileAttributesA(path.c_str(), stored_attributes(external_attributes, version_made_by)) != 0;
 }
 
 std::string NativePlatform::oem_to_ansi(const std::string& oem) {
