@@ -236,6 +236,24 @@ TEST(PlatformFiles, ReadOnlyFileCannotBeCreatedOver) {
     EXPECT_NO_THROW(os().open_file(dir.file("ro"), OpenMode::ReadDenyWrite));
 }
 
+// Regression: a link planted at the run log's name had the launcher append to its target.
+TEST(PlatformFiles, NewFilesAndAppendsNeverGoThroughWhatStandsAtTheName) {
+    TempDir dir;
+    write_file(dir.file("victim"), "victim");
+    std::error_code failed;
+    std::filesystem::create_symlink(dir.file("victim"), dir.file("link"), failed);
+    if (failed) GTEST_SKIP() << "no symbolic links here";
+    EXPECT_THROW(os().open_file(dir.file("link"), OpenMode::CreateNew), FileStreamError);
+    EXPECT_FALSE(os().append_file(dir.file("link"), "appended"));
+    EXPECT_EQ(read_file(dir.file("victim")), "victim");
+    EXPECT_TRUE(os().is_link(dir.file("link")));
+    EXPECT_FALSE(os().is_link(dir.file("victim")));
+#ifndef _WIN32
+    ASSERT_EQ(::mkfifo(dir.file("fifo").c_str(), 0600), 0);
+    EXPECT_FALSE(os().append_file(dir.file("fifo"), "x"));  // returns at once, nobody reading
+#endif
+}
+
 TEST(PlatformFiles, OemNamesBecomeTheSystemEncoding) {
 #ifdef _WIN32
     EXPECT_EQ(os().oem_to_ansi("\x8E" "rger.txt"), "\xC4" "rger.txt");  // OEM 437 -> ANSI 1252

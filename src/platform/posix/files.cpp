@@ -426,9 +426,14 @@ bool NativePlatform::copy_file(const std::string& from, const std::string& to, b
 }
 
 bool NativePlatform::append_file(const std::string& path, const std::string& bytes) {
-    const int fd = path.empty() ? -1 : ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
+    // A link or a FIFO planted at a log's name is not written through, nor waited on.
+    const int fd = path.empty() ? -1
+                                : ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
+                                         0666);
     if (fd < 0) return false;
     PosixFile file(fd);
+    struct stat st;
+    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return false;
     return file.write(bytes.data(), bytes.size()) == bytes.size();
 }
 
