@@ -73,7 +73,9 @@ TemporaryFile create_temporary_beside(Platform& os, const std::string& path, con
     const size_t leaf_start = path.find_last_of(kPathDelimiters) + 1;
     std::string stem = path;
     for (int attempt = 0; attempt < 4; ++attempt) {
-        const std::string tail = "." + os.random_tag() + suffix;
+        std::string tail(1, '.');
+        tail += os.random_tag();
+        tail += suffix;
         if (path.size() - leaf_start + tail.size() > kMaxComponent)
             stem = path.substr(0, leaf_start + kMaxComponent - std::min(tail.size(), kMaxComponent));
         try {
