@@ -52,7 +52,8 @@ int run_package(const char* command, const char* destination_word, bool publishi
     if (files.size() != 2 || files[0].empty() || files[1].empty())
         return usage_error(std::string(command) + " expects " + given + " and " + destination_word);
     // Launchers fetch only the program package; a database package is installed by hand.
-    if (database && made_elsewhere) return usage_error("publish: --package publishes a program package, not --database");
+    if (database && made_elsewhere)
+        return usage_error("publish: --package publishes a program package, not --database");
 
     kalv::publish::PublishOptions options;
     options.entry_name = database ? kalv::launcher::kDatabaseEntryName : kalv::launcher::kProgramEntryName;

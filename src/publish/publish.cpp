@@ -1,10 +1,10 @@
 #include "publish/publish.h"
 
-#include <chrono>
 #include <algorithm>
+#include <chrono>
 #include <memory>
-#include <vector>
 #include <thread>
+#include <vector>
 
 #include "core/dos_time.h"
 #include "core/errors.h"
@@ -101,15 +101,15 @@ uint32_t dos_from_seconds(int64_t seconds) {
     return pack_dos({year, month, day, seconds_of_day / 3600, seconds_of_day / 60 % 60, seconds_of_day % 60});
 }
 
+// The last date-time the DOS form holds: 2107-12-31 23:59:58.
+constexpr DosFields kLastDosTime{2107, 12, 31, 23, 59, 58};
+
 // A launcher fetches the upgrade copy only when its file age is greater than its own
 // package's, and its own package carries the date of the copy it came from. So the
 // new package must be dated after the one it replaces, also when both are written
 // within the same two seconds (the DOS form's step): then it waits for the clock to
 // pass the old date and takes the next step. A replaced package dated further ahead
 // (a file server's clock) is outrun without waiting, and the caller is told.
-// The last date-time the DOS form holds: 2107-12-31 23:59:58.
-constexpr DosFields kLastDosTime{2107, 12, 31, 23, 59, 58};
-
 void date_after_replaced(const std::string& written, const std::string& target, PublishResult& result) {
     constexpr int64_t kLongestWaitSeconds = 4;
     platform::Platform& os = platform::current();
@@ -119,9 +119,10 @@ void date_after_replaced(const std::string& written, const std::string& target, 
     if (replaced == -1 || now == -1 || static_cast<uint32_t>(now) > static_cast<uint32_t>(replaced)) return;
     const int64_t wanted = dos_seconds(static_cast<uint32_t>(replaced)) + 2;
     if (wanted > dos_seconds(pack_dos(kLastDosTime)))
-        throw Error(target + " is dated 2107-12-31 23:59:58, the last date a launcher can compare (the DOS form ends in 2107): no package can be "
-                    "dated after it. Set its date to today (or delete it) and publish again; shops whose "
-                    "Kalvo3pack carries that date fetch nothing newer until it is replaced by hand");
+        throw Error(target + " is dated 2107-12-31 23:59:58, the last date a launcher can compare (the DOS "
+                    "form ends in 2107): no package can be dated after it. Set its date to today (or delete it) "
+                    "and publish again; shops whose Kalvo3pack carries that date fetch nothing newer until it "
+                    "is replaced by hand");
     const int64_t ahead = wanted - dos_seconds(static_cast<uint32_t>(now));
     if (ahead <= kLongestWaitSeconds)
         std::this_thread::sleep_for(std::chrono::seconds(ahead));

@@ -112,8 +112,8 @@ PublishLock::PublishLock(const std::string& target, std::chrono::milliseconds lo
         if (holder || content != last_seen) unreadable_since.reset();
         if (!holder && !unreadable_since) unreadable_since = os.monotonic_time();
         last_seen = content;
-        const seconds unreadable_for =
-            std::chrono::duration_cast<seconds>(unreadable_since ? os.monotonic_time() - *unreadable_since : milliseconds(0));
+        const milliseconds unreadable = unreadable_since ? os.monotonic_time() - *unreadable_since : milliseconds(0);
+        const seconds unreadable_for = std::chrono::duration_cast<seconds>(unreadable);
         // Deleted only while it still says what was judged stale: another publisher
         // may have taken it over a moment ago (a narrow window remains between this
         // look and the delete; the lock guards dates, not data).
