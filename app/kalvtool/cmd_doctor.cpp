@@ -86,10 +86,6 @@ bool same_path(const std::string& a, const std::string& b) {
 std::string quoted(const std::string& text) { return "\"" + text + "\""; }
 
 // What testing one entry of a package found.
-struct PackageState;
-void inner_program_problem(const std::string& package, PackageState& state);
-
-// What testing one entry of a package found.
 struct PackageState {
     bool present = false;
     bool sound = false;
