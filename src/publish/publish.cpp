@@ -306,8 +306,8 @@ PublishResult publish_made_package(const std::string& package, const std::string
     out.reset();
     source.reset();
 
-    const std::string make_anew = "make the package of the program with kalvtool pack, or publish the program "
-                                  "itself with kalvtool publish";
+    std::string make_anew = "make the package of the program with kalvtool pack, or publish the program itself "
+                            "with kalvtool publish";
     put_in_place(temporary, target, options, result, [&] {
         ProgramFacts facts;
         try {
@@ -315,8 +315,8 @@ PublishResult publish_made_package(const std::string& package, const std::string
         } catch (const Error& failure) {
             throw Error(package + " is no package that launchers take (" + failure.what() + "): " + make_anew);
         }
-        const std::string refusal =
-            program_refusal(facts, package + "'s entry " + options.entry_name, "M" + make_anew.substr(1));
+        make_anew[0] = 'M';  // a sentence of its own here
+        const std::string refusal = program_refusal(facts, package + "'s entry " + options.entry_name, make_anew);
         if (!refusal.empty()) throw Error(refusal);
         result.windows_program = facts.windows_program;
     });
