@@ -49,8 +49,11 @@ std::string probe_name(const std::string& folder, const char* what) {
 
 bool same_file(const std::string& a, const std::string& b) {
     BY_HANDLE_FILE_INFORMATION ia, ib;
-    return identity(a, ia) && identity(b, ib) && ia.dwVolumeSerialNumber == ib.dwVolumeSerialNumber &&
-           ia.nFileIndexHigh == ib.nFileIndexHigh && ia.nFileIndexLow == ib.nFileIndexLow;
+    if (!identity(a, ia) || !identity(b, ib)) return false;
+    // A file server that tells no file index gives 0 for every file: no identity then.
+    if (ia.nFileIndexHigh == 0 && ia.nFileIndexLow == 0) return false;
+    return ia.dwVolumeSerialNumber == ib.dwVolumeSerialNumber && ia.nFileIndexHigh == ib.nFileIndexHigh &&
+           ia.nFileIndexLow == ib.nFileIndexLow;
 }
 
 PathLook look_at(const std::string& path) {
