@@ -37,8 +37,9 @@ std::optional<ArchiveArgs> parse_archive_args(const Args& args, const std::strin
                 }
             }
         } else if (parsed.archive.empty()) {
+            // Options may follow the archive, as unzip takes them ("ARCHIVE -d DIR");
+            // a pattern that begins with "-" comes after "--".
             parsed.archive = a;
-            options_done = true;
         } else {
             parsed.patterns.push_back(a);
         }

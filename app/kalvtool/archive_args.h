@@ -1,5 +1,7 @@
 // The command line of the commands that read an archive's entries (extract, test):
 //   [-P PASSWORD] [-d DIR] [-o always|never] [-r] ARCHIVE [PATTERN...]
+// with the options also between and after ARCHIVE and the patterns, as unzip takes
+// them; "--" ends the options.
 // parsed once, and the patterns handed to the extraction component as the launcher
 // hands it its entry: as FilesList lines.
 #pragma once

@@ -5,7 +5,7 @@
 // fetch and IsSoundProgramPackage whether a fetched copy would be kept; the packages
 // are tested with the extraction component in its test mode and the package password.
 //
-//   launcher ── NET.INF ── upgrade copy (reachable? newer? sound?) ── Kalvo3pack
+//   folder readable? ── launcher ── folder writable? ── NET.INF ── upgrade copy (reachable? newer? sound?) ── Kalvo3pack
 //   ── Volka.bpl ── Kalvo3main ── KALVO3.IB ── free space ── application running
 //   ── the last run's block of Kalv3.log
 #include <cstdio>
@@ -18,7 +18,9 @@
 #include "launcher/launcher.h"
 #include "launcher/run_log.h"
 #include "launcher/texts.h"
+#include "platform/admin_files.h"
 #include "platform/forwarding_platform.h"
+#include "publish/publish.h"
 
 namespace kalvtool {
 namespace {
@@ -36,8 +38,7 @@ constexpr char kDelimiter = '/';
 constexpr const char* kLauncherName = "kalv3";
 #endif
 // The run log beside the launcher, and where a launcher that cannot write its own
-// folder puts it instead (the user's state folder; not looked into here: it is the
-// user's who starts the launcher, not the administrator's).
+// folder puts it instead (the user's state folder: this user's is looked into too).
 constexpr const char* kLogName = launcher::runlog::kLogName;
 #ifdef _WIN32
 constexpr const char* kFallbackLog = "%LOCALAPPDATA%\\Kalv3\\Kalv3.log";
@@ -94,6 +95,20 @@ struct PackageState {
     int64_t entry_size = 0;  // uncompressed, as its record says, sound or not
 };
 
+// A program package whose Kalvo3main decrypts and passes its CRC-32, as a launcher
+// checks it, may still hold no program: an empty one (a failed build), or a package
+// inside the package (a package published as the program). Every start installs it
+// and then fails to start the application.
+void inner_program_problem(const std::string& package, PackageState& state) {
+    const std::string entry = launcher::kProgramEntryName;
+    const kalv::publish::ProgramFacts facts =
+        kalv::publish::inspect_entry(package, entry, launcher::PackagePassword());
+    if (facts.size != 0 && !facts.zip) return;
+    state.sound = false;
+    state.problem = entry + (facts.size == 0 ? " is empty" : " is itself a ZIP archive (a package inside the package)");
+    state.hint = "publish the program itself with kalvtool publish, or make the package with kalvtool pack";
+}
+
 PackageState check_package(const std::string& path, const std::string& entry) {
     PackageState state;
     state.present = platform::current().file_exists(path);
@@ -109,6 +124,7 @@ PackageState check_package(const std::string& path, const std::string& entry) {
         state.entry_found = true;
         state.entry_size = found.uncompressed_size;
         state.sound = found.ok;
+        if (found.ok && entry == launcher::kProgramEntryName) inner_program_problem(path, state);
         if (!found.ok) {
             state.problem = entry + ": " + found.reason;
             state.hint = found.reason == "bad password"
@@ -127,7 +143,12 @@ public:
     explicit Doctor(std::string dir) : dir_(std::move(dir)) {}
 
     int run() {
+        if (!check_folder_readable()) {
+            report_.summary(dir_);
+            return report_.exit_code();
+        }
         check_launcher();
+        check_folder_writable();
         check_net_inf();
         check_upgrade();
         check_program_package();
@@ -144,6 +165,52 @@ public:
 private:
     platform::Platform& os() { return platform::current(); }
     std::string path(const char* name) const { return dir_ + name; }
+
+    // A folder whose files cannot be looked at (no right to it) would show every file
+    // as missing, and a missing KALVO3.IB advises a restore from the backup: over a
+    // live database. So nothing is checked then.
+    bool check_folder_readable() {
+        for (const char* name : {launcher::kProgramPackageName, launcher::kDatabaseEntryName, kLauncherName}) {
+            const platform::PathLook look = platform::look_at(path(name));
+            if (look.state != platform::PathState::Unreadable) continue;
+            report_.line(Level::Fail, "folder", "cannot read " + dir_ + " (" + look.reason + ")",
+                         "Run kalvtool doctor as a user who may read it (the shop's user, or an administrator); "
+                         "nothing in it was checked, and nothing in it is known to be missing");
+            return false;
+        }
+        return true;
+    }
+
+    // Every start deletes and unpacks the program, and replaces the package with a
+    // fetched copy, in this folder: one that the user cannot change (the usual
+    // Program Files mistake) fails every start.
+    void check_folder_writable() {
+        const std::string failed = platform::probe_writable(dir_);
+        folder_writable_ = failed.empty();
+        if (folder_writable_) {
+            report_.line(Level::Ok, "folder", "this user can create, replace and delete files in it");
+        } else {
+            report_.line(Level::Fail, "folder", dir_ + ": " + failed,
+                         "Every start fails: the launcher unpacks the program there. Give the shop's users the "
+                         "right to change files in this folder, or install it in a folder of their own (not "
+                         "under Program Files)");
+        }
+    }
+
+    // An upgrade copy that a launcher would keep, but whose Kalvo3main is no program.
+    bool fetched_holds_no_program(const std::string& found) {
+        PackageState state;
+        state.sound = true;
+        try {
+            inner_program_problem(upgrade_path_, state);
+        } catch (const kalv::Error&) {
+            return false;  // it passed the launcher's check; what it holds is told below
+        }
+        if (state.sound) return false;
+        report_.line(Level::Fail, "upgrade copy", found + ", newer than the local package, but " + state.problem,
+                     "The next start fetches it and cannot start the application: " + state.hint);
+        return true;
+    }
 
     void check_launcher() {
         const std::string launcher_path = path(kLauncherName);
@@ -207,6 +274,7 @@ private:
             return;
         }
         if (launcher::IsSoundProgramPackage(upgrade_path_)) {
+            if (fetched_holds_no_program(found)) return;
             fetch_size_ = doctor::file_size(upgrade_path_).value_or(0);
             fetched_entry_size_ = chosen_size("doctor", upgrade_path_, {launcher::kProgramEntryName});
             will_fetch_ = true;
@@ -336,21 +404,51 @@ private:
         }
     }
 
+    // The run log that holds the latest run: the folder's, or this user's fallback log
+    // (where a launcher writes when it cannot write the folder), whichever was written
+    // last; empty `from` when neither holds a run.
+    struct RunLog {
+        std::string from, block;
+        bool fallback = false;
+    };
+    RunLog latest_run_log() {
+        RunLog latest;
+        const std::string state = os().user_state_directory();
+        for (const std::string& log : {path(kLogName), state.empty() ? std::string() : state + kLogName}) {
+            if (log.empty()) continue;
+            const std::optional<std::string> text = doctor::read_whole_file(log);
+            const std::string block = text ? doctor::last_run_block(*text) : std::string();
+            if (block.empty()) continue;
+            const std::optional<int64_t> stamp = os().modification_stamp(log);
+            if (!latest.from.empty() && !(stamp && (!latest_stamp_ || *stamp > *latest_stamp_))) continue;
+            latest = {log, block, log != path(kLogName)};
+            latest_stamp_ = stamp;
+        }
+        return latest;
+    }
+
     void check_log() {
-        const std::optional<std::string> log = doctor::read_whole_file(path(kLogName));
-        if (!log) {
-            report_.line(Level::Ok, kLogName, "none in this folder",
-                         std::string("No start has written here yet; a launcher that cannot write its folder logs "
-                                     "to ") + kFallbackLog + " of the user who starts it");
+        const RunLog log = latest_run_log();
+        if (log.from.empty()) {
+            const bool present = doctor::read_whole_file(path(kLogName)).has_value();
+            report_.line(Level::Ok, kLogName, present ? "holds no run" : "none in this folder",
+                         present ? std::string()
+                                 : std::string("No start has written here yet; a launcher that cannot write its "
+                                               "folder logs to ") + kFallbackLog + " of the user who starts it");
             return;
         }
-        const std::string block = doctor::last_run_block(*log);
-        if (block.empty()) {
-            report_.line(Level::Ok, kLogName, "holds no run");
-            return;
+        if (log.fallback) {
+            report_.line(Level::Ok, kLogName,
+                         "the last run, from " + log.from + " (this user's log, kept when the folder cannot be "
+                         "written):");
+        } else if (!folder_writable_) {
+            report_.line(Level::Warn, kLogName,
+                         "the last run in this folder's log, which may be old: no start can write to the folder "
+                         "now:");
+        } else {
+            report_.line(Level::Ok, kLogName, "the last run:");
         }
-        report_.line(Level::Ok, kLogName, "the last run:");
-        report_.detail(block);
+        report_.detail(log.block);
     }
 
     std::string dir_;  // with its delimiter
@@ -362,6 +460,8 @@ private:
     int64_t program_size_ = 0, program_now_ = 0, database_size_ = 0;
     bool program_size_known_ = false;
     bool database_missing_ = false, database_supplied_ = false;
+    bool folder_writable_ = true;
+    std::optional<int64_t> latest_stamp_;
 };
 
 int run_doctor(const Args& args) {
@@ -373,7 +473,13 @@ int run_doctor(const Args& args) {
         const std::string cwd = os.current_directory();
         dir = dir.empty() || dir == "." ? cwd : cwd + (ends_with_delimiter(cwd) ? "" : std::string(1, kDelimiter)) + dir;
     }
-    if (!os.directory_exists(dir)) throw kalv::FileStreamError("no folder " + dir);
+    if (!os.directory_exists(dir)) {
+        const platform::PathLook look = platform::look_at(dir);
+        if (look.state == platform::PathState::Unreadable)
+            throw kalv::FileStreamError("cannot read folder " + dir + " (" + look.reason +
+                                        "): run kalvtool doctor as a user who may read it");
+        throw kalv::FileStreamError("no folder " + dir);
+    }
     if (!ends_with_delimiter(dir)) dir += kDelimiter;
     InstallationPlatform installation(os, dir + kLauncherName);
     const platform::ScopedPlatform placed(installation);
@@ -388,7 +494,10 @@ const Registration registration{
      "newer, and would be fetched or dropped; whether Kalvo3pack and Volka.bpl open with the\n"
      "package password and pass their CRC-32; Kalvo3main and KALVO3.IB with sizes and dates\n"
      "(a date before 1980 or after 2107 is flagged); free space for the next start; whether\n"
-     "the application runs now; and the last run's block of Kalv3.log.\n"
+     "the application runs now; and the last run's block of Kalv3.log (the folder's, or this\n"
+     "user's fallback log when that holds a later run). Before all that: whether DIR can be\n"
+     "read at all (if not, nothing else is checked), and whether this user can create,\n"
+     "replace and delete files in it (a probe file, deleted at once).\n"
      "One line per check, starting with OK, WARN (the shop starts, but look) or FAIL (the\n"
      "application will not start), with a hint.\n\n"
      "Exit codes: 0 all OK, 1 warnings, 2 failures (or no such DIR), 64 usage error."}};

@@ -1,12 +1,17 @@
 // kalvtool pack [--database] FILE OUT
 // kalvtool publish [--database] FILE TARGET
+// kalvtool publish --package PACKAGE TARGET
 // A package of FILE as the launchers read it: the entry "Kalvo3main" (or "KALVO3.IB"
 // with --database), Deflate-compressed, encrypted with the launchers' package password
 // behind a fresh random encryption header. Both write beside the destination first,
 // flush, read the package back with the launcher's extraction component and rename it
 // into place in one step; publish also dates it after the package it replaces, so that
-// every launcher fetches it at its next start.
-// Exit 0 done, 2 failed (message on stderr; the destination is unchanged), 64 usage.
+// every launcher fetches it at its next start. FILE that is empty or already a ZIP
+// archive (a package inside a package installs everywhere and starts nowhere) is
+// refused, and so is a destination that is FILE itself; a package made elsewhere is
+// published with --package, checked as a launcher checks a fetched copy.
+// Exit 0 done, 2 failed or refused (message on stderr; the destination is unchanged),
+// 64 usage.
 #include <chrono>
 #include <cstdio>
 
@@ -28,21 +33,27 @@ std::string dos_text(int32_t age) {
 }
 
 int run_package(const char* command, const char* destination_word, bool publishing, const Args& args) {
-    bool database = false, options_done = false;
+    bool database = false, made_elsewhere = false, options_done = false;
     std::vector<std::string> files;
     for (const std::string& a : args) {
         if (!options_done && a == "--") {
             options_done = true;
         } else if (!options_done && a == "--database") {
             database = true;
+        } else if (!options_done && publishing && a == "--package") {
+            made_elsewhere = true;
         } else if (!options_done && a.size() > 1 && a[0] == '-') {
             return usage_error(std::string(command) + ": unknown option " + a);
         } else {
             files.push_back(a);
         }
     }
+    const std::string given = made_elsewhere ? "PACKAGE" : "FILE";
     if (files.size() != 2 || files[0].empty() || files[1].empty())
-        return usage_error(std::string(command) + " expects FILE and " + destination_word);
+        return usage_error(std::string(command) + " expects " + given + " and " + destination_word);
+    // Launchers fetch only the program package; a database package is installed by hand.
+    if (database && made_elsewhere)
+        return usage_error("publish: --package publishes a program package, not --database");
 
     kalv::publish::PublishOptions options;
     options.entry_name = database ? kalv::launcher::kDatabaseEntryName : kalv::launcher::kProgramEntryName;
@@ -50,13 +61,21 @@ int run_package(const char* command, const char* destination_word, bool publishi
     options.newer_than_replaced = publishing;
 
     const auto start = std::chrono::steady_clock::now();
-    const kalv::publish::PublishResult r = kalv::publish::publish_package(files[0], files[1], options);
+    const kalv::publish::PublishResult r = made_elsewhere
+                                               ? kalv::publish::publish_made_package(files[0], files[1], options)
+                                               : kalv::publish::publish_package(files[0], files[1], options);
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     if (r.ahead_of_clock)
         std::fprintf(stderr,
                      "kalvtool %s: warning: the package replaced was dated ahead of this computer's clock; "
                      "the new one is dated %s so that launchers still fetch it\n",
                      command, dos_text(r.age).c_str());
+    // Only a warning: the Linux build's launcher starts programs of its own kind.
+    if (!database && !r.windows_program)
+        std::fprintf(stderr,
+                     "kalvtool %s: warning: %s is no Windows program (no MZ header with a PE signature): "
+                     "the shops' Kalv3.exe cannot start it\n",
+                     command, made_elsewhere ? (files[0] + "'s Kalvo3main").c_str() : files[0].c_str());
     std::printf("%s %s (%llu bytes, CRC-32 %08X) as %s: %llu bytes, dated %s, read back and checked in %.2f s\n",
                 publishing ? "published" : "packed", options.entry_name.c_str(),
                 static_cast<unsigned long long>(r.package.size), static_cast<unsigned>(r.package.crc32),
@@ -77,21 +96,32 @@ int run_publish(const Args& args) { return run_package("publish", "TARGET", true
     "to the disk, read back with the launcher's own extraction component (password, Inflate,\n"   \
     "CRC-32), and only then renamed over the destination in one step. On any failure the\n"      \
     "destination is left as it was and the temporary file is removed. Info-ZIP unzip -P and\n"   \
-    "7-Zip extract the package too.\n\n"                                                          \
-    "Exit codes: 0 done, 2 failed (message on stderr), 64 usage error."
+    "7-Zip extract the package too. FILE that is empty or itself a ZIP archive is refused,\n"    \
+    "and so is a destination that is FILE itself; a FILE that is no Windows program (no PE\n"   \
+    "image) is packed with a warning.\n\n"                                                        \
+    "Exit codes: 0 done, 2 failed or refused (message on stderr), 64 usage error."
 
 const Registration pack_registration{
     {"pack", "kalvtool pack [--database] FILE OUT       package FILE as the local file OUT", run_pack,
      KALVTOOL_PACKAGE_DETAILS}};
 
 const Registration publish_registration{
-    {"publish", "kalvtool publish [--database] FILE TARGET  package FILE and put it in place of TARGET in one step",
+    {"publish",
+     "kalvtool publish [--database] FILE TARGET  package FILE and put it in place of TARGET in one step\n"
+     "kalvtool publish --package PACKAGE TARGET  put a package made elsewhere in place of TARGET",
      run_publish,
      "TARGET is the upgrade copy that the shops' NET.INF names (Upgrade=), e.g. on a share.\n"
      "The new package is dated now, and always after the package it replaces (waiting up to\n"
      "a few seconds for the clock when needed), so each launcher fetches it at its next start.\n"
      "A launcher reading TARGET meanwhile gets the old package or the new one, never a part;\n"
-     "on Windows a TARGET held open by a launcher's copy is retried for up to 20 seconds.\n\n"
+     "on Windows a TARGET held open by a launcher's copy is retried for up to 20 seconds.\n"
+     "Publishers to one TARGET take turns: each holds TARGET.publish-lock (its pid, host and\n"
+     "start) from reading TARGET's date to the rename, and waits up to 2 minutes for another;\n"
+     "a lock whose holder on this computer has ended, or older than 10 minutes, is taken over.\n"
+     "POSIX: the new TARGET keeps the old one's mode, owner and group where allowed.\n"
+     "--package publishes a package made elsewhere, checked as a launcher checks a fetched\n"
+     "copy (Kalvo3main opens with the package password and passes its CRC-32) and refused\n"
+     "when its Kalvo3main is empty or itself a ZIP archive.\n\n"
      KALVTOOL_PACKAGE_DETAILS}};
 
 }  // namespace

@@ -1,11 +1,14 @@
 #include "publish/publish.h"
 
+#include <algorithm>
 #include <chrono>
 #include <memory>
 #include <thread>
+#include <vector>
 
 #include "core/dos_time.h"
 #include "core/errors.h"
+#include "platform/admin_files.h"
 #include "platform/publishing.h"
 #include "unzip/unzipper.h"
 
@@ -98,6 +101,9 @@ uint32_t dos_from_seconds(int64_t seconds) {
     return pack_dos({year, month, day, seconds_of_day / 3600, seconds_of_day / 60 % 60, seconds_of_day % 60});
 }
 
+// The last date-time the DOS form holds: 2107-12-31 23:59:58.
+constexpr DosFields kLastDosTime{2107, 12, 31, 23, 59, 58};
+
 // A launcher fetches the upgrade copy only when its file age is greater than its own
 // package's, and its own package carries the date of the copy it came from. So the
 // new package must be dated after the one it replaces, also when both are written
@@ -109,8 +115,14 @@ void date_after_replaced(const std::string& written, const std::string& target, 
     platform::Platform& os = platform::current();
     const int32_t replaced = os.file_age(target);
     const int32_t now = os.file_age(written);
-    if (replaced == -1 || now == -1 || now > replaced) return;
+    // DOS date-times sort as unsigned numbers: from 2044 on the top bit is set.
+    if (replaced == -1 || now == -1 || static_cast<uint32_t>(now) > static_cast<uint32_t>(replaced)) return;
     const int64_t wanted = dos_seconds(static_cast<uint32_t>(replaced)) + 2;
+    if (wanted > dos_seconds(pack_dos(kLastDosTime)))
+        throw Error(target + " is dated 2107-12-31 23:59:58, the last date a launcher can compare (the DOS "
+                    "form ends in 2107): no package can be dated after it. Set its date to today (or delete it) "
+                    "and publish again; shops whose Kalvo3pack carries that date fetch nothing newer until it "
+                    "is replaced by hand");
     const int64_t ahead = wanted - dos_seconds(static_cast<uint32_t>(now));
     if (ahead <= kLongestWaitSeconds)
         std::this_thread::sleep_for(std::chrono::seconds(ahead));
@@ -121,9 +133,12 @@ void date_after_replaced(const std::string& written, const std::string& target, 
 }
 
 // Reads the written package back as a launcher will: the extraction component
-// decrypts and inflates the one entry and checks its CRC-32; its record must state
-// the source's CRC-32 and size, and the file it made must have that size.
-void check_package(const std::string& package, const PublishOptions& options, const PackageInfo& info) {
+// decrypts and inflates the entry and checks its CRC-32. With `made_here`, the one
+// entry's record must state the source's CRC-32 and size, and the file it made must
+// have that size. Returns what the extracted program's first bytes tell, and the
+// entry's CRC-32 and size in `info` for a package made elsewhere.
+ProgramFacts check_package(const std::string& package, const PublishOptions& options, PackageInfo& info,
+                           bool made_here) {
     ScratchFolder scratch;
     unzip::UnZipper zip;
     zip.DoProcessMessages = false;
@@ -140,22 +155,88 @@ void check_package(const std::string& package, const PublishOptions& options, co
     // Told in the failure, not in a box: publishing runs where nobody may press one.
     std::string reported;
     zip.OnZipProblem = [&](unzip::UnZipper&, unzip::ZipProblem p, int) { reported = unzip::zip_problem_text(p); };
+    int chosen = -1;
+    zip.OnEndUnZip = [&](unzip::UnZipper&, int index, const std::string&) { chosen = index; };
     const std::string extracted = scratch.holds(options.entry_name);
     const int count = zip.UnZip();
     auto fail = [&](const std::string& why) {
-        throw Error("The package written as " + package + " does not read back (" + why + ")");
+        throw Error(made_here ? "The package written as " + package + " does not read back (" + why + ")" : why);
     };
-    if (count != 1 || zip.EntryCount() != 1) fail(reported.empty() ? problem : reported);
-    const unzip::ZipHeaderInfo& entry = zip.Entry(0);
-    if (entry.StoredPath() != options.entry_name) fail("entry named " + entry.StoredPath());
-    if (entry.Crc32 != info.crc32 || static_cast<uint64_t>(entry.UncompressedSize) != info.size)
+    if (count != 1 || chosen < 0 || (made_here && zip.EntryCount() != 1)) fail(reported.empty() ? problem : reported);
+    const unzip::ZipHeaderInfo& entry = zip.Entry(chosen);
+    if (made_here && entry.StoredPath() != options.entry_name) fail("entry named " + entry.StoredPath());
+    if (made_here && (entry.Crc32 != info.crc32 || static_cast<uint64_t>(entry.UncompressedSize) != info.size))
         fail("CRC-32 or size differ");
     const std::unique_ptr<platform::FileHandle> out =
         platform::current().open_file(extracted, platform::OpenMode::ReadShared);
-    if (out->size() != static_cast<int64_t>(info.size)) fail("the extracted file has another size");
+    if (out->size() != entry.UncompressedSize) fail("the extracted file has another size");
+    info.crc32 = entry.Crc32;
+    info.size = static_cast<uint64_t>(entry.UncompressedSize);
+    return read_program_facts(*out);
+}
+
+void refuse_one_file(const std::string& file, const std::string& target) {
+    if (platform::same_file(file, target))
+        throw Error(file + " and " + target + " are the same file: the package would replace what it is made of. "
+                    "Write it to another file");
+}
+
+bool starts_with(const uint8_t* bytes, size_t n, const char* prefix, size_t length) {
+    return n >= length && std::equal(bytes, bytes + length, reinterpret_cast<const uint8_t*>(prefix));
+}
+
+// The steps after the package is written beside the target, for both kinds: under the
+// target's lock, date it after the target, read it back, give it the target's owner
+// and mode, and rename it over the target.
+template <typename Check>
+void put_in_place(const std::string& temporary, const std::string& target, const PublishOptions& options,
+                  PublishResult& result, Check&& check) {
+    std::unique_ptr<PublishLock> lock;
+    if (options.newer_than_replaced) {
+        lock = std::make_unique<PublishLock>(target, options.longest_lock_wait);
+        date_after_replaced(temporary, target, result);
+    }
+    check();
+    platform::keep_owner_and_mode(target, temporary);
+    result.age = platform::current().file_age(temporary);
+    platform::replace_durably(temporary, target);
 }
 
 }  // namespace
+
+ProgramFacts read_program_facts(platform::FileHandle& file) {
+    ProgramFacts facts;
+    const int64_t size = file.size();
+    facts.size = size > 0 ? static_cast<uint64_t>(size) : 0;
+    uint8_t head[64] = {};
+    const size_t n = file.seek(0, platform::SeekOrigin::Begin) == 0 ? file.read(head, sizeof head) : 0;
+    // Local header, end of central directory (an empty archive), split or spanned
+    // archive markers (APPNOTE 4.3.6, 8.5.3, 8.5.4).
+    for (const char* signature : {"PK\x03\x04", "PK\x05\x06", "PK\x07\x08", "PK00"})
+        facts.zip = facts.zip || starts_with(head, n, signature, 4);
+    if (n == sizeof head && starts_with(head, n, "MZ", 2)) {
+        const uint32_t pe_at = uint32_t(head[60]) | uint32_t(head[61]) << 8 | uint32_t(head[62]) << 16 |
+                               uint32_t(head[63]) << 24;
+        uint8_t signature[4] = {};
+        facts.windows_program = uint64_t(pe_at) + 4 <= facts.size &&
+                                file.seek(pe_at, platform::SeekOrigin::Begin) == int64_t(pe_at) &&
+                                file.read(signature, 4) == 4 && starts_with(signature, 4, "PE\0\0", 4);
+    }
+    file.seek(0, platform::SeekOrigin::Begin);
+    return facts;
+}
+
+std::string program_refusal(const ProgramFacts& facts, const std::string& name, const std::string& remedy) {
+    if (facts.size == 0)
+        return name + " is empty (a failed build?): every shop would install it and fail to start the "
+                      "application. " + (remedy.empty() ? "Give the program that was built" : remedy);
+    if (facts.zip)
+        return name + " is itself a ZIP archive (a package?): every shop would unpack it and fail to start it. " +
+               (remedy.empty() ? "Give the program itself, or publish a package made elsewhere with "
+                                 "kalvtool publish --package PACKAGE TARGET"
+                               : remedy);
+    return {};
+}
 
 std::string temporary_name(const std::string& target) {
     uint8_t tag[4];
@@ -163,10 +244,23 @@ std::string temporary_name(const std::string& target) {
     return target + ".publishing-" + hex(tag, sizeof tag);
 }
 
+ProgramFacts inspect_entry(const std::string& package, const std::string& entry_name, const std::string& password) {
+    PublishOptions options;
+    options.entry_name = entry_name;
+    options.password = password;
+    PackageInfo info;
+    return check_package(package, options, info, false);
+}
+
 PublishResult publish_package(const std::string& file, const std::string& target, const PublishOptions& options) {
     platform::Platform& os = platform::current();
     PublishResult result;
+    refuse_one_file(file, target);
     std::unique_ptr<platform::FileHandle> source = os.open_file(file, platform::OpenMode::ReadDenyWrite);
+    const ProgramFacts facts = read_program_facts(*source);
+    const std::string refusal = program_refusal(facts, file);
+    if (!refusal.empty()) throw Error(refusal);
+    result.windows_program = facts.windows_program;
 
     PackageEntry entry;
     entry.name = options.entry_name;
@@ -187,10 +281,45 @@ PublishResult publish_package(const std::string& file, const std::string& target
     out.reset();
     source.reset();
 
-    if (options.newer_than_replaced) date_after_replaced(temporary, target, result);
-    check_package(temporary, options, result.package);
-    result.age = os.file_age(temporary);
-    platform::replace_durably(temporary, target);
+    put_in_place(temporary, target, options, result,
+                 [&] { check_package(temporary, options, result.package, true); });
+    guard.keep();
+    return result;
+}
+
+PublishResult publish_made_package(const std::string& package, const std::string& target,
+                                   const PublishOptions& options) {
+    platform::Platform& os = platform::current();
+    PublishResult result;
+    refuse_one_file(package, target);
+    std::unique_ptr<platform::FileHandle> source = os.open_file(package, platform::OpenMode::ReadDenyWrite);
+    const std::string temporary = temporary_name(target);
+    FileGuard guard;
+    std::unique_ptr<platform::NewFile> out = platform::create_new_file(temporary);
+    guard.arm(temporary);
+    std::vector<char> buffer(1 << 20);
+    for (size_t n; (n = source->read(buffer.data(), buffer.size())) > 0;) out->write(buffer.data(), n);
+    if (static_cast<int64_t>(out->position()) != source->size())
+        throw StreamError("Cannot read " + package + " to its end");
+    result.package.archive_size = out->position();
+    out->flush_to_disk();
+    out.reset();
+    source.reset();
+
+    std::string make_anew = "make the package of the program with kalvtool pack, or publish the program itself "
+                            "with kalvtool publish";
+    put_in_place(temporary, target, options, result, [&] {
+        ProgramFacts facts;
+        try {
+            facts = check_package(temporary, options, result.package, false);
+        } catch (const Error& failure) {
+            throw Error(package + " is no package that launchers take (" + failure.what() + "): " + make_anew);
+        }
+        make_anew[0] = 'M';  // a sentence of its own here
+        const std::string refusal = program_refusal(facts, package + "'s entry " + options.entry_name, make_anew);
+        if (!refusal.empty()) throw Error(refusal);
+        result.windows_program = facts.windows_program;
+    });
     guard.keep();
     return result;
 }

@@ -17,6 +17,8 @@ tmp=$(mktemp -d)
 holder=
 trap '[ -n "$holder" ] && { touch "$tmp"/*/Kalvo3main.report.txt.release; wait "$holder"; }; rm -rf "$tmp"' EXIT
 cd "$tmp" || exit 1
+# This user's fallback run log (natively), away from the real one.
+export XDG_STATE_HOME=$tmp/state
 # shellcheck source=../support/kalvtool_run.sh
 source "$here/../support/kalvtool_run.sh"
 # shellcheck source=../support/zip_refusing.sh
@@ -38,6 +40,11 @@ zip -q -j -P "$password" Kalvo3pack.no-entry OTHER
 cp Kalvo3pack.good Kalvo3pack.damaged
 printf '\377\377\377\377' | dd of=Kalvo3pack.damaged bs=1 seek=2000 conv=notrunc status=none
 rm Kalvo3main OTHER
+# Packages that pass the launcher's check but hold no program: a package in the package
+# (a package published as the program), an empty program (a failed build).
+cp Kalvo3pack.good Kalvo3main && zip -q -P "$password" Kalvo3pack.inner-package Kalvo3main
+: >Kalvo3main && zip -q -P "$password" Kalvo3pack.inner-empty Kalvo3main
+rm Kalvo3main
 # What the next start needs on the disk: the program, and a newer copy fetched beside
 # the package.
 mib() { awk -v b="$1" 'BEGIN { printf "%.1f MiB", b / 1048576 }'; }
@@ -80,7 +87,14 @@ cases=(
     "truncated-newer|head -c 3000 Kalvo3pack.good >upgrade/truncated-newer; touch -d '+1 hour' upgrade/truncated-newer|1|^WARN  upgrade copy: .*but not a readable package"
     "undated-copy|touch -d 1979-01-01 upgrade/undated-copy|1|^WARN  upgrade copy: .*before 1980 or after 2107. A copy without a date from 1980 to 2107 is never fetched"
     "no-log|rm no-log/Kalv3.log|0|^OK    Kalv3.log: none in this folder"
+    "inner-package|cp Kalvo3pack.inner-package inner-package/Kalvo3pack|2|^FAIL  Kalvo3pack: Kalvo3main is itself a ZIP archive \\(a package inside the package\\). The application cannot start: publish the program itself"
+    "inner-empty|cp Kalvo3pack.inner-empty inner-empty/Kalvo3pack|2|^FAIL  Kalvo3pack: Kalvo3main is empty. The application cannot start"
+    "newer-inner-package|cp Kalvo3pack.inner-package upgrade/newer-inner-package; touch -d '+1 hour' upgrade/newer-inner-package|2|^FAIL  upgrade copy: .*newer than the local package, but Kalvo3main is itself a ZIP archive.*The next start fetches it and cannot start the application"
 )
+# The launcher's fallback log, where it writes when its folder cannot be written (the
+# Linux build's place): shown when it holds the later run.
+[ ${#runner[@]} -eq 0 ] &&
+    cases+=("fallback-log|mkdir -p state/kalv3; printf '=== Kalv3 3.0.0 run 2026-12-03 10:00:00\\nrefresh: fetched\\n' >state/kalv3/Kalv3.log; touch -d '+1 minute' state/kalv3/Kalv3.log|0|^OK    Kalv3.log: the last run, from .*/state/kalv3/Kalv3.log \\(this user's log")
 for c in "${cases[@]}"; do
     IFS='|' read -r name breaking expected line <<<"$c"
     healthy "$name"
@@ -90,7 +104,7 @@ for c in "${cases[@]}"; do
     [ "$rc" -eq "$expected" ] && grep -qE -- "$line" <<<"$out" || fail "$name: exit $expected, a line /$line/"
     # One line per check, each starting with its verdict, and the summary's counts.
     checks=$(grep -cE '^(OK|WARN|FAIL)  ' <<<"$out")
-    [ "$checks" -eq 10 ] || fail "$name: ten checks, not $checks"
+    [ "$checks" -eq 11 ] || fail "$name: eleven checks, not $checks"
     grep -qE "^checked .*$name.: $(grep -c '^OK ' <<<"$out") OK, $(grep -c '^WARN ' <<<"$out") WARN, $(grep -c '^FAIL ' <<<"$out") FAIL$" <<<"$out" ||
         fail "$name: the summary counts the lines"
     case $name in
@@ -106,6 +120,7 @@ for c in "${cases[@]}"; do
     esac
     [ "$(snapshot "$name"; snapshot upgrade)" = "$before" ] || fail "$name: doctor changed files"
 done
+rm -rf state
 
 # The log's last block is printed, and only it.
 run doctor healthy
@@ -157,6 +172,47 @@ holder=
 run doctor running
 [ "$rc" -eq 0 ] && grep -q '^OK    application: not running$' <<<"$out" || fail "running: not running once it ended"
 
+# ---- a folder this user cannot write or read (natively, as an unprivileged user) ---------------
+# The usual Program Files mistake: every start fails, and the folder's log is old. A folder
+# that cannot be read at all is not a folder whose files are missing: no advice to
+# restore the database over a live one.
+as_user=()
+[ "$(id -u)" -eq 0 ] && as_user=(setpriv --reuid=65534 --regid=65534 --clear-groups)
+if [ ${#runner[@]} -eq 0 ] && { [ ${#as_user[@]} -eq 0 ] || command -v setpriv >/dev/null; }; then
+    chmod 755 "$tmp"
+    # name | chmod of the folder | exit code | lines it prints (extended regex, ; between them)
+    cases=(
+        "read-only|555|2|^FAIL  folder: .*read-only/: cannot create a file in it \(Permission denied\). Every start fails;^WARN  Kalv3.log: the last run in this folder's log, which may be old"
+        "unreadable|744|2|^FAIL  folder: cannot read .*unreadable/ \(Permission denied\)\. Run kalvtool doctor as a user who may read it;^checked .*: 0 OK, 0 WARN, 1 FAIL$"
+        "no-entry-right|000|2|^FAIL  folder: cannot read .*no-entry-right/ \(Permission denied\)"
+    )
+    for c in "${cases[@]}"; do
+        IFS='|' read -r name mode expected lines <<<"$c"
+        healthy "$name"
+        chmod -R a+rX "$name" upgrade && chmod "$mode" "$name"
+        "${as_user[@]}" "$tool" doctor "$name" >out.txt 2>err.txt
+        rc=$?
+        out=$(cat out.txt)
+        err=$(cat err.txt)
+        IFS=';' read -r -a wanted <<<"$lines"
+        for line in "${wanted[@]}"; do
+            grep -qE -- "$line" <<<"$out" || fail "$name: a line /$line/"
+        done
+        [ "$rc" -eq "$expected" ] || fail "$name: exit $expected"
+        grep -qi 'restore' <<<"$out" && fail "$name: no advice to restore anything"
+        [ -z "$(find "$name" -name '.kalvtool-probe-*')" ] || fail "$name: the probe file is gone"
+        chmod 755 "$name"
+    done
+    # A folder whose parent may not be entered: "cannot read", not "no folder".
+    mkdir -p closed/inside && chmod 700 closed
+    "${as_user[@]}" "$tool" doctor closed/inside >out.txt 2>err.txt
+    rc=$?
+    err=$(cat err.txt)
+    [ "$rc" -eq 2 ] && grep -q '^kalvtool doctor: cannot read folder .*closed/inside (Permission denied)' err.txt ||
+        fail "closed/inside: cannot read folder"
+    chmod 755 closed
+fi
+
 # ---- the command line --------------------------------------------------------------------------
 # args (| between words) | exit code | a line of stdout or stderr
 cases=(
@@ -174,7 +230,7 @@ done
 (cd healthy && "${runner[@]}" "$tool" doctor >../out.txt 2>&1)
 rc=$?
 out=$(tr -d '\r' <out.txt)
-[ "$rc" -eq 0 ] && grep -qE '^checked .*healthy.: 10 OK' <<<"$out" || fail "doctor without DIR checks the current folder"
+[ "$rc" -eq 0 ] && grep -qE '^checked .*healthy.: 11 OK' <<<"$out" || fail "doctor without DIR checks the current folder"
 
 [ "$failures" -eq 0 ] && echo "kalvtool doctor: all cases passed" || echo "$failures failure(s)"
 [ "$failures" -eq 0 ]

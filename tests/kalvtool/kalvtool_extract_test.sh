@@ -65,6 +65,32 @@ for method in 9 7; do
     cmp -s out/small.txt small.txt && [ ! -e out/big.txt ] || fail "$what: small.txt extracted, big.txt not"
 done
 
+# ---- options after the archive, as unzip takes them; "--" ends them ------------------------
+printf 'a file named like an option\n' >./-d
+zip -q -j -P secret enc.zip small.txt big.txt -- -d
+# args (| between words) | exit code | files extracted into out (sorted, space-separated)
+# A pattern "-d" needs "--"; before options were taken after the archive, the first rows
+# ended "no entry matches".
+cases=(
+    "extract|enc.zip|-d|out|-P|secret|0|-d big.txt small.txt"
+    "extract|enc.zip|small.txt|-P|secret|-d|out|0|small.txt"
+    "extract|-P|secret|enc.zip|-d|out|-o|never|big.txt|0|big.txt"
+    "extract|-P|secret|-d|out|enc.zip|--|-d|0|-d"
+    "extract|enc.zip|-d|64|(none)"
+)
+for c in "${cases[@]}"; do
+    IFS='|' read -r -a words <<<"$c"
+    n=${#words[@]}
+    rm -rf out
+    run "${words[@]:0:n-2}"
+    got=$(ls -A out 2>/dev/null | sort | tr '\n' ' ')
+    [ -n "$got" ] || got='(none)'
+    [ "$rc" -eq "${words[n - 2]}" ] && [ "${got% }" = "${words[n - 1]}" ] ||
+        fail "${words[*]:0:n-2}: exit ${words[n - 2]}, extracted '${words[n - 1]}', not '${got% }'"
+done
+run test enc.zip -P secret small.txt
+[ "$rc" -eq 0 ] && grep -qx 'tested 1 entry: 1 OK, 0 failed' <<<"$out" || fail "test ARCHIVE -P PASSWORD PATTERN"
+
 if [ -n "$watcher_pid" ]; then
     touch watcher.stop
     wait "$watcher_pid"

@@ -20,14 +20,12 @@ cd "$tmp" || exit 1
 source "$here/../support/kalvtool_run.sh"
 
 # ---- pack: every peer extracts the same bytes -------------------------------------------
-: >empty
 printf 'the shop program\n' >small
 head -c 1048576 /dev/urandom >random
 for i in $(seq 1 40000); do echo "line $i of the compressible program"; done >compressible
 
 # source  pack options  entry
 cases=(
-    "empty|-|Kalvo3main"
     "small|-|Kalvo3main"
     "random|-|Kalvo3main"
     "compressible|-|Kalvo3main"
@@ -84,6 +82,101 @@ expect_failure 'Cannot open file' publish no-such-file share/Kalvo3pack
 chmod a-w share/Kalvo3pack
 expect_failure 'read-only' publish v1 share/Kalvo3pack
 chmod u+w share/Kalvo3pack
+
+# ---- administrator mistakes: refused before anything is written, or warned -------------------
+# A package in a package, or an empty one, passes every launcher's check, is installed
+# everywhere and starts nowhere; so is a program packed over itself.
+: >empty
+zip -q -j -P "$password" by-hand.zip small                       # zip -P, entry not renamed
+cp small.zip Kalvo3main && zip -q -P "$password" inner-package.zip Kalvo3main
+: >Kalvo3main && zip -q -P "$password" inner-empty.zip Kalvo3main
+cp small Kalvo3main && zip -q -P wrong wrong-password.zip Kalvo3main && rm Kalvo3main
+ln share/Kalvo3pack share-link
+# args (| between words) | exit code | how stderr's first line begins
+mistakes=(
+    "publish|empty|share/Kalvo3pack|2|kalvtool publish: empty is empty (a failed build?)"
+    "publish|small.zip|share/Kalvo3pack|2|kalvtool publish: small.zip is itself a ZIP archive (a package?)"
+    "publish|by-hand.zip|share/Kalvo3pack|2|kalvtool publish: by-hand.zip is itself a ZIP archive"
+    "pack|empty|out.zip|2|kalvtool pack: empty is empty"
+    "pack|small.zip|out.zip|2|kalvtool pack: small.zip is itself a ZIP archive"
+    "pack|v1|v1|2|kalvtool pack: v1 and v1 are the same file"
+    "pack|v1|./v1|2|kalvtool pack: v1 and ./v1 are the same file"
+    "publish|share-link|share/Kalvo3pack|2|kalvtool publish: share-link and share/Kalvo3pack are the same file"
+    "publish|--package|inner-package.zip|share/Kalvo3pack|2|kalvtool publish: inner-package.zip's entry Kalvo3main is itself a ZIP archive"
+    "publish|--package|inner-empty.zip|share/Kalvo3pack|2|kalvtool publish: inner-empty.zip's entry Kalvo3main is empty"
+    "publish|--package|wrong-password.zip|share/Kalvo3pack|2|kalvtool publish: wrong-password.zip is no package that launchers take (bad password)"
+    "publish|--package|by-hand.zip|share/Kalvo3pack|2|kalvtool publish: by-hand.zip is no package that launchers take (no entry Kalvo3main)"
+    "publish|--package|v1|share/Kalvo3pack|2|kalvtool publish: v1 is no package that launchers take"
+    "publish|--package|share/Kalvo3pack|share/Kalvo3pack|2|kalvtool publish: share/Kalvo3pack and share/Kalvo3pack are the same file"
+    "publish|--package|--database|small.zip|share/Kalvo3pack|64|kalvtool: publish: --package publishes a program package"
+    "publish|2107|v1|share/Kalvo3pack|2|kalvtool publish: share/Kalvo3pack is dated 2107-12-31 23:59:58, the last date"
+)
+for c in "${mistakes[@]}"; do
+    IFS='|' read -r -a words <<<"$c"
+    n=${#words[@]}
+    args=("${words[@]:0:n-2}")
+    cp v1 v1.kept
+    [ "${args[1]}" = 2107 ] && { args=("${args[0]}" "${args[@]:2}"); touch -d '2107-12-31 23:59:59' share/Kalvo3pack; }
+    cp -p share/Kalvo3pack before
+    run "${args[@]}"
+    [ "$rc" -eq "${words[n - 2]}" ] && [ -z "$out" ] && [[ "$(head -n 1 <<<"$err")" == "${words[n - 1]}"* ]] ||
+        fail "kalvtool ${args[*]}: exit ${words[n - 2]}, '${words[n - 1]}'"
+    cmp -s before share/Kalvo3pack && cmp -s v1 v1.kept || fail "kalvtool ${args[*]} changed a file"
+    [ "$(ls share)" = Kalvo3pack ] && [ ! -e out.zip ] || fail "kalvtool ${args[*]} left $(ls share | tr '\n' ' ')"
+    touch -d '-1 hour' share/Kalvo3pack
+done
+rm share-link
+
+# A made package is published as it is; a target dated from 2044 on (a DOS date with its top
+# bit set) is outrun, not undercut.
+run publish --package small.zip share/Kalvo3pack
+[ "$rc" -eq 0 ] && cmp -s small.zip share/Kalvo3pack || fail "publish --package puts the package in place as it is"
+touch -d '2050-03-01 10:00:00' share/Kalvo3pack
+run publish v2 share/Kalvo3pack
+[ "$rc" -eq 0 ] && grep -q 'dated 2050-03-01 10:00:02' <<<"$out" && grep -q 'ahead of this computer.s clock' <<<"$err" ||
+    fail "publish over a target dated 2050 dates the package after it"
+
+# Only a program that is no PE image is warned about; it is published all the same.
+{ printf 'MZ'; head -c 58 /dev/zero; printf '\100\000\000\000PE\000\000'; head -c 100 /dev/zero; } >pe-program
+for program in pe-program small; do
+    run publish "$program" share/Kalvo3pack
+    warned=$(grep -c 'warning: .* is no Windows program' <<<"$err")
+    want=$([ "$program" = small ] && echo 1 || echo 0)
+    [ "$rc" -eq 0 ] && [ "$warned" -eq "$want" ] || fail "publish $program: $want warning(s) of no PE image"
+done
+
+# The target keeps its mode, owner and group whatever this publisher's umask.
+if [ ${#runner[@]} -eq 0 ]; then
+    for mode in 644 640 664; do
+        chmod "$mode" share/Kalvo3pack && chgrp nogroup share/Kalvo3pack 2>/dev/null
+        group=$(stat -c %G share/Kalvo3pack)
+        (umask 077 && run publish v1 share/Kalvo3pack && [ "$rc" -eq 0 ]) || fail "publish over a $mode target"
+        [ "$(stat -c '%a %G' share/Kalvo3pack)" = "$mode $group" ] ||
+            fail "the target stays $mode $group, not $(stat -c '%a %G' share/Kalvo3pack)"
+    done
+fi
+
+# Two publishers at once take turns: two packages, two dates, the later one in place.
+for try in 1 2 3; do
+    "${runner[@]}" "$tool" publish v1 share/Kalvo3pack >first.txt 2>/dev/null &
+    "${runner[@]}" "$tool" publish v2 share/Kalvo3pack >second.txt 2>/dev/null
+    wait $!
+    dates=$(sed -n 's/.* dated \([0-9-]* [0-9:]*\),.*/\1/p' first.txt second.txt | tr -d '\r' | sort)
+    [ "$(uniq <<<"$dates" | wc -l)" -eq 2 ] || fail "two publishes at once, try $try: two dates, not '$dates'"
+    # The one in place is the later one, so a shop that fetched the other fetches it too.
+    # (The DOS form counts seconds in twos.)
+    in_place=$(stat -c %Y share/Kalvo3pack)
+    [ "$(date -d "@$((in_place - in_place % 2))" '+%Y-%m-%d %H:%M:%S')" = "$(tail -n 1 <<<"$dates")" ] ||
+        fail "two publishes at once, try $try: the later date ($(tail -n 1 <<<"$dates")) is in place"
+    [ "$(ls share)" = Kalvo3pack ] || fail "two publishes at once left $(ls share | tr '\n' ' ')"
+done
+# A lock whose holder on this computer has ended is taken over (natively: Wine names the
+# computer in its own way).
+if [ ${#runner[@]} -eq 0 ]; then
+    printf 'kalvtool publish\npid=4194311\nhost=%s\ntime=%s\n' "$(hostname)" "$(date +%s)" >share/Kalvo3pack.publish-lock
+    run publish v1 share/Kalvo3pack
+    [ "$rc" -eq 0 ] && [ "$(ls share)" = Kalvo3pack ] || fail "publish takes over a lock left by an ended publisher"
+fi
 
 # ---- command line ---------------------------------------------------------------------------
 expect_usage() {  # STDERR_PATTERN ARGS...

@@ -12,7 +12,9 @@
 #include "core/dos_time.h"
 #include "core/errors.h"
 #include "platform/platform.h"
+#include "platform/admin_files.h"
 #include "publish/publish.h"
+#include "publish/publish_lock.h"
 #include "files.h"
 #include "unzip/unzipper.h"
 
@@ -97,6 +99,11 @@ TEST(Publish, ATargetDatedAheadOfTheClockIsOutrunByOneStep) {
         {{2028, 2, 28, 23, 59, 58}, {2028, 2, 29, 0, 0, 0}},
         {{2029, 2, 28, 23, 59, 58}, {2029, 3, 1, 0, 0, 0}},
         {{2030, 12, 31, 23, 59, 58}, {2031, 1, 1, 0, 0, 0}},
+        // From 2044 on a DOS date-time has its top bit set: a signed comparison put
+        // these before 1980, dated the package now, and no shop fetched it.
+        {{2044, 1, 1, 0, 0, 0}, {2044, 1, 1, 0, 0, 2}},
+        {{2099, 12, 31, 23, 59, 58}, {2100, 1, 1, 0, 0, 0}},
+        {{2107, 12, 31, 23, 59, 56}, {2107, 12, 31, 23, 59, 58}},
     };
     TempDir dir;
     write_file(dir.file("program"), "the program");
@@ -109,6 +116,56 @@ TEST(Publish, ATargetDatedAheadOfTheClockIsOutrunByOneStep) {
         EXPECT_TRUE(r.ahead_of_clock);
         EXPECT_EQ(uint32_t(os.file_age(dir.file("Kalvo3pack"))), pack_dos(s.expected));
         EXPECT_EQ(extract(dir.file("Kalvo3pack"), dir.file("out")), "the program");
+    }
+}
+
+// A lock left behind is taken over when its holder is gone or it is old; a live one
+// is waited for, up to the bound, and then named in the failure.
+TEST(PublishLock, StaleLocksAreTakenOverLiveOnesWaitedFor) {
+    const int64_t now = std::chrono::duration_cast<std::chrono::seconds>(
+                            std::chrono::system_clock::now().time_since_epoch())
+                            .count();
+    const std::string here = platform::host_name();
+    auto lock_text = [](uint64_t pid, const std::string& host, int64_t since) {
+        return "kalvtool publish\npid=" + std::to_string(pid) + "\nhost=" + host + "\ntime=" + std::to_string(since) +
+               "\n";
+    };
+    struct Case {
+        const char* what;
+        std::string content;
+        bool taken;
+    };
+    // Beyond Linux's PID_MAX_LIMIT, and no Windows process id either.
+    constexpr uint64_t kEndedPid = 4194311;
+    const Case cases[] = {
+        {"holder on this computer ended", lock_text(kEndedPid, here, now), true},
+        {"holder on this computer runs", lock_text(platform::process_id(), here, now), false},
+        {"holder on another computer, recent", lock_text(kEndedPid, "elsewhere", now - 60), false},
+        {"holder on another computer, 11 minutes old", lock_text(1, "elsewhere", now - 11 * 60), true},
+        {"a holder never written (died at once)", "", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        TempDir dir;
+        const std::string target = dir.file("Kalvo3pack");
+        write_file(PublishLock::file_name(target), c.content);
+        const auto wait = std::chrono::milliseconds(c.content.empty() ? 6000 : 300);
+        if (c.taken) {
+            {
+                const PublishLock lock(target, wait);
+                EXPECT_NE(read_file(PublishLock::file_name(target)), c.content);
+            }
+            EXPECT_FALSE(fs::exists(PublishLock::file_name(target))) << "let go";
+        } else {
+            try {
+                const PublishLock lock(target, wait);
+                ADD_FAILURE() << "a live lock was taken over";
+            } catch (const Error& e) {
+                EXPECT_NE(std::string(e.what()).find("Another publish to the same target holds"), std::string::npos);
+                EXPECT_NE(std::string(e.what()).find(PublishLock::holder_text(c.content)), std::string::npos);
+            }
+            EXPECT_EQ(read_file(PublishLock::file_name(target)), c.content) << "left to its holder";
+        }
     }
 }
 
