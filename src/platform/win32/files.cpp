@@ -14,6 +14,21 @@ namespace kalv::platform {
 
 namespace {
 
+// A DOS date-time taken as local time, as the UTC file time that SetFileTime takes.
+bool utc_time_of(uint32_t dos_date_time, FILETIME& utc) {
+    FILETIME local;
+    const WORD date = static_cast<WORD>(dos_date_time >> 16), time = static_cast<WORD>(dos_date_time & 0xFFFF);
+    return DosDateTimeToFileTime(date, time, &local) && LocalFileTimeToFileTime(&local, &utc);
+}
+
+// The Windows attributes meant by an entry's stored ones. Entries made on Unix carry
+// st_mode in the high half (APPNOTE 4.4.15), which are no Windows attribute bits; only
+// the MS-DOS low half is meant for Windows there.
+DWORD stored_attributes(uint32_t external_attributes, uint16_t version_made_by) {
+    constexpr uint16_t kMadeOnUnix = 3;
+    return (version_made_by >> 8) == kMadeOnUnix ? (external_attributes & 0xFFFF) : external_attributes;
+}
+
 // Owns one kernel handle (closed when it goes).
 class Win32File final : public FileHandle {
 public:
