@@ -8,11 +8,10 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 
 #include "core/errors.h"
-#include "platform/publishing.h"
+#include "platform/platform.h"
 
 namespace kalv::platform {
 
@@ -32,11 +31,7 @@ bool write_all(int fd, const std::string& bytes) {
 }
 
 std::string probe_name(const std::string& folder, const char* what) {
-    uint8_t tag[4];
-    random_bytes(tag, sizeof tag);
-    char text[16];
-    std::snprintf(text, sizeof text, "%02x%02x%02x%02x", tag[0], tag[1], tag[2], tag[3]);
-    return folder + ".kalvtool-probe-" + what + "-" + text;
+    return folder + ".kalvtool-probe-" + what + "-" + native().random_tag();
 }
 
 }  // namespace
