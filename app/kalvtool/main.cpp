@@ -6,6 +6,7 @@
 #include "commands.h"
 #include "core/errors.h"
 #include "kalv_version.h"
+#include "platform/library_search.h"
 
 namespace kalvtool {
 
@@ -76,6 +77,9 @@ int usage_error(const std::string& message) {
 }  // namespace kalvtool
 
 int main(int argc, char** argv) {
+    // Before anything can load a DLL: kalvtool run from a Downloads folder loads none
+    // that lies beside it.
+    kalv::platform::restrict_library_search();
     using namespace kalvtool;
     if (argc < 2) return usage_error("no command given");
     const std::string word = argv[1];
