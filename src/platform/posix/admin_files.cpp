@@ -58,7 +58,9 @@ void keep_owner_and_mode(const std::string& original, const std::string& copy) {
     // Owner and group together, else the group alone (a user may give a file any
     // group of their own, but not another owner). Either may be refused: the file then
     // keeps this user's, and the mode below still opens it to the same readers.
-    if (::fchown(fd, was.st_uid, was.st_gid) != 0) (void)::fchown(fd, static_cast<uid_t>(-1), was.st_gid);
+    const bool owned =
+        ::fchown(fd, was.st_uid, was.st_gid) == 0 || ::fchown(fd, static_cast<uid_t>(-1), was.st_gid) == 0;
+    static_cast<void>(owned);
     (void)::fchmod(fd, was.st_mode & 07777);
     ::close(fd);
 }
