@@ -30,7 +30,8 @@ void Report::detail(const std::string& text) {
 }
 
 void Report::summary(const std::string& dir) const {
-    std::printf("checked %s: %d OK, %d WARN, %d FAIL\n", kalv::printable(dir).c_str(), counts_[0], counts_[1], counts_[2]);
+    std::printf("checked %s: %d OK, %d WARN, %d FAIL\n", kalv::printable(dir).c_str(), counts_[0], counts_[1],
+                counts_[2]);
 }
 
 int Report::exit_code() const { return counts_[2] ? 2 : counts_[1] ? 1 : 0; }

@@ -277,7 +277,8 @@ TEST_F(Startup, EachRunAppendsABlockOfWhatItReadDecidedAndShowed) {
           "refresh: fetched\r\n", "extract " + kInstallDir + "Kalvo3main: 5492 bytes, CRC-32 E09B0788, ",
           "database: missing, unpacked from Volka.bpl\r\n", "start " + kInstallDir + "Kalvo3main: started\r\n",
           // the second run
-          "box CopyFile | File not found :\\x0D" + upgrade + "\r\n", "box Kalvo... | Error in file processing : \\x0D"}) {
+          "box CopyFile | File not found :\\x0D" + upgrade + "\r\n",
+          "box Kalvo... | Error in file processing : \\x0D"}) {
         EXPECT_NE(log.find(expected), std::string::npos) << expected << "\n--- in ---\n" << log;
     }
     EXPECT_EQ(log.find("k3m8_q7rw_2x4"), std::string::npos) << "never the password";
