@@ -18,7 +18,6 @@ const Row kRows[] = {
     {"x\r\n=== Kalv3 run", "x\\x0D\\x0A=== Kalv3 run", "CR LF would forge a run block of the log"},
     {"e\x1B[8mhidden", "e\\x1B[8mhidden", "ESC would start a sequence that hides text"},
     {std::string("a\0b", 3), "a\\x00b", "a zero byte would cut the line"},
-    {"\t\x7F", "\\x09\\x7F", "tab and DEL"},
     {"csi\x9B" "8m", "csi\\x9B8m", "a raw C1 byte: CSI on an 8-bit terminal"},
     {"csi\xC2\x9B" "8m", "csi\\xC2\\x9B8m", "U+009B, CSI as a UTF-8 character"},
     {"\xC2\x85next", "\\xC2\\x85next", "U+0085, the C1 line break"},
