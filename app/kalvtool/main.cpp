@@ -5,6 +5,7 @@
 
 #include "commands.h"
 #include "core/errors.h"
+#include "core/printable.h"
 #include "kalv_version.h"
 #include "platform/library_search.h"
 
@@ -95,7 +96,8 @@ int main(int argc, char** argv) {
         try {
             return c.run(rest);
         } catch (const kalv::Error& e) {
-            std::fprintf(stderr, "kalvtool %s: %s\n", c.name, e.what());
+            // The message may name a path made of an entry's stored name.
+            std::fprintf(stderr, "kalvtool %s: %s\n", c.name, kalv::printable(e.what()).c_str());
             return kExitFailure;
         } catch (const std::exception& e) {
             std::fprintf(stderr, "kalvtool %s: internal error: %s\n", c.name, e.what());

@@ -136,9 +136,11 @@ void ZipHeaderInfo::SetFileComment(std::optional<std::string> comment) {
 
 void ZipHeaderInfo::set_stored_name(const std::string& raw) {
     // APPNOTE 4.4.4 bit 11: the name is UTF-8 (as jars and wheels write it), else OEM.
+    // Separators are found in the converted name, the one the file system will read:
+    // whatever the conversion gives, the folder split and the ".." checks see it.
     platform::Platform& os = platform::current();
-    const std::string name = (BitFlag & general_purpose::kUtf8Name) ? os.utf8_to_ansi(native_delimiters(raw))
-                                                                    : os.oem_to_ansi(native_delimiters(raw));
+    const std::string name = native_delimiters((BitFlag & general_purpose::kUtf8Name) ? os.utf8_to_ansi(raw)
+                                                                                       : os.oem_to_ansi(raw));
     const std::string file = file_name_part(name);
     file_name_.clear();
     directory_.clear();
