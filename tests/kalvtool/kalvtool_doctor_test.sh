@@ -17,6 +17,10 @@ tmp=$(mktemp -d)
 holder=
 trap '[ -n "$holder" ] && { touch "$tmp"/*/Kalvo3main.report.txt.release; wait "$holder"; }; rm -rf "$tmp"' EXIT
 cd "$tmp" || exit 1
+# The application's guard is a lock file in the user's runtime folder: one of this
+# run's own, as a login session has.
+export XDG_RUNTIME_DIR=$tmp/runtime
+mkdir -m 700 "$XDG_RUNTIME_DIR"
 # shellcheck source=../support/kalvtool_run.sh
 source "$here/../support/kalvtool_run.sh"
 # shellcheck source=../support/zip_refusing.sh
@@ -74,13 +78,32 @@ cases=(
     "unreachable|printf '[DB]\nUpgrade=../nowhere/Kalvo3pack\n' >unreachable/NET.INF|1|^WARN  upgrade copy: .*nowhere.Kalvo3pack is not there.*Every start shows \"File not found :\""
     "upgrade-folder|rm upgrade/upgrade-folder; mkdir upgrade/upgrade-folder|1|^WARN  upgrade copy: .*upgrade-folder is a folder"
     "empty-upgrade|printf '[db]\nupgrade=\n' >empty-upgrade/NET.INF|1|^WARN  NET.INF: \\[DB\\] Upgrade= is empty"
-    "no-net-inf|rm no-net-inf/NET.INF|0|^OK    upgrade copy: the upgrade path names the local package itself"
+    "no-net-inf|rm no-net-inf/NET.INF|1|^WARN  NET.INF: no readable \\[DB\\] Upgrade key: there is no NET.INF. The launcher then never refreshes"
+    "key-typo|printf '[DB]\nUpgarde=x\n' >key-typo/NET.INF|1|^WARN  NET.INF: .*\\[DB\\] section has no Upgrade key \\(it has: Upgarde\\)"
+    "no-db-section|printf '[NET]\nUpgrade=x\n' >no-db-section/NET.INF|1|^WARN  NET.INF: .*NET.INF has no \\[DB\\] section"
+    "utf16-net-inf|printf '\377\376[\0D\0B\0]\0' >utf16-net-inf/NET.INF|1|^WARN  NET.INF: .*UTF-16"
+    "bom-net-inf|printf '\357\273\277[DB]\r\nUpgrade=../upgrade/bom-net-inf\r\n' >bom-net-inf/NET.INF|0|^OK    NET.INF: \\[DB\\] Upgrade=../upgrade/bom-net-inf$"
+    "named-itself|printf '[DB]\nUpgrade=Kalvo3pack\n' >named-itself/NET.INF|0|^OK    upgrade copy: the upgrade path names the local package itself"
     "newer|cp Kalvo3pack.newer upgrade/newer; touch -d '+1 hour' upgrade/newer|0|^OK    upgrade copy: .*newer than the local package. The next start fetches it$"
     "damaged-newer|cp Kalvo3pack.damaged upgrade/damaged-newer; touch -d '+1 hour' upgrade/damaged-newer|1|^WARN  upgrade copy: .*newer than the local package, but Kalvo3main: .*drops it"
     "truncated-newer|head -c 3000 Kalvo3pack.good >upgrade/truncated-newer; touch -d '+1 hour' upgrade/truncated-newer|1|^WARN  upgrade copy: .*but not a readable package"
     "undated-copy|touch -d 1979-01-01 upgrade/undated-copy|1|^WARN  upgrade copy: .*before 1980 or after 2107. A copy without a date from 1980 to 2107 is never fetched"
     "no-log|rm no-log/Kalv3.log|0|^OK    Kalv3.log: none in this folder"
 )
+# An upgrade copy whose open never returns (a FIFO natively, as a hung share): doctor
+# answers after the launcher's bound. Run beside the other cases, for its 30 s.
+if [ ${#runner[@]} -eq 0 ]; then
+    healthy hung
+    rm upgrade/hung
+    mkfifo upgrade/hung
+    (
+        start=$(date +%s)
+        "$tool" doctor hung >hung.out 2>&1
+        echo "rc=$? seconds=$(($(date +%s) - start))" >>hung.out
+    ) &
+    hung_doctor=$!
+fi
+
 for c in "${cases[@]}"; do
     IFS='|' read -r name breaking expected line <<<"$c"
     healthy "$name"
@@ -111,6 +134,12 @@ done
 run doctor healthy
 grep -qx '      | === 2026-12-02 09:00:00 Kalv3 last run' <<<"$out" && grep -qx '      | box: Kalv|a box' <<<"$out" &&
     ! grep -q 'older run' <<<"$out" || fail "healthy: the log's last block, and only it"
+
+if [ -n "${hung_doctor:-}" ]; then
+    wait "$hung_doctor"
+    grep -qE '^WARN  upgrade copy: .*hung.*did not answer within 30 s. Every start waits that long for it, then goes on with the local package' hung.out &&
+        grep -qE '^rc=1 seconds=(29|3[0-9]|4[0-9])$' hung.out || fail "hung: doctor answers within the bound: $(cat hung.out)"
+fi
 
 # ---- the launcher fetches what doctor said it would fetch --------------------------------------
 if [ ${#runner[@]} -eq 0 ]; then
