@@ -32,12 +32,12 @@ e2e_begin() {
     launcher_name=kalv3
   fi
   work=$(mktemp -d "/tmp/$name.XXXXXX")
-  if [ "$mode" != wine ]; then
-    export XDG_RUNTIME_DIR=$work/runtime
-    mkdir -m 700 "$XDG_RUNTIME_DIR"
-  fi
   harness=$work/harness
   mkdir -p "$harness"
+  if [ "$mode" != wine ]; then
+    export XDG_RUNTIME_DIR=$harness/runtime
+    mkdir -m 700 "$XDG_RUNTIME_DIR"
+  fi
   trap e2e_cleanup EXIT
   if [ "$mode" = wine ]; then e2e_private_prefix; fi
 }
