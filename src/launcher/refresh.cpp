@@ -1,6 +1,8 @@
 // The installation's configuration and the refresh of the program package from the
 // upgrade location.
+#include <chrono>
 #include <exception>
+#include <memory>
 #include <optional>
 #include <vector>
 
