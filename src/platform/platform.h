@@ -189,7 +189,8 @@ public:
     virtual std::string current_directory() = 0;
     // A lock of that name across the processes of this user's session (a named mutex;
     // on POSIX flock(2) on a file of the user's own in $XDG_RUNTIME_DIR or beside the
-    // program), or nullptr when another process holds it or no such file can be had.
+    // program, or a lock that holds nothing where no such file can be had), or nullptr
+    // when another process holds it.
     // It is let go when the returned object goes or the process ends.
     virtual std::unique_ptr<SystemLock> try_lock(const std::string& name) = 0;
     // A clock for time-outs that never steps back, and a pause of the thread.

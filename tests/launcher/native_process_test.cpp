@@ -204,27 +204,33 @@ private:
 
 struct PlantedCase {
     const char* why;
-    std::function<void(const std::string& lock_file, const std::string& elsewhere)> plant;
+    // False when this user cannot plant it.
+    std::function<bool(const std::string& lock_file, const std::string& elsewhere)> plant;
 };
 
 class PlantedLockFile : public ::testing::TestWithParam<PlantedCase> {};
 
 // Regression: the guard was an abstract-namespace socket, which any local user could
 // bind to keep the launcher from starting. What stands at the lock file's name in its
-// place is neither followed nor trusted: the guard sees no application.
+// place is neither followed nor trusted: the guard sees no application, and the
+// launchers' turn is not held up.
 TEST_P(PlantedLockFile, NeitherFollowedNorTrusted) {
     TempDir dir;
     const RuntimeFolder runtime(dir.path().string());
     const std::string name = unique_name("planted");
-    const std::string lock_file = dir.file("kalv3-" + name + "." + std::to_string(::geteuid()) + ".lock");
+    const std::string uid = std::to_string(::geteuid());
+    const std::string lock_file = dir.file("kalv3-" + name + "." + uid + ".lock");
     const std::string elsewhere = dir.file("elsewhere");
     write_file(elsewhere, "someone's data");
-    GetParam().plant(lock_file, elsewhere);
+    if (!GetParam().plant(lock_file, elsewhere) ||
+        !GetParam().plant(dir.file("kalv3-lock-" + name + "." + uid + ".lock"), elsewhere))
+        GTEST_SKIP() << "cannot plant " << GetParam().why;
     // Another process holds whatever stands there.
     const int other = ::open(lock_file.c_str(), O_RDONLY | O_NONBLOCK);
     if (other >= 0) ::flock(other, LOCK_SH);
     EXPECT_FALSE(native().mutex_exists(name)) << GetParam().why;
     EXPECT_EQ(hold_mutex(name), nullptr) << GetParam().why;
+    EXPECT_NE(native().try_lock(name), nullptr) << GetParam().why << ": no launcher waits for a planted lock";
     EXPECT_EQ(read_file(elsewhere), "someone's data");
     if (other >= 0) ::close(other);
 }
@@ -234,12 +240,13 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         PlantedCase{"a link to another file", [](const std::string& lock, const std::string& elsewhere) {
                         fs::create_symlink(elsewhere, lock);
+                        return true;
                     }},
         PlantedCase{"another user's file", [](const std::string& lock, const std::string&) {
                         write_file(lock, "");
-                        if (::chown(lock.c_str(), 65534, 65534) != 0) GTEST_SKIP() << "cannot give a file away";
+                        return ::chown(lock.c_str(), 65534, 65534) == 0;
                     }},
-        PlantedCase{"a FIFO", [](const std::string& lock, const std::string&) { ::mkfifo(lock.c_str(), 0600); }}));
+        PlantedCase{"a FIFO", [](const std::string& lock, const std::string&) { return ::mkfifo(lock.c_str(), 0600) == 0; }}));
 
 TEST(NativeMutex, HeldThroughAFileOnlyTheUserCanOpen) {
     TempDir dir;

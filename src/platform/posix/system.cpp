@@ -238,10 +238,12 @@ std::string NativePlatform::current_directory() {
 }
 
 // Only the user's own processes can open the user's lock file, so no other user can
-// hold the launchers of this installation back.
+// hold the launchers of this installation back. Where no lock file of ours can be had
+// (a folder this user cannot write, something planted at its name), the launchers do
+// without taking turns rather than each wait for a turn that never comes.
 std::unique_ptr<SystemLock> NativePlatform::try_lock(const std::string& name) {
     const int fd = open_lock_file(lock_file_path("lock-" + name), true);
-    if (fd < 0) return nullptr;
+    if (fd < 0) return std::make_unique<SystemLock>();
     auto lock = std::make_unique<FileLock>(fd);
     if (::flock(fd, LOCK_EX | LOCK_NB) != 0) return nullptr;
     return lock;
