@@ -182,25 +182,6 @@ TEST_F(Refresh, StalledCopyEndsAfterItsTimeOutAsAFailedCopy) {
     EXPECT_EQ(os.content(target), local);
 }
 
-// Regression: the size of the upgrade copy for the log was read by opening it on the
-// launcher's only thread, so a share that never answered an open hung the launcher for
-// good (and, holding the installation lock, every later start with it).
-TEST_F(Refresh, AnUpgradeLocationThatNeverAnswersCostsOneBoundAndLeavesThePackage) {
-    os.put_file(target, local, kOlder);
-    os.put_file(kUpgrade, upgrade, kTwoSecondsLater);
-    os.hung.insert(kUpgrade);
-    launcher::runlog::Begin();
-    launcher::HaveNewVersion(target, kUpgrade);
-    launcher::runlog::Write();
-    EXPECT_TRUE(os.transcript.empty()) << "no box, no copy";
-    EXPECT_EQ(os.clock, launcher::kCopyStallTimeout);
-    EXPECT_EQ(os.content(target), local);
-    EXPECT_NE(os.content(kInstallDir + "Kalv3.log")
-                  .find("refresh: not fetched, the upgrade location did not answer within 30 s; the local package "
-                        "is used\r\n"),
-              std::string::npos);
-}
-
 TEST_F(Refresh, AReadOnlyPackageIsStillReplaced) {
     os.put_file(target, local, kOlder);
     os.read_only.insert(target);

@@ -304,8 +304,9 @@ TEST_F(Startup, EachRunAppendsABlockOfWhatItReadDecidedAndShowed) {
     EXPECT_EQ(std::count(log.begin(), log.end(), '='), 6) << "two blocks";
 }
 
-// Regression: a share that never answered hung the launcher for good, with the old
-// program deleted and no log written (the log was written at the end only).
+// Regression: a share that never answered an open (the upgrade copy's size for the log
+// was read by opening it on the launcher's only thread) hung the launcher for good,
+// with the old program deleted and no log written (the log was written at the end).
 TEST_F(Startup, AHungUpgradeLocationEndsWithTheApplicationStartedAndATraceWrittenBeforeTheWait) {
     const std::string upgrade = kOtherDir + "/Kalvo3pack";
     os.put_file(kInstallDir + "NET.INF", "[DB]\nUpgrade=" + upgrade + "\n");
