@@ -8,7 +8,10 @@
 //   folder readable? ── launcher ── folder writable? ── NET.INF ── upgrade copy (reachable? newer? sound?) ── Kalvo3pack
 //   ── Volka.bpl ── Kalvo3main ── KALVO3.IB ── free space ── application running
 //   ── the last run's block of Kalv3.log
+#include <algorithm>
 #include <cstdio>
+#include <memory>
+#include <optional>
 
 #include "archive_test.h"
 #include "commands.h"
@@ -82,8 +85,6 @@ bool same_path(const std::string& a, const std::string& b) {
     return a == b;
 #endif
 }
-
-std::string quoted(const std::string& text) { return "\"" + text + "\""; }
 
 // What testing one entry of a package found.
 struct PackageState {
@@ -198,17 +199,10 @@ private:
     }
 
     // An upgrade copy that a launcher would keep, but whose Kalvo3main is no program.
-    bool fetched_holds_no_program(const std::string& found) {
-        PackageState state;
-        state.sound = true;
-        try {
-            inner_program_problem(upgrade_path_, state);
-        } catch (const kalv::Error&) {
-            return false;  // it passed the launcher's check; what it holds is told below
-        }
-        if (state.sound) return false;
-        report_.line(Level::Fail, "upgrade copy", found + ", newer than the local package, but " + state.problem,
-                     "The next start fetches it and cannot start the application: " + state.hint);
+    bool fetched_holds_no_program(const std::string& found, const PackageState& program) {
+        if (program.sound) return false;
+        report_.line(Level::Fail, "upgrade copy", found + ", newer than the local package, but " + program.problem,
+                     "The next start fetches it and cannot start the application: " + program.hint);
         return true;
     }
 
@@ -224,10 +218,13 @@ private:
 
     void check_net_inf() {
         launcher::ReadNetInf();
+        configured_ = launcher::UpgradeConfigured;
         upgrade_ = launcher::UpgradePath;
         const char* name = launcher::kNetInfName;
-        if (!os().file_exists(path(name))) {
-            report_.line(Level::Ok, name, "none; the upgrade path is the default " + quoted(upgrade_));
+        if (!configured_) {
+            report_.line(Level::Warn, name, "no readable [DB] Upgrade key: " + launcher::WhyNoUpgradePath(path(name)),
+                         "The launcher then never refreshes the program package: name the upgrade copy on a line "
+                         "Upgrade=... under [DB]");
         } else if (upgrade_.empty()) {
             report_.line(Level::Warn, name, "[DB] Upgrade= is empty",
                          "Every start shows \"File not found :\" and fetches nothing: name the upgrade copy there, "
@@ -242,14 +239,61 @@ private:
         upgrade_path_ = relative_ ? dir_ + upgrade_ : upgrade_;
     }
 
+    // What reading the upgrade copy as a package found.
+    struct UpgradeVerdict {
+        bool sound = false;
+        int64_t entry_size = 0;
+        PackageState state;
+        PackageState program;  // of a sound copy: whether its Kalvo3main is a program
+    };
+
+    // Reads the upgrade copy as the launcher would check its fetched copy, within the
+    // launcher's bound: a share can answer a look and hang on the read. A helper that
+    // does not come back holds its own verdict and path, and ends with the process.
+    std::optional<UpgradeVerdict> read_upgrade_copy() {
+        const auto verdict = std::make_shared<UpgradeVerdict>();
+        const std::string copy = upgrade_path_;
+        const bool answered = platform::finish_within(os(), launcher::kCopyStallTimeout, [verdict, copy] {
+            verdict->sound = launcher::IsSoundProgramPackage(copy);
+            if (!verdict->sound) {
+                verdict->state = check_package(copy, launcher::kProgramEntryName);
+                return;
+            }
+            verdict->entry_size = chosen_size("doctor", copy, {launcher::kProgramEntryName});
+            verdict->program.sound = true;
+            try {
+                inner_program_problem(copy, verdict->program);
+            } catch (const kalv::Error&) {
+                // It passed the launcher's check; what it holds is told as it is fetched.
+            }
+        });
+        if (!answered) return std::nullopt;
+        return *verdict;
+    }
+
+    void no_answer(const std::string& what) {
+        report_.line(Level::Warn, "upgrade copy",
+                     what + " did not answer within " + std::to_string(launcher::kCopyStallTimeout.count() / 1000) +
+                         " s",
+                     "Every start waits that long for it, then goes on with the local package without a refresh: "
+                     "check the share and this PC's connection to it");
+    }
+
     void check_upgrade() {
         const std::string subject = "upgrade copy";
         const std::string local = path(launcher::kProgramPackageName);
         const std::string where = relative_ ? " (relative: from the folder the launcher starts in, taken as its own)" : "";
-        if (!os().file_exists(upgrade_path_)) {
-            const std::string what = upgrade_path_.empty()           ? std::string("no path to look at")
-                                     : os().directory_exists(upgrade_path_) ? upgrade_path_ + " is a folder"
-                                                                             : upgrade_path_ + " is not there";
+        if (!configured_) {
+            report_.line(Level::Ok, subject, "none named in NET.INF", "No start fetches anything");
+            return;
+        }
+        // Every look at the upgrade location is bounded, as the launcher's are.
+        const std::optional<platform::FileLook> look = os().look_within(upgrade_path_, launcher::kCopyStallTimeout);
+        if (!look) return no_answer(upgrade_path_ + where);
+        if (!look->exists) {
+            const std::string what = upgrade_path_.empty() ? std::string("no path to look at")
+                                     : look->directory     ? upgrade_path_ + " is a folder"
+                                                           : upgrade_path_ + " is not there";
             report_.line(Level::Warn, subject, what + where,
                          "Every start shows \"File not found :\" and goes on with the local package: check that "
                          "this PC reaches the share as the shop's user, or correct Upgrade= in NET.INF");
@@ -260,8 +304,10 @@ private:
                          "Nothing is ever fetched");
             return;
         }
-        const int32_t local_age = os().file_age(local), upgrade_age = os().file_age(upgrade_path_);
-        const std::string found = upgrade_path_ + where + ": " + doctor::size_and_date(upgrade_path_);
+        const int32_t local_age = os().file_age(local), upgrade_age = look->age;
+        const std::string found = upgrade_path_ + where + ": " +
+                                  doctor::size_and_date(look->size < 0 ? std::nullopt : std::optional(look->size),
+                                                        upgrade_age);
         if (!launcher::UpgradeIsNewer(os().file_exists(local), local_age, upgrade_age)) {
             if (upgrade_age == -1) {
                 report_.line(Level::Warn, subject, found,
@@ -273,16 +319,18 @@ private:
             }
             return;
         }
-        if (launcher::IsSoundProgramPackage(upgrade_path_)) {
-            if (fetched_holds_no_program(found)) return;
-            fetch_size_ = doctor::file_size(upgrade_path_).value_or(0);
-            fetched_entry_size_ = chosen_size("doctor", upgrade_path_, {launcher::kProgramEntryName});
+        const std::optional<UpgradeVerdict> verdict = read_upgrade_copy();
+        if (!verdict) return no_answer(found + ", newer than the local package, but reading it");
+        if (verdict->sound) {
+            if (fetched_holds_no_program(found, verdict->program)) return;
+            fetch_size_ = std::max<int64_t>(look->size, 0);
+            fetched_entry_size_ = verdict->entry_size;
             will_fetch_ = true;
             report_.line(Level::Ok, subject, found + ", newer than the local package",
                          "The next start fetches it");
             return;
         }
-        const PackageState state = check_package(upgrade_path_, launcher::kProgramEntryName);
+        const PackageState& state = verdict->state;
         report_.line(Level::Warn, subject,
                      found + ", newer than the local package, but " +
                          (state.problem.empty() ? std::string("not sound") : state.problem),
@@ -454,6 +502,7 @@ private:
     std::string dir_;  // with its delimiter
     Report report_;
     std::string upgrade_, upgrade_path_;
+    bool configured_ = false;
     bool relative_ = false;
     bool will_fetch_ = false;
     int64_t fetch_size_ = 0, fetched_entry_size_ = 0;

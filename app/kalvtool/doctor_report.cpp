@@ -53,8 +53,10 @@ std::string dos_date_text(int32_t age) {
 }
 
 std::string size_and_date(const std::string& path) {
-    const std::optional<int64_t> size = file_size(path);
-    const int32_t age = kalv::platform::current().file_age(path);
+    return size_and_date(file_size(path), kalv::platform::current().file_age(path));
+}
+
+std::string size_and_date(std::optional<int64_t> size, int32_t age) {
     std::string text = !size ? std::string("unreadable") : *size == 1 ? std::string("1 byte") : std::to_string(*size) + " bytes";
     return text + ", dated " + (age == -1 ? std::string("before 1980 or after 2107") : dos_date_text(age));
 }

@@ -30,6 +30,8 @@ std::optional<int64_t> file_size(const std::string& path);
 // "1234 bytes, dated 2026-12-07 13:31:32"; a file whose date the launcher cannot hold
 // (file age -1) is "dated before 1980 or after 2107".
 std::string size_and_date(const std::string& path);
+// The same of a size (nullopt: unreadable) and a file age already at hand.
+std::string size_and_date(std::optional<int64_t> size, int32_t age);
 
 // "2026-12-07 13:31:32" of a file age.
 std::string dos_date_text(int32_t age);

@@ -86,6 +86,7 @@ int RunLauncher(const std::function<std::unique_ptr<splash::SplashView>()>& open
     try {
         runlog::Note("launcher: " + platform::current().module_path());
         const std::unique_ptr<platform::SystemLock> turn = WaitForOurTurn();
+        runlog::StartWriting();
         if (!CheckSingleInstance()) return 0;
         struct ForgetWindow {
             ~ForgetWindow() { frmSplash = nullptr; }

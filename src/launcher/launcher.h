@@ -17,8 +17,10 @@ namespace kalv::launcher {
 // --- process-wide state ----------------------------------------------------------
 // The splash window while the entry owns it; empty before and after.
 extern splash::SplashView* frmSplash;
-// Read from NET.INF by ReadNetInf; empty before.
+// Read from NET.INF by ReadNetInf; empty before, and when NET.INF names none.
 extern std::string UpgradePath;
+// NET.INF names an upgrade location (an empty value too): only then is there a refresh.
+extern bool UpgradeConfigured;
 // LauncherDir + "KALVO3.IB", set by the startup sequence once the program is unpacked.
 extern std::string DatabasePath;
 // How long a launcher waits for another one working on the same installation, how
@@ -63,9 +65,15 @@ std::string CharsToText(const char* chars, int high_index);
 // --- installation and package refresh -------------------------------------------------
 void ReadNetInf();
 
+// Why NET.INF at `net_inf` gives no [DB] Upgrade value: no file, UTF-16 text, no [DB]
+// section, or no such key in it (with the keys it has, a typo shows there).
+std::string WhyNoUpgradePath(const std::string& net_inf);
+
 // Replaces the local package `target` by the upgrade copy `source` when that is newer
-// and, once copied beside the target, proves a sound program package.
-void HaveNewVersion(const std::string& target, const std::string& source);
+// and, once copied beside the target, proves a sound program package. Every look at
+// `source` and the copy answer within `bound`, or the refresh is given up.
+void HaveNewVersion(const std::string& target, const std::string& source,
+                    std::chrono::milliseconds bound = kCopyStallTimeout);
 
 // Whether an upgrade copy of age `source_age` replaces a local package of age
 // `target_age` (file ages; -1 for none).

@@ -1,17 +1,24 @@
 // The installation's configuration and the refresh of the program package from the
 // upgrade location.
+#include <chrono>
 #include <exception>
+#include <memory>
+#include <optional>
+#include <vector>
 
 #include "core/errors.h"
 
 #include "launcher/boxes.h"
 #include "launcher/launcher.h"
 #include "launcher/run_log.h"
+#include "platform/profile_text.h"
 #include "unzip/unzipper.h"
 
 namespace kalv::launcher {
 
 std::string UpgradePath;
+
+bool UpgradeConfigured = false;
 
 namespace {
 
@@ -22,37 +29,82 @@ constexpr size_t kProfileBufferSize = 2048;
 // place only once complete, so a copy that breaks off never leaves a torn package.
 constexpr const char* kIncomingSuffix = ".incoming";
 
-// The size of a file, or -1 when it cannot be opened.
-int64_t FileSize(const std::string& path) {
-    try {
-        return platform::current().open_file(path, platform::OpenMode::ReadShared)->size();
-    } catch (const Error&) {
-        return -1;
-    }
+// NET.INF is a few lines; what lies past this is not looked at for the log's reason.
+constexpr size_t kNetInfReadLimit = 1 << 16;
+
+std::string BoundText(std::chrono::milliseconds bound) {
+    return bound.count() % 1000 == 0 ? std::to_string(bound.count() / 1000) + " s"
+                                     : std::to_string(bound.count()) + " ms";
 }
 
-// A copy is complete when the platform says so and it is as long as its source: a read
+std::string NoAnswer(std::chrono::milliseconds bound) {
+    return "the upgrade location did not answer within " + BoundText(bound) + "; the local package is used";
+}
+
+// Copies the upgrade copy to `incoming`; empty when it is complete, else why not. A
+// copy is complete when the platform says so and it is as long as its source: a read
 // that fails midway may end a copy as if the source ended there, and a source that is
 // still being written has grown meanwhile.
-bool CopyCompletely(const std::string& source, const std::string& target) {
-    if (!platform::current().copy_file(source, target, false, kCopyStallTimeout)) return false;
-    const int64_t expected = FileSize(source);
-    return expected >= 0 && FileSize(target) == expected;
+std::string CopyCompletely(const std::string& source, const std::string& incoming,
+                           std::chrono::milliseconds bound) {
+    platform::Platform& os = platform::current();
+    if (!os.copy_file(source, incoming, false, bound)) return "the copy failed or stalled";
+    const std::optional<platform::FileLook> again = os.look_within(source, bound);
+    if (!again) return NoAnswer(bound);
+    if (again->size < 0 || os.file_size(incoming) != again->size) return "the copy failed or stalled";
+    return {};
 }
 
 constexpr int32_t kNoAge = -1;
 
-std::string DescribePackage(bool exists, int32_t age, const std::string& path) {
+std::string DescribePackage(bool exists, int32_t age, int64_t size) {
     if (!exists) return "missing";
-    return runlog::DosTimeText(age) + ", " + std::to_string(FileSize(path)) + " bytes";
+    return runlog::DosTimeText(age) + ", " + std::to_string(size) + " bytes";
+}
+
+std::string ReadHead(const std::string& path) {
+    const std::unique_ptr<platform::FileHandle> file = platform::current().open_file(path, platform::OpenMode::ReadShared);
+    std::string head(kNetInfReadLimit, '\0');
+    head.resize(file->read(head.data(), head.size()));
+    return head;
 }
 
 }  // namespace
 
+std::string WhyNoUpgradePath(const std::string& net_inf) {
+    const std::string name = kNetInfName;
+    if (!platform::current().file_exists(net_inf)) return "there is no " + name;
+    std::string content;
+    try {
+        content = ReadHead(net_inf);
+    } catch (const std::exception&) {
+        return name + " cannot be read";
+    }
+    if (content.rfind("\xFF\xFE", 0) == 0 || content.rfind("\xFE\xFF", 0) == 0)
+        return name + " is UTF-16 text, which is not read (save it as ANSI or UTF-8)";
+    const std::optional<std::vector<std::string>> keys = platform::profile_section_keys(content, "DB");
+    if (!keys) return name + " has no [DB] section";
+    std::string found;
+    for (const std::string& key : *keys) found += (found.empty() ? "" : ", ") + key;
+    return name + "'s [DB] section has no Upgrade key" + (found.empty() ? "" : " (it has: " + found + ")");
+}
+
 void ReadNetInf() {
-    UpgradePath = platform::current().profile_string(LauncherDir() + kNetInfName, "DB", "Upgrade",
-                                                     kProgramPackageName, kProfileBufferSize);
-    runlog::Note("upgrade path: " + UpgradePath);
+    platform::Platform& os = platform::current();
+    const std::string file = LauncherDir() + kNetInfName;
+    // The profile API gives the default alike for a missing file, section and key: two
+    // defaults that no value of a one-line key can be both tell those from a value.
+    UpgradePath = os.profile_string(file, "DB", "Upgrade", "\x01", kProfileBufferSize);
+    UpgradeConfigured =
+        UpgradePath != "\x01" || os.profile_string(file, "DB", "Upgrade", "\x02", kProfileBufferSize) != "\x02";
+    if (UpgradeConfigured) {
+        runlog::Note("upgrade path: " + UpgradePath);
+        return;
+    }
+    // Without a location of its own, a relative default would be looked up in whatever
+    // folder the launcher was started from (a download folder): no refresh at all.
+    UpgradePath.clear();
+    runlog::Note("upgrade path: none, " + WhyNoUpgradePath(file) + "; no refresh");
 }
 
 // Ages are DOS date-times, which sort as unsigned numbers: from 2044 on the top bit is
@@ -80,19 +132,26 @@ bool IsSoundProgramPackage(const std::string& path) {
     }
 }
 
-void HaveNewVersion(const std::string& target, const std::string& source) {
+void HaveNewVersion(const std::string& target, const std::string& source, std::chrono::milliseconds bound) {
     platform::Platform& os = platform::current();
     try {
+        // The upgrade location is only ever looked at within the bound: a share that
+        // hangs costs this start the bound once, and the run goes on without it.
+        const std::optional<platform::FileLook> upgrade = os.look_within(source, bound);
+        if (!upgrade) {
+            runlog::Note("refresh: not fetched, " + NoAnswer(bound));
+            return;
+        }
         // Presence, not age: an upgrade copy dated 1979 is there all the same.
-        if (!os.file_exists(source)) {
+        if (!upgrade->exists) {
             ShowErrorBox(Text(kTextFileNotFound) + kBoxLineBreak + source, "CopyFile");
             return;
         }
         const bool target_exists = os.file_exists(target);
-        const int32_t target_age = os.file_age(target), source_age = os.file_age(source);
-        runlog::Note("local package: " + DescribePackage(target_exists, target_age, target));
-        runlog::Note("upgrade copy: " + DescribePackage(true, source_age, source));
-        if (!UpgradeIsNewer(target_exists, target_age, source_age)) {
+        const int32_t target_age = os.file_age(target);
+        runlog::Note("local package: " + DescribePackage(target_exists, target_age, os.file_size(target)));
+        runlog::Note("upgrade copy: " + DescribePackage(true, upgrade->age, upgrade->size));
+        if (!UpgradeIsNewer(target_exists, target_age, upgrade->age)) {
             runlog::Note("refresh: not fetched, the upgrade copy is not newer");
             return;
         }
@@ -102,12 +161,10 @@ void HaveNewVersion(const std::string& target, const std::string& source) {
         // that is torn, damaged or still being published leaves the shop's package as
         // it was, and a later run fetches the finished one.
         const std::string incoming = target + kIncomingSuffix;
-        std::string why_not;
-        if (!CopyCompletely(source, incoming)) {
-            why_not = "the copy failed or stalled";
-        } else if (!IsSoundProgramPackage(incoming)) {
+        std::string why_not = CopyCompletely(source, incoming, bound);
+        if (why_not.empty() && !IsSoundProgramPackage(incoming))
             why_not = "the copy is no sound package (its Kalvo3main does not decrypt or fails its CRC)";
-        } else {
+        if (why_not.empty()) {
             // A package copied from a CD or a read-only share must not block every
             // later upgrade.
             os.clear_read_only(target);

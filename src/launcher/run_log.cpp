@@ -14,9 +14,16 @@ namespace kalv::launcher::runlog {
 
 namespace {
 
-std::vector<std::string>& Lines() {
-    static std::vector<std::string> lines;
-    return lines;
+// The block's lines not yet on the disk, and where the block goes once it is written.
+struct Block {
+    std::vector<std::string> pending;
+    bool live = false;     // lines go to the disk as they come
+    std::string path;      // the log that took the block's first lines
+};
+
+Block& Current() {
+    static Block block;
+    return block;
 }
 
 std::string LocalTimeNow() {
@@ -27,44 +34,61 @@ std::string LocalTimeNow() {
     return text;
 }
 
-// Appends to the log in `dir`, first making room when it has grown past the bound.
-bool AppendIn(const std::string& dir, const std::string& block) {
-    if (dir.empty()) return false;
+// Appends to the log in `dir`, first making room when it has grown past the bound;
+// the path written, or empty when it could not be.
+std::string AppendIn(const std::string& dir, const std::string& lines) {
+    if (dir.empty()) return {};
     platform::Platform& os = platform::current();
     const std::string path = dir + kLogName;
+    if (os.file_size(path) > kRotateBytes) os.replace_file(path, path + ".1");
+    return os.append_file(path, lines) ? path : std::string();
+}
+
+// Puts the pending lines on the disk: the block's first ones in the launcher's folder
+// or else the user's, the later ones after them in the same file.
+void Flush() {
+    Block& block = Current();
+    if (block.pending.empty()) return;
+    std::string lines;
+    for (const std::string& line : block.pending) lines += line + "\r\n";
+    block.pending.clear();
     try {
-        if (os.file_exists(path) && os.open_file(path, platform::OpenMode::ReadShared)->size() > kRotateBytes)
-            os.replace_file(path, path + ".1");
+        platform::Platform& os = platform::current();
+        if (!block.path.empty()) {
+            os.append_file(block.path, lines);
+            return;
+        }
+        block.path = AppendIn(LauncherDir(), lines);
+        if (block.path.empty()) block.path = AppendIn(os.user_state_directory(), lines);
     } catch (const std::exception&) {
-        // An unreadable log is appended to as it is.
+        // The log serves the administrator; it never changes how the run ends.
     }
-    return os.append_file(path, block);
 }
 
 }  // namespace
 
 void Begin() {
-    Lines().clear();
-    Lines().push_back("=== Kalv3 " KALV_VERSION_TEXT " run " + LocalTimeNow());
+    Current() = Block{};
+    Current().pending.push_back("=== Kalv3 " KALV_VERSION_TEXT " run " + LocalTimeNow());
 }
 
 void Note(const std::string& line) {
     // One line stays one line: a name holding a line feed would otherwise forge lines,
     // or a whole run block that doctor takes for the last run.
-    Lines().push_back(printable(line));
+    Current().pending.push_back(printable(line));
+    if (Current().live) Flush();
+}
+
+void StartWriting() {
+    Current().live = true;
+    Flush();
 }
 
 void Write() {
-    if (Lines().empty()) return;
-    std::string block;
-    for (const std::string& line : Lines()) block += line + "\r\n";
-    block += "\r\n";
-    Lines().clear();
-    try {
-        if (!AppendIn(LauncherDir(), block)) AppendIn(platform::current().user_state_directory(), block);
-    } catch (const std::exception&) {
-        // The log serves the administrator; it never changes how the run ends.
-    }
+    if (Current().pending.empty() && !Current().live) return;
+    Current().pending.push_back("");  // a blank line ends the block
+    Flush();
+    Current() = Block{};
 }
 
 std::string DosTimeText(int32_t dos_date_time) {

@@ -3,10 +3,12 @@
 // administrator who hears "it shows an error" can read what the launcher read, decided
 // and showed. A block begins with a line "=== Kalv3 <version> run <local time>".
 //
-// The lines are gathered in memory and written once, when the run ends: the log never
-// delays the run, and a failure to write it is ignored. Past kRotateBytes the file
-// becomes Kalv3.log.1 (one old file is kept). Never written: the package password and
-// the start token.
+// The lines are gathered in memory until the run has its turn at the installation
+// (StartWriting), so that a launcher waiting for another one never writes into that
+// one's block; from then on each line goes to the disk as it comes, so a run that is
+// killed or hangs leaves what it did so far. A failure to write is ignored. Past
+// kRotateBytes the file becomes Kalv3.log.1 (one old file is kept) before a block's
+// first lines. Never written: the package password and the start token.
 #pragma once
 
 #include <cstdint>
@@ -21,7 +23,9 @@ inline constexpr int64_t kRotateBytes = 1 << 20;
 void Begin();
 // Adds one line to the block, its control characters as \xNN (core/printable.h).
 void Note(const std::string& line);
-// Writes the block and starts afresh.
+// Writes the lines gathered so far, and every later one as it comes.
+void StartWriting();
+// Ends the block (a blank line), writing what is left, and starts afresh.
 void Write();
 
 // A DOS date-time as "YYYY-MM-DD hh:mm:ss", or "no representable date" for -1.

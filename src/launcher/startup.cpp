@@ -67,7 +67,8 @@ void RunStartup() {
         window.set_progress_position(2);
         window.set_status(Text(kTextChecking));
         const std::string program_package = dir + kProgramPackageName;
-        HaveNewVersion(program_package, UpgradePath);
+        // ReadNetInf has logged why there is none.
+        if (UpgradeConfigured) HaveNewVersion(program_package, UpgradePath);
         bool success = UnCompress(program_package, dir, password, kProgramEntryName);
         if (success) {
             window.set_caption(window.caption() + Text(kTextSetuping));

@@ -16,6 +16,10 @@ public:
     }
     int32_t file_age(const std::string& path) override { return inner_.file_age(path); }
     bool file_exists(const std::string& path) override { return inner_.file_exists(path); }
+    int64_t file_size(const std::string& path) override { return inner_.file_size(path); }
+    std::optional<FileLook> look_within(const std::string& path, std::chrono::milliseconds bound) override {
+        return inner_.look_within(path, bound);
+    }
     std::optional<int64_t> modification_stamp(const std::string& path) override {
         return inner_.modification_stamp(path);
     }

@@ -15,6 +15,7 @@ public:
     std::unique_ptr<FileHandle> open_file(const std::string& path, OpenMode mode) override;
     int32_t file_age(const std::string& path) override;
     bool file_exists(const std::string& path) override;
+    int64_t file_size(const std::string& path) override;
     std::optional<int64_t> modification_stamp(const std::string& path) override;
     bool directory_exists(const std::string& path) override;
     bool is_link(const std::string& path) override;

@@ -2,6 +2,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
+#include <exception>
+#include <mutex>
 #include <system_error>
 #include <thread>
 
@@ -90,6 +93,84 @@ TemporaryFile create_temporary_beside(Platform& os, const std::string& path, con
         }
     }
     throw FileStreamError("Cannot create file " + path);
+}
+
+int64_t Platform::file_size(const std::string& path) {
+    try {
+        return open_file(path, OpenMode::ReadShared)->size();
+    } catch (const std::exception&) {
+        return -1;
+    }
+}
+
+namespace {
+
+// What the waiting thread and a helper share; the helper's copy keeps it alive when
+// the waiter has long given up.
+struct Rendezvous {
+    std::mutex lock;
+    std::condition_variable changed;
+    bool done = false;
+};
+
+// Window messages are handled this often while a helper works.
+constexpr std::chrono::milliseconds kPumpInterval{50};
+
+}  // namespace
+
+bool finish_within(Platform& os, std::chrono::milliseconds bound, std::function<void()> job) {
+    const auto meeting = std::make_shared<Rendezvous>();
+    try {
+        std::thread([meeting, job = std::move(job)] {
+            try {
+                job();
+            } catch (...) {
+                // The job reports its own failures; none may end the process.
+            }
+            const std::lock_guard<std::mutex> hold(meeting->lock);
+            meeting->done = true;
+            meeting->changed.notify_all();
+        }).detach();
+    } catch (const std::system_error&) {
+        return false;  // no helper to be had: nothing that could block is done here
+    }
+    const auto deadline = std::chrono::steady_clock::now() + bound;
+    std::unique_lock<std::mutex> hold(meeting->lock);
+    while (!meeting->done) {
+        const auto now = std::chrono::steady_clock::now();
+        if (now >= deadline) return false;
+        meeting->changed.wait_for(hold, std::min<std::chrono::steady_clock::duration>(kPumpInterval, deadline - now));
+        if (meeting->done) break;
+        hold.unlock();
+        os.process_messages();
+        hold.lock();
+    }
+    return true;
+}
+
+// Written once for every backend: the looks themselves are the backend's. The helper
+// calls this platform, so only a platform that lives as long as the process (the
+// native one; forwarding layers hand the look to it) answers here.
+std::optional<FileLook> Platform::look_within(const std::string& path, std::chrono::milliseconds bound) {
+    struct Answer {
+        FileLook look;
+        std::exception_ptr failure;
+    };
+    const auto answer = std::make_shared<Answer>();
+    Platform* const self = this;
+    const bool answered = finish_within(*this, bound, [self, path, answer] {
+        try {
+            answer->look.exists = self->file_exists(path);
+            answer->look.directory = !answer->look.exists && self->directory_exists(path);
+            answer->look.age = answer->look.exists ? self->file_age(path) : -1;
+            answer->look.size = answer->look.exists ? self->file_size(path) : -1;
+        } catch (...) {
+            answer->failure = std::current_exception();
+        }
+    });
+    if (!answered) return std::nullopt;
+    if (answer->failure) std::rethrow_exception(answer->failure);
+    return answer->look;
 }
 
 Platform& current() { return installed ? *installed : native(); }

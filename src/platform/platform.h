@@ -11,6 +11,7 @@
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -65,6 +66,14 @@ struct TemporaryFile {
     std::string path;
 };
 
+// What one look at a path found: file_exists, file_age and file_size in one answer.
+struct FileLook {
+    bool exists = false;   // a file, whatever its date (file_exists)
+    bool directory = false;
+    int32_t age = -1;      // file_age
+    int64_t size = -1;     // file_size
+};
+
 // A lock held across processes until its owner lets it go or ends.
 class SystemLock {
 public:
@@ -95,6 +104,17 @@ public:
     // A regular file is at the path, whatever its date (file_age says -1 for a file
     // dated before 1980, which is still there and still somebody's data).
     virtual bool file_exists(const std::string& path) = 0;
+    // The size of the file in bytes, -1 when it cannot be had. The native backends ask
+    // the directory (stat, FindFirstFileA) and never open the file: opening a FIFO, or
+    // a file that a publisher holds, can block or fail where a look answers.
+    virtual int64_t file_size(const std::string& path);
+    // One look at `path` (exists, directory, age, size) that answers within `bound`,
+    // or nullopt when it did not: a hung network share blocks stat(2) and
+    // FindFirstFileA in the kernel, where no time-out reaches them. The look runs on a
+    // helper thread while this one handles window messages; a helper that never comes
+    // back is left behind, owns nothing the caller still needs, and ends with the
+    // process, whose end it does not hold up. Failures of the look pass to the caller.
+    virtual std::optional<FileLook> look_within(const std::string& path, std::chrono::milliseconds bound);
     // Modification time in the system's own units, for "has the archive changed";
     // nullopt when the file cannot be stat'ed.
     virtual std::optional<int64_t> modification_stamp(const std::string& path) = 0;
@@ -177,7 +197,8 @@ public:
     virtual bool last_failure_transient() = 0;
 
     // Process ------------------------------------------------------------------
-    // True when a mutex of that name exists and could be opened for SYNCHRONIZE.
+    // True when a mutex of that name exists and could be opened for SYNCHRONIZE
+    // (on POSIX: a process of this user holds its lock file, see hold_mutex).
     // The handle is closed before returning; nothing is created.
     virtual bool mutex_exists(const std::string& name) = 0;
     virtual std::string module_path() = 0;       // the launcher's own full path
@@ -187,7 +208,9 @@ public:
     virtual uint32_t start_program(const std::string& command_line, const std::string& explicit_program) = 0;
     virtual std::string current_directory() = 0;
     // A lock of that name across the processes of this user's session (a named mutex;
-    // on POSIX an abstract-namespace socket), or nullptr when another process holds it.
+    // on POSIX flock(2) on a file of the user's own in $XDG_RUNTIME_DIR or beside the
+    // program, or a lock that holds nothing where no such file can be had), or nullptr
+    // when another process holds it.
     // It is let go when the returned object goes or the process ends.
     virtual std::unique_ptr<SystemLock> try_lock(const std::string& name) = 0;
     // A tag for a temporary file's name that nobody can predict: 12 hex digits from
@@ -221,6 +244,11 @@ public:
 // taken is given up for another; throws FileStreamError "Cannot create file <path>"
 // when no name could be created.
 TemporaryFile create_temporary_beside(Platform& os, const std::string& path, const std::string& suffix);
+
+// Runs `job` on a helper thread and waits for it at most `bound`, handling window
+// messages of `os` meanwhile: true when it ended in time. A job that does not is left
+// to run on, and must hold everything it touches itself (by value, by shared_ptr).
+bool finish_within(Platform& os, std::chrono::milliseconds bound, std::function<void()> job);
 
 // The platform the process runs on (the native backend unless a test installed another).
 Platform& current();

@@ -17,8 +17,8 @@ watcher_pid=""
 
 # e2e_begin NAME "$@": re-runs the script inside its sandbox first. Under Wine: the
 # shared Wine environment on a virtual display, with a private prefix. Natively: a
-# network namespace of its own, since the application's mutex is an abstract-namespace
-# socket, one name per network namespace: there this run neither sees nor is seen by a
+# runtime folder of its own ($XDG_RUNTIME_DIR), where the application's mutex and the
+# installation lock are lock files: there this run neither sees nor is seen by a
 # stand-in that another run on the machine holds.
 e2e_begin() {
   local name=$1
@@ -29,14 +29,15 @@ e2e_begin() {
     if [ -z "${DISPLAY:-}" ]; then exec xvfb-run -a -s "-screen 0 1024x768x24" bash "$0" "$@"; fi
     launcher_name=Kalv3.exe
   else
-    if [ -z "${KALV_E2E_PRIVATE_NET:-}" ] && unshare --net true 2>/dev/null; then
-      KALV_E2E_PRIVATE_NET=1 exec unshare --net bash "$0" "$@"
-    fi
     launcher_name=kalv3
   fi
   work=$(mktemp -d "/tmp/$name.XXXXXX")
   harness=$work/harness
   mkdir -p "$harness"
+  if [ "$mode" != wine ]; then
+    export XDG_RUNTIME_DIR=$harness/runtime
+    mkdir -m 700 "$XDG_RUNTIME_DIR"
+  fi
   trap e2e_cleanup EXIT
   if [ "$mode" = wine ]; then e2e_private_prefix; fi
 }

@@ -243,7 +243,7 @@ make_install "$I"
 # (bytes of a program, without the "[", "]" and "=" that could make a section or key)
 head -c 4096 "$standin" | tr -d '\133\135\075' > "$I/NET.INF"
 run_launcher "$I"
-# No upgrade location is found: the default "Kalvo3pack" names the local package itself.
+# No upgrade location is found: no refresh, and no box.
 expect_eq "boxes" "" "$boxes"
 expect_started "$I"
 

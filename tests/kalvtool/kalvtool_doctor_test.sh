@@ -19,6 +19,10 @@ trap '[ -n "$holder" ] && { touch "$tmp"/*/Kalvo3main.report.txt.release; wait "
 cd "$tmp" || exit 1
 # This user's fallback run log (natively), away from the real one.
 export XDG_STATE_HOME=$tmp/state
+# The application's guard is a lock file in the user's runtime folder: one of this
+# run's own, as a login session has.
+export XDG_RUNTIME_DIR=$tmp/runtime
+mkdir -m 700 "$XDG_RUNTIME_DIR"
 # shellcheck source=../support/kalvtool_run.sh
 source "$here/../support/kalvtool_run.sh"
 # shellcheck source=../support/zip_refusing.sh
@@ -81,7 +85,12 @@ cases=(
     "unreachable|printf '[DB]\nUpgrade=../nowhere/Kalvo3pack\n' >unreachable/NET.INF|1|^WARN  upgrade copy: .*nowhere.Kalvo3pack is not there.*Every start shows \"File not found :\""
     "upgrade-folder|rm upgrade/upgrade-folder; mkdir upgrade/upgrade-folder|1|^WARN  upgrade copy: .*upgrade-folder is a folder"
     "empty-upgrade|printf '[db]\nupgrade=\n' >empty-upgrade/NET.INF|1|^WARN  NET.INF: \\[DB\\] Upgrade= is empty"
-    "no-net-inf|rm no-net-inf/NET.INF|0|^OK    upgrade copy: the upgrade path names the local package itself"
+    "no-net-inf|rm no-net-inf/NET.INF|1|^WARN  NET.INF: no readable \\[DB\\] Upgrade key: there is no NET.INF. The launcher then never refreshes"
+    "key-typo|printf '[DB]\nUpgarde=x\n' >key-typo/NET.INF|1|^WARN  NET.INF: .*\\[DB\\] section has no Upgrade key \\(it has: Upgarde\\)"
+    "no-db-section|printf '[NET]\nUpgrade=x\n' >no-db-section/NET.INF|1|^WARN  NET.INF: .*NET.INF has no \\[DB\\] section"
+    "utf16-net-inf|printf '\377\376[\0D\0B\0]\0' >utf16-net-inf/NET.INF|1|^WARN  NET.INF: .*UTF-16"
+    "bom-net-inf|printf '\357\273\277[DB]\r\nUpgrade=../upgrade/bom-net-inf\r\n' >bom-net-inf/NET.INF|0|^OK    NET.INF: \\[DB\\] Upgrade=../upgrade/bom-net-inf$"
+    "named-itself|printf '[DB]\nUpgrade=Kalvo3pack\n' >named-itself/NET.INF|0|^OK    upgrade copy: the upgrade path names the local package itself"
     "newer|cp Kalvo3pack.newer upgrade/newer; touch -d '+1 hour' upgrade/newer|0|^OK    upgrade copy: .*newer than the local package. The next start fetches it$"
     "damaged-newer|cp Kalvo3pack.damaged upgrade/damaged-newer; touch -d '+1 hour' upgrade/damaged-newer|1|^WARN  upgrade copy: .*newer than the local package, but Kalvo3main: .*drops it"
     "truncated-newer|head -c 3000 Kalvo3pack.good >upgrade/truncated-newer; touch -d '+1 hour' upgrade/truncated-newer|1|^WARN  upgrade copy: .*but not a readable package"
@@ -95,6 +104,20 @@ cases=(
 # Linux build's place): shown when it holds the later run.
 [ ${#runner[@]} -eq 0 ] &&
     cases+=("fallback-log|mkdir -p state/kalv3; printf '=== Kalv3 3.0.0 run 2026-12-03 10:00:00\\nrefresh: fetched\\n' >state/kalv3/Kalv3.log; touch -d '+1 minute' state/kalv3/Kalv3.log|0|^OK    Kalv3.log: the last run, from .*/state/kalv3/Kalv3.log \\(this user's log")
+# An upgrade copy whose open never returns (a FIFO natively, as a hung share): doctor
+# answers after the launcher's bound. Run beside the other cases, for its 30 s.
+if [ ${#runner[@]} -eq 0 ]; then
+    healthy hung
+    rm upgrade/hung
+    mkfifo upgrade/hung
+    (
+        start=$(date +%s)
+        "$tool" doctor hung >hung.out 2>&1
+        echo "rc=$? seconds=$(($(date +%s) - start))" >>hung.out
+    ) &
+    hung_doctor=$!
+fi
+
 for c in "${cases[@]}"; do
     IFS='|' read -r name breaking expected line <<<"$c"
     healthy "$name"
@@ -131,6 +154,12 @@ grep -qx '      | === 2026-12-02 09:00:00 Kalv3 last run' <<<"$out" && grep -qx 
 printf '=== 2026-12-02 09:00:00 Kalv3 last run\r\nbox: \033[8mhidden\r\n' >healthy/Kalv3.log
 run doctor healthy
 grep -qxF '      | box: \x1B[8mhidden' <<<"$out" || fail "healthy: the log's ESC shown as \\x1B"
+
+if [ -n "${hung_doctor:-}" ]; then
+    wait "$hung_doctor"
+    grep -qE '^WARN  upgrade copy: .*hung.*did not answer within 30 s. Every start waits that long for it, then goes on with the local package' hung.out &&
+        grep -qE '^rc=1 seconds=(29|3[0-9]|4[0-9])$' hung.out || fail "hung: doctor answers within the bound: $(cat hung.out)"
+fi
 
 # ---- the launcher fetches what doctor said it would fetch --------------------------------------
 if [ ${#runner[@]} -eq 0 ]; then

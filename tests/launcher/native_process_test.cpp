@@ -3,22 +3,35 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
 #include <filesystem>
+#include <future>
 #include <thread>
 
+#include "core/errors.h"
 #include "files.h"
+#include "platform/forwarding_platform.h"
 #include "platform/platform.h"
 #include "platform/process.h"
 
 #ifdef _WIN32
 // Only to look at a window's class cursor from outside the backend.
 #include <windows.h>
+#else
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <functional>
+#include <optional>
 #endif
 
 namespace kalv::platform {
 namespace {
 
 namespace fs = std::filesystem;
+using kalv::testing::read_file;
 using kalv::testing::TempDir;
 using kalv::testing::write_file;
 
@@ -80,6 +93,63 @@ TEST(NativeProfile, RealFileReadByTheProfileRules) {
     EXPECT_EQ(os.profile_string(dir.file("absent.inf"), "DB", "Upgrade", "Kalvo3pack", 2048), "Kalvo3pack");
 }
 
+// Regression: on Windows, GetPrivateProfileStringA took the mark for part of "[DB]".
+TEST(NativeProfile, AUtf8ByteOrderMarkDoesNotHideTheFirstSection) {
+    TempDir dir;
+    const std::string ini = dir.file("NET.INF");
+    write_file(ini, "\xEF\xBB\xBF[DB]\r\nUpgrade = \"\\\\srv\\pkg\\Kalvo3pack\"\r\n");
+    EXPECT_EQ(native().profile_string(ini, "DB", "Upgrade", "none", 2048), "\\\\srv\\pkg\\Kalvo3pack");
+    EXPECT_EQ(native().profile_string(ini, "DB", "Other", "none", 2048), "none");
+}
+
+// A platform whose looks at one path never come back, as on a share that hangs; the
+// bounded look is the one every backend shares.
+class NeverAnswering final : public ForwardingPlatform {
+public:
+    explicit NeverAnswering(std::string hung) : ForwardingPlatform(native()), hung_(std::move(hung)) {}
+    bool file_exists(const std::string& path) override {
+        if (path == hung_) never();
+        if (path == "throws") throw Error("Access denied to " + path);
+        return ForwardingPlatform::file_exists(path);
+    }
+    std::optional<FileLook> look_within(const std::string& path, std::chrono::milliseconds bound) override {
+        return Platform::look_within(path, bound);
+    }
+
+private:
+    // Blocks for good, on something that outlives the test.
+    [[noreturn]] static void never() {
+        static std::promise<void>* const no_answer = new std::promise<void>();
+        no_answer->get_future().wait();
+        std::abort();
+    }
+    std::string hung_;
+};
+
+TEST(NativeLook, AnswersWithinItsBoundOrNotAtAll) {
+    TempDir dir;
+    const std::string file = dir.file("Kalvo3pack");
+    write_file(file, std::string(1234, 'p'));
+    NeverAnswering os(dir.file("hung"));
+    const std::chrono::milliseconds bound(200);
+
+    const std::optional<FileLook> look = os.look_within(file, bound);
+    ASSERT_TRUE(look);
+    EXPECT_TRUE(look->exists);
+    EXPECT_EQ(look->size, 1234);
+    EXPECT_EQ(look->age, native().file_age(file));
+    const std::optional<FileLook> folder = os.look_within(dir.path().string(), bound);
+    ASSERT_TRUE(folder);
+    EXPECT_TRUE(!folder->exists && folder->directory);
+    EXPECT_THROW(os.look_within("throws", bound), Error) << "a failing look is the caller's failure";
+
+    const auto before = std::chrono::steady_clock::now();
+    EXPECT_FALSE(os.look_within(dir.file("hung"), bound));
+    const auto took = std::chrono::steady_clock::now() - before;
+    EXPECT_GE(took, bound);
+    EXPECT_LT(took, 10 * bound);
+}
+
 #ifdef _WIN32
 TEST(NativeStart, ProgramStartedByItsExplicitPath) {
     TempDir dir;
@@ -114,6 +184,83 @@ TEST(NativeStart, MissingProgramGivesWinExecFileNotFound) {
     EXPECT_EQ(native().start_program("C:\\Kalvo3main_missing token ", "C:\\Kalvo3main_missing"), 2u);
 }
 #else
+// The runtime folder of a test of its own, put back afterwards.
+class RuntimeFolder {
+public:
+    explicit RuntimeFolder(const std::string& path) {
+        if (const char* was = std::getenv("XDG_RUNTIME_DIR")) previous_ = was;
+        ::setenv("XDG_RUNTIME_DIR", path.c_str(), 1);
+    }
+    ~RuntimeFolder() {
+        if (previous_)
+            ::setenv("XDG_RUNTIME_DIR", previous_->c_str(), 1);
+        else
+            ::unsetenv("XDG_RUNTIME_DIR");
+    }
+
+private:
+    std::optional<std::string> previous_;
+};
+
+struct PlantedCase {
+    const char* why;
+    // False when this user cannot plant it.
+    std::function<bool(const std::string& lock_file, const std::string& elsewhere)> plant;
+};
+
+class PlantedLockFile : public ::testing::TestWithParam<PlantedCase> {};
+
+// Regression: the guard was an abstract-namespace socket, which any local user could
+// bind to keep the launcher from starting. What stands at the lock file's name in its
+// place is neither followed nor trusted: the guard sees no application, and the
+// launchers' turn is not held up.
+TEST_P(PlantedLockFile, NeitherFollowedNorTrusted) {
+    TempDir dir;
+    const RuntimeFolder runtime(dir.path().string());
+    const std::string name = unique_name("planted");
+    const std::string uid = std::to_string(::geteuid());
+    const std::string lock_file = dir.file("kalv3-" + name + "." + uid + ".lock");
+    const std::string elsewhere = dir.file("elsewhere");
+    write_file(elsewhere, "someone's data");
+    if (!GetParam().plant(lock_file, elsewhere) ||
+        !GetParam().plant(dir.file("kalv3-lock-" + name + "." + uid + ".lock"), elsewhere))
+        GTEST_SKIP() << "cannot plant " << GetParam().why;
+    // Another process holds whatever stands there.
+    const int other = ::open(lock_file.c_str(), O_RDONLY | O_NONBLOCK);
+    if (other >= 0) ::flock(other, LOCK_SH);
+    EXPECT_FALSE(native().mutex_exists(name)) << GetParam().why;
+    EXPECT_EQ(hold_mutex(name), nullptr) << GetParam().why;
+    EXPECT_NE(native().try_lock(name), nullptr) << GetParam().why << ": no launcher waits for a planted lock";
+    EXPECT_EQ(read_file(elsewhere), "someone's data");
+    if (other >= 0) ::close(other);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    NativeMutex, PlantedLockFile,
+    ::testing::Values(
+        PlantedCase{"a link to another file", [](const std::string& lock, const std::string& elsewhere) {
+                        fs::create_symlink(elsewhere, lock);
+                        return true;
+                    }},
+        PlantedCase{"another user's file", [](const std::string& lock, const std::string&) {
+                        write_file(lock, "");
+                        return ::chown(lock.c_str(), 65534, 65534) == 0;
+                    }},
+        PlantedCase{"a FIFO", [](const std::string& lock, const std::string&) { return ::mkfifo(lock.c_str(), 0600) == 0; }}));
+
+TEST(NativeMutex, HeldThroughAFileOnlyTheUserCanOpen) {
+    TempDir dir;
+    const RuntimeFolder runtime(dir.path().string());
+    const std::string name = unique_name("own");
+    const auto held = hold_mutex(name);
+    ASSERT_NE(held, nullptr);
+    const fs::path lock_file = dir.file("kalv3-" + name + "." + std::to_string(::geteuid()) + ".lock");
+    EXPECT_EQ(fs::status(lock_file).permissions() & fs::perms::all, fs::perms::owner_read | fs::perms::owner_write);
+    EXPECT_TRUE(native().mutex_exists(name));
+    EXPECT_TRUE(hold_mutex(name) != nullptr) << "a second holder shares it, as a second handle of a mutex";
+    EXPECT_EQ(native().try_lock(name + "-installation") != nullptr, true);
+}
+
 TEST(NativeStart, ProgramStartedByItsExplicitPathWithTheCommandLineSplitOnBlanks) {
     TempDir dir;
     const std::string marker = dir.file("started");

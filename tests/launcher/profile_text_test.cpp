@@ -38,7 +38,10 @@ INSTANTIATE_TEST_SUITE_P(
         ProfileCase{"first key wins", "[DB]\nUpgrade=1\nUpgrade=2\n", "1"},
         ProfileCase{"comment lines are passed over", "[DB]\n;Upgrade=c\nUpgrade=v\n", "v"},
         ProfileCase{"equals sign inside the value", "[DB]\nUpgrade=a=b\n", "a=b"},
-        ProfileCase{"no final line break", "[DB]\nUpgrade=last", "last"}));
+        ProfileCase{"no final line break", "[DB]\nUpgrade=last", "last"},
+        // Regression: the mark hid the first section, so the file was silently ignored.
+        ProfileCase{"UTF-8 byte-order mark before the first line", "\xEF\xBB\xBF[DB]\r\nUpgrade=x\r\n", "x"},
+        ProfileCase{"the mark only at the very start", "[A]\n\xEF\xBB\xBF[DB]\nUpgrade=x\n", "Kalvo3pack"}));
 
 TEST(ProfileRules, ValueIsCutToTheBufferLessItsTerminatingZero) {
     const std::string long_value(3000, 'v');

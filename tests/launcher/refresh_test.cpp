@@ -2,7 +2,15 @@
 #include <functional>
 #include <optional>
 
+#include "files.h"
+#include "launcher/run_log.h"
 #include "launcher_fixture.h"
+
+#ifndef _WIN32
+#include <sys/stat.h>
+
+#include <filesystem>
+#endif
 
 namespace kalv::testing {
 namespace {
@@ -42,11 +50,51 @@ TEST_F(Refresh, NetInfIsReadBesideTheLauncherNotInTheCurrentDirectory) {
     os.cwd = kOtherDir;
     os.put_file(kOtherDir + "/NET.INF", "[DB]\nUpgrade=wrong\n");
     launcher::ReadNetInf();
-    EXPECT_EQ(launcher::UpgradePath, "Kalvo3pack");
+    EXPECT_FALSE(launcher::UpgradeConfigured);
     os.put_file(kInstallDir + "NET.INF", "[db]\nupgrade = \"" + kUpgrade + "\"\n");
     launcher::ReadNetInf();
+    EXPECT_TRUE(launcher::UpgradeConfigured);
     EXPECT_EQ(launcher::UpgradePath, kUpgrade);
 }
+
+struct NetInfCase {
+    const char* why;
+    std::optional<std::string> content;  // none: no NET.INF
+    std::optional<std::string> upgrade;  // none: no refresh at all
+    std::string logged;                  // the run log's "upgrade path: ..." line
+};
+
+class NetInfRead : public Refresh, public ::testing::WithParamInterface<NetInfCase> {};
+
+// Regression: without NET.INF (or its key) the default "Kalvo3pack" was looked up in
+// the current directory, so a package lying in the folder the launcher was started
+// from (a download folder) was fetched and installed; a NET.INF saved with a UTF-8
+// byte-order mark was ignored without a word.
+TEST_P(NetInfRead, OnlyAnUpgradeKeyOfTheFileGivesARefresh) {
+    if (GetParam().content) os.put_file(kInstallDir + "NET.INF", *GetParam().content);
+    launcher::runlog::Begin();
+    launcher::ReadNetInf();
+    EXPECT_EQ(launcher::UpgradeConfigured, GetParam().upgrade.has_value()) << GetParam().why;
+    EXPECT_EQ(launcher::UpgradePath, GetParam().upgrade.value_or("")) << GetParam().why;
+    launcher::runlog::Write();
+    const std::string log = os.content(kInstallDir + "Kalv3.log");
+    EXPECT_NE(log.find("\r\nupgrade path: " + GetParam().logged + "\r\n"), std::string::npos) << log;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Refresh, NetInfRead,
+    ::testing::Values(
+        NetInfCase{"no file", std::nullopt, std::nullopt, "none, there is no NET.INF; no refresh"},
+        NetInfCase{"no [DB] section", "[NET]\nUpgrade=x\n", std::nullopt,
+                   "none, NET.INF has no [DB] section; no refresh"},
+        NetInfCase{"a typo in the key", "[DB]\nUpgarde=x\nMode=1\n", std::nullopt,
+                   "none, NET.INF's [DB] section has no Upgrade key (it has: Upgarde, Mode); no refresh"},
+        NetInfCase{"UTF-16 text", std::string("\xFF\xFE[\0D\0B\0]\0", 10), std::nullopt,
+                   "none, NET.INF is UTF-16 text, which is not read (save it as ANSI or UTF-8); no refresh"},
+        NetInfCase{"a UTF-8 byte-order mark", "\xEF\xBB\xBF[DB]\r\nUpgrade=" + kUpgrade + "\r\n", kUpgrade,
+                   kUpgrade},
+        NetInfCase{"an explicit relative name stays", "[DB]\nUpgrade=Kalvo3pack\n", "Kalvo3pack", "Kalvo3pack"},
+        NetInfCase{"an explicit empty value stays", "[DB]\nUpgrade=\n", "", ""}));
 
 TEST_F(Refresh, NewerUpgradeCopyReplacesThePackageAndKeepsItsAge) {
     os.put_file(target, local, kOlder);
@@ -204,6 +252,30 @@ TEST_F(Refresh, FailureInsideIsShownAndGoesNoFurther) {
     EXPECT_EQ(os.transcript,
               (Transcript{"box CopyFile | Problem in HaveNewVersion : \\rAccess denied to " + target}));
 }
+
+#ifndef _WIN32
+// A FIFO at the upgrade path, natively: a look at it answers, but its open never
+// returns, as a file on a share that hangs does. The refresh gives up after the bound.
+TEST(RefreshNative, AnUpgradeCopyWhoseOpenNeverReturnsCostsOneBoundAndLeavesThePackage) {
+    TempDir dir;
+    const std::string target = dir.file("Kalvo3pack"), fifo = dir.file("upgrade");
+    const std::string local = read_file(package("program.zip"));
+    write_file(target, local);
+    std::filesystem::last_write_time(target, std::filesystem::last_write_time(target) - std::chrono::hours(1));
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    RecordedUiPlatform ui;
+    const platform::ScopedPlatform installed(ui);
+    const std::chrono::milliseconds bound(300);
+    const auto before = std::chrono::steady_clock::now();
+    launcher::HaveNewVersion(target, fifo, bound);
+    const auto took = std::chrono::steady_clock::now() - before;
+    EXPECT_GE(took, bound);
+    EXPECT_LT(took, 10 * bound);
+    EXPECT_TRUE(ui.boxes.empty());
+    EXPECT_EQ(read_file(target), local);
+    EXPECT_FALSE(file_exists(target + ".incoming"));
+}
+#endif
 
 }  // namespace
 }  // namespace kalv::testing

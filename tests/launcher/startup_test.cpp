@@ -170,18 +170,37 @@ TEST_F(Startup, CopyThatFailsIsSilentAndTheLocalPackageUsed) {
 }
 
 TEST_F(Startup, FailureInsideTheRefreshIsShownAndTheSequenceGoesOn) {
+    os.put_file(kInstallDir + "NET.INF", "[DB]\nUpgrade=Kalvo3pack\n");
     os.failing_file_age = "Kalvo3pack";
     EXPECT_EQ(run(), join({opening, {"box CopyFile | Problem in HaveNewVersion : \\rAccess denied to Kalvo3pack"},
                            program_unpacked, database_unpacked, starting, {start_line("Kalvo3main")}, closing}));
 }
 
 TEST_F(Startup, MissingPackageAndMissingUpgradeCopyGiveTwoBoxesInOrder) {
+    os.put_file(kInstallDir + "NET.INF", "[DB]\nUpgrade=" + kOtherDir + "/gone\n");
     os.delete_file(kInstallDir + "Kalvo3pack");
     os.transcript.clear();
     EXPECT_EQ(run(), join({opening,
-                           {"box CopyFile | File not found :\\rKalvo3pack", "position 3", "status Starting...",
-                            file_processing_box},
+                           {"box CopyFile | File not found :\\r" + kOtherDir + "/gone", "position 3",
+                            "status Starting...", file_processing_box},
                            closing}));
+}
+
+// Regression: started from another folder (a download folder), a launcher without
+// NET.INF fetched the "Kalvo3pack" lying there and kept it installed.
+TEST_F(Startup, WithoutNetInfNothingIsFetchedFromTheCurrentDirectory) {
+    os.cwd = kOtherDir;
+    os.put_real_file(kOtherDir + "/Kalvo3pack", package("program_v2.zip"), kNewerAge);
+    for (const bool local_package : {true, false}) {
+        if (!local_package) os.delete_file(kInstallDir + "Kalvo3pack");
+        os.transcript.clear();
+        const Transcript transcript = run();
+        EXPECT_EQ(std::count_if(transcript.begin(), transcript.end(),
+                                [](const std::string& line) { return starts_with(line, "box CopyFile"); }),
+                  0);
+        EXPECT_EQ(std::count(transcript.begin(), transcript.end(), start_line("Kalvo3main")), local_package ? 1 : 0);
+        EXPECT_EQ(starts_with(os.content(kInstallDir + "Kalvo3main"), "program version 1, line 1\n"), local_package);
+    }
 }
 
 struct UnextractedCase {
@@ -295,6 +314,28 @@ TEST_F(Startup, ALoggedLineStaysOneLine) {
     const std::string log = os.content(kInstallDir + "Kalv3.log");
     EXPECT_EQ(log.substr(log.find("\r\n") + 2),
               "extract x\\x0D\\x0A=== Kalv3 run 2026-01-01 00:00:00\\x0AOK\\x1B[8m\r\n\r\n");
+}
+
+// Regression: a share that never answered an open (the upgrade copy's size for the log
+// was read by opening it on the launcher's only thread) hung the launcher for good,
+// with the old program deleted and no log written (the log was written at the end).
+TEST_F(Startup, AHungUpgradeLocationEndsWithTheApplicationStartedAndATraceWrittenBeforeTheWait) {
+    const std::string upgrade = kOtherDir + "/Kalvo3pack";
+    os.put_file(kInstallDir + "NET.INF", "[DB]\nUpgrade=" + upgrade + "\n");
+    os.put_real_file(upgrade, package("program_v2.zip"), kNewerAge);
+    os.hung.insert(upgrade);
+    std::string log_while_hung;
+    os.on_look = [&](const std::string&) { log_while_hung = os.content(kInstallDir + "Kalv3.log"); };
+    launcher::RunLauncher([&] { return std::make_unique<Window>(os); });
+    EXPECT_EQ(std::count(os.transcript.begin(), os.transcript.end(), start_line("Kalvo3main")), 1);
+    EXPECT_TRUE(starts_with(os.content(kInstallDir + "Kalvo3main"), "program version 1, line 1\n"));
+    EXPECT_EQ(os.clock, launcher::kCopyStallTimeout);
+    EXPECT_TRUE(starts_with(log_while_hung, "=== Kalv3 ")) << log_while_hung;
+    for (const std::string& line : {"\r\nlauncher: " + kInstallDir + "Kalv3.exe\r\n",
+                                    "\r\nupgrade path: " + upgrade + "\r\n"})
+        EXPECT_NE(log_while_hung.find(line), std::string::npos) << line << "\n--- in ---\n" << log_while_hung;
+    EXPECT_NE(os.content(kInstallDir + "Kalv3.log").find("refresh: not fetched, the upgrade location did not answer"),
+              std::string::npos);
 }
 
 TEST_F(Startup, TheLogIsRotatedPastItsBoundAndFallsBackToTheUsersFolder) {

@@ -161,6 +161,7 @@ std::vector<std::string> RecordingPlatform::file_names() const {
 std::unique_ptr<platform::FileHandle> RecordingPlatform::open_file(const std::string& path,
                                                                   platform::OpenMode mode) {
     const std::string full = resolve(path);
+    never_unbounded("open", full);
     if (mode == platform::OpenMode::CreateNew) {
         record("create " + shown(full));
         if (held_open(full)) throw FileStreamError("Cannot create file " + path);
@@ -186,13 +187,36 @@ std::unique_ptr<platform::FileHandle> RecordingPlatform::open_file(const std::st
     return std::make_unique<MemoryFile>(it->second.bytes, [] {});
 }
 
+void RecordingPlatform::never_unbounded(const char* operation, const std::string& path) const {
+    if (hung.count(resolve(path)) == 0) return;
+    // Shows in the transcript as a failure box that no row expects.
+    throw Error(std::string("hung for good: ") + operation + " " + path);
+}
+
+std::optional<platform::FileLook> RecordingPlatform::look_within(const std::string& path,
+                                                                 std::chrono::milliseconds bound) {
+    if (on_look) on_look(path);
+    if (hung.count(resolve(path))) {
+        clock += bound;
+        return std::nullopt;
+    }
+    platform::FileLook look;
+    look.exists = file_exists(path);
+    look.directory = directory_exists(path);
+    look.age = file_age(path);
+    look.size = look.exists ? int64_t(content(path).size()) : -1;
+    return look;
+}
+
 int32_t RecordingPlatform::file_age(const std::string& path) {
+    never_unbounded("file_age", path);
     if (failing_file_age && *failing_file_age == path) throw Error("Access denied to " + path);
     const auto it = files_.find(resolve(path));
     return it == files_.end() ? -1 : int32_t(it->second.dos_time);
 }
 
 bool RecordingPlatform::file_exists(const std::string& path) {
+    never_unbounded("file_exists", path);
     if (failing_file_age && *failing_file_age == path) throw Error("Access denied to " + path);
     return has_file(path);
 }
@@ -272,6 +296,10 @@ bool RecordingPlatform::copy_file(const std::string& from, const std::string& to
     record("copy " + shown(source) + " -> " + shown(target));
     if (held_open(source) || held_open(target)) return false;
     const auto it = files_.find(source);
+    if (hung.count(source)) {
+        clock += stall_timeout;
+        return false;
+    }
     if (it == files_.end() || directories_.count(target) || (fail_if_exists && files_.count(target))) return false;
     if (copy_stalls) {
         clock += stall_timeout;

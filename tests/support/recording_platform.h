@@ -64,6 +64,12 @@ public:
     std::set<std::string> read_only;              // files with the read-only attribute
     // The copy's source stops delivering: copy_file waits out its stall time-out.
     bool copy_stalls = false;
+    // Paths on a share that never answers: a bounded look waits out its bound, a copy
+    // its stall time-out, and an unbounded look or open throws "hung for good: ..."
+    // (on a real share it would hang the launcher for good).
+    std::set<std::string> hung;
+    // Called at each bounded look, before it answers (a test reads the scene then).
+    std::function<void(const std::string& path)> on_look;
     // Locks that another process holds until the fake clock reaches the given time.
     std::map<std::string, std::chrono::milliseconds> locks_held_until;
     std::chrono::milliseconds clock{0};           // advanced by sleep() and stalls
@@ -94,6 +100,8 @@ public:
     std::unique_ptr<platform::FileHandle> open_file(const std::string& path, platform::OpenMode mode) override;
     int32_t file_age(const std::string& path) override;
     bool file_exists(const std::string& path) override;
+    // Answered at once (or, for a hung path, after the fake clock passed the bound).
+    std::optional<platform::FileLook> look_within(const std::string& path, std::chrono::milliseconds bound) override;
     std::optional<int64_t> modification_stamp(const std::string& path) override;
     bool directory_exists(const std::string& path) override;
     bool is_link(const std::string& path) override;
@@ -159,6 +167,8 @@ private:
 
     // True (and remembered as the last failure) while another process holds the file.
     bool held_open(const std::string& path);
+    // Throws when an unbounded operation reaches a hung path.
+    void never_unbounded(const char* operation, const std::string& path) const;
     bool transient_ = false;
     std::map<std::string, File> files_;
     std::map<std::string, std::chrono::milliseconds> lock_waits_;  // first refusal of each lock

@@ -335,6 +335,11 @@ bool NativePlatform::file_exists(const std::string& path) {
     return stat_path(path, st) && !S_ISDIR(st.st_mode);
 }
 
+int64_t NativePlatform::file_size(const std::string& path) {
+    struct stat st;
+    return stat_path(path, st) && !S_ISDIR(st.st_mode) ? static_cast<int64_t>(st.st_size) : -1;
+}
+
 std::optional<int64_t> NativePlatform::modification_stamp(const std::string& path) {
     struct stat st;
     if (!stat_path(path, st)) return std::nullopt;

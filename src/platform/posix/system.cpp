@@ -4,12 +4,12 @@
 #include <fcntl.h>
 #include <limits.h>
 #include <spawn.h>
-#include <sys/socket.h>
+#include <sys/file.h>
 #include <sys/stat.h>
-#include <sys/un.h>
 #include <unistd.h>
 
 #include <cstddef>
+#include <cstdlib>
 #include <cstring>
 #include <thread>
 
@@ -80,25 +80,58 @@ uint32_t exec_code_for(int error) {
     }
 }
 
-// The abstract-namespace address that stands for a Windows mutex of that name.
-std::string mutex_socket_name(const std::string& name) { return std::string(1, '\0') + name; }
-
-bool fill_address(const std::string& name, sockaddr_un& where, socklen_t& length) {
-    const std::string address = mutex_socket_name(name);
-    where = sockaddr_un{};
-    if (address.size() > sizeof(where.sun_path)) return false;
-    where.sun_family = AF_UNIX;
-    std::memcpy(where.sun_path, address.data(), address.size());
-    length = socklen_t(offsetof(sockaddr_un, sun_path) + address.size());
-    return true;
+// The folder of the lock files that stand for Windows' named mutexes: the user's
+// runtime folder, which only the user can enter ($XDG_RUNTIME_DIR, when it is an
+// absolute path to a folder of the user's own), or else the folder of the program.
+std::string lock_directory() {
+    const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+    struct stat st;
+    if (runtime && runtime[0] == '/' && ::stat(runtime, &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid())
+        return std::string(runtime) + "/";
+    std::string self(PATH_MAX, '\0');
+    const ssize_t n = ::readlink("/proc/self/exe", self.data(), self.size());
+    if (n <= 0) return {};
+    self.resize(static_cast<size_t>(n));
+    return self.substr(0, self.rfind('/') + 1);
 }
 
-class SocketMutex final : public HeldMutex {
+// One file per name and user: "kalv3-<name>.<uid>.lock", no "/" in it.
+std::string lock_file_path(const std::string& name) {
+    const std::string dir = lock_directory();
+    if (dir.empty()) return {};
+    std::string safe = name;
+    for (char& c : safe)
+        if (c == '/' || c == '\0') c = '_';
+    return dir + "kalv3-" + safe + "." + std::to_string(::geteuid()) + ".lock";
+}
+
+// A lock file that is ours: a regular file, owned by this user, reached by no link.
+bool ours(int fd) {
+    struct stat st;
+    return fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode) && st.st_uid == ::geteuid();
+}
+
+// Opens the lock file, creating it (mode 0600) when missing; never through a link, and
+// never one that another user planted in a shared folder. -1 when no lock file of ours
+// can be had.
+int open_lock_file(const std::string& path, bool create) {
+    if (path.empty()) return -1;
+    constexpr int kFlags = O_RDWR | O_NOFOLLOW | O_CLOEXEC | O_NOCTTY | O_NONBLOCK;
+    int fd = create ? ::open(path.c_str(), kFlags | O_CREAT | O_EXCL, 0600) : -1;
+    if (fd < 0 && (!create || errno == EEXIST)) fd = ::open(path.c_str(), kFlags);
+    if (ours(fd)) return fd;
+    if (fd >= 0) ::close(fd);
+    return -1;
+}
+
+// flock(2) on an open lock file: held until the descriptor is closed, which the kernel
+// does when the holder ends, however it ends.
+class FileLock final : public HeldMutex, public SystemLock {
 public:
-    explicit SocketMutex(int fd) : socket_(fd) {}
+    explicit FileLock(int fd) : file_(fd) {}
 
 private:
-    Descriptor socket_;
+    Descriptor file_;
 };
 
 std::vector<std::string> process_arguments() {
@@ -117,15 +150,17 @@ std::vector<std::string> process_arguments() {
 
 }  // namespace
 
+// Every holder of the application's mutex shares the lock, as every handle keeps a
+// Windows mutex in being; the probe's exclusive try fails while one holds it. A probe
+// holds it for an instant, so a holder waits for that rather than fail.
 std::unique_ptr<HeldMutex> hold_mutex(const std::string& name) {
-    sockaddr_un where;
-    socklen_t length = 0;
-    if (!fill_address(name, where, length)) return nullptr;
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    const int fd = open_lock_file(lock_file_path(name), true);
     if (fd < 0) return nullptr;
-    auto held = std::make_unique<SocketMutex>(fd);
-    if (::bind(fd, reinterpret_cast<const sockaddr*>(&where), length) != 0 || ::listen(fd, 16) != 0) return nullptr;
-    return held;
+    auto held = std::make_unique<FileLock>(fd);
+    int locked = -1;
+    while ((locked = ::flock(fd, LOCK_SH)) != 0 && errno == EINTR) {
+    }
+    return locked == 0 ? std::move(held) : nullptr;
 }
 
 std::string raw_command_line() {
@@ -145,18 +180,12 @@ std::string NativePlatform::profile_string(const std::string& file, const std::s
     return profile_value(content, section, key, default_value, buffer_size);
 }
 
-// The application holds a listening socket in the abstract namespace named after the
-// mutex; the kernel removes it when the holder ends, as Windows removes a mutex with
-// its last handle. Connecting only probes: nothing is bound or left behind.
+// The application holds its lock file shared (hold_mutex); an exclusive try that fails
+// proves a holder. No lock file, or none of ours, is no holder, and nothing is created.
 bool NativePlatform::mutex_exists(const std::string& name) {
-    sockaddr_un where;
-    socklen_t length = 0;
-    if (!fill_address(name, where, length)) return false;
-    const Descriptor probe(::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+    const Descriptor probe(open_lock_file(lock_file_path(name), false));
     if (probe.get() < 0) return false;
-    if (::connect(probe.get(), reinterpret_cast<const sockaddr*>(&where), length) == 0) return true;
-    // A full backlog still proves a holder that listens.
-    return errno == EAGAIN || errno == EINPROGRESS;
+    return ::flock(probe.get(), LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK;
 }
 
 std::string NativePlatform::module_path() {
@@ -208,28 +237,15 @@ std::string NativePlatform::current_directory() {
     return path;
 }
 
-namespace {
-
-// A bound abstract-namespace socket: one holder per name, let go by the kernel when the
-// holder's process ends, however it ends.
-class SocketLock final : public SystemLock {
-public:
-    explicit SocketLock(int fd) : socket_(fd) {}
-
-private:
-    Descriptor socket_;
-};
-
-}  // namespace
-
+// Only the user's own processes can open the user's lock file, so no other user can
+// hold the launchers of this installation back. Where no lock file of ours can be had
+// (a folder this user cannot write, something planted at its name), the launchers do
+// without taking turns rather than each wait for a turn that never comes.
 std::unique_ptr<SystemLock> NativePlatform::try_lock(const std::string& name) {
-    sockaddr_un where;
-    socklen_t length = 0;
-    if (!fill_address("lock:" + name, where, length)) return nullptr;
-    const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return nullptr;
-    auto lock = std::make_unique<SocketLock>(fd);
-    if (::bind(fd, reinterpret_cast<const sockaddr*>(&where), length) != 0) return nullptr;
+    const int fd = open_lock_file(lock_file_path("lock-" + name), true);
+    if (fd < 0) return std::make_unique<SystemLock>();
+    auto lock = std::make_unique<FileLock>(fd);
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) return nullptr;
     return lock;
 }
 

@@ -5,6 +5,10 @@
 #include "platform/command_line.h"
 #include "platform/process.h"
 #include "platform/native_platform.h"
+#include "platform/profile_text.h"
+
+#include <exception>
+#include <optional>
 
 namespace kalv::platform {
 
@@ -69,12 +73,35 @@ std::chrono::milliseconds NativePlatform::monotonic_time() { return std::chrono:
 
 void NativePlatform::sleep(std::chrono::milliseconds duration) { Sleep(static_cast<DWORD>(duration.count())); }
 
+namespace {
+
+// The whole profile file when it begins with a UTF-8 byte-order mark, else nullopt.
+std::optional<std::string> profile_with_bom(Platform& os, const std::string& file) {
+    try {
+        const std::unique_ptr<FileHandle> handle = os.open_file(file, OpenMode::ReadShared);
+        const int64_t size = handle->size();
+        if (size < 3) return std::nullopt;
+        std::string content(static_cast<size_t>(size), '\0');
+        content.resize(handle->read(content.data(), content.size()));
+        if (content.rfind("\xEF\xBB\xBF", 0) != 0) return std::nullopt;
+        return content;
+    } catch (const std::exception&) {
+        return std::nullopt;
+    }
+}
+
+}  // namespace
+
 // The file name must be a full path: GetPrivateProfileStringA looks for a bare name in
-// the Windows directory, not in the current one.
+// the Windows directory, not in the current one. GetPrivateProfileStringA takes a
+// UTF-8 byte-order mark for part of the first line, which hides the first section: such
+// a file is read by the same rules here, without the mark.
 std::string NativePlatform::profile_string(const std::string& file, const std::string& section,
                                            const std::string& key, const std::string& default_value,
                                            size_t buffer_size) {
     if (buffer_size == 0) return {};
+    if (const std::optional<std::string> content = profile_with_bom(*this, file))
+        return profile_value(*content, section, key, default_value, buffer_size);
     std::string buffer(buffer_size, '\0');
     const DWORD n = GetPrivateProfileStringA(section.c_str(), key.c_str(), default_value.c_str(), buffer.data(),
                                              static_cast<DWORD>(buffer_size), file.c_str());
