@@ -25,8 +25,11 @@ namespace {
 // GetPrivateProfileStringA reads into a buffer of this size; longer values are cut.
 constexpr size_t kProfileBufferSize = 2048;
 
-// The copy of the upgrade package is made under this name beside the target and put in
-// place only once complete, so a copy that breaks off never leaves a torn package.
+// The copy of the upgrade package is made beside the target, under the target's name, a
+// random tag and this suffix, and put in place only once complete, so a copy that
+// breaks off never leaves a torn package. The name is created exclusively: nothing
+// planted there is written through, and a read-only leftover of a crashed run blocks
+// no upgrade.
 constexpr const char* kIncomingSuffix = ".incoming";
 
 // NET.INF is a few lines; what lies past this is not looked at for the log's reason.
@@ -48,10 +51,14 @@ std::string NoAnswer(std::chrono::milliseconds bound) {
 std::string CopyCompletely(const std::string& source, const std::string& incoming,
                            std::chrono::milliseconds bound) {
     platform::Platform& os = platform::current();
-    if (!os.copy_file(source, incoming, false, bound)) return "the copy failed or stalled";
+    // A copy that fails removes what it made, and only that.
+    if (!os.copy_file(source, incoming, true, bound)) return "the copy failed or stalled";
     const std::optional<platform::FileLook> again = os.look_within(source, bound);
     if (!again) return NoAnswer(bound);
-    if (again->size < 0 || os.file_size(incoming) != again->size) return "the copy failed or stalled";
+    if (again->size < 0 || os.file_size(incoming) != again->size) {
+        os.delete_file(incoming);
+        return "the copy failed or stalled";
+    }
     return {};
 }
 
@@ -160,18 +167,20 @@ void HaveNewVersion(const std::string& target, const std::string& source, std::c
         // takes the package's place in one step, and only once it proved sound: a copy
         // that is torn, damaged or still being published leaves the shop's package as
         // it was, and a later run fetches the finished one.
-        const std::string incoming = target + kIncomingSuffix;
+        const std::string incoming = target + "." + os.random_tag() + kIncomingSuffix;
         std::string why_not = CopyCompletely(source, incoming, bound);
-        if (why_not.empty() && !IsSoundProgramPackage(incoming))
-            why_not = "the copy is no sound package (its Kalvo3main does not decrypt or fails its CRC)";
         if (why_not.empty()) {
-            // A package copied from a CD or a read-only share must not block every
-            // later upgrade.
-            os.clear_read_only(target);
-            if (!os.replace_file(incoming, target)) why_not = "the local package could not be replaced";
+            if (!IsSoundProgramPackage(incoming)) {
+                why_not = "the copy is no sound package (its Kalvo3main does not decrypt or fails its CRC)";
+            } else {
+                // A package copied from a CD or a read-only share must not block every
+                // later upgrade.
+                os.clear_read_only(target);
+                if (!os.replace_file(incoming, target)) why_not = "the local package could not be replaced";
+            }
+            if (!why_not.empty()) os.delete_file(incoming);
         }
         runlog::Note(why_not.empty() ? "refresh: fetched" : "refresh: not fetched, " + why_not);
-        if (!why_not.empty()) os.delete_file(incoming);
     } catch (const std::exception& failure) {
         ShowProblemBox("HaveNewVersion", failure.what(), "CopyFile");
     }

@@ -1,6 +1,7 @@
 // NET.INF and the refresh of the program package from the upgrade location.
 #include <functional>
 #include <optional>
+#include <set>
 
 #include "files.h"
 #include "launcher/run_log.h"
@@ -40,10 +41,13 @@ protected:
     const std::string target = kInstallDir + "Kalvo3pack";
     std::string local, upgrade;  // two sound packages, version 1 and version 2
     // The copy, the test pass over it (one pump per input block), the replacement.
-    const Transcript fetched = {"copy " + kUpgrade + " -> <D>Kalvo3pack.incoming", "pump",
-                                "replace <D>Kalvo3pack by <D>Kalvo3pack.incoming"};
-    const Transcript refused = {"copy " + kUpgrade + " -> <D>Kalvo3pack.incoming",
-                                "delete <D>Kalvo3pack.incoming"};
+    const Transcript fetched = {"copy " + kUpgrade + " -> <D>Kalvo3pack.tmp.incoming", "pump",
+                                "replace <D>Kalvo3pack by <D>Kalvo3pack.tmp.incoming"};
+    const Transcript refused = {"copy " + kUpgrade + " -> <D>Kalvo3pack.tmp.incoming",
+                                "delete <D>Kalvo3pack.tmp.incoming"};
+    // A copy that failed removed what it made itself: nothing is deleted by name, so
+    // nothing that stood at the name before it is lost.
+    const Transcript failed = {refused[0]};
 };
 
 TEST_F(Refresh, NetInfIsReadBesideTheLauncherNotInTheCurrentDirectory) {
@@ -103,7 +107,7 @@ TEST_F(Refresh, NewerUpgradeCopyReplacesThePackageAndKeepsItsAge) {
     EXPECT_EQ(os.transcript, fetched);
     EXPECT_EQ(os.content(target), upgrade);
     EXPECT_EQ(os.dos_time(target), kTwoSecondsLater) << "else the next run would copy again";
-    EXPECT_FALSE(os.has_file(target + ".incoming"));
+    EXPECT_FALSE(os.has_file(target + ".tmp.incoming"));
     os.transcript.clear();
     launcher::HaveNewVersion(target, kUpgrade);
     EXPECT_TRUE(os.transcript.empty()) << "the refreshed package has the upgrade copy's age";
@@ -157,7 +161,7 @@ TEST_P(BrokenUpgradeCopy, IsNeverInstalledAndLeavesNothingBehind) {
     EXPECT_EQ(os.without({"pump"}), refused) << GetParam().why;
     EXPECT_EQ(os.content(target), local) << GetParam().why;
     EXPECT_EQ(os.dos_time(target), kOlder);
-    EXPECT_FALSE(os.has_file(target + ".incoming"));
+    EXPECT_FALSE(os.has_file(target + ".tmp.incoming"));
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -177,9 +181,22 @@ TEST_F(Refresh, StalledCopyEndsAfterItsTimeOutAsAFailedCopy) {
     os.put_file(kUpgrade, upgrade, kTwoSecondsLater);
     os.copy_stalls = true;
     launcher::HaveNewVersion(target, kUpgrade);
-    EXPECT_EQ(os.transcript, refused);
+    EXPECT_EQ(os.transcript, failed);
     EXPECT_EQ(os.clock, launcher::kCopyStallTimeout);
     EXPECT_EQ(os.content(target), local);
+}
+
+// Regression: the copy went to the fixed name Kalvo3pack.incoming, so a read-only
+// leftover there blocked every upgrade, and a file planted there was truncated.
+TEST_F(Refresh, WhatStandsAtTheOldCopyNameBlocksNothingAndIsKept) {
+    os.put_file(target, local, kOlder);
+    os.put_file(target + ".incoming", "somebody's");
+    os.read_only.insert(target + ".incoming");
+    os.put_file(kUpgrade, upgrade, kTwoSecondsLater);
+    launcher::HaveNewVersion(target, kUpgrade);
+    EXPECT_EQ(os.transcript, fetched);
+    EXPECT_EQ(os.content(target), upgrade);
+    EXPECT_EQ(os.content(target + ".incoming"), "somebody's");
 }
 
 TEST_F(Refresh, AReadOnlyPackageIsStillReplaced) {
@@ -203,9 +220,9 @@ TEST_F(Refresh, CopyThatBreaksOffLeavesThePackageWhole) {
         os.copy_breaks_after = breaks_after;
         os.torn_copy_reported_complete = reported_complete;
         launcher::HaveNewVersion(target, kUpgrade);
-        EXPECT_EQ(os.transcript, refused);
+        EXPECT_EQ(os.transcript, reported_complete ? refused : failed);
         EXPECT_EQ(os.content(target), local);
-        EXPECT_FALSE(os.has_file(target + ".incoming"));
+        EXPECT_FALSE(os.has_file(target + ".tmp.incoming"));
     }
 }
 
@@ -273,7 +290,9 @@ TEST(RefreshNative, AnUpgradeCopyWhoseOpenNeverReturnsCostsOneBoundAndLeavesTheP
     EXPECT_LT(took, 10 * bound);
     EXPECT_TRUE(ui.boxes.empty());
     EXPECT_EQ(read_file(target), local);
-    EXPECT_FALSE(file_exists(target + ".incoming"));
+    std::set<std::string> left;  // no temporary copy among them
+    for (const auto& entry : std::filesystem::directory_iterator(dir.path())) left.insert(entry.path().filename());
+    EXPECT_EQ(left, (std::set<std::string>{"Kalvo3pack", "upgrade"}));
 }
 #endif
 

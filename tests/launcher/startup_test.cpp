@@ -143,8 +143,8 @@ TEST_F(Startup, NewerUpgradeCopyIsFetchedBeforeTheProgramIsUnpacked) {
     os.put_file(kInstallDir + "NET.INF", "[DB]\r\nUpgrade=" + upgrade + "\r\n");
     os.put_real_file(upgrade, package("program_v2.zip"), kNewerAge);
     const Transcript transcript = run();
-    const Transcript fetch = {"copy " + upgrade + " -> <D>Kalvo3pack.incoming", "pump",
-                              "replace <D>Kalvo3pack by <D>Kalvo3pack.incoming"};
+    const Transcript fetch = {"copy " + upgrade + " -> <D>Kalvo3pack.tmp.incoming", "pump",
+                              "replace <D>Kalvo3pack by <D>Kalvo3pack.tmp.incoming"};
     EXPECT_EQ(transcript, join({opening, fetch, program_unpacked, database_unpacked, starting,
                                 {start_line("Kalvo3main")}, closing}));
     EXPECT_TRUE(starts_with(os.content(kInstallDir + "Kalvo3main"), "program version 2, line 1\n"));
@@ -164,7 +164,7 @@ TEST_F(Startup, CopyThatFailsIsSilentAndTheLocalPackageUsed) {
     os.put_real_file(upgrade, package("program_v2.zip"), kNewerAge);
     os.copy_breaks_after = 100;
     EXPECT_EQ(run(), join({opening,
-                           {"copy " + upgrade + " -> <D>Kalvo3pack.incoming", "delete <D>Kalvo3pack.incoming"},
+                           {"copy " + upgrade + " -> <D>Kalvo3pack.tmp.incoming"},
                            program_unpacked, database_unpacked, starting, {start_line("Kalvo3main")}, closing}));
     EXPECT_TRUE(starts_with(os.content(kInstallDir + "Kalvo3main"), "program version 1, line 1\n"));
 }

@@ -307,9 +307,11 @@ bool RecordingPlatform::copy_file(const std::string& from, const std::string& to
     }
     std::string bytes = *it->second.bytes;
     if (copy_breaks_after && *copy_breaks_after < bytes.size()) {
+        // As the native copies do: a copy that knows it failed removes what it made.
+        if (!torn_copy_reported_complete) return false;
         bytes.resize(*copy_breaks_after);
         files_[target] = File{std::make_shared<std::string>(std::move(bytes)), it->second.dos_time, next_stamp_++};
-        return torn_copy_reported_complete;
+        return true;
     }
     files_[target] = File{std::make_shared<std::string>(std::move(bytes)), it->second.dos_time, next_stamp_++};
     return true;

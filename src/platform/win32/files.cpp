@@ -126,6 +126,7 @@ struct CopyJob {
     std::string from, to;
     bool fail_if_exists = false;
     volatile LONG64 progress = 0;  // blocks read so far
+    volatile LONG created = 0;     // `to` is this copy's own, to remove when it is given up
     bool succeeded = false;        // read once the thread has ended
     DWORD error = ERROR_SUCCESS;   // why it failed, read once the thread has ended
 
@@ -155,6 +156,7 @@ struct CopyJob {
                                      fail_if_exists ? CREATE_NEW : CREATE_ALWAYS,
                                      FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
         if (!out.valid()) return false;
+        InterlockedExchange(&created, 1);
         bool ok = true;
         static constexpr DWORD kChunk = 1 << 20;
         std::vector<char> chunk(kChunk);
@@ -339,7 +341,8 @@ bool NativePlatform::copy_file(const std::string& from, const std::string& to, b
             transient_ = false;
             CancelSynchronousIo(worker);
             if (WaitForSingleObject(worker, 1000) == WAIT_OBJECT_0) return false;
-            DeleteFileA(to.c_str());
+            // Only a file of this copy's own: nothing that stood at the name before.
+            if (InterlockedCompareExchange(&created, 0, 0)) DeleteFileA(to.c_str());
             return false;
         }
     }
