@@ -342,7 +342,7 @@ bool NativePlatform::copy_file(const std::string& from, const std::string& to, b
             CancelSynchronousIo(worker);
             if (WaitForSingleObject(worker, 1000) == WAIT_OBJECT_0) return false;
             // Only a file of this copy's own: nothing that stood at the name before.
-            if (InterlockedCompareExchange(&created, 0, 0)) DeleteFileA(to.c_str());
+            if (InterlockedCompareExchange(&job->created, 0, 0)) DeleteFileA(to.c_str());
             return false;
         }
     }
