@@ -20,6 +20,7 @@ int run_extract(const Args& args) {
     if (!a) return kExitUsage;
     const std::vector<std::string>& patterns = a->patterns;
     UnZipper zip;
+    zip.UnlimitedDirectory = true;  // an archive of any entry count
     zip.Password = a->password;
     zip.DoProcessMessages = false;  // no window to repaint
     // An administrator's extraction may hold hundreds of small files: they reach the

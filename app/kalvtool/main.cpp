@@ -5,6 +5,7 @@
 
 #include "commands.h"
 #include "core/errors.h"
+#include "unzip/obj_lists.h"
 #include "kalv_version.h"
 
 namespace kalvtool {
@@ -63,6 +64,15 @@ int run_help(const Args& args) {
 
 }  // namespace
 
+// The object lists' own failure text is Windows-1251 bytes, which no UTF-8 terminal
+// and no other code page shows as letters: it is said in English here.
+static std::string readable(const std::string& message) {
+    std::string text = message;
+    const size_t at = text.find(kalv::unzip::kListProblem);
+    if (at != std::string::npos) text.replace(at, kalv::unzip::kListProblem.size(), "list index or capacity out of range");
+    return text;
+}
+
 Registration::Registration(const Command& command) { registry().push_back(command); }
 
 const std::vector<Command>& commands() { return registry(); }
@@ -91,7 +101,7 @@ int main(int argc, char** argv) {
         try {
             return c.run(rest);
         } catch (const kalv::Error& e) {
-            std::fprintf(stderr, "kalvtool %s: %s\n", c.name, e.what());
+            std::fprintf(stderr, "kalvtool %s: %s\n", c.name, readable(e.what()).c_str());
             return kExitFailure;
         } catch (const std::exception& e) {
             std::fprintf(stderr, "kalvtool %s: internal error: %s\n", c.name, e.what());

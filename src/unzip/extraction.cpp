@@ -295,7 +295,10 @@ bool UnZipper::failed_entry(int index, uint32_t crc, int& count) {
 }
 
 void UnZipper::apply_stored_metadata(platform::FileHandle& file) const {
-    file.set_dos_time(work_entry_.FileDateTime);
+    // The UTC time where the entry has one; the DOS time, taken as local, otherwise, or
+    // where the system cannot hold the UTC one.
+    const std::optional<int64_t>& utc = work_entry_.UnixModTime;
+    if (!utc || !file.set_unix_time(*utc)) file.set_dos_time(work_entry_.FileDateTime);
     if (RetainAttributes) file.set_attributes(work_entry_.ExternalAttributes, work_entry_.VersionMadeBy);
 }
 
@@ -342,6 +345,14 @@ bool UnZipper::extract_entry(int index, int& count) {
     // put in place first: the overwrite rule and the new file see it there.
     if (pending_->claims(path)) publish_pending();
 
+    // WinZip AES (method 99) also sets bit 0, but its data begins with a salt, not the
+    // traditional header: any password would fail the check, and the entry is named as
+    // what it is instead.
+    if (entry.IsAesEncrypted()) return skip(SkipReason::srAesEncrypted);
+    // A link's data is its target's name. Written as a file it would be a file holding a
+    // path; made a link, later entries or the application could be led out of the
+    // destination through it. A test reads its data all the same.
+    if (entry.IsSymbolicLink() && !TestMode) return skip(SkipReason::srSymbolicLink);
     if (entry.IsEncrypted() && !check_password(index)) return skip(SkipReason::srBadPassword);
     if (!may_overwrite(index, path)) return skip(SkipReason::srNoOverwrite);
 

@@ -70,6 +70,11 @@ public:
     uint64_t RelativeOffset;    // archive offset of the local header
     uint64_t CentralOffset;     // archive offset of the central record; 0 if none
     bool Zip64;                 // a size, the offset or the disk came from a ZIP64 extra field
+    // The last modification as seconds since 1970 UTC, from the extended-timestamp
+    // field (0x5455) or else the old Info-ZIP Unix field (0x5855); none without either.
+    // Where there is one it dates the file, as Info-ZIP unzip does: FileDateTime is the
+    // producer's local time, wrong by its time zone anywhere else.
+    std::optional<int64_t> UnixModTime;
     bool Selected;
 
     void Clear();
@@ -89,6 +94,10 @@ public:
     bool IsEncrypted() const { return (BitFlag & general_purpose::kEncrypted) != 0; }
     bool HasDescriptor() const { return (BitFlag & general_purpose::kDataDescriptor) != 0; }
     unzip::CompressionMethod Method() const { return method_from_record(CompressionMethod); }
+    // Made on Unix (APPNOTE 4.4.2.2) with S_IFLNK in the mode of the attributes' high
+    // half (4.4.15): the entry's data is the link's target.
+    bool IsSymbolicLink() const;
+    bool IsAesEncrypted() const { return CompressionMethod == kWinZipAesMethod; }
 
     // Reads the central record at the stream's position. On failure (a short record,
     // a wrong signature, a short name) the stream is back at the record's start and
@@ -104,6 +113,7 @@ public:
 
 private:
     void set_stored_name(const std::string& raw);
+    void take_unix_time(std::span<const uint8_t> extra);
     void take_zip64_values(std::span<const uint8_t> extra, Zip64ExtendedInformation::Escaped escaped);
 
     std::string file_name_;
