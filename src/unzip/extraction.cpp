@@ -231,13 +231,22 @@ std::optional<DecodeStatus> UnZipper::decode(EntryOutput& output, int index) {
 
 // Reaches the entry's data: the local header's name and extra field may differ in
 // length from the central record's, so they are stepped over as the local header
-// gives them.
-void UnZipper::seek_entry_data(const ZipHeaderInfo& entry) {
+// gives them. The local extra field's time, where it has one, dates the file: it is
+// the one Info-ZIP unzip applies, and an archive rewritten by a tool that kept the
+// local headers may carry another time in its central one.
+void UnZipper::seek_entry_data(ZipHeaderInfo& entry) {
     if (end_record_.ThisDisk != 0 && entry.DiskNumberStart != current_disk_) ChangeDisk(entry.DiskNumberStart + 1);
     uint8_t local[LocalFileHeader::kSize] = {};
     archive_->seek(int64_t(entry.RelativeOffset), BufferedStream::kFromBeginning);
     if (archive_->read(local, sizeof local) != sizeof local) throw FatalUnzipError();
-    archive_->seek(read_record<LocalFileHeader>(local).variable_size(), BufferedStream::kFromCurrent);
+    const LocalFileHeader header = read_record<LocalFileHeader>(local);
+    const int64_t data_at = archive_->position() + header.variable_size();
+    std::vector<uint8_t> extra(header.extra_field_length);
+    if (!extra.empty() && archive_->seek(header.file_name_length, BufferedStream::kFromCurrent) >= 0) {
+        extra.resize(archive_->read(extra.data(), extra.size()));
+        if (const std::optional<int64_t> time = unix_mod_time(extra, entry.FileDateTime)) entry.UnixModTime = time;
+    }
+    archive_->seek(data_at, BufferedStream::kFromBeginning);
 }
 
 // Whether the entry may take `path`: always when nothing is there or the mode says
@@ -327,7 +336,7 @@ bool UnZipper::extract_entry(int index, int& count) {
         return false;
     };
 
-    if (!entry.FileName().empty()) seek_entry_data(entry);
+    if (!entry.FileName().empty()) seek_entry_data(work_entry_);
     if (names_a_parent(entry.FileName())) return skip(SkipReason::srOutsideDestDir);
     SkipReason refused = SkipReason::srOutsideDestDir;
     const std::optional<std::string> target = target_directory(entry, refused);

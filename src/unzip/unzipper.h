@@ -262,7 +262,7 @@ private:
     // Extracts entry `index`; returns whether it asks to be extracted again.
     bool extract_entry(int index, int& count);
     // Its steps, in their order (extraction.cpp).
-    void seek_entry_data(const ZipHeaderInfo& entry);
+    void seek_entry_data(ZipHeaderInfo& entry);
     bool may_overwrite(int index, std::string& path);
     platform::TemporaryFile create_partial(const std::string& path);
     bool failed_entry(int index, uint32_t crc, int& count);

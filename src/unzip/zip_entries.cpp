@@ -193,7 +193,7 @@ void ZipHeaderInfo::set_stored_name(const std::string& raw) {
 // the access and creation times, so the same offset serves both. The old Unix field
 // holds the access time, then the modification time, in both records. The extended
 // timestamp wins over the old field wherever they stand, as it does for unzip.
-void ZipHeaderInfo::take_unix_time(std::span<const uint8_t> extra) {
+std::optional<int64_t> unix_mod_time(std::span<const uint8_t> extra, uint32_t dos_date_time) {
     std::optional<uint32_t> extended, old_unix;
     for_each_extra_field(extra, [&](uint16_t header_id, std::span<const uint8_t> data) {
         if (header_id == kExtendedTimestampId && data.size() >= 5 && (data[0] & 1) != 0 && !extended)
@@ -202,11 +202,11 @@ void ZipHeaderInfo::take_unix_time(std::span<const uint8_t> extra) {
             old_unix = LittleEndianReader(data.subspan(4)).u32();
     });
     const std::optional<uint32_t> stored = extended ? extended : old_unix;
-    if (!stored) return;
+    if (!stored) return std::nullopt;
     // 32 bits, signed for the times before 1970; a value with the top bit set is a time
     // after January 2038 only where the entry's DOS date says so, as unzip reads it.
-    const bool after_2038 = unpack_dos(FileDateTime).year >= 2038;
-    UnixModTime = after_2038 ? int64_t(*stored) : int64_t(int32_t(*stored));
+    const bool after_2038 = unpack_dos(dos_date_time).year >= 2038;
+    return after_2038 ? int64_t(*stored) : int64_t(int32_t(*stored));
 }
 
 // APPNOTE 4.5.3. A header with escapes and no ZIP64 field at all keeps its 32-bit
@@ -288,7 +288,7 @@ bool ZipHeaderInfo::ReadCentralRecord(BufferedStream& first, const NextDiskActio
     escaped.disk_start_number = h.disk_number_start == zip64::kEscape16;
     set_stored_name(raw);
     take_zip64_values(extra, escaped);
-    take_unix_time(extra);
+    UnixModTime = unix_mod_time(extra, FileDateTime);
     CentralOffset = uint64_t(start);
     return true;
 }
@@ -328,7 +328,7 @@ bool ZipHeaderInfo::ReadLocalRecord(BufferedStream& stream) {
     escaped.compressed_size = h.compressed_size == zip64::kEscape32;
     set_stored_name(raw);
     take_zip64_values(extra, escaped);
-    take_unix_time(extra);
+    UnixModTime = unix_mod_time(extra, FileDateTime);
     return true;
 }
 

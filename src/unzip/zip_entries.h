@@ -39,6 +39,11 @@ std::string file_name_part(const std::string& path);
 // comes back untouched.
 uint32_t ClampDosDateTime(uint32_t dos_date_time);
 
+// The last modification in seconds since 1970 UTC that an extra field block holds in
+// Info-ZIP's extended timestamp (0x5455) or, without one, its old Unix field (0x5855);
+// `dos_date_time` (the entry's) tells a time after 2038 from one before 1970.
+std::optional<int64_t> unix_mod_time(std::span<const uint8_t> extra, uint32_t dos_date_time);
+
 // What the directory reader asks for when a central record runs over the end of a
 // part: the next part, opened in place of the current stream.
 using NextDiskAction = std::function<BufferedStream&()>;
@@ -113,7 +118,6 @@ public:
 
 private:
     void set_stored_name(const std::string& raw);
-    void take_unix_time(std::span<const uint8_t> extra);
     void take_zip64_values(std::span<const uint8_t> extra, Zip64ExtendedInformation::Escaped escaped);
 
     std::string file_name_;

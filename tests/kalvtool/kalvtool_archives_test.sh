@@ -35,6 +35,18 @@ info.create_system = 3
 info.extra = struct.pack('<HHII', 0x5855, 8, 1577880000, 1577880000)
 with zipfile.ZipFile('oldunix.zip', 'w') as z:
     z.writestr(info, 'old field\n')
+# The same field in both headers, then the central copy's time moved on a year, as a
+# tool that rewrites the directory and keeps the local headers leaves it: the local
+# header's time is the one unzip gives the file.
+info = zipfile.ZipInfo('kept.txt', date_time=(2001, 5, 5, 5, 5, 4))
+info.create_system = 3
+info.extra = struct.pack('<HHBI', 0x5455, 5, 1, 1577880000)
+with zipfile.ZipFile('rewritten.zip', 'w') as z:
+    z.writestr(info, 'kept\n')
+data = bytearray(open('rewritten.zip', 'rb').read())
+at = data.index(b'UT\x05\x00\x01', data.index(b'PK\x01\x02'))
+data[at + 5:at + 9] = struct.pack('<I', 1577880000 + 366 * 86400)
+open('rewritten.zip', 'wb').write(bytes(data))
 with zipfile.ZipFile('many.zip', 'w') as z:  # one more than the object lists' 65520
     for i in range(65521):
         z.writestr('d/%05d' % i, '')
@@ -53,6 +65,7 @@ cases=(
     "tokyo.zip|extract -d out|0|extracted 1 of 1|f@$t|yes"
     "tokyo.zip|extract --sync -d out|0|extracted 1 of 1|f@$t|yes"
     "oldunix.zip|extract -d out|0|extracted 1 of 1|old.txt@$t|yes"
+    "rewritten.zip|extract -d out|0|extracted 1 of 1|kept.txt@$t|yes"
     "utf8.zip|extract -d out|0|extracted 1 of 1|café.txt@-|yes"
     "latin1.zip|extract -d out|0|extracted 1 of 1|cafΘ.txt@-|no"
     "link.zip|extract -d out|1|skipped link: a symbolic link: not extracted|f@$t|no"
