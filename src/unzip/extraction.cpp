@@ -231,9 +231,10 @@ std::optional<DecodeStatus> UnZipper::decode(EntryOutput& output, int index) {
 
 // Reaches the entry's data: the local header's name and extra field may differ in
 // length from the central record's, so they are stepped over as the local header
-// gives them. The local extra field's time, where it has one, dates the file: it is
-// the one Info-ZIP unzip applies, and an archive rewritten by a tool that kept the
-// local headers may carry another time in its central one.
+// gives them. The local extra field's time dates the file, and without one the DOS
+// time: so Info-ZIP unzip dates it. The central record may say otherwise: a tool that
+// rewrote the directory and kept the local headers, or a jar tool that put the time
+// field in the central record alone (one second on from the DOS time, which has two).
 void UnZipper::seek_entry_data(ZipHeaderInfo& entry) {
     if (end_record_.ThisDisk != 0 && entry.DiskNumberStart != current_disk_) ChangeDisk(entry.DiskNumberStart + 1);
     uint8_t local[LocalFileHeader::kSize] = {};
@@ -242,10 +243,11 @@ void UnZipper::seek_entry_data(ZipHeaderInfo& entry) {
     const LocalFileHeader header = read_record<LocalFileHeader>(local);
     const int64_t data_at = archive_->position() + header.variable_size();
     std::vector<uint8_t> extra(header.extra_field_length);
-    if (!extra.empty() && archive_->seek(header.file_name_length, BufferedStream::kFromCurrent) >= 0) {
+    if (!extra.empty() && archive_->seek(header.file_name_length, BufferedStream::kFromCurrent) >= 0)
         extra.resize(archive_->read(extra.data(), extra.size()));
-        if (const std::optional<int64_t> time = unix_mod_time(extra, entry.FileDateTime)) entry.UnixModTime = time;
-    }
+    else
+        extra.clear();
+    entry.UnixModTime = unix_mod_time(extra, entry.FileDateTime);
     archive_->seek(data_at, BufferedStream::kFromBeginning);
 }
 

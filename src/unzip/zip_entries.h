@@ -77,8 +77,9 @@ public:
     bool Zip64;                 // a size, the offset or the disk came from a ZIP64 extra field
     // The last modification as seconds since 1970 UTC, from the extended-timestamp
     // field (0x5455) or else the old Info-ZIP Unix field (0x5855); none without either.
-    // Where there is one it dates the file, as Info-ZIP unzip does: FileDateTime is the
-    // producer's local time, wrong by its time zone anywhere else.
+    // The extraction takes the local header's (as Info-ZIP unzip does), and where it
+    // has one it dates the file: FileDateTime is the producer's local time, wrong by
+    // its time zone anywhere else.
     std::optional<int64_t> UnixModTime;
     bool Selected;
 
