@@ -3,11 +3,13 @@
 # time zone, zip -y of a link, Python's zipfile with the old Unix time field and with
 # 65,521 entries, 7-Zip's WinZip AES. Each row gives the expected exit code, message and
 # tree, and whether Info-ZIP unzip (run the same way) must give the same tree and times.
-#   kalvtool_archives_test.sh KALVTOOL
+# Natively, and kalvtool.exe under Wine.
+#   kalvtool_archives_test.sh KALVTOOL [RUNNER...]   (RUNNER: wine)
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
 tool=$1
-runner=()
+shift
+runner=("$@")
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
 cd "$tmp" || exit 1
@@ -84,6 +86,8 @@ cases=(
 )
 for c in "${cases[@]}"; do
     IFS='|' read -r archive words code line want same <<<"$c"
+    # On Windows a code page 437 name goes to the ANSI page, where Θ has no place.
+    [ "$archive" = latin1.zip ] && [ ${#runner[@]} -gt 0 ] && continue
     rm -rf out ref
     read -r -a args <<<"$words"
     run "${args[@]}" "$archive"
