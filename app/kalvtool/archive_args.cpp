@@ -2,6 +2,8 @@
 
 #include <cstdio>
 
+#include "core/printable.h"
+
 namespace kalvtool {
 
 std::optional<ArchiveArgs> parse_archive_args(const Args& args, const std::string& options, const char* command) {
@@ -58,11 +60,12 @@ void report_on_stderr(kalv::unzip::UnZipper& zip, const char* command) {
     using kalv::unzip::ZipProblem;
     zip.OnZipProblem = [command](UnZipper& z, ZipProblem problem, int index) {
         const kalv::unzip::ZipHeaderInfo& entry = z.Entry(index);
+        const std::string name = kalv::printable(entry.StoredPath());
         if (problem == ZipProblem::UnknownMethod) {
-            std::fprintf(stderr, "kalvtool %s: %s: %s (method %u)\n", command, entry.StoredPath().c_str(),
+            std::fprintf(stderr, "kalvtool %s: %s: %s (method %u)\n", command, name.c_str(),
                          kalv::unzip::zip_problem_text(problem), unsigned(entry.CompressionMethod));
         } else {
-            std::fprintf(stderr, "kalvtool %s: %s: out of memory while decoding\n", command, entry.StoredPath().c_str());
+            std::fprintf(stderr, "kalvtool %s: %s: out of memory while decoding\n", command, name.c_str());
         }
     };
     zip.OnInsertDisk = [command](UnZipper&, int disk, bool& cancel) {

@@ -10,6 +10,7 @@
 
 #include "archive_args.h"
 #include "commands.h"
+#include "core/printable.h"
 #include "unzip/unzipper.h"
 
 namespace kalvtool {
@@ -51,10 +52,10 @@ int run_extract(const Args& given) {
     int chosen = 0;
     zip.OnStartUnZipInfo = [&](UnZipper&, int files, int64_t, bool&) { chosen = files; };
     zip.OnSkippingFile = [](UnZipper&, kalv::unzip::SkipReason reason, const std::string& name, int) {
-        std::printf("skipped %s: %s\n", name.c_str(), kalv::unzip::skip_reason_text(reason));
+        std::printf("skipped %s: %s\n", kalv::printable(name).c_str(), kalv::unzip::skip_reason_text(reason));
     };
     zip.OnBadCRC = [](UnZipper& z, uint32_t computed, uint32_t stored, int index) {
-        std::printf("skipped %s: CRC-32 %08X, expected %08X\n", z.Entry(index).StoredPath().c_str(),
+        std::printf("skipped %s: CRC-32 %08X, expected %08X\n", kalv::printable(z.Entry(index).StoredPath()).c_str(),
                     static_cast<unsigned>(computed), static_cast<unsigned>(stored));
     };
     const int extracted = zip.UnZip();

@@ -9,27 +9,11 @@
 #include "archive_args.h"
 #include "commands.h"
 #include "core/dos_time.h"
+#include "core/printable.h"
 #include "unzip/unzipper.h"
 
 namespace kalvtool {
 namespace {
-
-// A stored name may hold any byte: control characters (which move the terminal's
-// cursor or change its colours) are shown as \xNN.
-std::string printable(const std::string& name) {
-    std::string shown;
-    for (const char c : name) {
-        const auto byte = static_cast<unsigned char>(c);
-        if (byte < 0x20 || byte == 0x7F) {
-            char escape[8];
-            std::snprintf(escape, sizeof escape, "\\x%02X", byte);
-            shown += escape;
-        } else {
-            shown += c;
-        }
-    }
-    return shown;
-}
 
 int run_list(const Args& args) {
     if (args.size() != 1 || (!args[0].empty() && args[0][0] == '-')) return usage_error("list takes one archive");
@@ -54,7 +38,7 @@ int run_list(const Args& args) {
                     static_cast<unsigned>(e.CompressionMethod), static_cast<unsigned>(e.BitFlag),
                     static_cast<unsigned long long>(entry_packed), static_cast<unsigned long long>(entry_size),
                     static_cast<unsigned>(e.Crc32), t.year, t.month, t.day, t.hour, t.minute, t.second,
-                    printable(e.StoredPath()).c_str());
+                    kalv::printable(e.StoredPath()).c_str());
     }
     std::printf("%d entr%s, %llu bytes packed, %llu bytes\n", zip.EntryCount(), zip.EntryCount() == 1 ? "y" : "ies",
                 static_cast<unsigned long long>(packed), static_cast<unsigned long long>(size));

@@ -7,6 +7,7 @@
 #include "archive_args.h"
 #include "archive_test.h"
 #include "commands.h"
+#include "core/printable.h"
 
 namespace kalvtool {
 namespace {
@@ -15,10 +16,11 @@ int run_test(const Args& args) {
     const std::optional<ArchiveArgs> a = parse_archive_args(args, "P", "test");
     if (!a) return kExitUsage;
     const ArchiveVerdict verdict = test_archive("test", a->archive, a->password, a->patterns, [](const EntryVerdict& e) {
+        const std::string name = kalv::printable(e.name);
         if (e.ok) {
-            std::printf("OK    %s\n", e.name.c_str());
+            std::printf("OK    %s\n", name.c_str());
         } else {
-            std::printf("FAIL  %s: %s\n", e.name.c_str(), e.reason.c_str());
+            std::printf("FAIL  %s: %s\n", name.c_str(), kalv::printable(e.reason).c_str());
         }
         std::fflush(stdout);  // a long test shows its progress
     });

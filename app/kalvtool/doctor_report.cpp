@@ -5,6 +5,7 @@
 
 #include "core/dos_time.h"
 #include "core/errors.h"
+#include "core/printable.h"
 #include "platform/platform.h"
 
 namespace kalvtool::doctor {
@@ -13,21 +14,24 @@ void Report::line(Level level, const std::string& subject, const std::string& fi
     static const char* const kWords[] = {"OK", "WARN", "FAIL"};
     const auto index = static_cast<size_t>(level);
     ++counts_[index];
-    std::printf("%-4s  %s: %s%s%s\n", kWords[index], subject.c_str(), finding.c_str(), hint.empty() ? "" : ". ",
-                hint.c_str());
+    // Findings name files, NET.INF's values and the log's lines: none reaches the
+    // terminal with its control characters.
+    std::printf("%-4s  %s: %s%s%s\n", kWords[index], kalv::printable(subject).c_str(), kalv::printable(finding).c_str(),
+                hint.empty() ? "" : ". ", kalv::printable(hint).c_str());
 }
 
 void Report::detail(const std::string& text) {
     size_t start = 0;
     while (start < text.size()) {
         const size_t end = std::min(text.find('\n', start), text.size());
-        std::printf("      | %s\n", text.substr(start, end - start).c_str());
+        std::printf("      | %s\n", kalv::printable(text.substr(start, end - start)).c_str());
         start = end + 1;
     }
 }
 
 void Report::summary(const std::string& dir) const {
-    std::printf("checked %s: %d OK, %d WARN, %d FAIL\n", dir.c_str(), counts_[0], counts_[1], counts_[2]);
+    std::printf("checked %s: %d OK, %d WARN, %d FAIL\n", kalv::printable(dir).c_str(), counts_[0], counts_[1],
+                counts_[2]);
 }
 
 int Report::exit_code() const { return counts_[2] ? 2 : counts_[1] ? 1 : 0; }

@@ -5,8 +5,10 @@
 
 #include "commands.h"
 #include "core/errors.h"
-#include "unzip/obj_lists.h"
+#include "core/printable.h"
 #include "kalv_version.h"
+#include "platform/library_search.h"
+#include "unzip/obj_lists.h"
 
 namespace kalvtool {
 
@@ -86,6 +88,9 @@ int usage_error(const std::string& message) {
 }  // namespace kalvtool
 
 int main(int argc, char** argv) {
+    // Before anything can load a DLL: kalvtool run from a Downloads folder loads none
+    // that lies beside it.
+    kalv::platform::restrict_library_search();
     using namespace kalvtool;
     if (argc < 2) return usage_error("no command given");
     const std::string word = argv[1];
@@ -101,7 +106,8 @@ int main(int argc, char** argv) {
         try {
             return c.run(rest);
         } catch (const kalv::Error& e) {
-            std::fprintf(stderr, "kalvtool %s: %s\n", c.name, readable(e.what()).c_str());
+            // The message may name a path made of an entry's stored name.
+            std::fprintf(stderr, "kalvtool %s: %s\n", c.name, kalv::printable(readable(e.what())).c_str());
             return kExitFailure;
         } catch (const std::exception& e) {
             std::fprintf(stderr, "kalvtool %s: internal error: %s\n", c.name, e.what());

@@ -4,9 +4,12 @@
 #include <memory>
 
 #include "launcher/launcher.h"
+#include "platform/library_search.h"
 #include "splash/splash.h"
 
 int main() {
+    // Before anything can load a DLL: none from the launcher's own folder or elsewhere.
+    kalv::platform::restrict_library_search();
     return kalv::launcher::RunLauncher([]() -> std::unique_ptr<kalv::splash::SplashView> {
         std::unique_ptr<kalv::splash::SplashWindow> window = kalv::splash::create_splash_window();
         // Complete on the screen before the long steps begin.

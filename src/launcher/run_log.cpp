@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "core/dos_time.h"
+#include "core/printable.h"
 #include "kalv_version.h"
 #include "launcher/launcher.h"
 #include "platform/platform.h"
@@ -48,9 +49,9 @@ void Begin() {
 }
 
 void Note(const std::string& line) {
-    std::string shown;
-    for (const char c : line) shown += c == '\r' ? std::string("\\r") : std::string(1, c);
-    Lines().push_back(shown);
+    // One line stays one line: a name holding a line feed would otherwise forge lines,
+    // or a whole run block that doctor takes for the last run.
+    Lines().push_back(printable(line));
 }
 
 void Write() {

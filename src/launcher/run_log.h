@@ -19,7 +19,7 @@ inline constexpr int64_t kRotateBytes = 1 << 20;
 
 // Starts a new block (forgetting lines of an earlier one that was never written).
 void Begin();
-// Adds one line to the block (a carriage return shows as "\r").
+// Adds one line to the block, its control characters as \xNN (core/printable.h).
 void Note(const std::string& line);
 // Writes the block and starts afresh.
 void Write();

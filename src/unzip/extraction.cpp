@@ -351,7 +351,7 @@ bool UnZipper::extract_entry(int index, int& count) {
         }
         return false;
     }
-    std::string path = *target + entry.FileName();
+    std::string path = *target + windows_file_names(entry.FileName());
     // A waiting file that this entry would meet (an entry of the same name, say) is
     // put in place first: the overwrite rule and the new file see it there.
     if (pending_->claims(path)) publish_pending();

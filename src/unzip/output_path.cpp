@@ -1,5 +1,7 @@
 #include "unzip/output_path.h"
 
+#include <string_view>
+
 #include "unzip/pending_files.h"
 #include "unzip/unzipper.h"
 #include "unzip/unzipper_internal.h"
@@ -30,6 +32,40 @@ bool has_parent_component(const std::string& path) {
     return false;
 }
 
+bool names_a_dos_device(const std::string& component) {
+    // Windows judges the part before the first dot or colon, without its trailing
+    // blanks (RtlIsDosDeviceName_U): "con .txt" and "con.  " are the console too.
+    std::string base = component.substr(0, component.find_first_of(".:"));
+    while (!base.empty() && base.back() == ' ') base.pop_back();
+    base = ascii_lower(base);
+    for (const char* device : {"con", "prn", "aux", "nul", "conin$", "conout$"})
+        if (base == device) return true;
+    if (base.size() != 4 || (base.compare(0, 3, "com") != 0 && base.compare(0, 3, "lpt") != 0)) return false;
+    const char number = base[3];
+    // '\xB9', '\xB2', '\xB3': superscript one, two, three in code page 1252.
+    return (number >= '0' && number <= '9') || number == '\xB9' || number == '\xB2' || number == '\xB3';
+}
+
+std::string windows_file_names(const std::string& path) {
+#ifdef _WIN32
+    std::string written;
+    size_t start = 0;
+    for (size_t i = 0; i <= path.size(); ++i) {
+        if (i < path.size() && !ends_directory_part(path[i])) continue;
+        std::string component = path.substr(start, i - start);
+        for (char& c : component)
+            if ((c > 0 && c < 0x20) || std::string_view("<>\"|?*").find(c) != std::string_view::npos) c = '_';
+        if (names_a_dos_device(component)) written += '_';
+        written += component;
+        if (i < path.size()) written += path[i];
+        start = i + 1;
+    }
+    return written;
+#else
+    return path;
+#endif
+}
+
 namespace {
 
 // Whether a folder level of `target` below `base` is a link. The destination itself
@@ -56,6 +92,7 @@ std::optional<std::string> UnZipper::target_directory(const ZipHeaderInfo& entry
         same_text_ignoring_case(dir.substr(0, root_dir_.size()), root_dir_))
         dir.erase(0, root_dir_.size());
     if (has_parent_component(dir)) return std::nullopt;
+    dir = windows_file_names(dir);
     const bool rooted = !dir.empty() && dir[0] == kPathDelimiter;
 #ifdef _WIN32
     const bool drive = dir.size() >= 2 && dir[1] == ':';

@@ -177,9 +177,11 @@ void ZipHeaderInfo::set_stored_name(const std::string& raw) {
     // the flag it is OEM (code page 437), except from Unix, where zip, macOS's Archive
     // Utility and most libraries store the system's bytes, nowadays UTF-8: a name that
     // is valid UTF-8 is taken as such, as Info-ZIP unzip, 7-Zip and bsdtar take it.
+    // Separators are found in the converted name, the one the file system will read:
+    // whatever the conversion gives, the folder split and the ".." checks see it.
     platform::Platform& os = platform::current();
     const bool utf8 = (BitFlag & general_purpose::kUtf8Name) != 0 || (made_on_unix(VersionMadeBy) && is_valid_utf8(raw));
-    const std::string name = utf8 ? os.utf8_to_ansi(native_delimiters(raw)) : os.oem_to_ansi(native_delimiters(raw));
+    const std::string name = native_delimiters(utf8 ? os.utf8_to_ansi(raw) : os.oem_to_ansi(raw));
     const std::string file = file_name_part(name);
     file_name_.clear();
     directory_.clear();

@@ -41,11 +41,12 @@ run_launcher() {
   shift 2
   rm -f "$dir/Kalvo3main.report.txt"
   launch "$cwd" "$dir/$launcher_name" "$@"
-  # The run's block of the log holds the boxes the user saw.
+  # The run's block of the log holds the boxes the user saw (the log writes a box's
+  # carriage return as \x0D, the watcher as \r).
   local logged
   logged=$(tr -d '\r' < "$dir/Kalv3.log" 2>/dev/null |
     awk '/^=== / { n = 0 } /^box / { b[n++] = substr($0, 5) } END { for (i = 0; i < n; i++) print b[i] }' |
-    sed -e 's/ | /|/')
+    sed -e 's/ | /|/' -e 's/\\x0D/\\r/g')
   expect_eq "boxes in the run log" "$boxes" "$logged"
 }
 

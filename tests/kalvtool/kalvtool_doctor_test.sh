@@ -126,6 +126,11 @@ rm -rf state
 run doctor healthy
 grep -qx '      | === 2026-12-02 09:00:00 Kalv3 last run' <<<"$out" && grep -qx '      | box: Kalv|a box' <<<"$out" &&
     ! grep -q 'older run' <<<"$out" || fail "healthy: the log's last block, and only it"
+# A control character in the log (an older launcher's, a hand-edited one) reaches no
+# terminal.
+printf '=== 2026-12-02 09:00:00 Kalv3 last run\r\nbox: \033[8mhidden\r\n' >healthy/Kalv3.log
+run doctor healthy
+grep -qxF '      | box: \x1B[8mhidden' <<<"$out" || fail "healthy: the log's ESC shown as \\x1B"
 
 # ---- the launcher fetches what doctor said it would fetch --------------------------------------
 if [ ${#runner[@]} -eq 0 ]; then

@@ -91,6 +91,20 @@ done
 run test enc.zip -P secret small.txt
 [ "$rc" -eq 0 ] && grep -qx 'tested 1 entry: 1 OK, 0 failed' <<<"$out" || fail "test ARCHIVE -P PASSWORD PATTERN"
 
+# A stored name with LF and ESC (made by Python's zipfile), which would forge an "OK"
+# line and hide what follows it.
+python3 -c 'import sys, zipfile
+with zipfile.ZipFile(sys.argv[1], "w") as z: z.writestr("a\nOK    forged\x1b[8m.txt", "x")' hostile.zip
+shown='a\x0AOK    forged\x1B[8m.txt'
+rm -rf out
+run extract -d out hostile.zip
+# Windows names hold no control character: there they are written as "_".
+written=$'out/a\nOK    forged\e[8m.txt'
+[ ${#runner[@]} -eq 0 ] || written='out/a_OK    forged_[8m.txt'
+[ "$rc" -eq 0 ] && [ "$(cat "$written")" = x ] || fail "extract of a name with LF and ESC: $written"
+run extract -d out -o never hostile.zip
+grep -qxF "skipped $shown: exists, not overwritten" <<<"$out" || fail "extract: the name's LF and ESC shown as \\xNN"
+
 if [ -n "$watcher_pid" ]; then
     touch watcher.stop
     wait "$watcher_pid"

@@ -132,6 +132,15 @@ for c in "${cases[@]}"; do
     [ "$rc" -eq "$expected" ] && grep -qF -- "$line" <<<"$out$err" || fail "${words[*]:0:n-2}: exit $expected, '$line'"
 done
 
+# ---- stored names reach the terminal escaped ------------------------------------------------
+# A stored name with LF and ESC (made by Python's zipfile), which would forge an "OK"
+# line and hide what follows it.
+python3 -c 'import sys, zipfile
+with zipfile.ZipFile(sys.argv[1], "w") as z: z.writestr("a\nOK    forged\x1b[8m.txt", "x")' hostile.zip
+shown='a\x0AOK    forged\x1B[8m.txt'
+run test hostile.zip
+[ "$rc" -eq 0 ] && grep -qxF "OK    $shown" <<<"$out" || fail "test: the name's LF and ESC shown as \\xNN"
+
 # ---- nothing written ----------------------------------------------------------------------
 before=$(ls -A | sort)
 run test -P secret crypt.zip

@@ -277,12 +277,24 @@ TEST_F(Startup, EachRunAppendsABlockOfWhatItReadDecidedAndShowed) {
           "refresh: fetched\r\n", "extract " + kInstallDir + "Kalvo3main: 5492 bytes, CRC-32 E09B0788, ",
           "database: missing, unpacked from Volka.bpl\r\n", "start " + kInstallDir + "Kalvo3main: started\r\n",
           // the second run
-          "box CopyFile | File not found :\\r" + upgrade + "\r\n", "box Kalvo... | Error in file processing : \\r"}) {
+          "box CopyFile | File not found :\\x0D" + upgrade + "\r\n",
+          "box Kalvo... | Error in file processing : \\x0D"}) {
         EXPECT_NE(log.find(expected), std::string::npos) << expected << "\n--- in ---\n" << log;
     }
     EXPECT_EQ(log.find("k3m8_q7rw_2x4"), std::string::npos) << "never the password";
     EXPECT_EQ(log.find(token()), std::string::npos) << "never the start token";
     EXPECT_EQ(std::count(log.begin(), log.end(), '='), 6) << "two blocks";
+}
+
+// Regression: only CR was escaped, so a name holding LF forged lines, or a whole run
+// block that doctor showed as the last run.
+TEST_F(Startup, ALoggedLineStaysOneLine) {
+    launcher::runlog::Begin();
+    launcher::runlog::Note("extract x\r\n=== Kalv3 run 2026-01-01 00:00:00\nOK\x1B[8m");
+    launcher::runlog::Write();
+    const std::string log = os.content(kInstallDir + "Kalv3.log");
+    EXPECT_EQ(log.substr(log.find("\r\n") + 2),
+              "extract x\\x0D\\x0A=== Kalv3 run 2026-01-01 00:00:00\\x0AOK\\x1B[8m\r\n\r\n");
 }
 
 TEST_F(Startup, TheLogIsRotatedPastItsBoundAndFallsBackToTheUsersFolder) {

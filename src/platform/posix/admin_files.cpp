@@ -8,11 +8,10 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstring>
 
 #include "core/errors.h"
-#include "platform/publishing.h"
+#include "platform/platform.h"
 
 namespace kalv::platform {
 
@@ -32,11 +31,7 @@ bool write_all(int fd, const std::string& bytes) {
 }
 
 std::string probe_name(const std::string& folder, const char* what) {
-    uint8_t tag[4];
-    random_bytes(tag, sizeof tag);
-    char text[16];
-    std::snprintf(text, sizeof text, "%02x%02x%02x%02x", tag[0], tag[1], tag[2], tag[3]);
-    return folder + ".kalvtool-probe-" + what + "-" + text;
+    return folder + ".kalvtool-probe-" + what + "-" + native().random_tag();
 }
 
 }  // namespace
@@ -63,7 +58,9 @@ void keep_owner_and_mode(const std::string& original, const std::string& copy) {
     // Owner and group together, else the group alone (a user may give a file any
     // group of their own, but not another owner). Either may be refused: the file then
     // keeps this user's, and the mode below still opens it to the same readers.
-    if (::fchown(fd, was.st_uid, was.st_gid) != 0) (void)::fchown(fd, static_cast<uid_t>(-1), was.st_gid);
+    const bool owned =
+        ::fchown(fd, was.st_uid, was.st_gid) == 0 || ::fchown(fd, static_cast<uid_t>(-1), was.st_gid) == 0;
+    static_cast<void>(owned);
     (void)::fchmod(fd, was.st_mode & 07777);
     ::close(fd);
 }

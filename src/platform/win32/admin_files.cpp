@@ -5,26 +5,14 @@
 
 #include <windows.h>
 
-#include <cstdio>
 
 #include "core/errors.h"
-#include "platform/publishing.h"
+#include "platform/win32/error_text.h"
+#include "platform/platform.h"
 
 namespace kalv::platform {
 
 namespace {
-
-std::string reason(DWORD error) {
-    char* text = nullptr;
-    const DWORD n = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                       FORMAT_MESSAGE_IGNORE_INSERTS,
-                                   nullptr, error, 0, reinterpret_cast<char*>(&text), 0, nullptr);
-    std::string out = n && text ? std::string(text, n) : "error " + std::to_string(error);
-    if (text) LocalFree(text);
-    while (!out.empty() && (out.back() == '\n' || out.back() == '\r' || out.back() == ' ' || out.back() == '.'))
-        out.pop_back();
-    return out;
-}
 
 // Opened for no access at all: enough to ask for the identity, and granted whatever
 // share mode another process holds the file in. A folder needs the backup flag.
@@ -38,11 +26,7 @@ bool identity(const std::string& path, BY_HANDLE_FILE_INFORMATION& info) {
 }
 
 std::string probe_name(const std::string& folder, const char* what) {
-    uint8_t tag[4];
-    random_bytes(tag, sizeof tag);
-    char text[16];
-    std::snprintf(text, sizeof text, "%02x%02x%02x%02x", tag[0], tag[1], tag[2], tag[3]);
-    return folder + ".kalvtool-probe-" + what + "-" + text;
+    return folder + ".kalvtool-probe-" + what + "-" + native().random_tag();
 }
 
 }  // namespace

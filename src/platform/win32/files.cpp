@@ -392,26 +392,6 @@ bool NativePlatform::set_file_attributes(const std::string& path, uint32_t exter
     return SetFileAttributesA(path.c_str(), stored_attributes(external_attributes, version_made_by)) != 0;
 }
 
-std::string NativePlatform::oem_to_ansi(const std::string& oem) {
-    if (oem.empty()) return oem;
-    std::vector<char> converted(oem.begin(), oem.end());
-    OemToCharBuffA(oem.data(), converted.data(), static_cast<DWORD>(oem.size()));
-    return std::string(converted.begin(), converted.end());
-}
-
-std::string NativePlatform::utf8_to_ansi(const std::string& utf8) {
-    if (utf8.empty()) return utf8;
-    const int wide_length = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
-    if (wide_length <= 0) return utf8;
-    std::wstring wide(static_cast<size_t>(wide_length), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), wide_length);
-    // "_" rather than the system's "?", which no file name may hold.
-    const int length = WideCharToMultiByte(CP_ACP, 0, wide.data(), wide_length, nullptr, 0, "_", nullptr);
-    std::string ansi(static_cast<size_t>(length > 0 ? length : 0), '\0');
-    WideCharToMultiByte(CP_ACP, 0, wide.data(), wide_length, ansi.data(), length, "_", nullptr);
-    return ansi;
-}
-
 bool NativePlatform::is_removable_drive(const std::string& root) {
     return GetDriveTypeA(root.c_str()) == DRIVE_REMOVABLE;
 }

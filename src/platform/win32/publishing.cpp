@@ -9,23 +9,11 @@
 #include <algorithm>
 
 #include "core/errors.h"
+#include "platform/win32/error_text.h"
 
 namespace kalv::platform {
 
 namespace {
-
-// The system's text for a Win32 error code, without its trailing line break.
-std::string reason(DWORD error) {
-    char* text = nullptr;
-    const DWORD n = FormatMessageA(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                       FORMAT_MESSAGE_IGNORE_INSERTS,
-                                   nullptr, error, 0, reinterpret_cast<char*>(&text), 0, nullptr);
-    std::string out = n && text ? std::string(text, n) : "error " + std::to_string(error);
-    if (text) LocalFree(text);
-    while (!out.empty() && (out.back() == '\n' || out.back() == '\r' || out.back() == ' ' || out.back() == '.'))
-        out.pop_back();
-    return out;
-}
 
 class Win32NewFile final : public NewFile {
 public:
