@@ -1,10 +1,12 @@
-// kalvtool extract [-P PASSWORD] [-d DIR] [-o always|never] [-r] ARCHIVE [PATTERN...]
+// kalvtool extract [-P PASSWORD] [-d DIR] [-o always|never] [-r] [--sync] ARCHIVE [PATTERN...]
 // One extraction component run over the archive, as the launcher runs it: the
 // patterns are its FilesList (every entry when there are none). Prints one line per
 // chosen entry that was left out, with the reason, then "extracted N of M".
 // Exit 0 when all M were extracted, 1 when fewer were, or when patterns were given and
 // none of them matched an entry (as unzip does: asking for a missing file is no success).
+#include <algorithm>
 #include <cstdio>
+#include <string>
 
 #include "archive_args.h"
 #include "commands.h"
@@ -16,16 +18,30 @@ namespace {
 
 using kalv::unzip::UnZipper;
 
-int run_extract(const Args& args) {
+// Takes "--sync" out of the options (those before a "--"); returns whether it was there.
+bool take_sync_option(Args& args) {
+    const auto end = std::find(args.begin(), args.end(), std::string("--"));
+    const auto first = std::remove(args.begin(), end, std::string("--sync"));
+    const bool found = first != end;
+    args.erase(first, end);
+    return found;
+}
+
+int run_extract(const Args& given) {
+    Args args = given;
+    const bool sync_each = take_sync_option(args);
     const std::optional<ArchiveArgs> a = parse_archive_args(args, "Pdor", "extract");
     if (!a) return kExitUsage;
     const std::vector<std::string>& patterns = a->patterns;
     UnZipper zip;
+    zip.UnlimitedDirectory = true;  // an archive of any entry count
     zip.Password = a->password;
     zip.DoProcessMessages = false;  // no window to repaint
-    // An administrator's extraction may hold hundreds of small files: they reach the
-    // disk in batches, each synced before any of its names is given.
-    zip.Durability = kalv::unzip::UZDurability::Batched;
+    // An administrator's extraction may hold thousands of small files: they reach the
+    // disk in batches, each synced before any of its names is given, so that the files
+    // do not wait on each other's syncs; --sync has each entry synced on its own, as
+    // the launcher does.
+    zip.Durability = sync_each ? kalv::unzip::UZDurability::PerEntry : kalv::unzip::UZDurability::Batched;
     report_on_stderr(zip, "extract");
     zip.OverwriteMode = a->overwrite;
     zip.RecreateDirs = a->recreate_dirs;
@@ -50,12 +66,20 @@ int run_extract(const Args& args) {
 }
 
 const Registration registration{
-    {"extract", "kalvtool extract [-P PASSWORD] [-d DIR] [-o always|never] [-r] ARCHIVE [PATTERN...]", run_extract,
+    {"extract", "kalvtool extract [-P PASSWORD] [-d DIR] [-o always|never] [-r] [--sync] ARCHIVE [PATTERN...]",
+     run_extract,
      "Runs the launcher's own extraction component. PATTERNs choose entries by their last\n"
      "path component (*, ?, <a-z> sets; letter case ignored), every entry without one.\n"
      "-d DIR: where to extract (default: the current folder); -r: recreate stored folders;\n"
      "-o never: keep existing files. Each chosen entry left out is reported with its reason,\n"
-     "then \"extracted N of M\". A failed entry never leaves a partial file behind.\n\n"
+     "then \"extracted N of M\". A failed entry never leaves a partial file behind.\n"
+     "Each file is written under a temporary name, CRC-checked, dated and renamed into\n"
+     "place; the files reach the disk together, synced in batches of up to 256 files or\n"
+     "32 MiB before their names are given. --sync: each file synced on its own before its\n"
+     "rename, as the launcher does (slower on many small files).\n"
+     "Times: the UTC time of the entry's Info-ZIP time field where it has one, else its\n"
+     "DOS time as local time. Symbolic links and WinZip AES entries are not extracted:\n"
+     "they are reported, and the exit code is 1.\n\n"
      "Exit codes: 0 all extracted, 1 fewer, 2 the archive failed, 64 usage error."}};
 
 }  // namespace

@@ -18,6 +18,7 @@ namespace {
 int run_list(const Args& args) {
     if (args.size() != 1 || (!args[0].empty() && args[0][0] == '-')) return usage_error("list takes one archive");
     kalv::unzip::UnZipper zip;
+    zip.UnlimitedDirectory = true;  // an archive of any entry count
     zip.DoProcessMessages = false;  // no window to repaint
     report_on_stderr(zip, "list");  // a split archive's next disk
     zip.SetZipName(args[0]);

@@ -8,6 +8,7 @@
 #include "core/printable.h"
 #include "kalv_version.h"
 #include "platform/library_search.h"
+#include "unzip/obj_lists.h"
 
 namespace kalvtool {
 
@@ -65,6 +66,15 @@ int run_help(const Args& args) {
 
 }  // namespace
 
+// The object lists' own failure text is Windows-1251 bytes, which no UTF-8 terminal
+// and no other code page shows as letters: it is said in English here.
+static std::string readable(const std::string& message) {
+    std::string text = message;
+    const size_t at = text.find(kalv::unzip::kListProblem);
+    if (at != std::string::npos) text.replace(at, kalv::unzip::kListProblem.size(), "list index or capacity out of range");
+    return text;
+}
+
 Registration::Registration(const Command& command) { registry().push_back(command); }
 
 const std::vector<Command>& commands() { return registry(); }
@@ -97,7 +107,7 @@ int main(int argc, char** argv) {
             return c.run(rest);
         } catch (const kalv::Error& e) {
             // The message may name a path made of an entry's stored name.
-            std::fprintf(stderr, "kalvtool %s: %s\n", c.name, kalv::printable(e.what()).c_str());
+            std::fprintf(stderr, "kalvtool %s: %s\n", c.name, kalv::printable(readable(e.what())).c_str());
             return kExitFailure;
         } catch (const std::exception& e) {
             std::fprintf(stderr, "kalvtool %s: internal error: %s\n", c.name, e.what());

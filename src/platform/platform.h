@@ -57,6 +57,9 @@ public:
     // name: whatever is swapped in at the file's name meanwhile is never touched. As
     // Platform::set_file_dos_time and set_file_attributes read their arguments.
     virtual bool set_dos_time(uint32_t /*dos_date_time*/) { return false; }
+    // The last-write time as seconds since 1970 UTC (an archive's Unix timestamp): no
+    // time zone takes part. False when the system cannot hold that time.
+    virtual bool set_unix_time(int64_t /*seconds*/) { return false; }
     virtual bool set_attributes(uint32_t /*external_attributes*/, uint16_t /*version_made_by*/) { return false; }
 };
 

@@ -231,13 +231,24 @@ std::optional<DecodeStatus> UnZipper::decode(EntryOutput& output, int index) {
 
 // Reaches the entry's data: the local header's name and extra field may differ in
 // length from the central record's, so they are stepped over as the local header
-// gives them.
-void UnZipper::seek_entry_data(const ZipHeaderInfo& entry) {
+// gives them. The local extra field's time dates the file, and without one the DOS
+// time: so Info-ZIP unzip dates it. The central record may say otherwise: a tool that
+// rewrote the directory and kept the local headers, or a jar tool that put the time
+// field in the central record alone (one second on from the DOS time, which has two).
+void UnZipper::seek_entry_data(ZipHeaderInfo& entry) {
     if (end_record_.ThisDisk != 0 && entry.DiskNumberStart != current_disk_) ChangeDisk(entry.DiskNumberStart + 1);
     uint8_t local[LocalFileHeader::kSize] = {};
     archive_->seek(int64_t(entry.RelativeOffset), BufferedStream::kFromBeginning);
     if (archive_->read(local, sizeof local) != sizeof local) throw FatalUnzipError();
-    archive_->seek(read_record<LocalFileHeader>(local).variable_size(), BufferedStream::kFromCurrent);
+    const LocalFileHeader header = read_record<LocalFileHeader>(local);
+    const int64_t data_at = archive_->position() + header.variable_size();
+    std::vector<uint8_t> extra(header.extra_field_length);
+    if (!extra.empty() && archive_->seek(header.file_name_length, BufferedStream::kFromCurrent) >= 0)
+        extra.resize(archive_->read(extra.data(), extra.size()));
+    else
+        extra.clear();
+    entry.UnixModTime = unix_mod_time(extra, entry.FileDateTime);
+    archive_->seek(data_at, BufferedStream::kFromBeginning);
 }
 
 // Whether the entry may take `path`: always when nothing is there or the mode says
@@ -295,7 +306,10 @@ bool UnZipper::failed_entry(int index, uint32_t crc, int& count) {
 }
 
 void UnZipper::apply_stored_metadata(platform::FileHandle& file) const {
-    file.set_dos_time(work_entry_.FileDateTime);
+    // The UTC time where the entry has one; the DOS time, taken as local, otherwise, or
+    // where the system cannot hold the UTC one.
+    const std::optional<int64_t>& utc = work_entry_.UnixModTime;
+    if (!utc || !file.set_unix_time(*utc)) file.set_dos_time(work_entry_.FileDateTime);
     if (RetainAttributes) file.set_attributes(work_entry_.ExternalAttributes, work_entry_.VersionMadeBy);
 }
 
@@ -324,7 +338,7 @@ bool UnZipper::extract_entry(int index, int& count) {
         return false;
     };
 
-    if (!entry.FileName().empty()) seek_entry_data(entry);
+    if (!entry.FileName().empty()) seek_entry_data(work_entry_);
     if (names_a_parent(entry.FileName())) return skip(SkipReason::srOutsideDestDir);
     SkipReason refused = SkipReason::srOutsideDestDir;
     const std::optional<std::string> target = target_directory(entry, refused);
@@ -342,6 +356,14 @@ bool UnZipper::extract_entry(int index, int& count) {
     // put in place first: the overwrite rule and the new file see it there.
     if (pending_->claims(path)) publish_pending();
 
+    // WinZip AES (method 99) also sets bit 0, but its data begins with a salt, not the
+    // traditional header: any password would fail the check, and the entry is named as
+    // what it is instead.
+    if (entry.IsAesEncrypted()) return skip(SkipReason::srAesEncrypted);
+    // A link's data is its target's name. Written as a file it would be a file holding a
+    // path; made a link, later entries or the application could be led out of the
+    // destination through it. A test reads its data all the same.
+    if (entry.IsSymbolicLink() && !TestMode) return skip(SkipReason::srSymbolicLink);
     if (entry.IsEncrypted() && !check_password(index)) return skip(SkipReason::srBadPassword);
     if (!may_overwrite(index, path)) return skip(SkipReason::srNoOverwrite);
 

@@ -14,6 +14,7 @@
 // without save(stream) and a static load(stream) overrides.
 #pragma once
 
+#include <climits>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -40,6 +41,10 @@ public:
 
     int count() const { return int(items_.size()); }
     int capacity() const { return capacity_; }
+    // A list of a tool that reads any archive (kalvtool) holds as many objects as an
+    // int counts; beyond the usual limit it then grows by half its size each time, so
+    // that a directory of a million entries is not copied over at every step of 16.
+    void lift_capacity_limit() { max_capacity_ = INT_MAX / 2; }
     bool owns_objects() const { return owns_objects_; }
 
     T* item(int index) const {
@@ -83,14 +88,14 @@ public:
     }
 
     void set_capacity(int capacity) {
-        if (capacity < count() || capacity > kMaxCapacity) error();
+        if (capacity < count() || capacity > max_capacity_) error();
         capacity_ = capacity;
         items_.reserve(size_t(capacity));
     }
 
     // New places are empty; places cut off free their owned objects.
     void set_count(int n) {
-        if (n < 0 || n > kMaxCapacity) error();
+        if (n < 0 || n > max_capacity_) error();
         if (n > capacity_) set_capacity(n);
         while (count() > n) {
             T* gone = items_.back();
@@ -123,7 +128,7 @@ public:
     virtual void load_items(BufferedStream& in) {
         clear();
         const uint32_t n = uint32_t(get(in, 4));
-        if (n > uint32_t(kMaxCapacity)) error();
+        if (n > uint32_t(max_capacity_)) error();
         for (uint32_t i = 0; i < n; ++i) {
             if (get(in, 1) == 0) {
                 if (!holds_empty_places()) error();
@@ -170,7 +175,7 @@ protected:
     [[noreturn]] void error() const { throw ListError(kListProblem); }
 
     virtual void grow() {
-        const int delta = capacity_ > 8 ? 16 : capacity_ > 4 ? 8 : 4;
+        const int delta = capacity_ >= kMaxCapacity - 16 ? capacity_ / 2 : capacity_ > 8 ? 16 : capacity_ > 4 ? 8 : 4;
         set_capacity(capacity_ + delta);
     }
 
@@ -199,6 +204,7 @@ protected:
 private:
     std::vector<T*> items_;
     int capacity_ = 0;
+    int max_capacity_ = kMaxCapacity;
     bool owns_objects_;
 };
 

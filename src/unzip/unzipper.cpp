@@ -17,6 +17,8 @@ const char* skip_reason_text(SkipReason reason) {
         case SkipReason::srOutsideDestDir: return "path leaves the destination directory";
         case SkipReason::srUnknownMethod: return "unknown compression method";
         case SkipReason::srThroughLink: return "path goes through a symbolic link or junction";
+        case SkipReason::srSymbolicLink: return "a symbolic link: not extracted";
+        case SkipReason::srAesEncrypted: return "encrypted with AES: not supported";
     }
     return "skipped";
 }
@@ -169,6 +171,7 @@ void UnZipper::ApplySortMode(ZipSortMode mode) {
     sorted_view_.reset();
     if (mode != ZipSortMode::ByNone && entry_list_) {
         sorted_view_ = std::make_unique<SortedZip>(mode, false, Duplicates::Accept);
+        if (UnlimitedDirectory) sorted_view_->lift_capacity_limit();
         for (int i = 0; i < entry_list_->count(); ++i) sorted_view_->add(entry_list_->item(i));
     }
     SortMode = mode;

@@ -76,6 +76,8 @@ enum class SkipReason {
     srOutsideDestDir = 2,    // the stored path would leave DestDir ("..", a root with no DestDir)
     srUnknownMethod = 3,     // no decoder for the entry's compression method
     srThroughLink = 4,       // a folder of the path inside DestDir is a link (a symlink, a junction)
+    srSymbolicLink = 5,      // the entry is a Unix symbolic link: never made a file holding its target
+    srAesEncrypted = 6,      // encrypted with WinZip AES (method 99), which has no decoder here
 };
 
 // A short English text for each reason (for command-line reports).
@@ -142,6 +144,10 @@ public:
     std::string Password;
     // PerEntry unless a caller extracts many entries (kalvtool extract).
     UZDurability Durability = UZDurability::PerEntry;
+    // The directory's lists hold at most 65520 entries, as the object lists always
+    // have; a tool that must read any archive (kalvtool) lifts the limit before the
+    // directory is read.
+    bool UnlimitedDirectory = false;
     // A test pass: every chosen entry is read, decrypted, decoded and CRC-checked as in
     // an extraction, and nothing is written, created or asked (like `unzip -t`).
     bool TestMode = false;
@@ -240,6 +246,7 @@ private:
     void read_directory();
     // Raises BadZip64 for an entry with ZIP64 values that this archive cannot hold.
     void refuse_zip64_entry(const ZipHeaderInfo& entry, int64_t archive_size) const;
+    std::unique_ptr<SortedZip> new_entry_list() const;
     bool ScanLocalHeaders();
     // Read the comments from the open archive into the entry or the end record.
     std::string load_entry_comment(ZipHeaderInfo& entry);
@@ -255,7 +262,7 @@ private:
     // Extracts entry `index`; returns whether it asks to be extracted again.
     bool extract_entry(int index, int& count);
     // Its steps, in their order (extraction.cpp).
-    void seek_entry_data(const ZipHeaderInfo& entry);
+    void seek_entry_data(ZipHeaderInfo& entry);
     bool may_overwrite(int index, std::string& path);
     platform::TemporaryFile create_partial(const std::string& path);
     bool failed_entry(int index, uint32_t crc, int& count);

@@ -191,6 +191,12 @@ bool UnZipper::signature_at(uint64_t at, uint32_t signature) {
            archive_->read(bytes, sizeof bytes) == sizeof bytes && LittleEndianReader(bytes).u32() == signature;
 }
 
+std::unique_ptr<SortedZip> UnZipper::new_entry_list() const {
+    auto list = std::make_unique<SortedZip>(ZipSortMode::ByNone, true, Duplicates::Error);
+    if (UnlimitedDirectory) list->lift_capacity_limit();
+    return list;
+}
+
 bool UnZipper::ScanLocalHeaders() {
     local_scanned_ = true;
     sorted_view_.reset();
@@ -215,7 +221,7 @@ bool UnZipper::ScanLocalHeaders() {
     }
     if (!found) return false;
     archive_->seek(-4, BufferedStream::kFromCurrent);
-    entry_list_ = std::make_unique<SortedZip>(ZipSortMode::ByNone, true, Duplicates::Error);
+    entry_list_ = new_entry_list();
 
     const int64_t archive_size = archive_->size();
     for (;;) {
@@ -300,7 +306,7 @@ void UnZipper::read_directory() {
         scan_or_fail();
     }
 
-    if (!local_scanned_) entry_list_ = std::make_unique<SortedZip>(ZipSortMode::ByNone, true, Duplicates::Error);
+    if (!local_scanned_) entry_list_ = new_entry_list();
 
     NextDiskAction next_disk;
     if (span_mode_ != kalv::unzip::SpanMode::smNone && !local_scanned_) {

@@ -49,6 +49,38 @@ std::string native_delimiters(std::string name) {
     return name;
 }
 
+bool made_on_unix(uint16_t version_made_by) {
+    constexpr uint16_t kUnix = 3;  // APPNOTE 4.4.2.2, the high byte of "version made by"
+    return (version_made_by >> 8) == kUnix;
+}
+
+// RFC 3629: shortest forms only, no surrogates, nothing above U+10FFFF.
+bool is_valid_utf8(const std::string& text) {
+    size_t i = 0;
+    while (i < text.size()) {
+        const auto lead = static_cast<unsigned char>(text[i]);
+        size_t more = 0;
+        uint32_t low = 0, code = 0;
+        if (lead < 0x80) {
+            ++i;
+            continue;
+        }
+        if (lead >= 0xC2 && lead <= 0xDF) more = 1, low = 0x80, code = lead & 0x1Fu;
+        else if (lead >= 0xE0 && lead <= 0xEF) more = 2, low = 0x800, code = lead & 0x0Fu;
+        else if (lead >= 0xF0 && lead <= 0xF4) more = 3, low = 0x10000, code = lead & 0x07u;
+        else return false;
+        if (text.size() - i - 1 < more) return false;
+        for (size_t k = 1; k <= more; ++k) {
+            const auto next = static_cast<unsigned char>(text[i + k]);
+            if ((next & 0xC0) != 0x80) return false;
+            code = (code << 6) | (next & 0x3Fu);
+        }
+        if (code < low || code > 0x10FFFF || (code >= 0xD800 && code <= 0xDFFF)) return false;
+        i += more + 1;
+    }
+    return true;
+}
+
 }  // namespace
 
 bool ends_directory_part(char c) {
@@ -102,6 +134,7 @@ void ZipHeaderInfo::Clear() {
     RelativeOffset = 0;
     CentralOffset = 0;
     Zip64 = false;
+    UnixModTime.reset();
     Selected = false;
     file_name_.clear();
     directory_.clear();
@@ -134,18 +167,48 @@ void ZipHeaderInfo::SetFileComment(std::optional<std::string> comment) {
     file_comment_ = std::move(comment);
 }
 
+bool ZipHeaderInfo::IsSymbolicLink() const {
+    constexpr uint32_t kFileType = 0170000, kLink = 0120000;  // S_IFMT, S_IFLNK
+    return made_on_unix(VersionMadeBy) && ((ExternalAttributes >> 16) & kFileType) == kLink;
+}
+
 void ZipHeaderInfo::set_stored_name(const std::string& raw) {
-    // APPNOTE 4.4.4 bit 11: the name is UTF-8 (as jars and wheels write it), else OEM.
+    // APPNOTE 4.4.4 bit 11: the name is UTF-8 (as jars and wheels write it). Without
+    // the flag it is OEM (code page 437), except from Unix, where zip, macOS's Archive
+    // Utility and most libraries store the system's bytes, nowadays UTF-8: a name that
+    // is valid UTF-8 is taken as such, as Info-ZIP unzip, 7-Zip and bsdtar take it.
     // Separators are found in the converted name, the one the file system will read:
     // whatever the conversion gives, the folder split and the ".." checks see it.
     platform::Platform& os = platform::current();
-    const std::string name = native_delimiters((BitFlag & general_purpose::kUtf8Name) ? os.utf8_to_ansi(raw)
-                                                                                       : os.oem_to_ansi(raw));
+    const bool utf8 = (BitFlag & general_purpose::kUtf8Name) != 0 || (made_on_unix(VersionMadeBy) && is_valid_utf8(raw));
+    const std::string name = native_delimiters(utf8 ? os.utf8_to_ansi(raw) : os.oem_to_ansi(raw));
     const std::string file = file_name_part(name);
     file_name_.clear();
     directory_.clear();
     SetDirectory(name.substr(0, name.size() - file.size()));
     SetFileName(file);
+}
+
+// Info-ZIP's extra fields (APPNOTE 4.6.1 0x5455, 0x5855; Info-ZIP's proginfo/extrafld.txt).
+// The extended timestamp begins with a flag byte whose bit 0 says the modification time
+// follows, first; the central record's copy holds only that time, the local one also
+// the access and creation times, so the same offset serves both. The old Unix field
+// holds the access time, then the modification time, in both records. The extended
+// timestamp wins over the old field wherever they stand, as it does for unzip.
+std::optional<int64_t> unix_mod_time(std::span<const uint8_t> extra, uint32_t dos_date_time) {
+    std::optional<uint32_t> extended, old_unix;
+    for_each_extra_field(extra, [&](uint16_t header_id, std::span<const uint8_t> data) {
+        if (header_id == kExtendedTimestampId && data.size() >= 5 && (data[0] & 1) != 0 && !extended)
+            extended = LittleEndianReader(data.subspan(1)).u32();
+        if (header_id == kOldUnixId && data.size() >= 8 && !old_unix)
+            old_unix = LittleEndianReader(data.subspan(4)).u32();
+    });
+    const std::optional<uint32_t> stored = extended ? extended : old_unix;
+    if (!stored) return std::nullopt;
+    // 32 bits, signed for the times before 1970; a value with the top bit set is a time
+    // after January 2038 only where the entry's DOS date says so, as unzip reads it.
+    const bool after_2038 = unpack_dos(dos_date_time).year >= 2038;
+    return after_2038 ? int64_t(*stored) : int64_t(int32_t(*stored));
 }
 
 // APPNOTE 4.5.3. A header with escapes and no ZIP64 field at all keeps its 32-bit
@@ -227,6 +290,7 @@ bool ZipHeaderInfo::ReadCentralRecord(BufferedStream& first, const NextDiskActio
     escaped.disk_start_number = h.disk_number_start == zip64::kEscape16;
     set_stored_name(raw);
     take_zip64_values(extra, escaped);
+    UnixModTime = unix_mod_time(extra, FileDateTime);
     CentralOffset = uint64_t(start);
     return true;
 }
@@ -266,6 +330,7 @@ bool ZipHeaderInfo::ReadLocalRecord(BufferedStream& stream) {
     escaped.compressed_size = h.compressed_size == zip64::kEscape32;
     set_stored_name(raw);
     take_zip64_values(extra, escaped);
+    UnixModTime = unix_mod_time(extra, FileDateTime);
     return true;
 }
 

@@ -39,6 +39,11 @@ std::string file_name_part(const std::string& path);
 // comes back untouched.
 uint32_t ClampDosDateTime(uint32_t dos_date_time);
 
+// The last modification in seconds since 1970 UTC that an extra field block holds in
+// Info-ZIP's extended timestamp (0x5455) or, without one, its old Unix field (0x5855);
+// `dos_date_time` (the entry's) tells a time after 2038 from one before 1970.
+std::optional<int64_t> unix_mod_time(std::span<const uint8_t> extra, uint32_t dos_date_time);
+
 // What the directory reader asks for when a central record runs over the end of a
 // part: the next part, opened in place of the current stream.
 using NextDiskAction = std::function<BufferedStream&()>;
@@ -70,6 +75,12 @@ public:
     uint64_t RelativeOffset;    // archive offset of the local header
     uint64_t CentralOffset;     // archive offset of the central record; 0 if none
     bool Zip64;                 // a size, the offset or the disk came from a ZIP64 extra field
+    // The last modification as seconds since 1970 UTC, from the extended-timestamp
+    // field (0x5455) or else the old Info-ZIP Unix field (0x5855); none without either.
+    // The extraction takes the local header's (as Info-ZIP unzip does), and where it
+    // has one it dates the file: FileDateTime is the producer's local time, wrong by
+    // its time zone anywhere else.
+    std::optional<int64_t> UnixModTime;
     bool Selected;
 
     void Clear();
@@ -89,6 +100,10 @@ public:
     bool IsEncrypted() const { return (BitFlag & general_purpose::kEncrypted) != 0; }
     bool HasDescriptor() const { return (BitFlag & general_purpose::kDataDescriptor) != 0; }
     unzip::CompressionMethod Method() const { return method_from_record(CompressionMethod); }
+    // Made on Unix (APPNOTE 4.4.2.2) with S_IFLNK in the mode of the attributes' high
+    // half (4.4.15): the entry's data is the link's target.
+    bool IsSymbolicLink() const;
+    bool IsAesEncrypted() const { return CompressionMethod == kWinZipAesMethod; }
 
     // Reads the central record at the stream's position. On failure (a short record,
     // a wrong signature, a short name) the stream is back at the record's start and

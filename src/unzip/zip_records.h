@@ -335,6 +335,13 @@ static_assert(reads_its_whole_size<Zip64EndOfCentralDirectoryLocator>());
 static_assert(DataDescriptor::kZip64Size == DataDescriptor::kSize + 8);  // two sizes of 8 bytes, not 4
 static_assert(Zip64ExtendedInformation::Escaped{true, true, true, true}.data_size() == 28);
 
+// Info-ZIP's time fields (APPNOTE 4.6.1): the extended timestamp ("UT") and the old
+// Unix field ("UX") of Info-ZIP zip before 2.0.
+constexpr uint16_t kExtendedTimestampId = 0x5455;
+constexpr uint16_t kOldUnixId = 0x5855;
+// WinZip's AES encryption (method 99 with its 0x9901 field): AE-1 and AE-2.
+constexpr uint16_t kWinZipAesMethod = 99;
+
 // APPNOTE 4.5.1: an extra field block is a run of fields, each a 2-byte header ID,
 // a 2-byte data size and that many bytes. Calls visit(header_id, data) for each in
 // order; returns false when the block ends inside a field's header or data (what

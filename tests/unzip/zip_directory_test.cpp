@@ -450,5 +450,46 @@ TEST(ExtraFields, WalkStopsAtAFieldThatRunsPastTheBlock) {
     }
 }
 
+// Info-ZIP's time fields, as the central and local records hold them. Each row is a
+// reader fault: the access time taken for the modification time, a field whose flag
+// says it holds no modification time read all the same, a cut field read past its
+// end, the old field winning over the extended one, and the sign of the 32 bits.
+TEST(UnixModTime, ReadsTheModificationTimeOfEitherField) {
+    const auto ut = [](uint8_t flags, std::vector<uint32_t> times) {
+        std::vector<uint8_t> f{0x55, 0x54, uint8_t(1 + 4 * times.size()), 0, flags};
+        for (uint32_t t : times)
+            for (int i = 0; i < 4; ++i) f.push_back(uint8_t(t >> (8 * i)));
+        return f;
+    };
+    const auto ux = [](uint32_t atime, uint32_t mtime) {
+        std::vector<uint8_t> f{0x55, 0x58, 8, 0};
+        for (uint32_t t : {atime, mtime})
+            for (int i = 0; i < 4; ++i) f.push_back(uint8_t(t >> (8 * i)));
+        return f;
+    };
+    const auto join = [](std::vector<uint8_t> a, const std::vector<uint8_t>& b) {
+        a.insert(a.end(), b.begin(), b.end());
+        return a;
+    };
+    const uint32_t dos1999 = pack_dos({1999, 1, 1, 0, 0, 0}), dos2040 = pack_dos({2040, 1, 1, 0, 0, 0});
+    struct Row {
+        const char* what;
+        std::vector<uint8_t> extra;
+        uint32_t dos;
+        std::optional<int64_t> want;
+    } rows[] = {
+        {"central extended timestamp", ut(1, {1577880000}), dos1999, 1577880000},
+        {"local form: mtime, atime, ctime", ut(7, {1577880000, 1, 2}), dos1999, 1577880000},
+        {"flags without mtime", ut(2, {1}), dos1999, std::nullopt},
+        {"old Unix field: atime first", ux(1, 1577880000), dos1999, 1577880000},
+        {"extended wins over old, whatever the order", join(ux(1, 2), ut(1, {1577880000})), dos1999, 1577880000},
+        {"cut extended timestamp", {0x55, 0x54, 3, 0, 1, 0, 0}, dos1999, std::nullopt},
+        {"before 1970", ut(1, {0xFFFFFFFFu}), dos1999, -1},
+        {"after January 2038", ut(1, {0x80000000u}), dos2040, int64_t(0x80000000u)},
+        {"no field", {}, dos1999, std::nullopt},
+    };
+    for (const Row& r : rows) EXPECT_EQ(unix_mod_time(r.extra, r.dos), r.want) << r.what;
+}
+
 }  // namespace
 }  // namespace kalv::unzip

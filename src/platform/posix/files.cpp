@@ -123,6 +123,12 @@ public:
         return local_time_of(dos_date_time, mtime) && set_mtime(fd_, {}, mtime);
     }
 
+    bool set_unix_time(int64_t seconds) override {
+        struct timespec mtime {};
+        mtime.tv_sec = static_cast<time_t>(seconds);
+        return static_cast<int64_t>(mtime.tv_sec) == seconds && set_mtime(fd_, {}, mtime);
+    }
+
     bool set_attributes(uint32_t external_attributes, uint16_t version_made_by) override {
         struct stat st;
         if (::fstat(fd_, &st) != 0) return false;

@@ -5,6 +5,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cstdint>
 #include <memory>
 #include <vector>
 
@@ -77,6 +78,17 @@ public:
     bool set_dos_time(uint32_t dos_date_time) override {
         FILETIME utc;
         return utc_time_of(dos_date_time, utc) && SetFileTime(handle_, nullptr, nullptr, &utc);
+    }
+
+    // A FILETIME counts 100 ns steps from 1601 UTC; 1970 lies 11644473600 s after it.
+    bool set_unix_time(int64_t seconds) override {
+        constexpr int64_t kFrom1601 = 11644473600LL, kSteps = 10000000LL;
+        if (seconds < -kFrom1601 || seconds > INT64_MAX / kSteps - kFrom1601) return false;
+        const uint64_t steps = static_cast<uint64_t>((seconds + kFrom1601) * kSteps);
+        FILETIME utc;
+        utc.dwLowDateTime = static_cast<DWORD>(steps & 0xFFFFFFFFu);
+        utc.dwHighDateTime = static_cast<DWORD>(steps >> 32);
+        return SetFileTime(handle_, nullptr, nullptr, &utc) != 0;
     }
 
     // SetFileAttributesA's rule for a value of 0: FILE_ATTRIBUTE_NORMAL.
