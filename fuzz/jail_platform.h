@@ -74,6 +74,9 @@ public:
         return query("directory_exists", path), inner_.directory_exists(path);
     }
     bool is_link(const std::string& path) override { return query("is_link", path), inner_.is_link(path); }
+    bool create_link(const std::string& target, const std::string& path) override {
+        return guard("create_link", path), inner_.create_link(target, path);
+    }
     bool create_directories(const std::string& path) override {
         return guard("create_directories", path), inner_.create_directories(path);
     }

@@ -35,6 +35,7 @@ int run_extract(const Args& given) {
     const std::vector<std::string>& patterns = a->patterns;
     UnZipper zip;
     zip.UnlimitedDirectory = true;  // an archive of any entry count
+    zip.MakeLinks = true;           // those that stay inside the destination, as unzip makes them
     zip.Password = a->password;
     zip.DoProcessMessages = false;  // no window to repaint
     // An administrator's extraction may hold thousands of small files: they reach the

@@ -25,6 +25,9 @@ public:
     }
     bool directory_exists(const std::string& path) override { return inner_.directory_exists(path); }
     bool is_link(const std::string& path) override { return inner_.is_link(path); }
+    bool create_link(const std::string& target, const std::string& path) override {
+        return inner_.create_link(target, path);
+    }
     std::string random_tag() override { return inner_.random_tag(); }
     bool create_directories(const std::string& path) override { return inner_.create_directories(path); }
     bool delete_file(const std::string& path) override { return inner_.delete_file(path); }

@@ -19,6 +19,9 @@ public:
     std::optional<int64_t> modification_stamp(const std::string& path) override;
     bool directory_exists(const std::string& path) override;
     bool is_link(const std::string& path) override;
+#ifndef _WIN32
+    bool create_link(const std::string& target, const std::string& path) override;
+#endif
     bool create_directories(const std::string& path) override;
     bool delete_file(const std::string& path) override;
     bool move_file(const std::string& from, const std::string& to) override;

@@ -126,6 +126,11 @@ public:
     // (lstat; FILE_ATTRIBUTE_REPARSE_POINT): a name that may lead out of the folder
     // that holds it.
     virtual bool is_link(const std::string& path) = 0;
+    // Makes `path` a symbolic link to `target`, replacing a file there in one step (a
+    // link made beside it under a new name, then renamed over it), never a folder or a
+    // read-only file; false when it could not be made (always where links need a
+    // privilege the program does not ask for: Windows).
+    virtual bool create_link(const std::string& /*target*/, const std::string& /*path*/) { return false; }
     // Creates the directory and every missing parent; false when that failed.
     virtual bool create_directories(const std::string& path) = 0;
     virtual bool delete_file(const std::string& path) = 0;

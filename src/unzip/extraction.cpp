@@ -33,6 +33,29 @@ struct PassBuffers {
     }
 };
 
+// A link's data (its target's name) decoded into memory rather than into a file.
+class LinkTargetBytes final : public platform::FileHandle {
+public:
+    std::string bytes;
+    size_t read(void*, size_t) override { return 0; }
+    size_t write(const void* buffer, size_t n) override {
+        bytes.append(static_cast<const char*>(buffer), n);
+        return n;
+    }
+    int64_t seek(int64_t, platform::SeekOrigin) override { return int64_t(bytes.size()); }
+    int64_t size() override { return int64_t(bytes.size()); }
+    bool sync() override { return true; }
+};
+
+// A link's target is a path name: a few hundred bytes, not an entry's worth of data.
+constexpr int64_t kMaxLinkTarget = 4096;
+
+#ifdef _WIN32
+constexpr bool kLinksHere = false;  // a Windows link needs a privilege; a skip says so
+#else
+constexpr bool kLinksHere = true;
+#endif
+
 }  // namespace
 
 int UnZipper::UnZip() {
@@ -77,6 +100,7 @@ int UnZipper::extraction_pass() {
 
     total_bytes_ = 0;
     total_done_ = 0;
+    links_.clear();
     int count = EntryCount();
     for (int i = 0; i < EntryCount(); ++i) {
         ZipHeaderInfo& entry = *view().item(i);
@@ -113,10 +137,12 @@ int UnZipper::extraction_pass() {
         } catch (...) {
             // The entries finished before the failure are in place, as they would be
             // had each been put in place at once.
+            links_.clear();
             publish_pending_after_failure();
             throw;
         }
         publish_pending();
+        make_links();
     }
     return count;
 }
@@ -361,9 +387,12 @@ bool UnZipper::extract_entry(int index, int& count) {
     // what it is instead.
     if (entry.IsAesEncrypted()) return skip(SkipReason::srAesEncrypted);
     // A link's data is its target's name. Written as a file it would be a file holding a
-    // path; made a link, later entries or the application could be led out of the
-    // destination through it. A test reads its data all the same.
-    if (entry.IsSymbolicLink() && !TestMode) return skip(SkipReason::srSymbolicLink);
+    // path; made a link at once, later entries could be led out of the destination
+    // through it. It is read into memory and made at the end of the pass, or skipped.
+    // A test reads its data all the same.
+    const bool link = entry.IsSymbolicLink() && !TestMode;
+    if (link && (!MakeLinks || !kLinksHere || entry.UncompressedSize > kMaxLinkTarget))
+        return skip(SkipReason::srSymbolicLink);
     if (entry.IsEncrypted() && !check_password(index)) return skip(SkipReason::srBadPassword);
     if (!may_overwrite(index, path)) return skip(SkipReason::srNoOverwrite);
 
@@ -373,12 +402,17 @@ bool UnZipper::extract_entry(int index, int& count) {
     // file ever carries the target's name.
     platform::TemporaryFile partial;
     std::unique_ptr<BufferedStream> file;
-    if (!TestMode) {
+    LinkTargetBytes* link_target = nullptr;
+    if (link) {
+        auto bytes = std::make_unique<LinkTargetBytes>();
+        link_target = bytes.get();
+        file = std::make_unique<BufferedStream>(std::move(bytes));
+    } else if (!TestMode) {
         partial = create_partial(path);
         file = std::make_unique<BufferedStream>(std::move(partial.handle));
     }
     auto remove_partial = [&] {
-        if (TestMode) return;
+        if (TestMode || link) return;
         file.reset();
         partial.handle.reset();
         discard_temporary(partial.path);
@@ -412,6 +446,11 @@ bool UnZipper::extract_entry(int index, int& count) {
         remove_partial();
         return failed_entry(index, crc, count);
     }
+    if (link) {
+        if (!link_stays_inside(path, link_target->bytes)) return skip(SkipReason::srLinkOutsideDestDir);
+        links_.push_back({index, path, link_target->bytes});
+        return false;
+    }
     if (!TestMode) {
         // Date and attributes go through the handle before the rename: a name swapped
         // for a link meanwhile is never given them.
@@ -431,6 +470,46 @@ bool UnZipper::extract_entry(int index, int& count) {
     }
     if (OnEndUnZip) OnEndUnZip(*this, index, path);
     return false;
+}
+
+// Whether the link that `path` would be stays inside DestDir when followed: its target
+// relative (an absolute one names any place), and its ".." levels, taken from the
+// link's own folder, never climbing above DestDir. Links inside DestDir are never
+// followed by the pass, so a chain of links that each stay inside stays inside.
+bool UnZipper::link_stays_inside(const std::string& path, const std::string& target) const {
+    const std::string base = (dest_dir_.empty() ? std::string(".") : dest_dir_) + kPathDelimiter;
+    if (target.empty() || target[0] == '/' || target.find('\0') != std::string::npos) return false;
+    if (path.compare(0, base.size(), base) != 0) return false;  // sent elsewhere by a handler
+    size_t depth = 0;
+    auto walk = [&depth](const std::string& text, char delimiter, size_t end) {
+        size_t start = 0;
+        while (start < end) {
+            size_t stop = text.find(delimiter, start);
+            if (stop == std::string::npos || stop > end) stop = end;
+            const std::string level = text.substr(start, stop - start);
+            if (level == "..") {
+                if (depth == 0) return false;
+                --depth;
+            } else if (!level.empty() && level != ".") {
+                ++depth;
+            }
+            start = stop + 1;
+        }
+        return true;
+    };
+    const std::string below = path.substr(base.size());
+    const size_t folder_end = below.find_last_of(kPathDelimiter);
+    return walk(below, kPathDelimiter, folder_end == std::string::npos ? 0 : folder_end) &&
+           walk(target, '/', target.size());
+}
+
+void UnZipper::make_links() {
+    std::vector<DeferredLink> links = std::move(links_);
+    links_.clear();
+    for (const DeferredLink& made : links) {
+        if (!os().create_link(made.target, made.path)) throw FileStreamError("Cannot create file " + made.path);
+        if (OnEndUnZip) OnEndUnZip(*this, made.index, made.path);
+    }
 }
 
 }  // namespace kalv::unzip

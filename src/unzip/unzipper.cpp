@@ -19,6 +19,7 @@ const char* skip_reason_text(SkipReason reason) {
         case SkipReason::srThroughLink: return "path goes through a symbolic link or junction";
         case SkipReason::srSymbolicLink: return "a symbolic link: not extracted";
         case SkipReason::srAesEncrypted: return "encrypted with AES: not supported";
+        case SkipReason::srLinkOutsideDestDir: return "a symbolic link leading out of the destination: not extracted";
     }
     return "skipped";
 }

@@ -78,6 +78,7 @@ enum class SkipReason {
     srThroughLink = 4,       // a folder of the path inside DestDir is a link (a symlink, a junction)
     srSymbolicLink = 5,      // the entry is a Unix symbolic link: never made a file holding its target
     srAesEncrypted = 6,      // encrypted with WinZip AES (method 99), which has no decoder here
+    srLinkOutsideDestDir = 7,  // a symbolic link whose target would lead out of DestDir
 };
 
 // A short English text for each reason (for command-line reports).
@@ -148,6 +149,10 @@ public:
     // have; a tool that must read any archive (kalvtool) lifts the limit before the
     // directory is read.
     bool UnlimitedDirectory = false;
+    // Symbolic-link entries (Unix mode S_IFLNK) become links where their target stays
+    // inside DestDir, made once every file of the pass is in place, so no entry is
+    // ever written through one; otherwise (and always on Windows) they are skipped.
+    bool MakeLinks = false;
     // A test pass: every chosen entry is read, decrypted, decoded and CRC-checked as in
     // an extraction, and nothing is written, created or asked (like `unzip -t`).
     bool TestMode = false;
@@ -285,6 +290,14 @@ private:
     // Queues the finished, CRC-checked entry in hand (Batched); a full batch is put
     // in place.
     void queue_finished(int index, const std::string& path, platform::TemporaryFile partial);
+    // The links of the pass, made at its end (MakeLinks).
+    struct DeferredLink {
+        int index;
+        std::string path, target;
+    };
+    bool link_stays_inside(const std::string& path, const std::string& target) const;
+    void make_links();
+    std::vector<DeferredLink> links_;
     // Runs the entry's decoder into `output`; nullopt when its method has none.
     std::optional<DecodeStatus> decode(class EntryOutput& output, int index);
 

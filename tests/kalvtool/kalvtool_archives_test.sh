@@ -23,6 +23,8 @@ touch -d '2020-01-01 12:00 UTC' f
 TZ=Asia/Tokyo zip -q tokyo.zip f  # DOS time 21:00, extended timestamp 12:00 UTC
 ln -s f link
 zip -q -X -y link.zip link f
+ln -s ../../outside/passwd escape
+zip -q -X -y escape.zip escape
 printf 'menu\n' >'café.txt'
 zip -q -X utf8.zip 'café.txt'  # made on Unix, no UTF-8 flag, UTF-8 bytes
 printf 'menu\n' >"$(printf 'caf\351.txt')"
@@ -77,7 +79,8 @@ cases=(
     "centralonly.zip|extract -d out|0|extracted 1 of 1|kept.txt@989039104|yes"
     "utf8.zip|extract -d out|0|extracted 1 of 1|café.txt@-|yes"
     "latin1.zip|extract -d out|0|extracted 1 of 1|cafΘ.txt@-|no"
-    "link.zip|extract -d out|1|skipped link: a symbolic link: not extracted|f@$t|no"
+    "link.zip|extract -d out|0|extracted 2 of 2|f@$t link->f|yes"
+    "escape.zip|extract -d out|1|skipped escape: a symbolic link leading out of the destination: not extracted||no"
     "link.zip|test|0|tested 2 entries: 2 OK, 0 failed|-|no"
     "aes.zip|extract -P secret -d out|1|skipped f: encrypted with AES: not supported||no"
     "aes.zip|test -P secret|1|FAIL  f: encrypted with AES: not supported|-|no"
@@ -86,8 +89,15 @@ cases=(
 )
 for c in "${cases[@]}"; do
     IFS='|' read -r archive words code line want same <<<"$c"
-    # On Windows a code page 437 name goes to the ANSI page, where Θ has no place.
-    [ "$archive" = latin1.zip ] && [ ${#runner[@]} -gt 0 ] && continue
+    if [ ${#runner[@]} -gt 0 ]; then
+        # On Windows a code page 437 name goes to the ANSI page, where Θ has no place.
+        [ "$archive" = latin1.zip ] && continue
+        # Windows makes no links: every link entry is skipped, and said so.
+        case "$archive|$words" in
+        link.zip\|extract*) code=1 line="skipped link: a symbolic link: not extracted" want="f@$t" same=no ;;
+        escape.zip\|extract*) line="skipped escape: a symbolic link: not extracted" ;;
+        esac
+    fi
     rm -rf out ref
     read -r -a args <<<"$words"
     run "${args[@]}" "$archive"

@@ -362,6 +362,22 @@ bool NativePlatform::is_link(const std::string& path) {
     return !path.empty() && ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
 }
 
+bool NativePlatform::create_link(const std::string& target, const std::string& path) {
+    struct stat st;
+    if (::lstat(path.c_str(), &st) == 0 && (S_ISDIR(st.st_mode) || is_read_only_file(path))) return false;
+    for (int attempt = 0; attempt < 4; ++attempt) {
+        const std::string made = path + "." + random_tag() + ".link";
+        if (::symlink(target.c_str(), made.c_str()) != 0) {
+            if (errno == EEXIST) continue;  // a name taken: another one
+            return false;
+        }
+        if (::rename(made.c_str(), path.c_str()) == 0) return sync_directory_of(path);
+        ::unlink(made.c_str());
+        return false;
+    }
+    return false;
+}
+
 bool NativePlatform::create_directories(const std::string& path) {
     if (path.empty()) return false;
     // Each prefix ending before a "/" is one level; the path itself is the last.
