@@ -7,7 +7,6 @@
 #include <filesystem>
 #include <functional>
 #include <optional>
-#include <regex>
 
 #include "files.h"
 #include "platform/forwarding_platform.h"
@@ -142,10 +141,15 @@ const std::vector<Planted>& planted_cases() {
 
 // Temporary files of the component's own ("<name>.<12 hex digits>.partial") left behind.
 size_t leftovers(const TempDir& dir) {
-    static const std::regex temporary(R"(.*\.[0-9a-f]{12}\.partial)");
+    const std::string suffix = ".partial";
+    constexpr size_t kTag = 12;
     size_t n = 0;
-    for (const auto& e : fs::recursive_directory_iterator(dir.path()))
-        n += std::regex_match(e.path().filename().string(), temporary) ? 1 : 0;
+    for (const auto& e : fs::recursive_directory_iterator(dir.path())) {
+        const std::string name = e.path().filename().string();
+        if (name.size() < suffix.size() + kTag + 2 || !name.ends_with(suffix)) continue;
+        const std::string tag = name.substr(name.size() - suffix.size() - kTag - 1, kTag + 1);
+        n += tag[0] == '.' && tag.find_first_not_of("0123456789abcdef", 1) == std::string::npos ? 1 : 0;
+    }
     return n;
 }
 
