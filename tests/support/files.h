@@ -25,6 +25,16 @@ private:
     std::filesystem::path path_;
 };
 
+// `path` with each "/" turned into the system's delimiter (a backslash on Windows), as
+// the ZIP component builds its output paths.
+inline std::string native(std::string path) {
+#ifdef _WIN32
+    for (char& c : path)
+        if (c == '/') c = '\\';
+#endif
+    return path;
+}
+
 // The whole file; empty when it cannot be read.
 std::string read_file(const std::string& path);
 void write_file(const std::string& path, const std::string& bytes);

@@ -48,12 +48,6 @@ const NameRow kRows[] = {
     {"LF", "lf\n=== forged", "lf_=== forged", "lf\n=== forged"},
 };
 
-std::string native(std::string path) {
-    for (char& c : path)
-        if (c == '/') c = kPathDelimiter;
-    return path;
-}
-
 TEST(StoredNames, EveryHostileNameLandsBelowDestDirAsAFile) {
     RecordedUiPlatform fake;
     platform::ScopedPlatform guard(fake);

@@ -47,12 +47,6 @@ protected:
     UnZipper zip;
 };
 
-std::string native(std::string path) {
-    for (char& c : path)
-        if (c == '/') c = kPathDelimiter;
-    return path;
-}
-
 TEST_F(ZipDirectory, NamesSplitIntoDirectoryAndFileName) {
     names_of(craft_zip({{"sub/file.txt", "a"}, {"file2.txt", "b"}, {"dir/", ""}}).bytes);
     ASSERT_EQ(zip.EntryCount(), 3);

@@ -17,12 +17,6 @@ namespace {
 
 using namespace kalv::testing;
 
-std::string native(std::string path) {
-    for (char& c : path)
-        if (c == '/') c = kPathDelimiter;
-    return path;
-}
-
 class ZipExtract : public ::testing::Test {
 protected:
     ZipExtract() : guard_(fake) {
