@@ -1,20 +1,14 @@
 // The launcher's fixed names and the identifiers of its texts in the program's string
-// table (the table itself is part of the program's resources).
+// table (the texts themselves are in resources/string_table.def).
 #pragma once
 
 namespace kalv::launcher {
 
-// String table identifiers.
+// String table identifiers, named beside their texts in the one list of them.
 enum TextId : unsigned {
-    kTextCaption = 65313,          // "Kalvo..."
-    kTextFileNotFound = 65319,     // "File not found :"
-    kTextLoading = 65320,          // "Loading..."
-    kTextChecking = 65321,         // "Checking..."
-    kTextStarting = 65322,         // "Starting..."
-    kTextSetuping = 65324,         // " ( Setuping... )"
-    kTextFileProcessing = 65325,   // "Error in file processing : "
-    kTextReady = 65326,            // "Ready !"
-    kTextOnlyOneInstance = 65343,  // "Can run only one instance of the program !"
+#define KALV_STRING(id, name, text) name = id,
+#include "resources/string_table.def"
+#undef KALV_STRING
 };
 
 // The installation layout: each name is joined to LauncherDir by plain concatenation.

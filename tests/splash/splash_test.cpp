@@ -1,6 +1,4 @@
-// The splash window's layout on the raster (the POSIX window), and the program's
-// string table on both builds.
-#include "platform/platform.h"
+// The splash window's layout on the raster (the POSIX window).
 #include "splash/raster_splash.h"
 #include "splash/splash_layout.h"
 
@@ -18,27 +16,6 @@ constexpr int kLeft = RasterSplashWindow::kClientLeft;
 constexpr int kTop = RasterSplashWindow::kClientTop;
 
 Color at_client(RasterCanvas& picture, int x, int y) { return picture.pixel(kLeft + x, kTop + y); }
-
-TEST(StringTable, TextsOfTheResourceScript) {
-    std::ifstream script(std::string(KALV_SOURCE_DIR) + "/resources/strings.rc");
-    ASSERT_TRUE(script) << "resources/strings.rc";
-    // Entries are lines of the form:   65313, "Kalvo..."
-    int count = 0;
-    for (std::string line; std::getline(script, line);) {
-        size_t comma = line.find(", \"");
-        size_t digits = line.find_first_of("0123456789");
-        if (comma == std::string::npos || digits == std::string::npos || digits > comma) continue;
-        unsigned id = static_cast<unsigned>(std::stoul(line.substr(digits, comma - digits)));
-        std::string text = line.substr(comma + 3, line.rfind('"') - (comma + 3));
-        EXPECT_EQ(platform::current().load_string(id), text) << id;
-        ++count;
-    }
-    EXPECT_EQ(count, 10);
-    EXPECT_EQ(platform::current().load_string(65313), "Kalvo...");
-    EXPECT_EQ(platform::current().load_string(65324), " ( Setuping... )");
-    EXPECT_EQ(platform::current().load_string(65325), "Error in file processing : ");
-    EXPECT_EQ(platform::current().load_string(65314), "") << "an unknown identifier gives an empty text";
-}
 
 TEST(RasterSplash, FormCreateTextsAndInitialStatus) {
     RasterSplashWindow splash("");

@@ -78,18 +78,13 @@ std::string shown_text(const std::string& text) {
 
 }  // namespace
 
+// The program's own texts, from the list both builds make their tables of.
 std::string launcher_text(unsigned id) {
     switch (id) {
-        case 65313: return "Kalvo...";
-        case 65318: return "Please, wait now ...";
-        case 65319: return "File not found :";
-        case 65320: return "Loading...";
-        case 65321: return "Checking...";
-        case 65322: return "Starting...";
-        case 65324: return " ( Setuping... )";
-        case 65325: return "Error in file processing : ";
-        case 65326: return "Ready !";
-        case 65343: return "Can run only one instance of the program !";
+#define KALV_STRING(number, name, text) \
+    case number: return text;
+#include "resources/string_table.def"
+#undef KALV_STRING
         default: return {};
     }
 }

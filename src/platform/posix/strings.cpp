@@ -6,20 +6,13 @@ namespace kalv::platform {
 
 namespace {
 
-// The texts of resources/strings.rc, which the Windows build links as its
-// STRINGTABLE. An identifier that is not there gives an empty text, as
-// LoadStringA does.
+// The program's string table, made from the same list as the Windows build's
+// STRINGTABLE. An identifier that is not there gives an empty text, as LoadStringA
+// does.
 constexpr std::pair<unsigned, const char*> kStringTable[] = {
-    {65313, "Kalvo..."},
-    {65318, "Please, wait now ..."},
-    {65319, "File not found :"},
-    {65320, "Loading..."},
-    {65321, "Checking..."},
-    {65322, "Starting..."},
-    {65324, " ( Setuping... )"},
-    {65325, "Error in file processing : "},
-    {65326, "Ready !"},
-    {65343, "Can run only one instance of the program !"},
+#define KALV_STRING(id, name, text) {id, text},
+#include "resources/string_table.def"
+#undef KALV_STRING
 };
 
 }  // namespace

@@ -55,8 +55,8 @@ std::string to_ansi(UINT code_page, const std::string& text) {
 
 }  // namespace
 
-// The program's STRINGTABLE (resources/strings.rc, linked into each program
-// through kalv_resources). A missing identifier gives an empty text.
+// The program's STRINGTABLE (resources/strings.rc, made from string_table.def and
+// linked into each program through kalv_resources). A missing identifier gives an empty text.
 std::string NativePlatform::load_string(unsigned id) {
     char buffer[1024];
     int length = LoadStringA(GetModuleHandleA(nullptr), id, buffer, sizeof buffer);
