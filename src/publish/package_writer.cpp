@@ -2,6 +2,7 @@
 
 #include <zlib.h>
 
+#include <algorithm>
 #include <limits>
 #include <memory>
 #include <vector>
@@ -118,75 +119,64 @@ private:
     z_stream stream_{};
 };
 
-}  // namespace
-
-PackageInfo write_package(platform::FileHandle& source, const std::string& source_name, platform::NewFile& out,
-                          const PackageEntry& entry) {
-    if (entry.name.empty() || entry.name.size() > std::numeric_limits<uint16_t>::max())
-        throw Error("An entry name must have 1 to 65535 bytes");
-    std::vector<uint8_t> in(kChunk), deflated(kChunk);
-
-    // Pass 1: the CRC-32, which the encryption header's check byte needs up front.
+// Pass 1: the CRC-32 of the source's bytes, which the encryption header's check
+// byte needs up front, and their count.
+PackageInfo measure_source(platform::FileHandle& source, const std::string& name) {
     const int64_t size = source.size();
-    if (size < 0) throw StreamError("Cannot read " + source_name);
-    if (static_cast<uint64_t>(size) > kLargestSize)
-        throw Error(source_name + " is 2 GiB or larger; a package holds less");
+    if (size < 0) throw StreamError("Cannot read " + name);
+    if (static_cast<uint64_t>(size) > kLargestSize) throw Error(name + " is 2 GiB or larger; a package holds less");
+    std::vector<uint8_t> buffer(kChunk);
     uint32_t crc = 0xFFFFFFFFu;
-    const uint64_t first =
-        read_all(source, source_name, in, [&](const uint8_t* data, size_t n) { crc = crc32_update(crc, data, n); });
-    crc = ~crc;
-    if (first != static_cast<uint64_t>(size)) throw StreamError("Cannot read " + source_name + " to its end");
-
+    const uint64_t read =
+        read_all(source, name, buffer, [&](const uint8_t* data, size_t n) { crc = crc32_update(crc, data, n); });
+    if (read != static_cast<uint64_t>(size)) throw StreamError("Cannot read " + name + " to its end");
     PackageInfo info;
-    info.crc32 = crc;
-    info.size = first;
-    const uint16_t flags = unzip::general_purpose::kEncrypted | deflate_option_flags(entry.level);
-    // Both fit: the size is below 2 GiB, the name's length was checked above.
-    SharedFields fields{flags, entry.dos_time, crc, 0, static_cast<uint32_t>(first),
-                        static_cast<uint16_t>(entry.name.size())};
+    info.crc32 = ~crc;
+    info.size = read;
+    return info;
+}
 
-    // The local header; its compressed size is written once it is known.
-    const uint64_t local_offset = out.position();
+// The local header (APPNOTE 4.3.7) and the entry's name.
+std::string local_header(const SharedFields& fields, const std::string& name) {
     std::string header;
     put32(header, LocalFileHeader::kSignature);
     put_shared(header, fields);
     put16(header, 0);  // extra field length
-    header += entry.name;
-    out.write(header.data(), header.size());
-    const uint64_t data_start = out.position();
+    header += name;
+    return header;
+}
 
+// The encryption header, then pass 2: Deflate, encrypt, write; the CRC again, to
+// catch a source that changed since pass 1.
+void write_entry_data(platform::FileHandle& source, const std::string& source_name, const PackageEntry& entry,
+                      const PackageInfo& measured, platform::NewFile& out) {
     // APPNOTE 6.1.3: the encryption header is random but for its last byte, which
     // carries the CRC's high byte for the reader's password check (6.1.6).
     ZipEncrypter encrypter(entry.password);
     std::array<uint8_t, ZipEncrypter::kHeaderSize> encryption_header;
     std::copy(entry.random_header.begin(), entry.random_header.end(), encryption_header.begin());
-    encryption_header.back() = static_cast<uint8_t>(crc >> 24);
+    encryption_header.back() = static_cast<uint8_t>(measured.crc32 >> 24);
     encrypter.EncryptBuffer(encryption_header.data(), encryption_header.size());
     out.write(encryption_header.data(), encryption_header.size());
 
-    // Pass 2: Deflate, encrypt, write; the CRC again, to catch a source that changed.
+    std::vector<uint8_t> in(kChunk), deflated(kChunk);
     RawDeflate deflater(entry.level);
     auto emit = [&](uint8_t* data, size_t n) {
         encrypter.EncryptBuffer(data, n);
         out.write(data, n);
     };
     uint32_t again = 0xFFFFFFFFu;
-    const uint64_t second = read_all(source, source_name, in, [&](const uint8_t* data, size_t n) {
+    const uint64_t read = read_all(source, source_name, in, [&](const uint8_t* data, size_t n) {
         again = crc32_update(again, data, n);
         deflater.compress(data, n, false, deflated, emit);
     });
     deflater.compress(nullptr, 0, true, deflated, emit);
-    if (second != first || ~again != crc) throw Error(source_name + " changed while it was packed");
+    if (read != measured.size || ~again != measured.crc32) throw Error(source_name + " changed while it was packed");
+}
 
-    info.packed_size = out.position() - data_start;
-    if (info.packed_size > kLargestSize) throw Error("The package would be 2 GiB or larger");
-    fields.compressed = static_cast<uint32_t>(info.packed_size);
-    std::string compressed_size;
-    put32(compressed_size, fields.compressed);
-    out.write_at(local_offset + 18, compressed_size.data(), compressed_size.size());  // APPNOTE 4.3.7 offset 18
-
-    // Central directory (one header) and its end record.
-    const uint64_t central_offset = out.position();
+// The central directory (one header, APPNOTE 4.3.12) and its end record (4.3.16).
+std::string central_directory(const PackageEntry& entry, const SharedFields& fields, uint64_t local_offset,
+                              uint64_t central_offset) {
     std::string central;
     put32(central, CentralDirectoryFileHeader::kSignature);
     // Version made by (4.4.2): the host in the upper byte, the version in the lower.
@@ -208,6 +198,36 @@ PackageInfo write_package(platform::FileHandle& source, const std::string& sourc
     put32(central, static_cast<uint32_t>(CentralDirectoryFileHeader::kSize + entry.name.size()));
     put32(central, static_cast<uint32_t>(central_offset));
     put16(central, 0);  // archive comment length
+    return central;
+}
+
+}  // namespace
+
+PackageInfo write_package(platform::FileHandle& source, const std::string& source_name, platform::NewFile& out,
+                          const PackageEntry& entry) {
+    if (entry.name.empty() || entry.name.size() > std::numeric_limits<uint16_t>::max())
+        throw Error("An entry name must have 1 to 65535 bytes");
+    PackageInfo info = measure_source(source, source_name);
+
+    const uint16_t flags = unzip::general_purpose::kEncrypted | deflate_option_flags(entry.level);
+    // Both fit: the size is below 2 GiB, the name's length was checked above. The
+    // compressed size is written once it is known.
+    SharedFields fields{flags, entry.dos_time, info.crc32, 0, static_cast<uint32_t>(info.size),
+                        static_cast<uint16_t>(entry.name.size())};
+    const uint64_t local_offset = out.position();
+    const std::string header = local_header(fields, entry.name);
+    out.write(header.data(), header.size());
+
+    const uint64_t data_start = out.position();
+    write_entry_data(source, source_name, entry, info, out);
+    info.packed_size = out.position() - data_start;
+    if (info.packed_size > kLargestSize) throw Error("The package would be 2 GiB or larger");
+    fields.compressed = static_cast<uint32_t>(info.packed_size);
+    std::string compressed_size;
+    put32(compressed_size, fields.compressed);
+    out.write_at(local_offset + 18, compressed_size.data(), compressed_size.size());  // APPNOTE 4.3.7 offset 18
+
+    const std::string central = central_directory(entry, fields, local_offset, out.position());
     out.write(central.data(), central.size());
     info.archive_size = out.position();
     return info;
