@@ -159,7 +159,7 @@ BuildStatus build_table(const uint8_t* lengths, unsigned count, const uint32_t* 
         return BuildStatus::Complete;
     }
 
-    unsigned max_length;
+    unsigned max_length = 0;
     const int left = unused_space(count_by_length, &max_length);
     if (left < 0) return BuildStatus::OverSubscribed;
     const BuildStatus status = (left > 0 && max_length != 1) ? BuildStatus::Incomplete : BuildStatus::Complete;
