@@ -84,7 +84,7 @@ std::string SignatureCheck::text() const {
         case Verdict::Unsigned: return "unsigned";
         case Verdict::OtherKey: return "signed by key " + key_id + ", which is not trusted";
         case Verdict::Altered:
-            return key_id.empty() ? "altered: its signature is damaged"
+            return key_id.empty() ? "altered: its signature is damaged, or does not end it"
                                   : "altered since it was signed by key " + key_id;
     }
     return {};
@@ -98,8 +98,15 @@ SignatureCheck check_signature(platform::FileHandle& file, const std::vector<p25
     const std::vector<uint8_t> tail = read_at(file, size - int64_t(kSignedTail), kSignedTail);
     const std::string_view comment = as_text(tail, EndRecord::kSize);
     // A package is taken as signed when its last bytes begin like a signature; what
-    // then does not fit is an alteration, not the absence of one.
-    if (comment.substr(0, kSignatureTag.size() + 1) != std::string(kSignatureTag) + " ") return check;
+    // then does not fit is an alteration, not the absence of one. So is a signature
+    // that bytes appended after it have moved away from the end.
+    const std::string tag = std::string(kSignatureTag) + " ";
+    if (comment.substr(0, tag.size()) != tag) {
+        const size_t window = size_t(std::min<uint64_t>(uint64_t(size), EndRecord::kSize + kMaxComment));
+        const std::vector<uint8_t> last = read_at(file, size - int64_t(window), window);
+        if (as_text(last).find(tag) != std::string_view::npos) check.verdict = Verdict::Altered;
+        return check;
+    }
     check.verdict = Verdict::Altered;
     const std::string_view id = comment.substr(kSignatureTag.size() + 1, kKeyIdDigits);
     const std::string_view base64 = comment.substr(comment.size() - kSignatureBase64Size);

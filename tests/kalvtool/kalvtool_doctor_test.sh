@@ -264,7 +264,7 @@ done
 (cd healthy && "${runner[@]}" "$tool" doctor >../out.txt 2>&1)
 rc=$?
 out=$(tr -d '\r' <out.txt)
-[ "$rc" -eq 0 ] && grep -qE '^checked .*healthy.: 11 OK' <<<"$out" || fail "doctor without DIR checks the current folder"
+[ "$rc" -eq 0 ] && grep -qE '^checked .*healthy.: 12 OK' <<<"$out" || fail "doctor without DIR checks the current folder"
 
 [ "$failures" -eq 0 ] && echo "kalvtool doctor: all cases passed" || echo "$failures failure(s)"
 [ "$failures" -eq 0 ]
