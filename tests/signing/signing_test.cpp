@@ -24,8 +24,10 @@ TEST(PublisherKey, ALineIsTakenOnlyInTheFormKeygenPrints) {
     const p256::PrivateKey key = p256::generate_key();
     const std::string line = signing::public_key_text(key.public_part());
     EXPECT_EQ(signing::parse_public_key("  " + line + "\r\n"), key.public_part());
-    std::string other_spelling = line;  // the same bytes with the unused low bits set
-    other_spelling[other_spelling.size() - 3] = line[line.size() - 3] == 'A' ? 'B' : 'A';
+    // The same bytes with an unused low bit set: the last byte's character carries 2
+    // bits of it and 4 zero bits (A, Q, g or w), and the next letter sets the lowest.
+    std::string other_spelling = line;
+    ++other_spelling[other_spelling.size() - 3];
     const std::string off_curve = "kalv3-p256:" + EncodeBase64(std::string(64, '\0'));
     for (const std::string& bad : {line.substr(11), line.substr(0, line.size() - 4), "kalv3-p256:" + line.substr(12),
                                    other_spelling, off_curve})
