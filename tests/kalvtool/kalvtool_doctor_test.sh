@@ -127,7 +127,7 @@ for c in "${cases[@]}"; do
     [ "$rc" -eq "$expected" ] && grep -qE -- "$line" <<<"$out" || fail "$name: exit $expected, a line /$line/"
     # One line per check, each starting with its verdict, and the summary's counts.
     checks=$(grep -cE '^(OK|WARN|FAIL)  ' <<<"$out")
-    [ "$checks" -eq 11 ] || fail "$name: eleven checks, not $checks"
+    [ "$checks" -eq 12 ] || fail "$name: twelve checks, not $checks"
     grep -qE "^checked .*$name.: $(grep -c '^OK ' <<<"$out") OK, $(grep -c '^WARN ' <<<"$out") WARN, $(grep -c '^FAIL ' <<<"$out") FAIL$" <<<"$out" ||
         fail "$name: the summary counts the lines"
     case $name in
