@@ -544,8 +544,8 @@ const Registration registration{
     {"doctor", "kalvtool doctor [DIR]           check an installation as its launcher will see it", run_doctor,
      "Checks the installation in DIR (default: the current folder) as its launcher will see\n"
      "it at its next start, and writes nothing: NET.INF and its upgrade path (a relative one\n"
-     "read from DIR, the folder the launcher starts in); whether the upgrade copy is there,\n"
-     "newer, and would be fetched or dropped; whether Kalvo3pack and Volka.bpl open with the\n"
+     "read from DIR, the folder the launcher starts in); the publisher keys it names; whether\n"
+     "the upgrade copy is there, newer, signed by which key, and would be fetched or dropped; whether Kalvo3pack and Volka.bpl open with the\n"
      "package password and pass their CRC-32; Kalvo3main and KALVO3.IB with sizes and dates\n"
      "(a date before 1980 or after 2107 is flagged); free space for the next start; whether\n"
      "the application runs now; and the last run's block of Kalv3.log (the folder's, or this\n"
