@@ -1,6 +1,7 @@
 // kalvtool keygen KEYFILE | keygen --public KEYFILE | verify --key PUBLIC PACKAGE:
 // a publisher's key pair, and the check of a package's signature as a launcher that
 // trusts PUBLIC makes it (signing/package_signature.h).
+#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -28,7 +29,14 @@ int run_keygen(const Args& args) {
     if (args.size() != 1 || args[0].empty() || args[0][0] == '-')
         return usage_error("keygen expects KEYFILE, or --public KEYFILE");
     const p256::PrivateKey key = p256::generate_key();
-    kalv::platform::write_owner_only_file(args[0], signing::private_key_file_text(key));
+    std::string file_text = signing::private_key_file_text(key);
+    try {
+        kalv::platform::write_owner_only_file(args[0], file_text);
+    } catch (...) {
+        std::fill(file_text.begin(), file_text.end(), '\0');
+        throw;
+    }
+    std::fill(file_text.begin(), file_text.end(), '\0');
     const std::string id = signing::key_id(key.public_part());
     std::printf("%s\n", signing::public_key_text(key.public_part()).c_str());
     std::fprintf(stderr,

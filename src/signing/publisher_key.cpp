@@ -16,15 +16,17 @@ std::string_view trimmed(std::string_view text) {
     return text.substr(first, text.find_last_not_of(kBlanks) - first + 1);
 }
 
-// Exactly `size` bytes from canonical Base64, or nullopt-like empty string. The text
+// Exactly `size` bytes from canonical Base64 into `out`; false otherwise. The text
 // must be what the encoder writes for those bytes: no other spelling of the same
-// bytes (unused low bits set) is taken.
+// bytes (unused low bits set) is taken. The decoded copy may hold a private key: it is
+// wiped.
 bool decode_exact(std::string_view text, uint8_t* out, size_t size) {
     if (!IsCanonicalBase64(text)) return false;
-    const std::string bytes = DecodeBase64(text);
-    if (bytes.size() != size || EncodeBase64(bytes) != text) return false;
-    std::copy(bytes.begin(), bytes.end(), out);
-    return true;
+    std::string bytes = DecodeBase64(text);
+    const bool exact = bytes.size() == size && EncodeBase64(bytes) == text;
+    if (exact) std::copy(bytes.begin(), bytes.end(), out);
+    std::fill(bytes.begin(), bytes.end(), '\0');
+    return exact;
 }
 
 std::string encode(const uint8_t* bytes, size_t size) {
