@@ -18,6 +18,7 @@
 #include "core/errors.h"
 #include "core/text.h"
 #include "doctor_report.h"
+#include "doctor_signature.h"
 #include "launcher/launcher.h"
 #include "launcher/run_log.h"
 #include "launcher/texts.h"
@@ -232,6 +233,7 @@ private:
         } else {
             report_.line(Level::Ok, name, "[DB] Upgrade=" + upgrade_);
         }
+        doctor::report_trusted_keys(report_, path(name));
         // The launcher opens a relative path from the folder it is started in, which is
         // its own folder when it is started from there (a double click, a shortcut
         // whose "Start in" is that folder).
@@ -245,6 +247,7 @@ private:
         int64_t entry_size = 0;
         PackageState state;
         PackageState program;  // of a sound copy: whether its Kalvo3main is a program
+        doctor::SignatureFinding signature;
     };
 
     // Reads the upgrade copy as the launcher would check its fetched copy, within the
@@ -254,6 +257,7 @@ private:
         const auto verdict = std::make_shared<UpgradeVerdict>();
         const std::string copy = upgrade_path_;
         const bool answered = platform::finish_within(os(), launcher::kCopyStallTimeout, [verdict, copy] {
+            verdict->signature = doctor::inspect_signature(copy);
             verdict->sound = launcher::IsSoundProgramPackage(copy);
             if (!verdict->sound) {
                 verdict->state = check_package(copy, launcher::kProgramEntryName);
@@ -322,11 +326,12 @@ private:
         const std::optional<UpgradeVerdict> verdict = read_upgrade_copy();
         if (!verdict) return no_answer(found + ", newer than the local package, but reading it");
         if (verdict->sound) {
+            if (doctor::report_untrusted(report_, found, verdict->signature)) return;
             if (fetched_holds_no_program(found, verdict->program)) return;
             fetch_size_ = std::max<int64_t>(look->size, 0);
             fetched_entry_size_ = verdict->entry_size;
             will_fetch_ = true;
-            report_.line(Level::Ok, subject, found + ", newer than the local package",
+            report_.line(Level::Ok, subject, found + ", newer than the local package" + verdict->signature.note,
                          "The next start fetches it");
             return;
         }
@@ -539,8 +544,8 @@ const Registration registration{
     {"doctor", "kalvtool doctor [DIR]           check an installation as its launcher will see it", run_doctor,
      "Checks the installation in DIR (default: the current folder) as its launcher will see\n"
      "it at its next start, and writes nothing: NET.INF and its upgrade path (a relative one\n"
-     "read from DIR, the folder the launcher starts in); whether the upgrade copy is there,\n"
-     "newer, and would be fetched or dropped; whether Kalvo3pack and Volka.bpl open with the\n"
+     "read from DIR, the folder the launcher starts in); the publisher keys it names; whether\n"
+     "the upgrade copy is there, newer, signed by which key, and would be fetched or dropped; whether Kalvo3pack and Volka.bpl open with the\n"
      "package password and pass their CRC-32; Kalvo3main and KALVO3.IB with sizes and dates\n"
      "(a date before 1980 or after 2107 is flagged); free space for the next start; whether\n"
      "the application runs now; and the last run's block of Kalv3.log (the folder's, or this\n"

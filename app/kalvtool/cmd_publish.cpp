@@ -1,6 +1,6 @@
-// kalvtool pack [--database] FILE OUT
-// kalvtool publish [--database] FILE TARGET
-// kalvtool publish --package PACKAGE TARGET
+// kalvtool pack [--database] [--key KEYFILE] FILE OUT
+// kalvtool publish [--database] [--key KEYFILE] FILE TARGET
+// kalvtool publish --package [--key KEYFILE] PACKAGE TARGET
 // A package of FILE as the launchers read it: the entry "Kalvo3main" (or "KALVO3.IB"
 // with --database), Deflate-compressed, encrypted with the launchers' package password
 // behind a fresh random encryption header. Both write beside the destination first,
@@ -19,6 +19,7 @@
 #include "core/dos_time.h"
 #include "launcher/texts.h"
 #include "publish/publish.h"
+#include "signing_keys.h"
 
 namespace kalvtool {
 namespace {
@@ -35,8 +36,13 @@ std::string dos_text(int32_t age) {
 int run_package(const char* command, const char* destination_word, bool publishing, const Args& args) {
     bool database = false, made_elsewhere = false, options_done = false;
     std::vector<std::string> files;
-    for (const std::string& a : args) {
-        if (!options_done && a == "--") {
+    std::string key_file;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& a = args[i];
+        if (!options_done && a == "--key") {
+            if (++i == args.size() || args[i].empty()) return usage_error(std::string(command) + ": --key needs KEYFILE");
+            key_file = args[i];
+        } else if (!options_done && a == "--") {
             options_done = true;
         } else if (!options_done && a == "--database") {
             database = true;
@@ -59,6 +65,8 @@ int run_package(const char* command, const char* destination_word, bool publishi
     options.entry_name = database ? kalv::launcher::kDatabaseEntryName : kalv::launcher::kProgramEntryName;
     options.password = std::string(kalv::launcher::kPackagePasswordChars, kalv::launcher::kPackagePasswordHighIndex + 1);
     options.newer_than_replaced = publishing;
+    const auto signed_by = std::make_shared<std::string>();
+    if (!key_file.empty()) options.seal = keys::package_signer(key_file, signed_by);
 
     const auto start = std::chrono::steady_clock::now();
     const kalv::publish::PublishResult r = made_elsewhere
@@ -76,11 +84,11 @@ int run_package(const char* command, const char* destination_word, bool publishi
                      "kalvtool %s: warning: %s is no Windows program (no MZ header with a PE signature): "
                      "the shops' Kalv3.exe cannot start it\n",
                      command, made_elsewhere ? (files[0] + "'s Kalvo3main").c_str() : files[0].c_str());
-    std::printf("%s %s (%llu bytes, CRC-32 %08X) as %s: %llu bytes, dated %s, read back and checked in %.2f s\n",
+    std::printf("%s %s (%llu bytes, CRC-32 %08X) as %s: %llu bytes, dated %s, %sread back and checked in %.2f s\n",
                 publishing ? "published" : "packed", options.entry_name.c_str(),
                 static_cast<unsigned long long>(r.package.size), static_cast<unsigned>(r.package.crc32),
                 files[1].c_str(), static_cast<unsigned long long>(r.package.archive_size), dos_text(r.age).c_str(),
-                seconds);
+                signed_by->empty() ? "" : ("signed by key " + *signed_by + ", ").c_str(), seconds);
     return kExitOk;
 }
 
@@ -98,17 +106,20 @@ int run_publish(const Args& args) { return run_package("publish", "TARGET", true
     "destination is left as it was and the temporary file is removed. Info-ZIP unzip -P and\n"   \
     "7-Zip extract the package too. FILE that is empty or itself a ZIP archive is refused,\n"    \
     "and so is a destination that is FILE itself; a FILE that is no Windows program (no PE\n"   \
-    "image) is packed with a warning.\n\n"                                                        \
+    "image) is packed with a warning.\n"                                                          \
+    "With --key KEYFILE (kalvtool keygen's file) the package is signed inside its ZIP end\n"    \
+    "record before it is read back; launchers whose NET.INF names that key as PublicKey=\n"     \
+    "install only packages signed so.\n\n"                                                     \
     "Exit codes: 0 done, 2 failed or refused (message on stderr), 64 usage error."
 
 const Registration pack_registration{
-    {"pack", "kalvtool pack [--database] FILE OUT       package FILE as the local file OUT", run_pack,
+    {"pack", "kalvtool pack [--database] [--key KEYFILE] FILE OUT  package FILE as the local file OUT", run_pack,
      KALVTOOL_PACKAGE_DETAILS}};
 
 const Registration publish_registration{
     {"publish",
-     "kalvtool publish [--database] FILE TARGET  package FILE and put it in place of TARGET in one step\n"
-     "kalvtool publish --package PACKAGE TARGET  put a package made elsewhere in place of TARGET",
+     "kalvtool publish [--database] [--key KEYFILE] FILE TARGET  package FILE, put it in place of TARGET\n"
+     "kalvtool publish --package [--key KEYFILE] PACKAGE TARGET  put a package made elsewhere there",
      run_publish,
      "TARGET is the upgrade copy that the shops' NET.INF names (Upgrade=), e.g. on a share.\n"
      "The new package is dated now, and always after the package it replaces (waiting up to\n"

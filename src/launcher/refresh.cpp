@@ -10,6 +10,7 @@
 
 #include "launcher/boxes.h"
 #include "launcher/launcher.h"
+#include "launcher/package_trust.h"
 #include "launcher/run_log.h"
 #include "platform/profile_text.h"
 #include "unzip/unzipper.h"
@@ -106,6 +107,7 @@ void ReadNetInf() {
         UpgradePath != "\x01" || os.profile_string(file, "DB", "Upgrade", "\x02", kProfileBufferSize) != "\x02";
     if (UpgradeConfigured) {
         runlog::Note("upgrade path: " + UpgradePath);
+        ReadTrustedKeys(file);
         return;
     }
     // Without a location of its own, a relative default would be looked up in whatever
@@ -170,9 +172,12 @@ void HaveNewVersion(const std::string& target, const std::string& source, std::c
         const std::string incoming = target + "." + os.random_tag() + kIncomingSuffix;
         std::string why_not = CopyCompletely(source, incoming, bound);
         if (why_not.empty()) {
-            if (!IsSoundProgramPackage(incoming)) {
+            // The launcher's own copy is checked, never the share's file, which can
+            // change between a check and the copy.
+            why_not = WhyNotTrusted(incoming);
+            if (why_not.empty() && !IsSoundProgramPackage(incoming))
                 why_not = "the copy is no sound package (its Kalvo3main does not decrypt or fails its CRC)";
-            } else {
+            if (why_not.empty()) {
                 // A package copied from a CD or a read-only share must not block every
                 // later upgrade.
                 os.clear_read_only(target);

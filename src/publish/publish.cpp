@@ -280,6 +280,10 @@ PublishResult publish_package(const std::string& file, const std::string& target
     out->flush_to_disk();
     out.reset();
     source.reset();
+    if (options.seal) {
+        options.seal(temporary);
+        result.package.archive_size = static_cast<uint64_t>(os.file_size(temporary));
+    }
 
     put_in_place(temporary, target, options, result,
                  [&] { check_package(temporary, options, result.package, true); });
@@ -305,6 +309,10 @@ PublishResult publish_made_package(const std::string& package, const std::string
     out->flush_to_disk();
     out.reset();
     source.reset();
+    if (options.seal) {
+        options.seal(temporary);
+        result.package.archive_size = static_cast<uint64_t>(os.file_size(temporary));
+    }
 
     std::string make_anew = "make the package of the program with kalvtool pack, or publish the program itself "
                             "with kalvtool publish";

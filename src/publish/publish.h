@@ -9,6 +9,7 @@
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <string>
 
 #include "publish/package_writer.h"
@@ -26,6 +27,10 @@ struct PublishOptions {
     // (Publishing also holds the target's lock meanwhile: see publish_lock.h.)
     bool newer_than_replaced = true;
     std::chrono::milliseconds longest_lock_wait = kLongestLockWait;
+    // Given the package once written and flushed beside the target, before it is dated
+    // and read back (signing: a signature inside the package, kalvtool --key). A
+    // failure it throws fails the publish like any other.
+    std::function<void(const std::string& package)> seal;
 };
 
 struct PublishResult {

@@ -127,7 +127,7 @@ for c in "${cases[@]}"; do
     [ "$rc" -eq "$expected" ] && grep -qE -- "$line" <<<"$out" || fail "$name: exit $expected, a line /$line/"
     # One line per check, each starting with its verdict, and the summary's counts.
     checks=$(grep -cE '^(OK|WARN|FAIL)  ' <<<"$out")
-    [ "$checks" -eq 11 ] || fail "$name: eleven checks, not $checks"
+    [ "$checks" -eq 12 ] || fail "$name: twelve checks, not $checks"
     grep -qE "^checked .*$name.: $(grep -c '^OK ' <<<"$out") OK, $(grep -c '^WARN ' <<<"$out") WARN, $(grep -c '^FAIL ' <<<"$out") FAIL$" <<<"$out" ||
         fail "$name: the summary counts the lines"
     case $name in
@@ -264,7 +264,7 @@ done
 (cd healthy && "${runner[@]}" "$tool" doctor >../out.txt 2>&1)
 rc=$?
 out=$(tr -d '\r' <out.txt)
-[ "$rc" -eq 0 ] && grep -qE '^checked .*healthy.: 11 OK' <<<"$out" || fail "doctor without DIR checks the current folder"
+[ "$rc" -eq 0 ] && grep -qE '^checked .*healthy.: 12 OK' <<<"$out" || fail "doctor without DIR checks the current folder"
 
 [ "$failures" -eq 0 ] && echo "kalvtool doctor: all cases passed" || echo "$failures failure(s)"
 [ "$failures" -eq 0 ]

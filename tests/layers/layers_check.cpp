@@ -14,6 +14,9 @@
 #if __has_include("unzip/unzipper.h") != KALV_SEES_UNZIP
 #error "unzip/: reachable differs from the layer table"
 #endif
+#if __has_include("signing/package_signature.h") != KALV_SEES_SIGNING
+#error "signing/: reachable differs from the layer table"
+#endif
 #if __has_include("splash/splash_view.h") != KALV_SEES_SPLASH
 #error "splash/: reachable differs from the layer table"
 #endif

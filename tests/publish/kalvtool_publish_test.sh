@@ -206,7 +206,7 @@ for command in extract list pack publish selfcheck token; do
         fail "help $command: its usage and exit codes"
 done
 run help publish
-[ "$rc" -eq 0 ] && grep -q '^kalvtool publish \[--database\] FILE TARGET' <<<"$out" &&
+[ "$rc" -eq 0 ] && grep -q '^kalvtool publish \[--database\] \[--key KEYFILE\] FILE TARGET' <<<"$out" &&
     grep -q 'Exit codes' <<<"$out" || fail "help publish"
 
 # ---- only kalvtool carries zlib; the launcher stays free of it ------------------------------

@@ -1,0 +1,27 @@
+// What `kalvtool doctor` says of signatures: which publisher keys the installation
+// trusts, and how the upgrade copy is signed, decided by the launcher's own code
+// (ReadTrustedKeys, WhyNotTrusted).
+#pragma once
+
+#include <string>
+
+#include "doctor_report.h"
+
+namespace kalvtool::doctor {
+
+// The "publisher keys" line for NET.INF at `net_inf`.
+void report_trusted_keys(Report& report, const std::string& net_inf);
+
+struct SignatureFinding {
+    std::string note;     // ", signed by key 0123456789abcdef (PublicKey)", ", unsigned", ...
+    std::string refusal;  // why the launcher drops the copy; empty when it keeps it
+};
+
+// Reads the package at `path` as a launcher with this NET.INF checks its fetched copy.
+SignatureFinding inspect_signature(const std::string& path);
+
+// For an upgrade copy that is newer and sound (`found` describes it): a WARN line
+// when the launcher drops it for its signature, and true then.
+bool report_untrusted(Report& report, const std::string& found, const SignatureFinding& finding);
+
+}  // namespace kalvtool::doctor

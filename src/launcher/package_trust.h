@@ -1,0 +1,39 @@
+// Which publishers an installation trusts, and whether a fetched copy may take the
+// package's place on that account. NET.INF [DB] may name PublicKey= and PublicKey2=
+// (the second lets a publisher roll to a new key while shops still hold the old
+// one), in the text form of signing/publisher_key.h. Once it names one, an upgrade
+// copy is installed only when its signature verifies under one of them; a value that
+// does not parse is a key that nothing matches (fail closed), never a reason to take
+// unsigned copies. Without either key the refresh is as it always was.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/p256.h"
+
+namespace kalv::launcher {
+
+inline constexpr const char* kPublicKeyNames[] = {"PublicKey", "PublicKey2"};
+
+struct NamedKey {
+    std::string name;                             // the NET.INF key: PublicKey, PublicKey2
+    std::optional<platform::p256::PublicKey> key;  // empty when the value does not parse
+    std::string id;                               // the key id; empty when it does not parse
+    std::string problem;                          // why it does not parse
+};
+
+// Reads the keys of NET.INF at `net_inf` with the profile API's rules (as Upgrade is
+// read) and notes them in the run log when there are any. Called by ReadNetInf.
+void ReadTrustedKeys(const std::string& net_inf);
+
+// The keys found by the last ReadTrustedKeys, in NET.INF's order; empty when none is named.
+const std::vector<NamedKey>& TrustedKeys();
+
+// Empty when the package at `path` may be installed as far as signatures go (no key
+// is named, or its signature verifies under one named); otherwise why not, for the
+// run log: unsigned, signed by a key not trusted, altered, or unreadable.
+std::string WhyNotTrusted(const std::string& path);
+
+}  // namespace kalv::launcher

@@ -1,0 +1,114 @@
+#!/usr/bin/env bash
+# Signed packages end to end: an installation whose NET.INF names publisher keys takes an
+# upgrade copy only when it is signed by one of them, without a box at the till, and its
+# run log says why a copy was dropped; kalvtool doctor foresees it. Packages by Info-ZIP
+# zip, keys and signatures by kalvtool (kalvtool.exe under Wine: CNG signs there).
+#   signed_e2e.sh native KALV3 STANDIN KALVTOOL
+#   signed_e2e.sh wine KALV3_EXE STANDIN_EXE KALVTOOL_EXE WATCHER_EXE
+set -uo pipefail
+mode=$1 launcher=$2 standin=$3 kalvtool=$4 watcher=${5:-}
+here=$(cd "$(dirname "$0")" && pwd)
+# shellcheck source=harness.sh
+source "$here/harness.sh"
+e2e_begin kalv-signed "$@"
+
+# tool ARGS...: kalvtool in the current folder; its standard output in $out.
+tool() {
+  if [ "$mode" = wine ]; then out=$(wine "$kalvtool" "$@" 2>/dev/null | tr -d '\r'); else out=$("$kalvtool" "$@" 2>/dev/null); fi
+}
+
+stage=$work/stage
+mkdir -p "$stage"
+cp "$standin" "$stage/Kalvo3main"
+echo "database of the shop" > "$stage/KALVO3.IB"
+echo "2" > "$stage/VERSION"
+cd "$stage" || exit 1
+zip -q -X -j -P "$password" program.zip Kalvo3main
+zip -q -j -P "$password" program_v2.zip Kalvo3main VERSION
+zip -q -X -j -P "$password" database.zip KALVO3.IB
+tool keygen old.key && old_public=$out
+tool keygen new.key && new_public=$out
+key_id() { sed -n 's/.*key id \([0-9a-f]\{16\}\):.*/\1/p' "$1"; }
+old_id=$(key_id old.key) new_id=$(key_id new.key)
+[ -n "$old_id" ] && [ -n "$new_id" ] || fail "kalvtool keygen made no keys"
+tool publish --package --key old.key program_v2.zip by_old.zip
+tool publish --package --key new.key program_v2.zip by_new.zip
+cp by_old.zip altered.zip
+# One byte of the entry's data (after the local header, its name and its extra field).
+at=$((30 + $(od -An -tu2 -j 26 -N2 altered.zip) + $(od -An -tu2 -j 28 -N2 altered.zip) + 100))
+byte=$(od -An -tu1 -j "$at" -N1 altered.zip | tr -d ' ')
+printf "$(printf '\\%03o' $((byte ^ 1)))" | dd of=altered.zip bs=1 seek="$at" conv=notrunc 2>/dev/null
+cd "$work" || exit 1
+
+if [ "$mode" = wine ]; then watcher_start "$watcher" 900; fi
+F=$work/shop
+FUP=$work/upgrade
+mkdir -p "$FUP"
+f_db="$(as_launcher_path "$F")$(sep)KALVO3.IB"
+
+# shop KEYS_LINES UPGRADE_PACKAGE: a fresh installation of program.zip whose NET.INF has
+# KEYS_LINES under [DB], and a newer upgrade copy.
+shop() {
+  rm -rf "$F"
+  install_shop "$F" "$FUP/Kalvo3pack"
+  printf '%s' "$1" >> "$F/NET.INF"
+  cp "$stage/$2" "$FUP/Kalvo3pack"
+  touch -d "2026-01-01 10:00" "$FUP/Kalvo3pack"
+}
+# The application started on DIR with the token PLAIN, and has ended.
+expect_started() {  # DIR PLAIN
+  if ! wait_application "$1"; then fail "$application_problem"; return; fi
+  expect_eq "decrypted token" "$2" "$(sed -n 's/^plain text: //p' "$1/Kalvo3main.report.txt" | tr -d '\r')"
+}
+# The last run's refresh line.
+refresh_line() { tr -d '\r' < "$F/Kalv3.log" | grep '^refresh: ' | tail -n 1; }
+
+#   scenario              NET.INF keys                                           upgrade copy   installed  refresh line
+cases=(
+  "signed, trusted|PublicKey=$old_public\r\n|by_old.zip|yes|refresh: fetched"
+  "unsigned|PublicKey=$old_public\r\n|program_v2.zip|no|refresh: not fetched, the copy is unsigned, and NET.INF trusts only signed packages"
+  "signed by another key|PublicKey=$old_public\r\n|by_new.zip|no|refresh: not fetched, the copy is signed by key $new_id, which NET.INF does not name"
+  "altered after signing|PublicKey=$old_public\r\n|altered.zip|no|refresh: not fetched, the copy is altered since it was signed by key $old_id"
+  "new key after a roll-over|PublicKey=$old_public\r\nPublicKey2=$new_public\r\n|by_new.zip|yes|refresh: fetched"
+  "a key that does not parse|PublicKey=${old_public:0:40}\r\n|by_old.zip|no|refresh: not fetched, the copy is signed by key $old_id, which NET.INF does not name"
+  "no key named|; no PublicKey\r\n|by_old.zip|yes|refresh: fetched"
+)
+for c in "${cases[@]}"; do
+  IFS='|' read -r scenario keys package installed line <<<"$c"
+  shop "$(printf "$keys")" "$package"
+  rm -f "$F/Kalvo3main.report.txt"
+  launch "$F" "$F/$launcher_name"
+  expect_eq "exit code" 0 "$exit_code"
+  expect_eq "boxes" "" "$boxes"
+  expect_started "$F" "[SECTION],DBpath=$f_db,"
+  expect_eq "refresh" "$line" "$(refresh_line)"
+  if [ "$installed" = yes ]; then
+    cmp -s "$F/Kalvo3pack" "$stage/$package" || fail "the upgrade copy was not installed"
+  else
+    cmp -s "$F/Kalvo3pack" "$stage/program.zip" || fail "the upgrade copy was installed"
+  fi
+  leftovers=$(cd "$F" && ls -d ./*.incoming 2>/dev/null)
+  expect_eq "temporary files" "" "$leftovers"
+  if [ "$scenario" = "a key that does not parse" ]; then
+    tr -d '\r' < "$F/Kalv3.log" | grep -q "^publisher keys: PublicKey does not parse (.*): it matches no package" ||
+      fail "the run log does not say that the key does not parse"
+  fi
+done
+
+
+# ---- kalvtool doctor foresees it ----------------------------------------------------------
+scenario="doctor, unsigned upgrade copy"
+shop "$(printf 'PublicKey=%s\r\n' "$old_public")" program_v2.zip
+(cd "$F" && tool doctor; echo "$out" > "$harness/doctor.txt")
+doctor=$(cat "$harness/doctor.txt" 2>/dev/null)
+grep -q "^OK    publisher keys: NET.INF trusts PublicKey $old_id: only an upgrade copy signed by it is installed" <<<"$doctor" ||
+  fail "doctor names the trusted key: $doctor"
+grep -q "^WARN  upgrade copy: .*newer than the local package, but the copy is unsigned" <<<"$doctor" ||
+  fail "doctor foresees the unsigned copy dropped: $doctor"
+scenario="doctor, signed upgrade copy"
+shop "$(printf 'PublicKey=%s\r\n' "$old_public")" by_old.zip
+(cd "$F" && tool doctor; echo "$out" > "$harness/doctor.txt")
+grep -q "^OK    upgrade copy: .*newer than the local package, signed by key $old_id (PublicKey). The next start fetches it$" \
+  "$harness/doctor.txt" || fail "doctor foresees the signed copy installed: $(cat "$harness/doctor.txt")"
+
+e2e_end "signed packages: all checks passed ($mode)"
