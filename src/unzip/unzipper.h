@@ -20,6 +20,7 @@
 
 #include "unzip/archive.h"
 #include "unzip/extract.h"
+#include "unzip/zip_crypto.h"
 
 namespace kalv::unzip {
 
