@@ -67,18 +67,12 @@ public:
     bool RetainAttributes = true;
     bool CheckVolumeLabels = true;
     std::string Password;
-    // PerEntry unless a caller extracts many entries (kalvtool extract).
+    // Beyond the component's own properties, the core's options of the same names
+    // (extract.h, archive.h), handed on as they are: the durability of the files, the
+    // directory's size limit, links, and a test pass that writes and asks nothing.
     UZDurability Durability = UZDurability::PerEntry;
-    // The directory's lists hold at most 65520 entries, as the object lists always
-    // have; a tool that must read any archive (kalvtool) lifts the limit before the
-    // directory is read.
     bool UnlimitedDirectory = false;
-    // Symbolic-link entries (Unix mode S_IFLNK) become links where their target stays
-    // inside DestDir, made once every file of the pass is in place, so no entry is
-    // ever written through one; otherwise (and always on Windows) they are skipped.
     bool MakeLinks = false;
-    // A test pass: every chosen entry is read, decrypted, decoded and CRC-checked as in
-    // an extraction, and nothing is written, created or asked (like `unzip -t`).
     bool TestMode = false;
 
     // ---- events (each optional; Sender first) ---------------------------------
