@@ -18,9 +18,10 @@
 // output file behind, and never touch the file an entry would have replaced.
 //
 // The core's files:
-//   extraction.cpp     the pass and the extraction of one entry
-//   entry_checks.cpp   the steps of one entry: local header, password, overwrite,
-//                      decoding, the verdict, putting the file in place, links
+//   extraction.cpp     the pass, the extraction of one entry, its verdict and its
+//                      file finished (or queued for its batch)
+//   entry_checks.cpp   the steps of one entry: local header, refusals, password,
+//                      overwrite, decoding, the output file, links
 //   entry_streams.cpp  the entry's input (blocks, decryption) and output (blocks,
 //                      size limit, CRC-32, progress)
 //   output_path.cpp    where an entry's file goes, kept inside the destination
@@ -61,7 +62,7 @@ enum class SkipReason {
     srBadPassword = 0,       // password check or CRC of an encrypted entry failed
     srNoOverwrite = 1,       // the output file exists and is not overwritten
     srOutsideDestDir = 2,    // the stored path would leave DestDir ("..", a root with no DestDir)
-    srUnknownMethod = 3,     // no decoder for the entry's compression method (a tool's report)
+    srUnknownMethod = 3,     // no decoder for the method: a tool's word for such a failed entry
     srThroughLink = 4,       // a folder of the path inside DestDir is a link (a symlink, a junction)
     srSymbolicLink = 5,      // the entry is a Unix symbolic link: never made a file holding its target
     srAesEncrypted = 6,      // encrypted with WinZip AES (method 99), which has no decoder here
