@@ -1,10 +1,10 @@
-// The archive directory on arbitrary bytes: ReadZip (end-record search, central
-// directory, local-header scan) and the public readers, in every sort mode.
+// The archive directory on arbitrary bytes: Archive::read (end-record search, central
+// directory, local-header scan) and its readers, in every sort mode.
 //
 // A failure of the project's family (not a zip file, incomplete, duplicate offsets,
 // index out of range, ...) is a normal end; anything else escaping, a sanitizer
 // report or a hang is a finding. Checked besides:
-//   - every index from 0 to EntryCount - 1 answers, and the first one past it fails
+//   - every index from 0 to count - 1 answers, and the first one past it fails
 //     with the list's out-of-range failure;
 //   - FileNameLength matches the stored name, and FileName holds no delimiter;
 //   - a sort mode orders the same entries as the physical order, only differently.
@@ -15,11 +15,11 @@
 
 #include "archive_harness.h"
 #include "core/errors.h"
-#include "unzip/unzipper.h"
+#include "unzip/archive.h"
+#include "unzip/extract.h"
 
 namespace {
 
-using kalv::unzip::UnZipper;
 using kalv::unzip::ZipSortMode;
 
 void check(bool ok) {
@@ -27,37 +27,34 @@ void check(bool ok) {
 }
 
 // The directory as the readers show it, in index order; empty when reading failed.
-std::vector<std::string> read_directory(const std::string& archive, ZipSortMode mode, bool scan_when_incomplete,
+std::vector<std::string> read_directory(const std::string& archive_path, ZipSortMode mode, bool scan_when_incomplete,
                                         bool& read_ok) {
-    UnZipper zip;
-    zip.DoProcessMessages = false;
-    zip.SortMode = mode;
-    if (scan_when_incomplete) zip.IncompleteZipMode = kalv::unzip::IncompleteZipMode::izAssumeBad;
-    zip.SetZipName(archive);
+    kalv::unzip::DirectoryOptions options;
+    options.sort = mode;
+    if (scan_when_incomplete) options.incomplete = kalv::unzip::IncompleteZipMode::izAssumeBad;
+    kalv::unzip::Observer nobody;  // no disk comes, nothing is asked
     std::vector<std::string> names;
     read_ok = false;
     try {
-        zip.OpenArchive();
-        const int count = zip.EntryCount();
+        kalv::unzip::Archive archive(kalv::fuzz::ArchiveSandbox::instance().jail(), archive_path, options, nobody);
+        const int count = archive.count();
         check(count >= 0);
         for (int i = 0; i < count; ++i) {
-            const auto& entry = zip.Entry(i);
-            check(zip.EntryName(i) == entry.FileName());
+            const auto& entry = archive.entry(i);
             check(entry.FileNameLength == entry.Directory().size() + entry.FileName().size());
             check(entry.FileName().find('/') == std::string::npos);
             names.push_back(entry.StoredPath() + "@" + std::to_string(entry.RelativeOffset));
-            zip.EntryComment(i);
+            archive.entry_comment(i);
         }
-        zip.ArchiveComment();
+        archive.archive_comment();
         read_ok = true;
         bool refused = false;
         try {
-            zip.EntryName(count);
+            archive.entry(count);
         } catch (const kalv::ListError&) {
             refused = true;
         }
         check(refused);
-        zip.CloseArchive();
     } catch (const kalv::Error&) {
         // A damaged archive ends here by design.
     }

@@ -1,10 +1,9 @@
-// The extraction pass on arbitrary archive bytes, into a private destination, in
+// The extraction core on arbitrary archive bytes, into a private destination, in
 // three settings:
-//   launcher   the launcher's own: OverwriteMode Always, the package password,
-//              DestDir = RootDir = the destination, one FilesList line naming
-//              Kalvo3main, window messages pumped;
-//   recreate   every entry (DoAll) with RecreateDirs, the package password, RootDir
-//              empty, existing files kept (Never), put in place in batches as
+//   launcher   the launcher's own: overwrite Always, the package password,
+//              destination = root = the sandbox's, one pattern naming Kalvo3main;
+//   recreate   every entry with its folders recreated, the package password, no
+//              root, existing files kept (Never), put in place in batches as
 //              kalvtool extract does (Batched);
 //   plain      every entry without a password, into a destination that already
 //              holds what the first two left, asking before overwriting (answered No).
@@ -12,7 +11,7 @@
 // Every path the component hands to the OS must stay inside the destination (the
 // jail platform aborts otherwise), nothing may appear beside it, a failure of the
 // project's family is a normal end, and the count returned lies between 0 and the
-// number of entries. Every entry reported as extracted (OnEndUnZip) must be on disk
+// number of entries. Every entry reported as extracted (Observer::extracted) must be on disk
 // with the CRC-32 its record states: the launcher starts the application only on
 // what the component calls extracted.
 #include <cstdlib>
@@ -23,11 +22,10 @@
 #include "archive_harness.h"
 #include "core/crc32.h"
 #include "core/errors.h"
-#include "unzip/unzipper.h"
+#include "unzip/extract.h"
 
 namespace {
 
-using kalv::unzip::UnZipper;
 using kalv::unzip::UZOverwriteMode;
 
 const std::string kPackagePassword = "k3m8_q7rw_2x4";
@@ -48,39 +46,52 @@ uint32_t crc_of_file(const std::string& path, bool& readable) {
 
 enum class Setting { Launcher, Recreate, Plain };
 
-void extract(Setting setting) {
-    auto& sandbox = kalv::fuzz::ArchiveSandbox::instance();
-    UnZipper zip;
-    zip.SetZipName(sandbox.archive());
-    zip.SetDestDir(sandbox.dest());
-    switch (setting) {
-    case Setting::Launcher:
-        zip.OverwriteMode = UZOverwriteMode::Always;
-        zip.Password = kPackagePassword;
-        zip.SetRootDir(sandbox.dest());
-        zip.FilesList.push_back(sandbox.dest() + "/Kalvo3main");
-        break;
-    case Setting::Recreate:
-        zip.OverwriteMode = UZOverwriteMode::Never;
-        zip.Password = kPackagePassword;
-        zip.DoAll = true;
-        zip.RecreateDirs = true;
-        zip.Durability = kalv::unzip::UZDurability::Batched;
-        break;
-    case Setting::Plain:
-        zip.OverwriteMode = UZOverwriteMode::Prompt;
-        zip.DoAll = true;
-        break;
-    }
-    zip.OnEndUnZip = [](UnZipper& z, int index, const std::string& path) {
+// Every entry reported as extracted is on disk with its stored CRC-32.
+class Checker final : public kalv::unzip::Observer {
+public:
+    const kalv::unzip::Archive* archive = nullptr;
+    void extracted(int index, const std::string& path, const kalv::unzip::EntryCheck&) override {
         bool readable = false;
         const uint32_t crc = crc_of_file(path, readable);
         check(readable, "an entry reported extracted cannot be read back");
-        check(crc == z.Entry(index).Crc32, "an entry reported extracted differs from its CRC-32");
-    };
+        check(crc == archive->entry(index).Crc32, "an entry reported extracted differs from its CRC-32");
+    }
+};
+
+kalv::unzip::ExtractOptions options_of(Setting setting, const std::string& dest) {
+    kalv::unzip::ExtractOptions options;
+    options.destination = dest;
+    switch (setting) {
+    case Setting::Launcher:
+        options.overwrite = UZOverwriteMode::Always;
+        options.password = kPackagePassword;
+        options.root = dest + "/";
+        options.patterns.push_back(dest + "/Kalvo3main");
+        break;
+    case Setting::Recreate:
+        options.overwrite = UZOverwriteMode::Never;
+        options.password = kPackagePassword;
+        options.all = true;
+        options.recreate_dirs = true;
+        options.durability = kalv::unzip::UZDurability::Batched;
+        break;
+    case Setting::Plain:
+        options.overwrite = UZOverwriteMode::Prompt;
+        options.all = true;
+        break;
+    }
+    return options;
+}
+
+void extract(Setting setting) {
+    auto& sandbox = kalv::fuzz::ArchiveSandbox::instance();
+    Checker checker;
     try {
-        const int count = zip.UnZip();
-        check(count >= 0 && count <= zip.EntryCount(), "count out of range");
+        kalv::unzip::Archive archive(sandbox.jail(), sandbox.archive());
+        checker.archive = &archive;
+        archive.read({}, checker);
+        const int count = kalv::unzip::extract(sandbox.jail(), archive, options_of(setting, sandbox.dest()), checker);
+        check(count >= 0 && count <= archive.count(), "count out of range");
     } catch (const kalv::Error&) {
         // A damaged archive ends here by design.
     }

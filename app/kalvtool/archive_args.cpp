@@ -50,29 +50,37 @@ std::optional<ArchiveArgs> parse_archive_args(const Args& args, const std::strin
     return parsed;
 }
 
-void choose_entries(kalv::unzip::UnZipper& zip, const std::vector<std::string>& patterns) {
-    zip.FilesList = patterns;
-    zip.DoAll = patterns.empty();
+void choose_entries(kalv::unzip::ExtractOptions& options, const std::vector<std::string>& patterns) {
+    options.patterns = patterns;
+    options.all = patterns.empty();
 }
 
-void report_on_stderr(kalv::unzip::UnZipper& zip, const char* command) {
-    using kalv::unzip::UnZipper;
-    using kalv::unzip::ZipProblem;
-    zip.OnZipProblem = [command](UnZipper& z, ZipProblem problem, int index) {
-        const kalv::unzip::ZipHeaderInfo& entry = z.Entry(index);
-        const std::string name = kalv::printable(entry.StoredPath());
-        if (problem == ZipProblem::UnknownMethod) {
-            std::fprintf(stderr, "kalvtool %s: %s: %s (method %u)\n", command, name.c_str(),
-                         kalv::unzip::zip_problem_text(problem), unsigned(entry.CompressionMethod));
-        } else {
-            std::fprintf(stderr, "kalvtool %s: %s: out of memory while decoding\n", command, name.c_str());
-        }
-    };
-    zip.OnInsertDisk = [command](UnZipper&, int disk, bool& cancel) {
-        std::fprintf(stderr, "kalvtool %s: the archive goes on on disk %d of the multi-disk set; nobody is asked to insert it\n",
-                     command, disk);
-        cancel = true;
-    };
+void StderrObserver::problem(int index, kalv::unzip::ZipProblem what) {
+    const kalv::unzip::ZipHeaderInfo& entry = archive->entry(index);
+    const std::string name = kalv::printable(entry.StoredPath());
+    if (what == kalv::unzip::ZipProblem::UnknownMethod) {
+        std::fprintf(stderr, "kalvtool %s: %s: %s (method %u)\n", command_, name.c_str(),
+                     kalv::unzip::zip_problem_text(what), unsigned(entry.CompressionMethod));
+    } else {
+        std::fprintf(stderr, "kalvtool %s: %s: out of memory while decoding\n", command_, name.c_str());
+    }
+}
+
+bool StderrObserver::next_disk(int disk, kalv::unzip::SpanMode mode, std::string& name) {
+    if (mode != kalv::unzip::SpanMode::smRemovable) return Observer::next_disk(disk, mode, name);
+    std::fprintf(stderr, "kalvtool %s: the archive goes on on disk %d of the multi-disk set; nobody is asked to insert it\n",
+                 command_, disk);
+    name.clear();
+    return false;
+}
+
+std::unique_ptr<kalv::unzip::Archive> open_archive(const std::string& path, StderrObserver& observer) {
+    kalv::unzip::DirectoryOptions options;
+    options.unlimited = true;  // an archive of any entry count
+    auto archive = std::make_unique<kalv::unzip::Archive>(kalv::platform::current(), path);
+    observer.archive = archive.get();
+    archive->read(options, observer);
+    return archive;
 }
 
 }  // namespace kalvtool

@@ -5,13 +5,14 @@
 
 #include "archive_args.h"
 #include "core/errors.h"
-#include "unzip/unzipper.h"
+#include "unzip/extract.h"
 
 namespace kalvtool {
 
 using kalv::unzip::DecodeStatus;
+using kalv::unzip::EntryCheck;
 using kalv::unzip::SkipReason;
-using kalv::unzip::UnZipper;
+using kalv::unzip::ZipHeaderInfo;
 
 namespace {
 
@@ -30,18 +31,57 @@ std::string bad_data(DecodeStatus status) {
     }
 }
 
-// Why the entry in hand failed, from what the component found (LastEntryCheck).
-std::string failure_reason(const UnZipper& z, int index, bool encrypted) {
-    const UnZipper::EntryCheck& check = z.LastEntryCheck();
+// Why the entry failed, from what the core found.
+std::string failure_reason(const EntryCheck& check, const ZipHeaderInfo& entry) {
     // The encryption header's check byte did not match: the password is wrong (or the
     // header itself damaged, which nothing can tell apart).
     if (!check.decoded) return "bad password";
+    if (!check.method_known) return "unknown compression method " + std::to_string(entry.CompressionMethod);
     const std::string what = check.status != DecodeStatus::Done ? bad_data(check.status)
-                                                                  : crc_mismatch(check.computed_crc, z.Entry(index).Crc32);
+                                                                : crc_mismatch(check.computed_crc, entry.Crc32);
     // The check byte matches one wrong password in 256, so decoded garbage may still
     // be a wrong password.
-    return encrypted ? what + " (damaged, or a wrong password)" : what;
+    return entry.IsEncrypted() ? what + " (damaged, or a wrong password)" : what;
 }
+
+// One verdict per entry, in the order they are reached.
+class TestObserver final : public StderrObserver {
+public:
+    TestObserver(const char* command, ArchiveVerdict& result, const std::function<void(const EntryVerdict&)>& on_verdict)
+        : StderrObserver(command), result_(result), on_verdict_(on_verdict) {}
+
+    int started = -1;  // the entry whose data is being read
+
+    bool judged(int index) const { return judged_.count(index) != 0; }
+    void judge(int index, bool ok, std::string reason) {
+        if (!judged_.insert(index).second) return;  // a later pass meets it again
+        const ZipHeaderInfo& entry = archive->entry(index);
+        result_.entries.push_back(
+            {entry.StoredPath(), ok, std::move(reason), static_cast<int64_t>(entry.UncompressedSize)});
+        if (on_verdict_) on_verdict_(result_.entries.back());
+    }
+
+    void starting(int entries, int64_t, bool&) override { result_.chosen = entries; }
+    void entry_starting(int index, const std::string&, bool& skip) override {
+        if (judged(index))
+            skip = true;
+        else
+            started = index;
+    }
+    void extracted(int index, const std::string&, const EntryCheck&) override { judge(index, true, {}); }
+    void failed(int index, const EntryCheck& check, uint32_t) override {
+        judge(index, false, failure_reason(check, archive->entry(index)));
+    }
+    void skipped(int index, SkipReason reason, const std::string&, const EntryCheck& check) override {
+        judge(index, false, reason == SkipReason::srBadPassword ? failure_reason(check, archive->entry(index))
+                                                                : kalv::unzip::skip_reason_text(reason));
+    }
+
+private:
+    ArchiveVerdict& result_;
+    const std::function<void(const EntryVerdict&)>& on_verdict_;
+    std::set<int> judged_;
+};
 
 }  // namespace
 
@@ -55,77 +95,42 @@ ArchiveVerdict test_archive(const char* command, const std::string& archive, con
                             const std::vector<std::string>& patterns,
                             const std::function<void(const EntryVerdict&)>& on_verdict) {
     ArchiveVerdict result;
-    std::set<int> judged;
-    int started = -1;  // the entry whose data is being read
-    UnZipper zip;
-    zip.UnlimitedDirectory = true;  // an archive of any entry count
-    zip.DoProcessMessages = false;  // no window to repaint
-    report_on_stderr(zip, command);
-    zip.TestMode = true;
-    zip.Password = password;
-    zip.SetZipName(archive);
-    choose_entries(zip, patterns);
-
-    auto judge = [&](UnZipper& z, int index, bool ok, std::string reason) {
-        if (!judged.insert(index).second) return;  // a later pass meets it again
-        const kalv::unzip::ZipHeaderInfo& entry = z.Entry(index);
-        result.entries.push_back(
-            {entry.StoredPath(), ok, std::move(reason), static_cast<int64_t>(entry.UncompressedSize)});
-        if (on_verdict) on_verdict(result.entries.back());
-    };
-    zip.OnStartUnZipInfo = [&](UnZipper&, int files, int64_t, bool&) { result.chosen = files; };
-    zip.OnStartUnZip = [&](UnZipper&, int index, const std::string&, bool& skip) {
-        if (judged.count(index)) {
-            skip = true;
-        } else {
-            started = index;
-        }
-    };
-    zip.OnEndUnZip = [&](UnZipper& z, int index, const std::string&) { judge(z, index, true, {}); };
-    zip.OnBadCRC = [&](UnZipper& z, uint32_t, uint32_t, int index) {
-        judge(z, index, false, failure_reason(z, index, false));
-    };
-    zip.OnSkippingFile = [&](UnZipper& z, SkipReason reason, const std::string&, int index) {
-        std::string why;
-        if (reason == SkipReason::srBadPassword) {
-            why = failure_reason(z, index, true);
-        } else if (reason == SkipReason::srUnknownMethod) {
-            why = "unknown compression method " + std::to_string(z.Entry(index).CompressionMethod);
-        } else {
-            why = kalv::unzip::skip_reason_text(reason);
-        }
-        judge(z, index, false, why);
-    };
-
+    TestObserver observer(command, result, on_verdict);
+    const std::unique_ptr<kalv::unzip::Archive> zip = open_archive(archive, observer);
+    kalv::unzip::ExtractOptions options;
+    options.test_only = true;
+    options.password = password;
+    choose_entries(options, patterns);
     // Each pass judges at least one more entry or ends, so this ends.
     for (;;) {
-        started = -1;
+        observer.started = -1;
         try {
-            zip.UnZip();
+            kalv::unzip::extract(kalv::platform::current(), *zip, options, observer);
             return result;
         } catch (const kalv::Error& failure) {
-            if (started < 0 || judged.count(started)) throw;  // not inside an entry: the archive failed
-            judge(zip, started, false, std::string("bad data: ") + failure.what());
+            // Not inside an entry: the archive failed.
+            if (observer.started < 0 || observer.judged(observer.started)) throw;
+            observer.judge(observer.started, false, std::string("bad data: ") + failure.what());
         }
     }
 }
 
 int64_t chosen_size(const char* command, const std::string& archive, const std::vector<std::string>& patterns) {
-    int64_t total = 0;
-    UnZipper zip;
-    zip.UnlimitedDirectory = true;  // an archive of any entry count
-    zip.DoProcessMessages = false;
-    report_on_stderr(zip, command);
-    zip.TestMode = true;
-    zip.SetZipName(archive);
-    choose_entries(zip, patterns);
-    // The component's own choice, stopped before the first entry is read.
-    zip.OnStartUnZipInfo = [&](UnZipper&, int, int64_t bytes, bool& stop) {
-        total = bytes;
-        stop = true;
-    };
-    zip.UnZip();
-    return total;
+    // The core's own choice, stopped before the first entry is read.
+    struct Sizes final : StderrObserver {
+        using StderrObserver::StderrObserver;
+        int64_t total = 0;
+        void starting(int, int64_t bytes, bool& stop) override {
+            total = bytes;
+            stop = true;
+        }
+    } observer(command);
+    const std::unique_ptr<kalv::unzip::Archive> zip = open_archive(archive, observer);
+    kalv::unzip::ExtractOptions options;
+    options.test_only = true;
+    choose_entries(options, patterns);
+    kalv::unzip::extract(kalv::platform::current(), *zip, options, observer);
+    return observer.total;
 }
 
 }  // namespace kalvtool

@@ -1,6 +1,5 @@
 // A test pass over an archive's chosen entries with the launcher's own extraction
-// component in TestMode: each entry read, decrypted, decoded and CRC-checked, nothing
-// written. Shared by `kalvtool test` and `kalvtool doctor`.
+// core: each entry read, decrypted, decoded and CRC-checked, nothing written. Shared by `kalvtool test` and `kalvtool doctor`.
 #pragma once
 
 #include <cstdint>

@@ -1,6 +1,6 @@
 // kalvtool extract [-P PASSWORD] [-d DIR] [-o always|never] [-r] [--sync] ARCHIVE [PATTERN...]
-// One extraction component run over the archive, as the launcher runs it: the
-// patterns are its FilesList (every entry when there are none). Prints one line per
+// One run of the extraction core over the archive, as the launcher's component runs
+// it: the patterns are its FilesList lines (every entry when there are none). Prints one line per
 // chosen entry that was left out, with the reason, then "extracted N of M".
 // Exit 0 when all M were extracted, 1 when fewer were, or when patterns were given and
 // none of them matched an entry (as unzip does: asking for a missing file is no success).
@@ -11,12 +11,44 @@
 #include "archive_args.h"
 #include "commands.h"
 #include "core/printable.h"
-#include "unzip/unzipper.h"
+#include "unzip/extract.h"
+#include "unzip/zip_entries.h"
 
 namespace kalvtool {
 namespace {
 
-using kalv::unzip::UnZipper;
+using kalv::unzip::EntryCheck;
+using kalv::unzip::SkipReason;
+
+// Each chosen entry left out, with its reason.
+class ExtractReport final : public StderrObserver {
+public:
+    using StderrObserver::StderrObserver;
+    int chosen = 0;
+
+    void starting(int files, int64_t, bool&) override { chosen = files; }
+    void skipped(int, SkipReason reason, const std::string& name, const EntryCheck& check) override {
+        print(name, check.method_known ? kalv::unzip::skip_reason_text(reason) : unknown_method());
+    }
+    void failed(int index, const EntryCheck& check, uint32_t stored) override {
+        char crcs[48];
+        std::snprintf(crcs, sizeof crcs, "CRC-32 %08X, expected %08X", static_cast<unsigned>(check.computed_crc),
+                      static_cast<unsigned>(stored));
+        print(archive->entry(index).StoredPath(), check.method_known ? crcs : unknown_method());
+    }
+
+private:
+    static const char* unknown_method() { return kalv::unzip::skip_reason_text(SkipReason::srUnknownMethod); }
+    static void print(const std::string& name, const char* why) {
+        std::printf("skipped %s: %s\n", kalv::printable(name).c_str(), why);
+    }
+};
+
+// The destination as the component stores it: without one trailing delimiter.
+std::string destination(std::string dir) {
+    if (!dir.empty() && dir.back() == kalv::unzip::kPathDelimiter) dir.pop_back();
+    return dir;
+}
 
 // Takes "--sync" out of the options (those before a "--"); returns whether it was there.
 bool take_sync_option(Args& args) {
@@ -33,33 +65,22 @@ int run_extract(const Args& given) {
     const std::optional<ArchiveArgs> a = parse_archive_args(args, "Pdor", "extract");
     if (!a) return kExitUsage;
     const std::vector<std::string>& patterns = a->patterns;
-    UnZipper zip;
-    zip.UnlimitedDirectory = true;  // an archive of any entry count
-    zip.MakeLinks = true;           // those that stay inside the destination, as unzip makes them
-    zip.Password = a->password;
-    zip.DoProcessMessages = false;  // no window to repaint
+    ExtractReport report("extract");
+    const std::unique_ptr<kalv::unzip::Archive> archive = open_archive(a->archive, report);
+    kalv::unzip::ExtractOptions options;
+    options.make_links = true;  // those that stay inside the destination, as unzip makes them
+    options.password = a->password;
     // An administrator's extraction may hold thousands of small files: they reach the
     // disk in batches, each synced before any of its names is given, so that the files
     // do not wait on each other's syncs; --sync has each entry synced on its own, as
     // the launcher does.
-    zip.Durability = sync_each ? kalv::unzip::UZDurability::PerEntry : kalv::unzip::UZDurability::Batched;
-    report_on_stderr(zip, "extract");
-    zip.OverwriteMode = a->overwrite;
-    zip.RecreateDirs = a->recreate_dirs;
-    zip.SetZipName(a->archive);
-    zip.SetDestDir(a->dest);
-    choose_entries(zip, patterns);
-
-    int chosen = 0;
-    zip.OnStartUnZipInfo = [&](UnZipper&, int files, int64_t, bool&) { chosen = files; };
-    zip.OnSkippingFile = [](UnZipper&, kalv::unzip::SkipReason reason, const std::string& name, int) {
-        std::printf("skipped %s: %s\n", kalv::printable(name).c_str(), kalv::unzip::skip_reason_text(reason));
-    };
-    zip.OnBadCRC = [](UnZipper& z, uint32_t computed, uint32_t stored, int index) {
-        std::printf("skipped %s: CRC-32 %08X, expected %08X\n", kalv::printable(z.Entry(index).StoredPath()).c_str(),
-                    static_cast<unsigned>(computed), static_cast<unsigned>(stored));
-    };
-    const int extracted = zip.UnZip();
+    options.durability = sync_each ? kalv::unzip::UZDurability::PerEntry : kalv::unzip::UZDurability::Batched;
+    options.overwrite = a->overwrite;
+    options.recreate_dirs = a->recreate_dirs;
+    options.destination = destination(a->dest);
+    choose_entries(options, patterns);
+    const int extracted = kalv::unzip::extract(kalv::platform::current(), *archive, options, report);
+    const int chosen = report.chosen;
     if (chosen == 0 && !patterns.empty()) std::printf("no entry matches the patterns given\n");
     std::printf("extracted %d of %d\n", extracted, chosen);
     if (chosen == 0 && !patterns.empty()) return kExitPartial;

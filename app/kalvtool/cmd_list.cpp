@@ -1,5 +1,5 @@
-// kalvtool list ARCHIVE: the archive's directory as the extraction component reads
-// it, one line per entry in physical order (the order of the local headers):
+// kalvtool list ARCHIVE: the archive's directory as the extraction core reads it,
+// one line per entry in physical order (the order of the local headers):
 //   method  flags  compressed  uncompressed  crc-32  date time  stored name
 // under a header, and a line of totals.
 #include <cstdint>
@@ -10,24 +10,20 @@
 #include "commands.h"
 #include "core/dos_time.h"
 #include "core/printable.h"
-#include "unzip/unzipper.h"
+#include "unzip/archive.h"
 
 namespace kalvtool {
 namespace {
 
 int run_list(const Args& args) {
     if (args.size() != 1 || (!args[0].empty() && args[0][0] == '-')) return usage_error("list takes one archive");
-    kalv::unzip::UnZipper zip;
-    zip.UnlimitedDirectory = true;  // an archive of any entry count
-    zip.DoProcessMessages = false;  // no window to repaint
-    report_on_stderr(zip, "list");  // a split archive's next disk
-    zip.SetZipName(args[0]);
-    zip.OpenArchive();
+    StderrObserver observer("list");  // a split archive's next disk
+    const std::unique_ptr<kalv::unzip::Archive> zip = open_archive(args[0], observer);
     std::printf("%3s %6s %10s %10s %8s %19s %s\n", "mth", "flags", "packed", "size", "crc-32", "date       time",
                 "name");
     uint64_t packed = 0, size = 0;
-    for (int i = 0; i < zip.EntryCount(); ++i) {
-        const kalv::unzip::ZipHeaderInfo& e = zip.Entry(i);
+    for (int i = 0; i < zip->count(); ++i) {
+        const kalv::unzip::ZipHeaderInfo& e = zip->entry(i);
         const kalv::DosFields t = kalv::unpack_dos(e.FileDateTime);
         // Unsigned sizes of up to 64 bits (APPNOTE 4.4.8, 4.4.9 and their ZIP64 values).
         const uint64_t entry_packed = static_cast<uint64_t>(e.CompressedSize);
@@ -40,14 +36,13 @@ int run_list(const Args& args) {
                     static_cast<unsigned>(e.Crc32), t.year, t.month, t.day, t.hour, t.minute, t.second,
                     kalv::printable(e.StoredPath()).c_str());
     }
-    std::printf("%d entr%s, %llu bytes packed, %llu bytes\n", zip.EntryCount(), zip.EntryCount() == 1 ? "y" : "ies",
+    std::printf("%d entr%s, %llu bytes packed, %llu bytes\n", zip->count(), zip->count() == 1 ? "y" : "ies",
                 static_cast<unsigned long long>(packed), static_cast<unsigned long long>(size));
-    if (zip.PrefixBytes() != 0) {
+    if (zip->prefix_bytes() != 0) {
         std::printf("%llu bytes in front of the archive that its offsets do not count (a stub added without "
                     "zip -A)\n",
-                    static_cast<unsigned long long>(zip.PrefixBytes()));
+                    static_cast<unsigned long long>(zip->prefix_bytes()));
     }
-    zip.CloseArchive();
     return kExitOk;
 }
 

@@ -13,7 +13,7 @@
 #include "launcher/package_trust.h"
 #include "launcher/run_log.h"
 #include "platform/profile_text.h"
-#include "unzip/unzipper.h"
+#include "unzip/extract.h"
 
 namespace kalv::launcher {
 
@@ -128,14 +128,34 @@ bool UpgradeIsNewer(bool target_exists, int32_t target_age, int32_t source_age) 
     return static_cast<uint32_t>(target_age) < static_cast<uint32_t>(source_age);
 }
 
+namespace {
+
+// The check runs under the splash window: it repaints between blocks, and a scan of
+// local headers shows the hourglass, as an extraction does.
+class SplashKeptAlive final : public unzip::Observer {
+public:
+    explicit SplashKeptAlive(platform::Platform& os) : os_(os) {}
+    void keep_alive() override { os_.process_messages(); }
+    void scanning(bool begins) override {
+        os_.set_cursor(begins ? platform::Cursor::HourGlass : platform::Cursor::Default);
+    }
+
+private:
+    platform::Platform& os_;
+};
+
+}  // namespace
+
 bool IsSoundProgramPackage(const std::string& path) {
+    platform::Platform& os = platform::current();
     try {
-        unzip::UnZipper checker;
-        checker.TestMode = true;
-        checker.Password = PackagePassword();
-        checker.SetZipName(path);
-        checker.FilesList.push_back(kProgramEntryName);
-        return checker.UnZip() > 0;
+        SplashKeptAlive observer(os);
+        unzip::Archive archive(os, path, {}, observer);
+        unzip::ExtractOptions options;
+        options.test_only = true;
+        options.password = PackagePassword();
+        options.patterns = {kProgramEntryName};
+        return unzip::extract(os, archive, options, observer) > 0;
     } catch (const std::exception&) {
         return false;  // unreadable, truncated, not an archive: not a package to install
     }

@@ -10,7 +10,7 @@
 #include "core/errors.h"
 #include "platform/admin_files.h"
 #include "platform/publishing.h"
-#include "unzip/unzipper.h"
+#include "unzip/extract.h"
 
 namespace kalv::publish {
 
@@ -132,6 +132,23 @@ void date_after_replaced(const std::string& written, const std::string& target, 
         throw Error("Cannot set the date of " + written);
 }
 
+// What the read-back found: the entry extracted, or why not. Problems are told in the
+// failure, not in a box: publishing runs where nobody may press one.
+class ReadBack final : public unzip::Observer {
+public:
+    explicit ReadBack(const std::string& entry_name) : why("no entry " + entry_name) {}
+    void skipped(int, unzip::SkipReason reason, const std::string&, const unzip::EntryCheck&) override {
+        why = unzip::skip_reason_text(reason);
+    }
+    void failed(int, const unzip::EntryCheck&, uint32_t) override { why = "CRC-32 mismatch"; }
+    void problem(int, unzip::ZipProblem what) override { reported = unzip::zip_problem_text(what); }
+    void extracted(int index, const std::string&, const unzip::EntryCheck&) override { chosen = index; }
+
+    std::string why;       // the entry's outcome
+    std::string reported;  // a problem, which explains it better
+    int chosen = -1;
+};
+
 // Reads the written package back as a launcher will: the extraction component
 // decrypts and inflates the entry and checks its CRC-32. With `made_here`, the one
 // entry's record must state the source's CRC-32 and size, and the file it made must
@@ -139,36 +156,27 @@ void date_after_replaced(const std::string& written, const std::string& target, 
 // entry's CRC-32 and size in `info` for a package made elsewhere.
 ProgramFacts check_package(const std::string& package, const PublishOptions& options, PackageInfo& info,
                            bool made_here) {
+    platform::Platform& os = platform::current();
     ScratchFolder scratch;
-    unzip::UnZipper zip;
-    zip.DoProcessMessages = false;
-    zip.OverwriteMode = unzip::UZOverwriteMode::Always;
-    zip.Password = options.password;
-    zip.SetZipName(package);
-    zip.SetDestDir(scratch.path());
-    zip.FilesList = {options.entry_name};
-    std::string problem = "no entry " + options.entry_name;
-    zip.OnSkippingFile = [&](unzip::UnZipper&, unzip::SkipReason reason, const std::string&, int) {
-        problem = unzip::skip_reason_text(reason);
-    };
-    zip.OnBadCRC = [&](unzip::UnZipper&, uint32_t, uint32_t, int) { problem = "CRC-32 mismatch"; };
-    // Told in the failure, not in a box: publishing runs where nobody may press one.
-    std::string reported;
-    zip.OnZipProblem = [&](unzip::UnZipper&, unzip::ZipProblem p, int) { reported = unzip::zip_problem_text(p); };
-    int chosen = -1;
-    zip.OnEndUnZip = [&](unzip::UnZipper&, int index, const std::string&) { chosen = index; };
+    ReadBack read_back(options.entry_name);
+    unzip::Archive archive(os, package, {}, read_back);
+    unzip::ExtractOptions extraction;
+    extraction.overwrite = unzip::UZOverwriteMode::Always;
+    extraction.password = options.password;
+    extraction.destination = scratch.path().substr(0, scratch.path().size() - 1);  // without its delimiter
+    extraction.patterns = {options.entry_name};
     const std::string extracted = scratch.holds(options.entry_name);
-    const int count = zip.UnZip();
+    const int count = unzip::extract(os, archive, extraction, read_back);
     auto fail = [&](const std::string& why) {
         throw Error(made_here ? "The package written as " + package + " does not read back (" + why + ")" : why);
     };
-    if (count != 1 || chosen < 0 || (made_here && zip.EntryCount() != 1)) fail(reported.empty() ? problem : reported);
-    const unzip::ZipHeaderInfo& entry = zip.Entry(chosen);
+    if (count != 1 || read_back.chosen < 0 || (made_here && archive.count() != 1))
+        fail(read_back.reported.empty() ? read_back.why : read_back.reported);
+    const unzip::ZipHeaderInfo& entry = archive.entry(read_back.chosen);
     if (made_here && entry.StoredPath() != options.entry_name) fail("entry named " + entry.StoredPath());
     if (made_here && (entry.Crc32 != info.crc32 || static_cast<uint64_t>(entry.UncompressedSize) != info.size))
         fail("CRC-32 or size differ");
-    const std::unique_ptr<platform::FileHandle> out =
-        platform::current().open_file(extracted, platform::OpenMode::ReadShared);
+    const std::unique_ptr<platform::FileHandle> out = os.open_file(extracted, platform::OpenMode::ReadShared);
     if (out->size() != entry.UncompressedSize) fail("the extracted file has another size");
     info.crc32 = entry.Crc32;
     info.size = static_cast<uint64_t>(entry.UncompressedSize);

@@ -7,8 +7,7 @@
 
 #include "core/crc32.h"
 #include "core/errors.h"
-#include "unzip/unzipper.h"
-#include "unzip/unzipper_internal.h"
+#include "unzip/extraction_pass.h"
 
 namespace kalv::unzip {
 
@@ -32,38 +31,41 @@ constexpr size_t kWriteBehind = size_t{1} << 20;
 }  // namespace
 
 std::span<const uint8_t> EntryInput::next_block() {
-    ZipHeaderInfo& entry = z_.work_entry_;
-    if (entry.CompressedSize <= 0) return {};
+    int64_t& remaining = pass_.remaining_;
+    if (remaining <= 0) return {};
     // The launcher's splash window repaints between blocks of long entries.
-    if (z_.DoProcessMessages) os().process_messages();
-    const size_t n = std::min<size_t>(size_t(entry.CompressedSize), UnZipper::kBlockSize);
-    entry.CompressedSize -= int64_t(n);
-    uint8_t* block = z_.input_block_.data();
-    size_t got = z_.archive_->read_through(block, n);
+    pass_.observer_.keep_alive();
+    const size_t n = std::min<size_t>(size_t(remaining), ExtractionPass::kBlockSize);
+    remaining -= int64_t(n);
+    uint8_t* block = pass_.input_block_.data();
+    Archive& archive = pass_.archive_;
+    size_t got = archive.stream().read_through(block, n);
     while (got < n) {
         // A split archive goes on in its next part; anything else is truncated.
-        if (z_.end_record_.ThisDisk == 0 || !z_.OnGetNextDisk) throw FatalUnzipError();
-        z_.ChangeDisk(z_.current_disk_ + 2);
-        const size_t more = z_.archive_->read_through(block + got, n - got);
+        if (!archive.split() || !pass_.observer_.reads_on_next_part()) throw FatalUnzipError();
+        archive.change_disk(archive.current_disk() + 2, pass_.observer_);
+        const size_t more = archive.stream().read_through(block + got, n - got);
         if (more == 0) throw FatalUnzipError();
         got += more;
     }
-    if (entry.IsEncrypted()) z_.keys_.DecryptBuffer(block, n);
+    if (pass_.entry_.IsEncrypted()) pass_.keys_.DecryptBuffer(block, n);
     return {block, n};
 }
 
 void EntryInput::copy_stored(EntryOutput& output) {
-    constexpr size_t kBlock = UnZipper::kBlockSize;
-    ZipHeaderInfo& entry = z_.work_entry_;
-    if (entry.CompressedSize <= 0) return;
-    const size_t run_size = std::min<size_t>(size_t(entry.CompressedSize), kStoredRunBlocks * kBlock);
+    constexpr size_t kBlock = ExtractionPass::kBlockSize;
+    int64_t& remaining = pass_.remaining_;
+    const bool encrypted = pass_.entry_.IsEncrypted();
+    BufferedStream& archive = pass_.archive_.stream();
+    if (remaining <= 0) return;
+    const size_t run_size = std::min<size_t>(size_t(remaining), kStoredRunBlocks * kBlock);
     const std::unique_ptr<uint8_t[]> run(new uint8_t[run_size]);
-    while (entry.CompressedSize > 0) {
-        const size_t n = std::min<size_t>(size_t(entry.CompressedSize), run_size);
-        const size_t got = z_.archive_->read_through(run.get(), n);
-        if (entry.IsEncrypted()) z_.keys_.DecryptBuffer(run.get(), got);
+    while (remaining > 0) {
+        const size_t n = std::min<size_t>(size_t(remaining), run_size);
+        const size_t got = archive.read_through(run.get(), n);
+        if (encrypted) pass_.keys_.DecryptBuffer(run.get(), got);
         if (got == n) {
-            entry.CompressedSize -= int64_t(n);
+            remaining -= int64_t(n);
             if (!output.write_out_blocks(run.get(), n)) return;  // the sink is full
             continue;
         }
@@ -71,16 +73,17 @@ void EntryInput::copy_stored(EntryOutput& output) {
         // blocks, then the block the data ran out in with what it holds (nothing
         // when they ran out on a block's edge); the CRC check then rejects the entry.
         const size_t whole = got - got % kBlock;
-        entry.CompressedSize -= int64_t(whole + std::min(kBlock, n - whole));
+        remaining -= int64_t(whole + std::min(kBlock, n - whole));
         if (output.write_out_blocks(run.get(), whole)) (void)output.write_out(run.get() + whole, got - whole);
         return;
     }
 }
 
-EntryOutput::EntryOutput(UnZipper& z, BufferedStream* file) : z_(z), file_(file), buffer_(z.output_block_.data()) {}
+EntryOutput::EntryOutput(ExtractionPass& pass, BufferedStream* file)
+    : pass_(pass), file_(file), buffer_(pass.output_block_.data()) {}
 
 bool EntryOutput::write(const uint8_t* data, size_t n) {
-    constexpr size_t kBlock = UnZipper::kBlockSize;
+    constexpr size_t kBlock = ExtractionPass::kBlockSize;
     if (fill_ > 0) {
         // The block begun by an earlier call is completed first.
         const size_t piece = std::min(n, kBlock - fill_);
@@ -108,7 +111,7 @@ void EntryOutput::finish() {
 }
 
 bool EntryOutput::write_out(const uint8_t* data, size_t n) {
-    if (full_ || written_ + int64_t(n) > z_.work_entry_.UncompressedSize) {
+    if (full_ || written_ + int64_t(n) > pass_.entry_.UncompressedSize) {
         full_ = true;
         return false;
     }
@@ -128,9 +131,9 @@ bool EntryOutput::write_out(const uint8_t* data, size_t n) {
 // only part of the run (a full disk), the blocks it took wholly are reported before
 // the failure, as they would have been.
 bool EntryOutput::write_out_blocks(const uint8_t* data, size_t n) {
-    constexpr size_t kBlock = UnZipper::kBlockSize;
+    constexpr size_t kBlock = ExtractionPass::kBlockSize;
     if (full_) return false;
-    const int64_t size = z_.work_entry_.UncompressedSize;
+    const int64_t size = pass_.entry_.UncompressedSize;
     size_t fit = 0;  // the leading blocks that pass the size check
     while (fit < n) {
         const size_t block = std::min(kBlock, n - fit);
@@ -164,12 +167,11 @@ size_t EntryOutput::to_file(const uint8_t* data, size_t n) {
 }
 
 void EntryOutput::account(const uint8_t* data, size_t n) {
-    const int64_t size = z_.work_entry_.UncompressedSize;
+    const int64_t size = pass_.entry_.UncompressedSize;
     crc_ = crc32_update(crc_, data, n);
     written_ += int64_t(n);
-    z_.total_done_ += int64_t(n);
-    if (z_.OnFilePercentDone) z_.OnFilePercentDone(z_, percent_of(written_, size));
-    if (z_.OnTotalPercentDone) z_.OnTotalPercentDone(z_, percent_of(z_.total_done_, z_.total_bytes_));
+    pass_.total_done_ += int64_t(n);
+    pass_.observer_.progress(percent_of(written_, size), percent_of(pass_.total_done_, pass_.total_bytes_));
 }
 
 }  // namespace kalv::unzip

@@ -6,10 +6,10 @@
 //              part of a      ...)
 //              split archive,
 //              decryption,
-//              message pumping
+//              a moment for window messages
 //
-// Both work on the component's per-UnZip buffers and its entry in hand
-// (WorkEntry), so they are the component's friends.
+// Both work on the pass's buffers and its entry in hand, so they are the pass's
+// friends.
 #pragma once
 
 #include <cstddef>
@@ -21,14 +21,14 @@
 
 namespace kalv::unzip {
 
-class UnZipper;
+class ExtractionPass;
 
 class EntryOutput;
 
 // The entry's compressed bytes in blocks of at most 16000, decrypted in place.
 class EntryInput final : public InputSource {
 public:
-    explicit EntryInput(UnZipper& z) : z_(z) {}
+    explicit EntryInput(ExtractionPass& pass) : pass_(pass) {}
 
     std::span<const uint8_t> next_block() override;
 
@@ -38,7 +38,7 @@ public:
     void copy_stored(EntryOutput& output);
 
 private:
-    UnZipper& z_;
+    ExtractionPass& pass_;
 };
 
 // Decoded bytes, gathered into 16000-byte blocks and written out with the size
@@ -50,7 +50,7 @@ private:
 class EntryOutput final : public OutputSink {
 public:
     // Without a file (a test pass), the bytes are checked and counted, not kept.
-    EntryOutput(UnZipper& z, BufferedStream* file);
+    EntryOutput(ExtractionPass& pass, BufferedStream* file);
 
     bool write(const uint8_t* data, size_t n) override;
 
@@ -71,7 +71,7 @@ private:
     size_t to_file(const uint8_t* data, size_t n);
     void account(const uint8_t* data, size_t n);
 
-    UnZipper& z_;
+    ExtractionPass& pass_;
     BufferedStream* file_;
     uint8_t* buffer_;
     size_t fill_ = 0;

@@ -2,9 +2,8 @@
 
 #include <string_view>
 
-#include "unzip/pending_files.h"
-#include "unzip/unzipper.h"
-#include "unzip/unzipper_internal.h"
+#include "unzip/core_helpers.h"
+#include "unzip/extraction_pass.h"
 
 namespace kalv::unzip {
 
@@ -71,26 +70,27 @@ namespace {
 // Whether a folder level of `target` below `base` is a link. The destination itself
 // may be one (an administrator's choice); a link inside it would carry the entry's
 // file out of it (dest/sub -> /etc and the entry sub/passwd), so no level is followed.
-bool level_is_link(const std::string& base, const std::string& target) {
+bool level_is_link(platform::Platform& os, const std::string& base, const std::string& target) {
     for (size_t at = target.find(kPathDelimiter, base.size() + 1); at != std::string::npos;
          at = target.find(kPathDelimiter, at + 1)) {
-        if (os().is_link(target.substr(0, at))) return true;
+        if (os.is_link(target.substr(0, at))) return true;
     }
     return false;
 }
 
 }  // namespace
 
-std::optional<std::string> UnZipper::target_directory(const ZipHeaderInfo& entry, SkipReason& refused) {
+std::optional<std::string> ExtractionPass::target_directory(SkipReason& refused) {
+    const ZipHeaderInfo& entry = entry_;
+    const std::string& root = options_.root;
     refused = SkipReason::srOutsideDestDir;
-    // An empty DestDir is the current directory. Taken literally it would put "x.txt"
-    // at "\x.txt", the root of the file system, and a stored "\etc\" at "\etc\".
-    const std::string base = dest_dir_.empty() ? std::string(".") : dest_dir_;
-    if (!RecreateDirs || entry.Directory().empty()) return base + kPathDelimiter;
+    // An empty destination is the current directory. Taken literally it would put
+    // "x.txt" at "\x.txt", the root of the file system, and a stored "\etc\" at "\etc\".
+    const std::string base = options_.destination.empty() ? std::string(".") : options_.destination;
+    if (!options_.recreate_dirs || entry.Directory().empty()) return base + kPathDelimiter;
     std::string dir = entry.Directory();
-    if (!root_dir_.empty() && dir.size() >= root_dir_.size() &&
-        same_text_ignoring_case(dir.substr(0, root_dir_.size()), root_dir_))
-        dir.erase(0, root_dir_.size());
+    if (!root.empty() && dir.size() >= root.size() && same_text_ignoring_case(dir.substr(0, root.size()), root))
+        dir.erase(0, root.size());
     if (has_parent_component(dir)) return std::nullopt;
     dir = windows_file_names(dir);
     const bool rooted = !dir.empty() && dir[0] == kPathDelimiter;
@@ -103,22 +103,22 @@ std::optional<std::string> UnZipper::target_directory(const ZipHeaderInfo& entry
     if (!rooted && !drive) {
         target = base + kPathDelimiter + dir;
     } else {
-        // A stored root or drive lands below DestDir. After a drive, the delimiter is
+        // A stored root or drive lands below the destination. After a drive, the delimiter is
         // put back when the name had none ("C:sub\"), so that the result cannot
-        // become a sibling of DestDir ("D:\outsub\").
+        // become a sibling of the destination ("D:\outsub\").
         std::string below = drive ? dir.substr(2) : dir;
         if (below.empty() || below[0] != kPathDelimiter) below.insert(below.begin(), kPathDelimiter);
         target = base + below;
     }
-    if (!TestMode && level_is_link(base, target)) {
+    if (!options_.test_only && level_is_link(os_, base, target)) {
         refused = SkipReason::srThroughLink;
         return std::nullopt;
     }
-    if (!TestMode && !os().directory_exists(target)) {
+    if (!options_.test_only && !os_.directory_exists(target)) {
         // A waiting file named as one of the new folders is put in place first, so
         // that the folder meets it as it would have after a per-entry extraction.
-        if (pending_->claims_level_of(target)) publish_pending();
-        os().create_directories(target);
+        if (pending_.claims_level_of(target)) publish_pending();
+        os_.create_directories(target);
     }
     return target;
 }

@@ -1,7 +1,7 @@
 #include "unzip/pending_files.h"
 
 #include "core/errors.h"
-#include "unzip/unzipper_internal.h"
+#include "unzip/core_helpers.h"
 
 namespace kalv::unzip {
 
@@ -42,7 +42,7 @@ std::string name_key(const std::string& path) {
 PendingFiles::~PendingFiles() {
     for (PendingFile& waiting : files_) {
         waiting.file.reset();
-        discard_temporary(waiting.partial);
+        discard_temporary(os_, waiting.partial);
     }
 }
 
@@ -73,27 +73,28 @@ PendingFiles::Published PendingFiles::publish(std::exception_ptr& failure) {
     // Whatever happens below, a file not put in place loses its temporary file.
     size_t placed = 0;
     struct RemoveRest {
+        platform::Platform& os;
         std::vector<PendingFile>& files;
         size_t& from;
         void now() {
             for (; from < files.size(); ++from) {
                 files[from].file.reset();
-                discard_temporary(files[from].partial);
+                discard_temporary(os, files[from].partial);
             }
         }
         ~RemoveRest() { now(); }
-    } remove_rest{files, placed};
+    } remove_rest{os_, files, placed};
 
     std::vector<platform::FileHandle*> handles;
     for (const PendingFile& waiting : files) handles.push_back(waiting.file.get());
-    const size_t synced = os().sync_files(handles);
+    const size_t synced = os_.sync_files(handles);
     if (synced < files.size()) failure = std::make_exception_ptr(StreamError("Stream write error"));
     // Closed before the renames: Windows renames no file that a handle holds unshared.
     for (PendingFile& waiting : files) waiting.file.reset();
     for (; placed < synced; ++placed) {
         PendingFile& waiting = files[placed];
         // A target that cannot be replaced keeps what it was, as in the per-entry path.
-        if (!os().replace_file_deferred(waiting.partial, waiting.target)) {
+        if (!os_.replace_file_deferred(waiting.partial, waiting.target)) {
             failure = std::make_exception_ptr(FileStreamError("Cannot create file " + waiting.target));
             break;
         }
@@ -111,7 +112,7 @@ PendingFiles::Published PendingFiles::publish(std::exception_ptr& failure) {
     for (size_t i = 0; i < in_place; ++i) {
         const PendingFile& file = done.in_place[i];
         if (!synced_folders.insert(file.folder).second) continue;
-        if (!os().sync_directory(file.folder)) {
+        if (!os_.sync_directory(file.folder)) {
             done.durable = i;
             failure = std::make_exception_ptr(FileStreamError("Cannot create file " + file.target));
             break;

@@ -16,17 +16,17 @@
 #include <vector>
 
 #include "platform/platform.h"
-#include "unzip/unzipper.h"
+#include "unzip/extract.h"
 
 namespace kalv::unzip {
 
 struct PendingFile {
-    int index = 0;        // the entry, as the component's view numbers it
+    int index = 0;        // the entry, as the pass numbers it
     std::string folder;   // where the target goes, with its delimiter
     std::string target;   // folder + the entry's file name
     std::string partial;  // its temporary file beside the target
     std::unique_ptr<platform::FileHandle> file;  // written, dated, given its attributes
-    UnZipper::EntryCheck check;
+    EntryCheck check;
 };
 
 class PendingFiles {
@@ -41,8 +41,8 @@ public:
     static constexpr size_t kMaxFiles = 256;
     static constexpr int64_t kMaxBytes = int64_t{32} << 20;
 
-    PendingFiles() = default;
-    // What was never put in place is removed: no temporary file outlives the component.
+    explicit PendingFiles(platform::Platform& os) : os_(os) {}
+    // What was never put in place is removed: no temporary file outlives the pass.
     ~PendingFiles();
     PendingFiles(const PendingFiles&) = delete;
     PendingFiles& operator=(const PendingFiles&) = delete;
@@ -72,6 +72,7 @@ public:
     Published publish(std::exception_ptr& failure);
 
 private:
+    platform::Platform& os_;
     std::vector<PendingFile> files_;
     std::unordered_set<std::string> names_;  // targets, lower case
     int64_t bytes_ = 0;

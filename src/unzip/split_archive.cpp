@@ -1,11 +1,12 @@
 // Archives split over several disks or files (APPNOTE 8.0, "Splitting and Spanning
-// ZIP files"): which kind of split the end record's disk number makes, and the
-// change from one part to the next.
+// ZIP files"): which kind of split the end record's disk number makes, the name of a
+// numbered part, and the change from one part to the next.
 #include <cstdio>
 
 #include "core/errors.h"
-#include "unzip/unzipper.h"
-#include "unzip/unzipper_internal.h"
+#include "unzip/archive.h"
+#include "unzip/extract.h"
+#include "unzip/wild_match.h"
 
 namespace kalv::unzip {
 
@@ -26,62 +27,62 @@ std::string change_extension(const std::string& name, const std::string& extensi
     return name.substr(0, dot) + extension;
 }
 
+std::string drive_root(const std::string& name) {
+    std::string root = name.substr(0, 3);
+    for (char& c : root)
+        if (c >= 'a' && c <= 'z') c = char(c - 'a' + 'A');
+    return root;
+}
+
 }  // namespace
 
-kalv::unzip::SpanMode UnZipper::span_mode_of_archive() const {
+std::string numbered_part_name(const std::string& name, int disk) {
+    std::string extension(1, '.');
+    extension += three_digits(disk);
+    return change_extension(name, extension);
+}
+
+// Nobody to ask for a disk: a removable drive's part cannot come.
+bool Observer::next_disk(int disk, kalv::unzip::SpanMode mode, std::string& name) {
+    if (mode == kalv::unzip::SpanMode::smRemovable)
+        name.clear();
+    else
+        name = numbered_part_name(name, disk);
+    return false;
+}
+
+kalv::unzip::SpanMode Archive::span_mode_of_archive() const {
     if (end_record_.ThisDisk == 0) return kalv::unzip::SpanMode::smNone;
-    const std::string root = ascii_upper(zip_name_.substr(0, 3));
-    const bool removable = root.size() >= 2 && root[1] == ':' && os().is_removable_drive(root);
+    const std::string root = drive_root(name_);
+    const bool removable = root.size() >= 2 && root[1] == ':' && os_.is_removable_drive(root);
     return removable ? kalv::unzip::SpanMode::smRemovable : kalv::unzip::SpanMode::smNumbered;
 }
 
-void UnZipper::built_in_next_disk(int next_disk, std::string& name) {
-    if (span_mode_ == kalv::unzip::SpanMode::smRemovable) {
-        os().set_cursor(platform::Cursor::Default);
-        bool cancel = false;
-        if (OnInsertDisk) {
-            OnInsertDisk(*this, next_disk, cancel);
-        } else {
-            cancel = os().message_box("Please insert disk " + std::to_string(next_disk) + " of the multi-disk set.",
-                                      "Confirm", platform::BoxButtons::OkCancel,
-                                      platform::BoxIcon::Question) == platform::BoxAnswer::Cancel;
-        }
-        if (cancel) name.clear();
-        os().set_cursor(platform::Cursor::HourGlass);
-    } else {
-        std::string extension(1, '.');
-        extension += three_digits(next_disk);
-        name = change_extension(name, extension);
-    }
-}
-
-void UnZipper::ChangeDisk(int n) {
-    archive_.reset();
-    std::string name = zip_name_;
+void Archive::change_disk(int n, Observer& observer) {
+    stream_.reset();
+    std::string name = name_;
     for (;;) {
-        if (OnGetNextDisk) OnGetNextDisk(*this, n, name);
+        // Only a person at a removable drive, or a caller's handler that can offer
+        // another name, can make a missing part appear; the numbered part that is not
+        // there (as a damaged end record's disk number asks for: pack.8303) will not
+        // be there on the next try either.
+        const bool may_change = observer.next_disk(n, span_mode_, name);
         bool label_ok = true;
-        if (CheckVolumeLabels && !name.empty() && span_mode_ == kalv::unzip::SpanMode::smRemovable) {
-            const std::string label = os().volume_label(ascii_upper(zip_name_.substr(0, 3))).substr(0, 11);
+        if (check_volume_labels_ && !name.empty() && span_mode_ == kalv::unzip::SpanMode::smRemovable) {
+            const std::string label = os_.volume_label(drive_root(name_)).substr(0, 11);
             const std::string wanted = three_digits(n);
             label_ok = label.size() >= wanted.size() && label.compare(label.size() - wanted.size(), wanted.size(), wanted) == 0;
         }
         if (label_ok) {
             if (name.empty()) throw UserCanceled("User canceled loading new disk.");
-            if (file_exists(name)) break;
+            if (!name.empty() && os_.modification_stamp(name).has_value() && !os_.directory_exists(name)) break;
         }
-        // Only a person at a removable drive, or a handler of the caller's that can
-        // offer another name, can make a missing part appear; the built-in numbered
-        // part that is not there (as a damaged end record's disk number asks for:
-        // pack.8303) will not be there on the next try either.
-        const bool built_in = OnGetNextDisk.target<BuiltInNextDisk>() != nullptr;
-        if (built_in && span_mode_ != kalv::unzip::SpanMode::smRemovable)
-            throw FileStreamError("Cannot open file " + name);
+        if (!may_change) throw FileStreamError("Cannot open file " + name);
     }
-    archive_ = std::make_unique<BufferedFileStream>(name, platform::OpenMode::ReadShared);
+    stream_ = std::make_unique<BufferedFileStream>(os_, name, platform::OpenMode::ReadShared);
     current_disk_ = n - 1;
-    archive_date_ = os().modification_stamp(name);
-    zip_name_ = name;
+    date_ = os_.modification_stamp(name);
+    name_ = name;
 }
 
 }  // namespace kalv::unzip

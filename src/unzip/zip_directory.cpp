@@ -16,8 +16,8 @@
 #include <vector>
 
 #include "core/errors.h"
-#include "unzip/unzipper.h"
-#include "unzip/unzipper_internal.h"
+#include "unzip/archive.h"
+#include "unzip/extract.h"
 
 namespace kalv::unzip {
 
@@ -31,16 +31,16 @@ std::string extension_of(const std::string& name) {
 
 }  // namespace
 
-bool UnZipper::FindEndCentral() {
+bool Archive::find_end_central() {
     using Record = EndOfCentralDirectoryRecord;
-    const int64_t size = archive_->size();
+    const int64_t size = stream_->size();
     if (size < int64_t(Record::kSize)) return false;
     // The record is 22 bytes and its comment at most 65535; the search reaches
     // 65528 bytes back, so a comment longer than 65506 bytes hides the record.
     const int64_t window = std::min<int64_t>(size, kEndSearchWindow);
     std::vector<uint8_t> tail(size_t(window), 0);
-    archive_->seek(size - window, BufferedStream::kFromBeginning);
-    if (archive_->read(tail.data(), tail.size()) != tail.size()) return false;
+    stream_->seek(size - window, BufferedStream::kFromBeginning);
+    if (stream_->read(tail.data(), tail.size()) != tail.size()) return false;
     // The last signature wins: a comment may hold the signature's bytes itself.
     for (int64_t i = window - int64_t(Record::kSize); i >= 0; --i) {
         const std::span<const uint8_t, Record::kSize> at(tail.data() + i, Record::kSize);
@@ -75,7 +75,7 @@ bool UnZipper::FindEndCentral() {
 //
 // Returns whether a ZIP64 end record was read; it then decides the bytes in front of
 // the archive.
-bool UnZipper::read_zip64_end(int64_t end_at) {
+bool Archive::read_zip64_end(int64_t end_at) {
     using Locator = Zip64EndOfCentralDirectoryLocator;
     using Record = Zip64EndOfCentralDirectoryRecord;
     EndCentral& e = end_record_;
@@ -87,8 +87,8 @@ bool UnZipper::read_zip64_end(int64_t end_at) {
 
     uint8_t locator_bytes[Locator::kSize] = {};
     const int64_t locator_at = end_at - static_cast<int64_t>(Locator::kSize);
-    const bool have_locator = locator_at >= 0 && archive_->seek(locator_at, BufferedStream::kFromBeginning) >= 0 &&
-                              archive_->read(locator_bytes, Locator::kSize) == Locator::kSize &&
+    const bool have_locator = locator_at >= 0 && stream_->seek(locator_at, BufferedStream::kFromBeginning) >= 0 &&
+                              stream_->read(locator_bytes, Locator::kSize) == Locator::kSize &&
                               read_record<Locator>(locator_bytes).signature == Locator::kSignature;
     if (!have_locator) {
         if (escaped_start && !escaped_size && e.CentralSize <= uint64_t(end_at))
@@ -143,12 +143,12 @@ bool UnZipper::read_zip64_end(int64_t end_at) {
 
 // The ZIP64 end record's fixed part at `at`, when its signature is there and it lies
 // before the locator at `locator_at`.
-std::optional<Zip64EndOfCentralDirectoryRecord> UnZipper::zip64_end_record_at(uint64_t at, uint64_t locator_at) {
+std::optional<Zip64EndOfCentralDirectoryRecord> Archive::zip64_end_record_at(uint64_t at, uint64_t locator_at) {
     using Record = Zip64EndOfCentralDirectoryRecord;
     uint8_t bytes[Record::kSize] = {};
     if (at > locator_at || locator_at - at < Record::kSize ||
-        archive_->seek(static_cast<int64_t>(at), BufferedStream::kFromBeginning) < 0 ||
-        archive_->read(bytes, Record::kSize) != Record::kSize || read_record<Record>(bytes).signature != Record::kSignature)
+        stream_->seek(static_cast<int64_t>(at), BufferedStream::kFromBeginning) < 0 ||
+        stream_->read(bytes, Record::kSize) != Record::kSize || read_record<Record>(bytes).signature != Record::kSignature)
         return std::nullopt;
     return read_record<Record>(bytes);
 }
@@ -158,7 +158,7 @@ std::optional<Zip64EndOfCentralDirectoryRecord> UnZipper::zip64_end_record_at(ui
 // its recorded end falls short by further on, those bytes are in front of the archive.
 // A directory that is where the end record says keeps its offsets (whatever lies
 // between it and the end record), and so does a split archive.
-uint64_t UnZipper::prefix_before_directory(uint64_t directory_end) {
+uint64_t Archive::prefix_before_directory(uint64_t directory_end) {
     const EndCentral& e = end_record_;
     if (e.ThisDisk != 0 || e.CentralDisk != 0 || e.TotalEntries == 0) return 0;
     if (e.CentralSize > directory_end || e.CentralStart >= directory_end - e.CentralSize) return 0;
@@ -173,61 +173,64 @@ uint64_t UnZipper::prefix_before_directory(uint64_t directory_end) {
 // it records. Bytes inserted between the entries and the directory move the directory
 // but not the first entry, and are no prefix. A header found there whose ZIP64 field
 // cannot be right fails the archive with its own message, as its read would.
-bool UnZipper::directory_at(uint64_t recorded_start, uint64_t prefix) {
-    const uint64_t size = static_cast<uint64_t>(archive_->size());
+bool Archive::directory_at(uint64_t recorded_start, uint64_t prefix) {
+    const uint64_t size = static_cast<uint64_t>(stream_->size());
     if (prefix >= size || recorded_start >= size - prefix) return false;
-    archive_->seek(static_cast<int64_t>(recorded_start + prefix), BufferedStream::kFromBeginning);
+    stream_->seek(static_cast<int64_t>(recorded_start + prefix), BufferedStream::kFromBeginning);
     ZipHeaderInfo first;
-    if (!first.ReadCentralRecord(*archive_, {})) return false;
+    if (!first.ReadCentralRecord(*stream_, {})) return false;
     return first.RelativeOffset < size - prefix &&
            signature_at(first.RelativeOffset + prefix, LocalFileHeader::kSignature);
 }
 
-bool UnZipper::signature_at(uint64_t at, uint32_t signature) {
+bool Archive::signature_at(uint64_t at, uint32_t signature) {
     uint8_t bytes[4] = {};
-    const uint64_t size = static_cast<uint64_t>(archive_->size());
+    const uint64_t size = static_cast<uint64_t>(stream_->size());
     return size >= sizeof bytes && at <= size - sizeof bytes &&
-           archive_->seek(static_cast<int64_t>(at), BufferedStream::kFromBeginning) >= 0 &&
-           archive_->read(bytes, sizeof bytes) == sizeof bytes && LittleEndianReader(bytes).u32() == signature;
+           stream_->seek(static_cast<int64_t>(at), BufferedStream::kFromBeginning) >= 0 &&
+           stream_->read(bytes, sizeof bytes) == sizeof bytes && LittleEndianReader(bytes).u32() == signature;
 }
 
-std::unique_ptr<SortedZip> UnZipper::new_entry_list() const {
+std::unique_ptr<SortedZip> Archive::new_entry_list() const {
     auto list = std::make_unique<SortedZip>(ZipSortMode::ByNone, true, Duplicates::Error);
-    if (UnlimitedDirectory) list->lift_capacity_limit();
+    if (unlimited_) list->lift_capacity_limit();
     return list;
 }
 
-bool UnZipper::ScanLocalHeaders() {
-    local_scanned_ = true;
-    sorted_view_.reset();
-    entry_list_.reset();
+// Reads the archive byte by byte up to the first local header's signature; the
+// stream then stands at it.
+bool Archive::find_first_local_header(Observer& observer) {
     // A self-extractor's stub lies in front of the archive; an upper-case ".EXE"
     // (as DOS tools named them) starts the search after the stub.
-    const int64_t start = extension_of(zip_name_) == ".EXE" ? kSelfExtractorSkip : 0;
-    archive_->seek(start, BufferedStream::kFromBeginning);
-
+    const int64_t start = extension_of(name_) == ".EXE" ? kSelfExtractorSkip : 0;
+    stream_->seek(start, BufferedStream::kFromBeginning);
     uint32_t last_four = 0;
     int64_t seen = 0, not_p = 0;
-    bool found = false;
     uint8_t byte = 0;
-    while (archive_->read(&byte, 1) == 1) {
+    while (stream_->read(&byte, 1) == 1) {
         last_four = (last_four >> 8) | (uint32_t(byte) << 24);
         ++seen;
         if (seen >= 4 && last_four == LocalFileHeader::kSignature) {
-            found = true;
-            break;
+            stream_->seek(-4, BufferedStream::kFromCurrent);
+            return true;
         }
-        if (byte != 0x50 && ++not_p % 10240 == 0 && DoProcessMessages) os().process_messages();
+        if (byte != 0x50 && ++not_p % 10240 == 0) observer.keep_alive();
     }
-    if (!found) return false;
-    archive_->seek(-4, BufferedStream::kFromCurrent);
+    return false;
+}
+
+bool Archive::scan_local_headers(Observer& observer) {
+    local_scanned_ = true;
+    sorted_view_.reset();
+    entry_list_.reset();
+    if (!find_first_local_header(observer)) return false;
     entry_list_ = new_entry_list();
 
-    const int64_t archive_size = archive_->size();
+    const int64_t archive_size = stream_->size();
     for (;;) {
         auto entry = std::make_unique<ZipHeaderInfo>();
-        if (!entry->ReadLocalRecord(*archive_)) break;
-        const int64_t data_at = archive_->position();
+        if (!entry->ReadLocalRecord(*stream_)) break;
+        const int64_t data_at = stream_->position();
         // APPNOTE 4.3.9.2: behind an entry whose local header is ZIP64 the descriptor's
         // sizes take 8 bytes each.
         const int64_t descriptor = !entry->HasDescriptor() ? 0
@@ -241,88 +244,88 @@ bool UnZipper::ScanLocalHeaders() {
         // header already read would go round for ever: it ends the scan as an
         // unreadable record does.
         if (next <= int64_t(entry->RelativeOffset)) {
-            archive_->seek(int64_t(entry->RelativeOffset), BufferedStream::kFromBeginning);
+            stream_->seek(int64_t(entry->RelativeOffset), BufferedStream::kFromBeginning);
             break;
         }
         entry_list_->add(entry.release());
-        archive_->seek(next, BufferedStream::kFromBeginning);
+        stream_->seek(next, BufferedStream::kFromBeginning);
     }
     end_record_.ThisDisk = 0;
     current_disk_ = 0;
-    end_record_.CentralStart = uint64_t(archive_->position());
+    end_record_.CentralStart = uint64_t(stream_->position());
     end_record_.TotalEntries = uint64_t(entry_list_->count());
     return true;
 }
 
-void UnZipper::ReadZip() {
-    // A ZIP64 record that cannot be right fails the archive as a missing end record does.
+void Archive::scan_or_fail(Observer& observer) {
+    observer.scanning(true);
+    bool found = false;
     try {
-        read_directory();
-    } catch (const BadZip64&) {
-        ResetDirectory();
+        found = scan_local_headers(observer);
+    } catch (...) {
+        observer.scanning(false);
         throw;
     }
+    observer.scanning(false);
+    if (!found) throw BadZipFile();
 }
 
-void UnZipper::read_directory() {
-    archive_date_ = os().modification_stamp(zip_name_);
+// Leaves the stream at the first central record, or builds the directory by a scan of
+// the local headers when the record is not where the end record says or there is no
+// end record.
+void Archive::locate_central_directory(const DirectoryOptions& options, Observer& observer) {
+    if (find_end_central()) {
+        current_disk_ = end_record_.ThisDisk;
+        span_mode_ = span_mode_of_archive();
+        if (end_record_.TotalEntries == 0) return;
+        if (span_mode_ != kalv::unzip::SpanMode::smNone && end_record_.CentralDisk != current_disk_)
+            change_disk(end_record_.CentralDisk + 1, observer);
+        if (signature_at(end_record_.CentralStart, CentralDirectoryFileHeader::kSignature))
+            stream_->seek(static_cast<int64_t>(end_record_.CentralStart), BufferedStream::kFromBeginning);
+        else
+            scan_or_fail(observer);
+        return;
+    }
+    if (observer.incomplete_archive(options.incomplete) == kalv::unzip::IncompleteZipMode::izAssumeMulti)
+        throw IncompleteZip();
+    scan_or_fail(observer);
+}
+
+void Archive::read_directory(const DirectoryOptions& options, Observer& observer) {
+    date_ = os_.modification_stamp(name_);
     free_directory();
     // A directory built by an earlier scan says nothing about this read.
     local_scanned_ = false;
-
-    auto scan_or_fail = [this] {
-        os().set_cursor(platform::Cursor::HourGlass);
-        bool found = false;
-        try {
-            found = ScanLocalHeaders();
-        } catch (...) {
-            os().set_cursor(platform::Cursor::Default);
-            throw;
-        }
-        os().set_cursor(platform::Cursor::Default);
-        if (!found) {
-            ResetDirectory();
-            throw BadZipFile();
-        }
-    };
-
-    if (FindEndCentral()) {
-        current_disk_ = end_record_.ThisDisk;
-        span_mode_ = span_mode_of_archive();
-        if (end_record_.TotalEntries != 0) {
-            if (span_mode_ != kalv::unzip::SpanMode::smNone && end_record_.CentralDisk != current_disk_)
-                ChangeDisk(end_record_.CentralDisk + 1);
-            if (signature_at(end_record_.CentralStart, CentralDirectoryFileHeader::kSignature))
-                archive_->seek(static_cast<int64_t>(end_record_.CentralStart), BufferedStream::kFromBeginning);
-            else
-                scan_or_fail();
-        }
-    } else {
-        if (OnInCompleteZip) OnInCompleteZip(*this, IncompleteZipMode);
-        if (IncompleteZipMode == kalv::unzip::IncompleteZipMode::izAssumeMulti) {
-            ResetDirectory();
-            throw IncompleteZip();
-        }
-        scan_or_fail();
-    }
-
+    locate_central_directory(options, observer);
     if (!local_scanned_) entry_list_ = new_entry_list();
+    read_central_records(observer);
+    if (end_record_.ThisDisk != 0 && end_record_.CommentLength != 0) {
+        if (current_disk_ != end_record_.ThisDisk) change_disk(end_record_.ThisDisk + 1, observer);
+        load_archive_comment();
+    }
+    current_disk_ = end_record_.ThisDisk;
+    directory_read_ = true;
+    apply_sort_mode(options.sort);
+}
 
+// TotalEntries central records from the stream's position: each a new entry, or,
+// after a scan, the completion of the scanned entry at its offset.
+void Archive::read_central_records(Observer& observer) {
     NextDiskAction next_disk;
     if (span_mode_ != kalv::unzip::SpanMode::smNone && !local_scanned_) {
-        next_disk = [this]() -> BufferedStream& {
-            ChangeDisk(current_disk_ + 2);
-            return *archive_;
+        next_disk = [this, &observer]() -> BufferedStream& {
+            change_disk(current_disk_ + 2, observer);
+            return *stream_;
         };
     }
-    const int64_t archive_size = archive_->size();
+    const int64_t archive_size = stream_->size();
     for (uint64_t i = 0; i < end_record_.TotalEntries; ++i) {
         auto record = std::make_unique<ZipHeaderInfo>();
         // A record that cannot be read (cut short, wrong signature) ends the read:
         // what follows it cannot be trusted to be the directory, and an entry made
         // of nothing would only stand for a file that is not there. The entries
         // read so far stay.
-        if (!record->ReadCentralRecord(*archive_, next_disk)) break;
+        if (!record->ReadCentralRecord(*stream_, next_disk)) break;
         // Less than the archive's size: a 32-bit offset stays far below 2^63, and a
         // ZIP64 one is checked against the size next.
         record->RelativeOffset += prefix_bytes_;
@@ -342,59 +345,21 @@ void UnZipper::read_directory() {
         }
         if (entry && end_record_.ThisDisk != 0 && entry->HasComment()) {
             // Parts change under a split archive's later reads: load the comment now.
-            const int64_t resume = archive_->position();
+            const int64_t resume = stream_->position();
             load_entry_comment(*entry);
-            archive_->seek(resume, BufferedStream::kFromBeginning);
+            stream_->seek(resume, BufferedStream::kFromBeginning);
         }
     }
-    if (end_record_.ThisDisk != 0 && end_record_.CommentLength != 0) {
-        if (current_disk_ != end_record_.ThisDisk) ChangeDisk(end_record_.ThisDisk + 1);
-        load_archive_comment();
-    }
-    current_disk_ = end_record_.ThisDisk;
-    directory_read_ = true;
-    ApplySortMode(SortMode);
 }
 
 // Checked before any arithmetic meets a 64-bit value: a ZIP64 entry lies wholly in
 // this one file. (An entry's 32-bit values are not checked: they fail where they are
 // used, as they always did.)
-void UnZipper::refuse_zip64_entry(const ZipHeaderInfo& entry, int64_t archive_size) const {
+void Archive::refuse_zip64_entry(const ZipHeaderInfo& entry, int64_t archive_size) const {
     if (end_record_.ThisDisk != 0) throw BadZip64("ZIP64 archive split over several disks is not supported");
     const uint64_t size = uint64_t(archive_size);
     if (entry.RelativeOffset > size || uint64_t(entry.CompressedSize) > size - entry.RelativeOffset)
         throw BadZip64("ZIP64 extended information of entry " + entry.StoredPath() + " points beyond the archive");
-}
-
-// The comment follows the central record's fixed part, name and extra field. The
-// entry keeps its stored comment length whatever the read brings.
-std::string UnZipper::load_entry_comment(ZipHeaderInfo& entry) {
-    using Header = CentralDirectoryFileHeader;
-    uint8_t record[Header::kSize] = {};
-    std::string comment;
-    if (archive_->seek(int64_t(entry.CentralOffset), BufferedStream::kFromBeginning) >= 0 &&
-        archive_->read(record, sizeof record) == sizeof record) {
-        const Header h = read_record<Header>(record);
-        if (archive_->seek(int64_t(h.file_name_length) + h.extra_field_length, BufferedStream::kFromCurrent) >= 0) {
-            comment.resize(entry.FileCommentLength);
-            comment.resize(archive_->read(comment.data(), comment.size()));
-        }
-    }
-    const uint16_t stored_length = entry.FileCommentLength;
-    entry.SetFileComment(comment);
-    entry.FileCommentLength = stored_length;
-    return comment;
-}
-
-// The archive comment ends the file: CommentLength bytes at CommentOffset.
-std::string UnZipper::load_archive_comment() {
-    std::string comment(end_record_.CommentLength, '\0');
-    if (archive_->seek(int64_t(end_record_.CommentOffset), BufferedStream::kFromBeginning) >= 0)
-        comment.resize(archive_->read(comment.data(), comment.size()));
-    else
-        comment.clear();
-    end_record_.ZipComment = comment;
-    return comment;
 }
 
 }  // namespace kalv::unzip

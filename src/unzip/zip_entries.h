@@ -61,8 +61,8 @@ public:
     uint32_t FileDateTime;      // MS-DOS form, date high; already clamped
     uint32_t StoredDateTime;    // as the record holds it: the password check byte comes from it
     uint32_t Crc32;
-    // Widened from 32 bits for ZIP64; signed in arithmetic as before (the driver counts
-    // CompressedSize down and stops at 0 or below). Never above INT64_MAX once read.
+    // Widened from 32 bits for ZIP64; signed in arithmetic as before (the pass counts a
+    // copy of it down and stops at 0 or below). Never above INT64_MAX once read.
     int64_t CompressedSize;     // with the 12-byte encryption header of an encrypted entry
     int64_t UncompressedSize;
     uint16_t FileNameLength;    // length(Directory) + length(FileName) once read
@@ -81,7 +81,7 @@ public:
     // has one it dates the file: FileDateTime is the producer's local time, wrong by
     // its time zone anywhere else.
     std::optional<int64_t> UnixModTime;
-    bool Selected;
+    bool Selected;  // the pass keeps its choice of entries to itself: a directory it reads is not changed
 
     void Clear();
     void Assign(const ZipHeaderInfo& other);

@@ -441,8 +441,8 @@ void RecordingPlatform::set_progress_max(int max) { record("max " + std::to_stri
 void RecordingPlatform::set_progress_position(int position) { record("position " + std::to_string(position)); }
 
 platform::BoxAnswer RecordedUiPlatform::message_box(const std::string& text, const std::string& caption,
-                                                    platform::BoxButtons buttons, platform::BoxIcon) {
-    boxes.push_back({caption, text});
+                                                    platform::BoxButtons buttons, platform::BoxIcon icon) {
+    boxes.push_back({caption, text, buttons, icon});
     if (!answers.empty()) {
         const platform::BoxAnswer a = answers.front();
         answers.erase(answers.begin());

@@ -188,6 +188,8 @@ public:
 
     struct Box {
         std::string caption, text;
+        platform::BoxButtons buttons = platform::BoxButtons::Ok;
+        platform::BoxIcon icon = platform::BoxIcon::None;
     };
     std::vector<Box> boxes;
     std::vector<platform::BoxAnswer> answers;

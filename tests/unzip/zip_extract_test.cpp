@@ -147,6 +147,9 @@ TEST_F(ZipExtract, OverwriteModes) {
     ASSERT_EQ(fake.boxes.size(), 1u);
     EXPECT_EQ(fake.boxes[0].caption, "File Exists Alert");
     EXPECT_EQ(fake.boxes[0].text, "Replace existing file a.txt?");
+    EXPECT_EQ(fake.boxes[0].buttons, platform::BoxButtons::YesNo);
+    // Regression: the box carried a question icon; the alert has none.
+    EXPECT_EQ(fake.boxes[0].icon, platform::BoxIcon::None);
     fake.answers = {platform::BoxAnswer::Yes};
     EXPECT_EQ(zip.UnZip(), 1);
     EXPECT_EQ(read_file(out("a.txt")), "new");
@@ -356,8 +359,8 @@ TEST_F(ZipExtract, ATestPassChecksEveryEntryAndWritesNothing) {
     zip.TestMode = true;
     EXPECT_EQ(extract({{"sub/a.txt", "a"}, bad, unknown, {"c.txt", "c"}}), 2);
     EXPECT_FALSE(std::filesystem::exists(out())) << "not even the destination folder";
-    EXPECT_EQ(bad_crcs.size(), 1u);
-    EXPECT_EQ(skipped, (std::vector<std::string>{"u.bin: unknown compression method"}));
+    EXPECT_EQ(bad_crcs.size(), 2u);  // the unknown method's too: nothing decoded, CRC 0
+    EXPECT_TRUE(skipped.empty());
     EXPECT_TRUE(fake.boxes.empty()) << "nobody may be there to answer a box";
 }
 
@@ -440,17 +443,39 @@ TEST_F(ZipExtract, TheSizeLimitStopsAtTheFirstBlockPastTheRecordedSize) {
     }
 }
 
-TEST_F(ZipExtract, UnknownMethodShowsTheBoxAndLeavesNoFile) {
-    CraftEntry e{"m9.bin", ""};  // even an empty entry with CRC 0 is not "extracted"
-    e.method = 9;
-    e.raw = std::string("whatever");
+// Regression: an unknown method was skipped with a reason of its own. It decodes
+// nothing, and the CRC check judges that empty output: OnBadCRC with CalcCRC 0, or,
+// for an entry stored with CRC 0, an extracted empty file.
+TEST_F(ZipExtract, AnUnknownMethodShowsTheBoxAndTheCrcCheckJudgesTheEmptyOutput) {
+    CraftEntry e{"m9.bin", "x"}, empty{"e9.bin", ""};
+    e.method = empty.method = 9;
+    e.raw = empty.raw = std::string("whatever");
     zip.DoAll = true;
-    EXPECT_EQ(extract({e}), 0);
-    ASSERT_EQ(fake.boxes.size(), 1u);
+    EXPECT_EQ(extract({e, empty}), 1);
+    ASSERT_EQ(fake.boxes.size(), 2u);
     EXPECT_EQ(fake.boxes[0].caption, "Zip Error");
     EXPECT_EQ(fake.boxes[0].text, "Unknown Compression Method");
-    EXPECT_EQ(skipped, (std::vector<std::string>{"m9.bin: unknown compression method"}));
+    EXPECT_TRUE(skipped.empty());
+    EXPECT_EQ(bad_crcs, (std::vector<std::pair<uint32_t, uint32_t>>{{0, crc32_of(reinterpret_cast<const uint8_t*>("x"), 1)}}));
     EXPECT_FALSE(file_exists(out("m9.bin")));
+    EXPECT_EQ(read_file(out("e9.bin")), "");
+}
+
+// Regression: an encrypted entry of an unknown method lost the second chance that
+// every encrypted entry failing its CRC check has.
+TEST_F(ZipExtract, AnEncryptedEntryOfAnUnknownMethodIsAskedForAnotherPassword) {
+    CraftEntry e{"m9.bin", "secret"};
+    e.method = 9;
+    e.raw = std::string("whatever");
+    e.password = "pw";
+    zip.Password = "pw";
+    zip.DoAll = true;
+    std::vector<std::string> offered;
+    zip.OnBadPassword = [&](UnZipper&, int, std::string& password) { offered.push_back(password); };
+    EXPECT_EQ(extract({e}), 0);
+    EXPECT_EQ(offered, (std::vector<std::string>{"pw"}));
+    EXPECT_EQ(skipped, (std::vector<std::string>{"m9.bin: bad password"}));
+    EXPECT_TRUE(bad_crcs.empty());
 }
 
 // kalvtool reports problems on stderr: with a handler nobody has to press a box.
@@ -464,7 +489,7 @@ TEST_F(ZipExtract, AnOnZipProblemHandlerReportsInsteadOfTheBox) {
     EXPECT_EQ(extract({{"first.txt", "1"}, e}), 1);
     EXPECT_TRUE(fake.boxes.empty());
     EXPECT_EQ(problems, (std::vector<std::pair<ZipProblem, int>>{{ZipProblem::UnknownMethod, 1}}));
-    EXPECT_EQ(skipped, (std::vector<std::string>{"m7.bin: unknown compression method"}));
+    EXPECT_EQ(bad_crcs.size(), 1u);
 }
 
 // A Deflate stream that decodes to more than the recorded size: the 16000-byte
