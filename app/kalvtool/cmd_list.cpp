@@ -15,7 +15,7 @@
 namespace kalvtool {
 namespace {
 
-int run_list(const Args& args) {
+int run_list(kalv::platform::Platform&, const Args& args) {
     if (args.size() != 1 || (!args[0].empty() && args[0][0] == '-')) return usage_error("list takes one archive");
     kalv::unzip::UnZipper zip;
     zip.UnlimitedDirectory = true;  // an archive of any entry count

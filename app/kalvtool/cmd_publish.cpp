@@ -32,7 +32,8 @@ std::string dos_text(int32_t age) {
     return text;
 }
 
-int run_package(const char* command, const char* destination_word, bool publishing, const Args& args) {
+int run_package(kalv::platform::Platform& os, const char* command, const char* destination_word, bool publishing,
+                const Args& args) {
     bool database = false, made_elsewhere = false, options_done = false;
     std::vector<std::string> files;
     for (const std::string& a : args) {
@@ -62,8 +63,8 @@ int run_package(const char* command, const char* destination_word, bool publishi
 
     const auto start = std::chrono::steady_clock::now();
     const kalv::publish::PublishResult r = made_elsewhere
-                                               ? kalv::publish::publish_made_package(files[0], files[1], options)
-                                               : kalv::publish::publish_package(files[0], files[1], options);
+                                               ? kalv::publish::publish_made_package(os, files[0], files[1], options)
+                                               : kalv::publish::publish_package(os, files[0], files[1], options);
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     if (r.ahead_of_clock)
         std::fprintf(stderr,
@@ -84,8 +85,10 @@ int run_package(const char* command, const char* destination_word, bool publishi
     return kExitOk;
 }
 
-int run_pack(const Args& args) { return run_package("pack", "OUT", false, args); }
-int run_publish(const Args& args) { return run_package("publish", "TARGET", true, args); }
+int run_pack(kalv::platform::Platform& os, const Args& args) { return run_package(os, "pack", "OUT", false, args); }
+int run_publish(kalv::platform::Platform& os, const Args& args) {
+    return run_package(os, "publish", "TARGET", true, args);
+}
 
 // What pack and publish share, for `kalvtool help` (a macro so that the two texts
 // below can be joined at compile time).

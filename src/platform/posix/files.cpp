@@ -388,7 +388,7 @@ OsStatus NativePlatform::replace_file_deferred(const std::string& from, const st
     // rename(2) would also put a directory in place of an empty one.
     if (::stat(from.c_str(), &st) != 0) return last_os_error();
     if (!S_ISREG(st.st_mode)) return os_error(EISDIR);
-    if (is_read_only_file(to)) return refusal("a read-only file is not replaced");  // as MoveFileExA refuses
+    if (is_read_only_file(to)) return refusal("it is read-only");  // as MoveFileExA refuses
     return ::rename(from.c_str(), to.c_str()) == 0 ? OsStatus{} : last_os_error();
 }
 
