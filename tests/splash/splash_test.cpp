@@ -30,18 +30,18 @@ TEST(StringTable, TextsOfTheResourceScript) {
         if (comma == std::string::npos || digits == std::string::npos || digits > comma) continue;
         unsigned id = static_cast<unsigned>(std::stoul(line.substr(digits, comma - digits)));
         std::string text = line.substr(comma + 3, line.rfind('"') - (comma + 3));
-        EXPECT_EQ(platform::current().load_string(id), text) << id;
+        EXPECT_EQ(platform::native().load_string(id), text) << id;
         ++count;
     }
     EXPECT_EQ(count, 10);
-    EXPECT_EQ(platform::current().load_string(65313), "Kalvo...");
-    EXPECT_EQ(platform::current().load_string(65324), " ( Setuping... )");
-    EXPECT_EQ(platform::current().load_string(65325), "Error in file processing : ");
-    EXPECT_EQ(platform::current().load_string(65314), "") << "an unknown identifier gives an empty text";
+    EXPECT_EQ(platform::native().load_string(65313), "Kalvo...");
+    EXPECT_EQ(platform::native().load_string(65324), " ( Setuping... )");
+    EXPECT_EQ(platform::native().load_string(65325), "Error in file processing : ");
+    EXPECT_EQ(platform::native().load_string(65314), "") << "an unknown identifier gives an empty text";
 }
 
 TEST(RasterSplash, FormCreateTextsAndInitialStatus) {
-    RasterSplashWindow splash("");
+    RasterSplashWindow splash(platform::native(), "");
     EXPECT_EQ(splash.caption(), "Kalvo...");
     EXPECT_EQ(splash.status(), "...");
     const GradientBar& bar = splash.progress_bar();
@@ -59,7 +59,7 @@ TEST(RasterSplash, FormCreateTextsAndInitialStatus) {
 }
 
 TEST(RasterSplash, EachStatusIsOneLineOnStderr) {
-    RasterSplashWindow splash("");
+    RasterSplashWindow splash(platform::native(), "");
     ::testing::internal::CaptureStderr();
     splash.set_status("Loading...");
     splash.set_status("Ready !");
@@ -68,7 +68,7 @@ TEST(RasterSplash, EachStatusIsOneLineOnStderr) {
 }
 
 TEST(RasterSplash, PictureOfTheLayout) {
-    RasterSplashWindow splash("");
+    RasterSplashWindow splash(platform::native(), "");
     splash.set_progress_max(3);
     splash.set_progress_position(2);
     RasterCanvas picture = splash.picture();
@@ -107,7 +107,7 @@ TEST(RasterSplash, PictureOfTheLayout) {
 }
 
 TEST(RasterSplash, StatusChangesWidenAndNarrowTheLabel) {
-    RasterSplashWindow splash("");
+    RasterSplashWindow splash(platform::native(), "");
     splash.set_status("Checking...");
     RasterCanvas wide = splash.picture();
     splash.set_status("...");
@@ -127,7 +127,7 @@ TEST(RasterSplash, SavesItsPictureWhenShownAndOnEveryPosition) {
     std::string path = ::testing::TempDir() + "kalv3_splash_test.ppm";
     std::remove(path.c_str());
     {
-        RasterSplashWindow splash(path);
+        RasterSplashWindow splash(platform::native(), path);
         splash.set_progress_max(3);
         splash.set_progress_position(1);
         EXPECT_FALSE(std::ifstream(path)) << "nothing is saved before the window is shown";
@@ -142,7 +142,7 @@ TEST(RasterSplash, SavesItsPictureWhenShownAndOnEveryPosition) {
 }
 
 TEST(RasterSplash, UnwritablePictureIsReportedAndSplashGoesOn) {
-    RasterSplashWindow splash("/nonexistent-directory/splash.png");
+    RasterSplashWindow splash(platform::native(), "/nonexistent-directory/splash.png");
     ::testing::internal::CaptureStderr();
     splash.show_and_update();
     splash.set_progress_max(3);
