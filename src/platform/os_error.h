@@ -15,11 +15,19 @@ namespace kalv::platform {
 struct OsError {
     long code = 0;           // errno or GetLastError(); 0 for a refusal of this program's own
     bool transient = false;  // the same call may succeed a moment later
-    std::string text;        // the system's words for it (strerror, FormatMessageA)
+    std::string text;        // a refusal's own words; empty for the system's (see message)
+
+    // What to tell a user: the refusal's text, or the system's words for the code.
+    std::string message() const;
 };
 
-// The backend's translation of a native error code (errno; GetLastError()).
+// The backend's translation of a native error code (errno; GetLastError()). The
+// system's words are looked up only when a message is asked for: most failures (a
+// probe for a file that is not there) are never shown, and FormatMessageA is no call
+// to make at each of them.
 OsError os_error(long native_code);
+// The system's words for a native error code (strerror; FormatMessageA).
+std::string os_error_text(long native_code);
 // os_error of the calling thread's last error (errno; GetLastError()), read at once.
 OsError last_os_error();
 // A failure that no system call reported: a rule of this program's own (a read-only

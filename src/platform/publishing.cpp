@@ -36,7 +36,7 @@ void NewFile::write(const void* data, size_t n) {
 }
 
 void NewFile::write_at(uint64_t offset, const void* data, size_t n) {
-    if (const OsStatus written = file_->write_at(offset, data, n); !written) fail(written.error().text);
+    if (const OsStatus written = file_->write_at(offset, data, n); !written) fail(written.error().message());
 }
 
 void NewFile::flush_to_disk() {
@@ -49,7 +49,7 @@ void NewFile::fail(const std::string& reason) const {
 
 std::unique_ptr<NewFile> create_new_file(FileSystem& files, const std::string& path) {
     OsResult<std::unique_ptr<FileHandle>> made = files.open(path, OpenMode::CreateNew);
-    if (!made) throw FileStreamError("Cannot create file " + path + ": " + made.error().text);
+    if (!made) throw FileStreamError("Cannot create file " + path + ": " + made.error().message());
     return std::make_unique<NewFile>(std::move(*made), path);
 }
 
@@ -62,7 +62,7 @@ void replace_durably(FileSystem& files, const std::string& from, const std::stri
         if (replaced || !replaced.transient()) break;
         std::this_thread::sleep_for(kReplaceRetry);
     }
-    if (!replaced) throw Error("Cannot replace " + to + ": " + replaced.error().text);
+    if (!replaced) throw Error("Cannot replace " + to + ": " + replaced.error().message());
     // The rename has happened either way; a file system that cannot flush a folder
     // gives no better promise, so this is best effort.
     (void)files.sync_directory(folder_of(to));

@@ -46,7 +46,8 @@ TEST(OsError, TransientOnlyForWhatPassesByItself) {
         const OsError error = os_error(t.code);
         EXPECT_EQ(error.transient, t.transient) << t.why;
         EXPECT_EQ(error.code, t.code) << t.why;
-        EXPECT_FALSE(error.text.empty()) << t.why << ": the system's words are kept";
+        EXPECT_EQ(error.message(), os_error_text(t.code)) << t.why << ": the system's words";
+        EXPECT_FALSE(error.message().empty()) << t.why;
     }
 }
 
@@ -65,7 +66,7 @@ TEST(OsError, ARefusalOfOurOwnNeverPassesAndReadsAsAFailure) {
     const OsStatus refused = refusal("it is read-only");
     EXPECT_FALSE(refused);
     EXPECT_FALSE(refused.transient());
-    EXPECT_EQ(refused.error().text, "it is read-only");
+    EXPECT_EQ(refused.error().message(), "it is read-only");
     EXPECT_TRUE(OsStatus{});
 }
 

@@ -19,7 +19,7 @@ void random_bytes(void* buffer, size_t n) {
     while (n > 0) {
         const ssize_t got = ::getrandom(out, n, 0);
         if (got < 0 && errno == EINTR) continue;
-        if (got <= 0) throw Error("The system's random source failed: " + os_error(got < 0 ? errno : EIO).text);
+        if (got <= 0) throw Error("The system's random source failed: " + os_error_text(got < 0 ? errno : EIO));
         out += got;
         n -= static_cast<size_t>(got);
     }
@@ -30,7 +30,7 @@ std::string create_scratch_directory() {
     std::string pattern = tmp && *tmp ? tmp : "/tmp";
     if (pattern.back() != '/') pattern += '/';
     pattern += "kalvtool-XXXXXX";
-    if (!::mkdtemp(pattern.data())) throw Error("Cannot create a temporary folder in " + pattern + ": " + os_error(errno).text);
+    if (!::mkdtemp(pattern.data())) throw Error("Cannot create a temporary folder in " + pattern + ": " + os_error_text(errno));
     return pattern + '/';
 }
 

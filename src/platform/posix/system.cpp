@@ -224,6 +224,7 @@ OsStatus NativePlatform::start_program(const std::string& command_line, const st
     const int error = ::posix_spawn(&child, explicit_program.c_str(), nullptr, nullptr, argv.data(), environ);
     if (error == 0) return {};
     OsError failed = os_error(error);
+    failed.text = os_error_text(error);  // the code becomes WinExec's, which no system words describe
     failed.code = exec_code_for(error);
     return failed;
 }

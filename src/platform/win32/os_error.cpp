@@ -13,9 +13,13 @@ OsError os_error(long native_code) {
     const DWORD error = static_cast<DWORD>(native_code);
     const bool transient =
         error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION || error == ERROR_ACCESS_DENIED;
-    return OsError{native_code, transient, reason(error)};
+    return OsError{native_code, transient, {}};
 }
 
+std::string os_error_text(long native_code) { return reason(static_cast<DWORD>(native_code)); }
+
 OsError last_os_error() { return os_error(static_cast<long>(GetLastError())); }
+
+std::string OsError::message() const { return text.empty() ? os_error_text(code) : text; }
 
 }  // namespace kalv::platform

@@ -158,6 +158,7 @@ OsStatus NativePlatform::start_program(const std::string& command_line, const st
                         &startup, &process)) {
         const DWORD error = GetLastError();
         OsError failed = os_error(static_cast<long>(error));
+        failed.text = os_error_text(static_cast<long>(error));  // the code becomes WinExec's
         failed.code = error < 32 ? static_cast<long>(error) : kExecOutOfResources;
         return failed;
     }
