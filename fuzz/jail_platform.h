@@ -59,10 +59,11 @@ public:
                n.find('/', archive_dir_.size() + 1) == std::string::npos;
     }
 
-    std::unique_ptr<platform::FileHandle> open_file(const std::string& path, platform::OpenMode mode) override {
-        if (mode == platform::OpenMode::CreateNew) guard("open_file", path);
-        else query("open_file", path);
-        return inner_.open_file(path, mode);
+    platform::OsResult<std::unique_ptr<platform::FileHandle>> open(const std::string& path,
+                                                                   platform::OpenMode mode) override {
+        if (mode == platform::OpenMode::CreateNew) guard("open", path);
+        else query("open", path);
+        return inner_.open(path, mode);
     }
     int32_t file_age(const std::string& path) override { return query("file_age", path), inner_.file_age(path); }
     bool file_exists(const std::string& path) override { return query("file_exists", path), inner_.file_exists(path); }
@@ -74,36 +75,36 @@ public:
         return query("directory_exists", path), inner_.directory_exists(path);
     }
     bool is_link(const std::string& path) override { return query("is_link", path), inner_.is_link(path); }
-    bool create_link(const std::string& target, const std::string& path) override {
+    platform::OsStatus create_link(const std::string& target, const std::string& path) override {
         return guard("create_link", path), inner_.create_link(target, path);
     }
-    bool create_directories(const std::string& path) override {
+    platform::OsStatus create_directories(const std::string& path) override {
         return guard("create_directories", path), inner_.create_directories(path);
     }
-    bool delete_file(const std::string& path) override {
+    platform::OsStatus delete_file(const std::string& path) override {
         return guard("delete_file", path), inner_.delete_file(path);
     }
-    bool move_file(const std::string& from, const std::string& to) override {
+    platform::OsStatus move_file(const std::string& from, const std::string& to) override {
         guard("move_file", from), guard("move_file", to);
         return inner_.move_file(from, to);
     }
-    bool replace_file(const std::string& from, const std::string& to) override {
+    platform::OsStatus replace_file(const std::string& from, const std::string& to) override {
         guard("replace_file", from), guard("replace_file", to);
         return inner_.replace_file(from, to);
     }
-    bool replace_file_deferred(const std::string& from, const std::string& to) override {
+    platform::OsStatus replace_file_deferred(const std::string& from, const std::string& to) override {
         guard("replace_file_deferred", from), guard("replace_file_deferred", to);
         return inner_.replace_file_deferred(from, to);
     }
-    bool sync_directory(const std::string& directory) override {
+    platform::OsStatus sync_directory(const std::string& directory) override {
         return guard("sync_directory", directory), inner_.sync_directory(directory);
     }
-    bool copy_file(const std::string& from, const std::string& to, bool fail_if_exists,
-                   std::chrono::milliseconds stall_timeout) override {
+    platform::OsStatus copy_file(const std::string& from, const std::string& to, bool fail_if_exists,
+                                       std::chrono::milliseconds stall_timeout) override {
         guard("copy_file", from), guard("copy_file", to);
         return inner_.copy_file(from, to, fail_if_exists, stall_timeout);
     }
-    bool clear_read_only(const std::string& path) override {
+    platform::OsStatus clear_read_only(const std::string& path) override {
         return guard("clear_read_only", path), inner_.clear_read_only(path);
     }
     bool set_file_dos_time(const std::string& path, uint32_t stamp) override {
@@ -117,7 +118,7 @@ public:
         finding("profile_string", "the ZIP component reads no profile");
     }
     bool mutex_exists(const std::string&) override { finding("mutex_exists", "not the ZIP component's"); }
-    uint32_t start_program(const std::string& command_line, const std::string&) override {
+    platform::OsStatus start_program(const std::string& command_line, const std::string&) override {
         finding("start_program", command_line);
     }
     std::unique_ptr<platform::SystemLock> try_lock(const std::string& name) override {

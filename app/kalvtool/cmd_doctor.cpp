@@ -1,7 +1,7 @@
 // kalvtool doctor [DIR]
 // Checks an installation as its launcher will see it at its next start, and writes
 // nothing. The launcher's own code decides wherever it can: ReadNetInf reads NET.INF
-// (through a platform that places the launcher in DIR), UpgradeIsNewer decides the
+// (of the installation in DIR), UpgradeIsNewer decides the
 // fetch and IsSoundProgramPackage whether a fetched copy would be kept; the packages
 // are tested with the extraction component in its test mode and the package password.
 //
@@ -23,7 +23,7 @@
 #include "launcher/run_log.h"
 #include "launcher/texts.h"
 #include "platform/admin_files.h"
-#include "platform/forwarding_platform.h"
+#include "platform/platform.h"
 #include "publish/publish.h"
 
 namespace kalvtool {
@@ -50,18 +50,6 @@ constexpr const char* kFallbackLog = "%LOCALAPPDATA%\\Kalv3\\Kalv3.log";
 constexpr const char* kFallbackLog = "$XDG_STATE_HOME/kalv3/Kalv3.log";
 #endif
 constexpr uint32_t kPlatformNt = 2;
-
-// The native platform, with the launcher's own path in the installation checked: the
-// launcher's code then finds its files there, as it will when started from there.
-class InstallationPlatform final : public platform::ForwardingPlatform {
-public:
-    InstallationPlatform(platform::Platform& inner, std::string launcher_path)
-        : ForwardingPlatform(inner), launcher_path_(std::move(launcher_path)) {}
-    std::string module_path() override { return launcher_path_; }
-
-private:
-    std::string launcher_path_;
-};
 
 bool ends_with_delimiter(const std::string& path) {
 #ifdef _WIN32
@@ -101,19 +89,19 @@ struct PackageState {
 // checks it, may still hold no program: an empty one (a failed build), or a package
 // inside the package (a package published as the program). Every start installs it
 // and then fails to start the application.
-void inner_program_problem(const std::string& package, PackageState& state) {
+void inner_program_problem(platform::FileSystem& files, const std::string& package, PackageState& state) {
     const std::string entry = launcher::kProgramEntryName;
     const kalv::publish::ProgramFacts facts =
-        kalv::publish::inspect_entry(package, entry, launcher::PackagePassword());
+        kalv::publish::inspect_entry(files, package, entry, launcher::PackagePassword());
     if (facts.size != 0 && !facts.zip) return;
     state.sound = false;
     state.problem = entry + (facts.size == 0 ? " is empty" : " is itself a ZIP archive (a package inside the package)");
     state.hint = "publish the program itself with kalvtool publish, or make the package with kalvtool pack";
 }
 
-PackageState check_package(const std::string& path, const std::string& entry) {
+PackageState check_package(platform::FileSystem& files, const std::string& path, const std::string& entry) {
     PackageState state;
-    state.present = platform::current().file_exists(path);
+    state.present = files.file_exists(path);
     if (!state.present) return state;
     try {
         const ArchiveVerdict verdict = test_archive("doctor", path, launcher::PackagePassword(), {entry});
@@ -126,7 +114,7 @@ PackageState check_package(const std::string& path, const std::string& entry) {
         state.entry_found = true;
         state.entry_size = found.uncompressed_size;
         state.sound = found.ok;
-        if (found.ok && entry == launcher::kProgramEntryName) inner_program_problem(path, state);
+        if (found.ok && entry == launcher::kProgramEntryName) inner_program_problem(files, path, state);
         if (!found.ok) {
             state.problem = entry + ": " + found.reason;
             state.hint = found.reason == "bad password"
@@ -142,7 +130,7 @@ PackageState check_package(const std::string& path, const std::string& entry) {
 
 class Doctor {
 public:
-    explicit Doctor(std::string dir) : dir_(std::move(dir)) {}
+    Doctor(platform::Platform& os, std::string dir) : os_(os), dir_(std::move(dir)) {}
 
     int run() {
         if (!check_folder_readable()) {
@@ -165,7 +153,7 @@ public:
     }
 
 private:
-    platform::Platform& os() { return platform::current(); }
+    platform::Platform& os() { return os_; }
     std::string path(const char* name) const { return dir_ + name; }
 
     // A folder whose files cannot be looked at (no right to it) would show every file
@@ -210,7 +198,7 @@ private:
     void check_launcher() {
         const std::string launcher_path = path(kLauncherName);
         if (os().file_exists(launcher_path)) {
-            report_.line(Level::Ok, kLauncherName, doctor::size_and_date(launcher_path));
+            report_.line(Level::Ok, kLauncherName, doctor::size_and_date(os(), launcher_path));
         } else {
             report_.line(Level::Warn, kLauncherName, "not in " + dir_,
                          "Is this the installation's folder? The checks below read it as one");
@@ -218,12 +206,14 @@ private:
     }
 
     void check_net_inf() {
-        launcher::ReadNetInf();
-        configured_ = launcher::UpgradeConfigured;
-        upgrade_ = launcher::UpgradePath;
+        launcher::Installation installation;
+        installation.Folder = dir_;
+        launcher::ReadNetInf(os(), installation);
+        configured_ = installation.UpgradeConfigured;
+        upgrade_ = installation.UpgradePath;
         const char* name = launcher::kNetInfName;
         if (!configured_) {
-            report_.line(Level::Warn, name, "no readable [DB] Upgrade key: " + launcher::WhyNoUpgradePath(path(name)),
+            report_.line(Level::Warn, name, "no readable [DB] Upgrade key: " + launcher::WhyNoUpgradePath(os(), path(name)),
                          "The launcher then never refreshes the program package: name the upgrade copy on a line "
                          "Upgrade=... under [DB]");
         } else if (upgrade_.empty()) {
@@ -233,7 +223,9 @@ private:
         } else {
             report_.line(Level::Ok, name, "[DB] Upgrade=" + upgrade_);
         }
-        doctor::report_trusted_keys(report_, path(name));
+        // Told even where no upgrade is configured, for the day one is.
+        trusted_ = configured_ ? installation.TrustedKeys : launcher::ReadTrustedKeys(os(), path(name));
+        doctor::report_trusted_keys(report_, trusted_);
         // The launcher opens a relative path from the folder it is started in, which is
         // its own folder when it is started from there (a double click, a shortcut
         // whose "Start in" is that folder).
@@ -256,17 +248,20 @@ private:
     std::optional<UpgradeVerdict> read_upgrade_copy() {
         const auto verdict = std::make_shared<UpgradeVerdict>();
         const std::string copy = upgrade_path_;
-        const bool answered = platform::finish_within(os(), launcher::kCopyStallTimeout, [verdict, copy] {
-            verdict->signature = doctor::inspect_signature(copy);
+        // The native file system, which outlives a helper left behind.
+        platform::FileSystem* const files = &os();
+        const bool answered = platform::finish_within(os(), launcher::kCopyStallTimeout, [verdict, copy, files,
+                                                                                       trusted = trusted_] {
+            verdict->signature = doctor::inspect_signature(*files, trusted, copy);
             verdict->sound = launcher::IsSoundProgramPackage(copy);
             if (!verdict->sound) {
-                verdict->state = check_package(copy, launcher::kProgramEntryName);
+                verdict->state = check_package(*files, copy, launcher::kProgramEntryName);
                 return;
             }
             verdict->entry_size = chosen_size("doctor", copy, {launcher::kProgramEntryName});
             verdict->program.sound = true;
             try {
-                inner_program_problem(copy, verdict->program);
+                inner_program_problem(*files, copy, verdict->program);
             } catch (const kalv::Error&) {
                 // It passed the launcher's check; what it holds is told as it is fetched.
             }
@@ -345,7 +340,7 @@ private:
 
     void check_program_package() {
         const char* name = launcher::kProgramPackageName;
-        const PackageState state = check_package(path(name), launcher::kProgramEntryName);
+        const PackageState state = check_package(os(), path(name), launcher::kProgramEntryName);
         program_size_ = will_fetch_ ? fetched_entry_size_ : state.entry_size;
         program_size_known_ = will_fetch_ || state.entry_found;
         if (will_fetch_) {
@@ -359,7 +354,7 @@ private:
             report_.line(Level::Fail, name, state.problem, "The application cannot start: " + state.hint);
         } else {
             report_.line(Level::Ok, name,
-                         doctor::size_and_date(path(name)) + "; " + launcher::kProgramEntryName + " (" +
+                         doctor::size_and_date(os(), path(name)) + "; " + launcher::kProgramEntryName + " (" +
                              std::to_string(state.entry_size) + " bytes) opens with the package password and "
                              "passes its CRC-32");
         }
@@ -368,7 +363,7 @@ private:
     void check_database_package() {
         const char* name = launcher::kDatabasePackageName;
         database_missing_ = !os().file_exists(path(launcher::kDatabaseEntryName));
-        const PackageState state = check_package(path(name), launcher::kDatabaseEntryName);
+        const PackageState state = check_package(os(), path(name), launcher::kDatabaseEntryName);
         database_size_ = state.entry_size;
         database_supplied_ = state.sound;
         // Read only by a start that finds no database.
@@ -385,17 +380,17 @@ private:
             report_.line(level, name, state.problem, needed + state.hint);
         } else {
             report_.line(Level::Ok, name,
-                         doctor::size_and_date(path(name)) + "; " + launcher::kDatabaseEntryName + " (" +
+                         doctor::size_and_date(os(), path(name)) + "; " + launcher::kDatabaseEntryName + " (" +
                              std::to_string(state.entry_size) + " bytes) opens and passes its CRC-32");
         }
     }
 
     void check_program() {
         const std::string name = std::string(launcher::kProgramEntryName) +
-                                 (launcher::GetPlatformId() == kPlatformNt ? "" : launcher::kProgramExtension);
-        program_now_ = doctor::file_size(path(name.c_str())).value_or(0);
+                                 (launcher::GetPlatformId(os()) == kPlatformNt ? "" : launcher::kProgramExtension);
+        program_now_ = doctor::file_size(os(), path(name.c_str())).value_or(0);
         if (os().file_exists(path(name.c_str()))) {
-            report_.line(Level::Ok, name, doctor::size_and_date(path(name.c_str())),
+            report_.line(Level::Ok, name, doctor::size_and_date(os(), path(name.c_str())),
                          "Every start deletes it and unpacks it anew");
         } else {
             report_.line(Level::Ok, name, "not unpacked now", "The next start unpacks it");
@@ -414,11 +409,11 @@ private:
                                               "this shop had data, restore its KALVO3.IB from a backup first"
                                             : "Volka.bpl cannot supply one: restore KALVO3.IB from a backup");
         } else if (os().file_age(db) == -1) {
-            report_.line(Level::Warn, name, doctor::size_and_date(db),
+            report_.line(Level::Warn, name, doctor::size_and_date(os(), db),
                          "The launcher keeps it as it is, but this date is outside what it can compare: set "
                          "this PC's clock and date (a flat clock battery?)");
         } else {
-            report_.line(Level::Ok, name, doctor::size_and_date(db), "Kept as it is");
+            report_.line(Level::Ok, name, doctor::size_and_date(os(), db), "Kept as it is");
         }
     }
 
@@ -469,7 +464,7 @@ private:
         const std::string state = os().user_state_directory();
         for (const std::string& log : {path(kLogName), state.empty() ? std::string() : state + kLogName}) {
             if (log.empty()) continue;
-            const std::optional<std::string> text = doctor::read_whole_file(log);
+            const std::optional<std::string> text = doctor::read_whole_file(os(), log);
             const std::string block = text ? doctor::last_run_block(*text) : std::string();
             if (block.empty()) continue;
             const std::optional<int64_t> stamp = os().modification_stamp(log);
@@ -483,7 +478,7 @@ private:
     void check_log() {
         const RunLog log = latest_run_log();
         if (log.from.empty()) {
-            const bool present = doctor::read_whole_file(path(kLogName)).has_value();
+            const bool present = doctor::read_whole_file(os(), path(kLogName)).has_value();
             report_.line(Level::Ok, kLogName, present ? "holds no run" : "none in this folder",
                          present ? std::string()
                                  : std::string("No start has written here yet; a launcher that cannot write its "
@@ -504,10 +499,12 @@ private:
         report_.detail(log.block);
     }
 
+    platform::Platform& os_;
     std::string dir_;  // with its delimiter
     Report report_;
     std::string upgrade_, upgrade_path_;
     bool configured_ = false;
+    std::vector<launcher::NamedKey> trusted_;
     bool relative_ = false;
     bool will_fetch_ = false;
     int64_t fetch_size_ = 0, fetched_entry_size_ = 0;
@@ -518,10 +515,9 @@ private:
     std::optional<int64_t> latest_stamp_;
 };
 
-int run_doctor(const Args& args) {
+int run_doctor(platform::Platform& os, const Args& args) {
     if (args.size() > 1 || (!args.empty() && args[0].size() > 1 && args[0][0] == '-'))
         return usage_error("doctor takes at most one folder");
-    platform::Platform& os = platform::current();
     std::string dir = args.empty() ? std::string() : args[0];
     if (!is_absolute(dir)) {
         const std::string cwd = os.current_directory();
@@ -535,9 +531,7 @@ int run_doctor(const Args& args) {
         throw kalv::FileStreamError("no folder " + dir);
     }
     if (!ends_with_delimiter(dir)) dir += kDelimiter;
-    InstallationPlatform installation(os, dir + kLauncherName);
-    const platform::ScopedPlatform placed(installation);
-    return Doctor(launcher::LauncherDir()).run();
+    return Doctor(os, dir).run();
 }
 
 const Registration registration{

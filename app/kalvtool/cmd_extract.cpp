@@ -59,7 +59,7 @@ bool take_sync_option(Args& args) {
     return found;
 }
 
-int run_extract(const Args& given) {
+int run_extract(kalv::platform::Platform&, const Args& given) {
     Args args = given;
     const bool sync_each = take_sync_option(args);
     const std::optional<ArchiveArgs> a = parse_archive_args(args, "Pdor", "extract");

@@ -15,7 +15,7 @@
 namespace kalvtool {
 namespace {
 
-int run_list(const Args& args) {
+int run_list(kalv::platform::Platform&, const Args& args) {
     if (args.size() != 1 || (!args[0].empty() && args[0][0] == '-')) return usage_error("list takes one archive");
     StderrObserver observer("list");  // a split archive's next disk
     const std::unique_ptr<kalv::unzip::Archive> zip = open_archive(args[0], observer);

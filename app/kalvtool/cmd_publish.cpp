@@ -33,7 +33,8 @@ std::string dos_text(int32_t age) {
     return text;
 }
 
-int run_package(const char* command, const char* destination_word, bool publishing, const Args& args) {
+int run_package(kalv::platform::Platform& os, const char* command, const char* destination_word, bool publishing,
+                const Args& args) {
     bool database = false, made_elsewhere = false, options_done = false;
     std::vector<std::string> files;
     std::string key_file;
@@ -66,12 +67,12 @@ int run_package(const char* command, const char* destination_word, bool publishi
     options.password = std::string(kalv::launcher::kPackagePasswordChars, kalv::launcher::kPackagePasswordHighIndex + 1);
     options.newer_than_replaced = publishing;
     const auto signed_by = std::make_shared<std::string>();
-    if (!key_file.empty()) options.seal = keys::package_signer(key_file, signed_by);
+    if (!key_file.empty()) options.seal = keys::package_signer(os, key_file, signed_by);
 
     const auto start = std::chrono::steady_clock::now();
     const kalv::publish::PublishResult r = made_elsewhere
-                                               ? kalv::publish::publish_made_package(files[0], files[1], options)
-                                               : kalv::publish::publish_package(files[0], files[1], options);
+                                               ? kalv::publish::publish_made_package(os, files[0], files[1], options)
+                                               : kalv::publish::publish_package(os, files[0], files[1], options);
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     if (r.ahead_of_clock)
         std::fprintf(stderr,
@@ -92,8 +93,10 @@ int run_package(const char* command, const char* destination_word, bool publishi
     return kExitOk;
 }
 
-int run_pack(const Args& args) { return run_package("pack", "OUT", false, args); }
-int run_publish(const Args& args) { return run_package("publish", "TARGET", true, args); }
+int run_pack(kalv::platform::Platform& os, const Args& args) { return run_package(os, "pack", "OUT", false, args); }
+int run_publish(kalv::platform::Platform& os, const Args& args) {
+    return run_package(os, "publish", "TARGET", true, args);
+}
 
 // What pack and publish share, for `kalvtool help` (a macro so that the two texts
 // below can be joined at compile time).

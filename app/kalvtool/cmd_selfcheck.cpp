@@ -6,7 +6,7 @@
 
 namespace {
 
-int run_selfcheck(const kalvtool::Args& args) {
+int run_selfcheck(kalv::platform::Platform&, const kalvtool::Args& args) {
     if (!args.empty()) return kalvtool::usage_error("selfcheck: takes no arguments");
     if (!kalv::Rijndael::PassesKnownAnswers()) {
         std::fprintf(stderr, "kalvtool selfcheck: %s self-check FAILED\n", kalv::Rijndael::kAlgorithm);

@@ -20,9 +20,9 @@ namespace {
 namespace p256 = kalv::platform::p256;
 namespace signing = kalv::signing;
 
-int run_keygen(const Args& args) {
+int run_keygen(kalv::platform::Platform& os, const Args& args) {
     if (args.size() == 2 && args[0] == "--public") {
-        const p256::PrivateKey key = keys::read_private_key(args[1]);
+        const p256::PrivateKey key = keys::read_private_key(os, args[1]);
         std::printf("%s\n", signing::public_key_text(key.public_part()).c_str());
         return kExitOk;
     }
@@ -47,13 +47,13 @@ int run_keygen(const Args& args) {
     return kExitOk;
 }
 
-int run_verify(const Args& args) {
+int run_verify(kalv::platform::Platform& os, const Args& args) {
     std::vector<p256::PublicKey> trusted;
     std::vector<std::string> files;
     for (size_t i = 0; i < args.size(); ++i) {
         if (args[i] == "--key") {
             if (i + 1 == args.size()) return usage_error("verify: --key needs PUBLIC");
-            trusted.push_back(keys::read_public_key(args[++i]));
+            trusted.push_back(keys::read_public_key(os, args[++i]));
         } else if (args[i].size() > 1 && args[i][0] == '-') {
             return usage_error("verify: unknown option " + args[i]);
         } else {
@@ -61,7 +61,7 @@ int run_verify(const Args& args) {
         }
     }
     if (trusted.empty() || files.size() != 1) return usage_error("verify expects --key PUBLIC and PACKAGE");
-    const signing::SignatureCheck check = signing::check_signature(files[0], trusted);
+    const signing::SignatureCheck check = signing::check_signature(os, files[0], trusted);
     const std::string name = kalv::printable(files[0]);
     switch (check.verdict) {
         case signing::Verdict::Valid:

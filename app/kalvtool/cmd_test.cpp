@@ -12,7 +12,7 @@
 namespace kalvtool {
 namespace {
 
-int run_test(const Args& args) {
+int run_test(kalv::platform::Platform&, const Args& args) {
     const std::optional<ArchiveArgs> a = parse_archive_args(args, "P", "test");
     if (!a) return kExitUsage;
     const ArchiveVerdict verdict = test_archive("test", a->archive, a->password, a->patterns, [](const EntryVerdict& e) {

@@ -33,7 +33,7 @@ void require_start_token(const std::string& token) {
     }
 }
 
-int run_token(const kalvtool::Args& args) {
+int run_token(kalv::platform::Platform&, const kalvtool::Args& args) {
     if (args.empty()) return kalvtool::usage_error("token: missing 'encrypt' or 'decrypt'");
     const std::string& action = args[0];
     if (action != "encrypt" && action != "decrypt") {

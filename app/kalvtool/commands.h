@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/platform.h"
+
 namespace kalvtool {
 
 // Exit codes shared by every command.
@@ -18,7 +20,8 @@ using Args = std::vector<std::string>;  // the arguments after the command word
 struct Command {
     const char* name;
     const char* usage;  // one or more lines, each starting with "kalvtool "
-    int (*run)(const Args& args);
+    // Given the OS by main (the native platform).
+    int (*run)(kalv::platform::Platform& os, const Args& args);
     const char* details = nullptr;  // what `kalvtool help NAME` adds below the usage
 };
 

@@ -36,12 +36,10 @@ void Report::summary(const std::string& dir) const {
 
 int Report::exit_code() const { return counts_[2] ? 2 : counts_[1] ? 1 : 0; }
 
-std::optional<int64_t> file_size(const std::string& path) {
-    try {
-        return kalv::platform::current().open_file(path, kalv::platform::OpenMode::ReadShared)->size();
-    } catch (const kalv::Error&) {
-        return std::nullopt;
-    }
+std::optional<int64_t> file_size(kalv::platform::FileSystem& files, const std::string& path) {
+    auto opened = files.open(path, kalv::platform::OpenMode::ReadShared);
+    if (!opened) return std::nullopt;
+    return (*opened)->size();
 }
 
 std::string dos_date_text(int32_t age) {
@@ -52,8 +50,8 @@ std::string dos_date_text(int32_t age) {
     return text;
 }
 
-std::string size_and_date(const std::string& path) {
-    return size_and_date(file_size(path), kalv::platform::current().file_age(path));
+std::string size_and_date(kalv::platform::FileSystem& files, const std::string& path) {
+    return size_and_date(file_size(files, path), files.file_age(path));
 }
 
 std::string size_and_date(std::optional<int64_t> size, int32_t age) {
@@ -87,16 +85,13 @@ std::string last_run_block(const std::string& log) {
     return block;
 }
 
-std::optional<std::string> read_whole_file(const std::string& path) {
-    try {
-        const auto file = kalv::platform::current().open_file(path, kalv::platform::OpenMode::ReadShared);
-        std::string content;
-        char buffer[16384];
-        for (size_t n; (n = file->read(buffer, sizeof buffer)) > 0;) content.append(buffer, n);
-        return content;
-    } catch (const kalv::Error&) {
-        return std::nullopt;
-    }
+std::optional<std::string> read_whole_file(kalv::platform::FileSystem& files, const std::string& path) {
+    auto opened = files.open(path, kalv::platform::OpenMode::ReadShared);
+    if (!opened) return std::nullopt;
+    std::string content;
+    char buffer[16384];
+    for (size_t n; (n = (*opened)->read(buffer, sizeof buffer)) > 0;) content.append(buffer, n);
+    return content;
 }
 
 }  // namespace kalvtool::doctor

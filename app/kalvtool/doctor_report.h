@@ -6,6 +6,8 @@
 #include <optional>
 #include <string>
 
+#include "platform/file_system.h"
+
 namespace kalvtool::doctor {
 
 enum class Level { Ok, Warn, Fail };
@@ -25,11 +27,11 @@ private:
 };
 
 // The file's size, or nullopt when it cannot be opened for reading.
-std::optional<int64_t> file_size(const std::string& path);
+std::optional<int64_t> file_size(kalv::platform::FileSystem& files, const std::string& path);
 
 // "1234 bytes, dated 2026-12-07 13:31:32"; a file whose date the launcher cannot hold
 // (file age -1) is "dated before 1980 or after 2107".
-std::string size_and_date(const std::string& path);
+std::string size_and_date(kalv::platform::FileSystem& files, const std::string& path);
 // The same of a size (nullopt: unreadable) and a file age already at hand.
 std::string size_and_date(std::optional<int64_t> size, int32_t age);
 
@@ -44,6 +46,6 @@ std::string amount(uint64_t bytes);
 std::string last_run_block(const std::string& log);
 
 // The whole file, or nullopt when it cannot be opened.
-std::optional<std::string> read_whole_file(const std::string& path);
+std::optional<std::string> read_whole_file(kalv::platform::FileSystem& files, const std::string& path);
 
 }  // namespace kalvtool::doctor

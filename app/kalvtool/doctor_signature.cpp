@@ -11,9 +11,7 @@ namespace kalvtool::doctor {
 namespace launcher = kalv::launcher;
 namespace signing = kalv::signing;
 
-void report_trusted_keys(Report& report, const std::string& net_inf) {
-    launcher::ReadTrustedKeys(net_inf);
-    const std::vector<launcher::NamedKey>& keys = launcher::TrustedKeys();
+void report_trusted_keys(Report& report, const std::vector<launcher::NamedKey>& keys) {
     if (keys.empty()) {
         report.line(Level::Ok, "publisher keys", "none named in NET.INF: an upgrade copy is installed signed or not",
                     "To install only packages you signed, name your public key in NET.INF as [DB] PublicKey= "
@@ -39,18 +37,19 @@ void report_trusted_keys(Report& report, const std::string& net_inf) {
     }
 }
 
-SignatureFinding inspect_signature(const std::string& path) {
+SignatureFinding inspect_signature(kalv::platform::FileSystem& files,
+                                   const std::vector<launcher::NamedKey>& trusted, const std::string& path) {
     SignatureFinding finding;
-    finding.refusal = launcher::WhyNotTrusted(path);
+    finding.refusal = launcher::WhyNotTrusted(files, trusted, path);
     std::vector<kalv::platform::p256::PublicKey> keys;
     std::vector<std::string> names;
-    for (const launcher::NamedKey& named : launcher::TrustedKeys()) {
+    for (const launcher::NamedKey& named : trusted) {
         if (!named.key) continue;
         keys.push_back(*named.key);
         names.push_back(named.name);
     }
     try {
-        const signing::SignatureCheck check = signing::check_signature(path, keys);
+        const signing::SignatureCheck check = signing::check_signature(files, path, keys);
         switch (check.verdict) {
             case signing::Verdict::Valid:
                 finding.note = ", " + check.text() + " (" + names[size_t(check.key_index)] + ")";
@@ -61,7 +60,7 @@ SignatureFinding inspect_signature(const std::string& path) {
                 break;
             case signing::Verdict::Unsigned:
                 // Said where it matters: an installation that trusts no key takes it as ever.
-                if (!keys.empty() || !launcher::TrustedKeys().empty()) finding.note = ", unsigned";
+                if (!trusted.empty()) finding.note = ", unsigned";
                 break;
             case signing::Verdict::Altered: finding.note = ", " + check.text(); break;
         }

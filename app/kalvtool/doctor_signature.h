@@ -4,21 +4,24 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "doctor_report.h"
+#include "launcher/package_trust.h"
 
 namespace kalvtool::doctor {
 
-// The "publisher keys" line for NET.INF at `net_inf`.
-void report_trusted_keys(Report& report, const std::string& net_inf);
+// The "publisher keys" line for the keys NET.INF names.
+void report_trusted_keys(Report& report, const std::vector<kalv::launcher::NamedKey>& keys);
 
 struct SignatureFinding {
     std::string note;     // ", signed by key 0123456789abcdef (PublicKey)", ", unsigned", ...
     std::string refusal;  // why the launcher drops the copy; empty when it keeps it
 };
 
-// Reads the package at `path` as a launcher with this NET.INF checks its fetched copy.
-SignatureFinding inspect_signature(const std::string& path);
+// Reads the package at `path` as a launcher trusting `trusted` checks its fetched copy.
+SignatureFinding inspect_signature(kalv::platform::FileSystem& files,
+                                   const std::vector<kalv::launcher::NamedKey>& trusted, const std::string& path);
 
 // For an upgrade copy that is newer and sound (`found` describes it): a WARN line
 // when the launcher drops it for its signature, and true then.

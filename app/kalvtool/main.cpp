@@ -104,7 +104,7 @@ int main(int argc, char** argv) {
     for (const Command& c : commands()) {
         if (word != c.name) continue;
         try {
-            return c.run(rest);
+            return c.run(kalv::platform::native(), rest);
         } catch (const kalv::Error& e) {
             // The message may name a path made of an entry's stored name.
             std::fprintf(stderr, "kalvtool %s: %s\n", c.name, kalv::printable(readable(e.what())).c_str());

@@ -15,16 +15,16 @@ namespace signing = kalv::signing;
 
 namespace {
 
-std::string read_key_file(const std::string& path, const char* what) {
-    const std::optional<std::string> text = doctor::read_whole_file(path);
+std::string read_key_file(kalv::platform::FileSystem& files, const std::string& path, const char* what) {
+    const std::optional<std::string> text = doctor::read_whole_file(files, path);
     if (!text) throw kalv::Error("Cannot read the " + std::string(what) + " file " + path);
     return *text;
 }
 
 }  // namespace
 
-p256::PrivateKey read_private_key(const std::string& key_file) {
-    std::string text = read_key_file(key_file, "private key");
+p256::PrivateKey read_private_key(kalv::platform::FileSystem& files, const std::string& key_file) {
+    std::string text = read_key_file(files, key_file, "private key");
     try {
         p256::PrivateKey key = signing::parse_private_key_file(text);
         std::fill(text.begin(), text.end(), '\0');
@@ -35,9 +35,9 @@ p256::PrivateKey read_private_key(const std::string& key_file) {
     }
 }
 
-p256::PublicKey read_public_key(const std::string& given) {
+p256::PublicKey read_public_key(kalv::platform::FileSystem& files, const std::string& given) {
     if (given.rfind(signing::kPublicKeyPrefix, 0) == 0) return signing::parse_public_key(given);
-    const std::string text = read_key_file(given, "public key");
+    const std::string text = read_key_file(files, given, "public key");
     if (text.find(signing::kPrivateKeyPrefix) != std::string::npos)
         throw kalv::Error(given + " is a private key file: give the public key (kalvtool keygen --public " + given +
                           " prints it)");
@@ -57,13 +57,13 @@ p256::PublicKey read_public_key(const std::string& given) {
     throw kalv::Error(given + " holds no public key line");
 }
 
-std::function<void(const std::string&)> package_signer(const std::string& key_file,
+std::function<void(const std::string&)> package_signer(kalv::platform::FileSystem& files, const std::string& key_file,
                                                         std::shared_ptr<std::string> signed_by) {
-    auto key = std::make_shared<p256::PrivateKey>(read_private_key(key_file));
-    return [key, signed_by](const std::string& package) {
-        *signed_by = signing::sign_package(package, *key);
+    auto key = std::make_shared<p256::PrivateKey>(read_private_key(files, key_file));
+    return [&files, key, signed_by](const std::string& package) {
+        *signed_by = signing::sign_package(files, package, *key);
         // Read back from the disk as a launcher will read it.
-        const signing::SignatureCheck check = signing::check_signature(package, {key->public_part()});
+        const signing::SignatureCheck check = signing::check_signature(files, package, {key->public_part()});
         if (check.verdict != signing::Verdict::Valid)
             throw kalv::Error("The package signed as " + package + " does not verify when read back (" +
                               check.text() + ")");

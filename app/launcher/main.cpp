@@ -5,13 +5,15 @@
 
 #include "launcher/launcher.h"
 #include "platform/library_search.h"
+#include "platform/platform.h"
 #include "splash/splash.h"
 
 int main() {
     // Before anything can load a DLL: none from the launcher's own folder or elsewhere.
     kalv::platform::restrict_library_search();
-    return kalv::launcher::RunLauncher([]() -> std::unique_ptr<kalv::splash::SplashView> {
-        std::unique_ptr<kalv::splash::SplashWindow> window = kalv::splash::create_splash_window();
+    kalv::platform::Platform& os = kalv::platform::native();
+    return kalv::launcher::RunLauncher(os, [&os]() -> std::unique_ptr<kalv::splash::SplashView> {
+        std::unique_ptr<kalv::splash::SplashWindow> window = kalv::splash::create_splash_window(os);
         // Complete on the screen before the long steps begin.
         window->show_and_update();
         return window;

@@ -91,7 +91,7 @@ void write_file(const std::string& path, const std::string& content) {
 }  // namespace
 
 int main() {
-    kalv::platform::Platform& os = kalv::platform::current();
+    kalv::platform::Platform& os = kalv::platform::native();
     std::unique_ptr<kalv::platform::HeldMutex> mutex = kalv::platform::hold_mutex("KalvMutexName");
     // A Windows program is ready for input once it looks at its message queue; the
     // launcher's start waits for that.

@@ -6,20 +6,21 @@
 
 #include "launcher/run_log.h"
 #include "launcher/texts.h"
-#include "platform/platform.h"
+#include "platform/user_interface.h"
 
 namespace kalv::launcher {
 
-inline void ShowErrorBox(const std::string& text, const std::string& caption) {
+inline void ShowErrorBox(platform::UserInterface& ui, const std::string& text, const std::string& caption) {
     runlog::Note("box " + caption + " | " + text);
-    platform::current().message_box(text, caption, platform::BoxButtons::Ok, platform::BoxIcon::Error);
+    ui.message_box(text, caption, platform::BoxButtons::Ok, platform::BoxIcon::Error);
 }
 
 // "Problem in <where> : ", a carriage return and the failure's message.
-inline void ShowProblemBox(const std::string& where, const std::string& message, const std::string& caption) {
-    ShowErrorBox("Problem in " + where + " : " + kBoxLineBreak + message, caption);
+inline void ShowProblemBox(platform::UserInterface& ui, const std::string& where, const std::string& message,
+                           const std::string& caption) {
+    ShowErrorBox(ui, "Problem in " + where + " : " + kBoxLineBreak + message, caption);
 }
 
-inline std::string Text(TextId id) { return platform::current().load_string(id); }
+inline std::string Text(platform::UserInterface& ui, TextId id) { return ui.load_string(id); }
 
 }  // namespace kalv::launcher

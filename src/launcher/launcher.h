@@ -9,20 +9,37 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
+#include "launcher/package_trust.h"
+#include "platform/platform.h"
 #include "splash/splash_view.h"
 
 namespace kalv::launcher {
 
-// --- process-wide state ----------------------------------------------------------
-// The splash window while the entry owns it; empty before and after.
-extern splash::SplashView* frmSplash;
-// Read from NET.INF by ReadNetInf; empty before, and when NET.INF names none.
-extern std::string UpgradePath;
-// NET.INF names an upgrade location (an empty value too): only then is there a refresh.
-extern bool UpgradeConfigured;
-// LauncherDir + "KALVO3.IB", set by the startup sequence once the program is unpacked.
-extern std::string DatabasePath;
+// --- the installation --------------------------------------------------------------
+// The installation this launcher serves, made by the entry and handed down.
+struct Installation {
+    // LauncherDir: where the packages, NET.INF and the unpacked files lie.
+    std::string Folder;
+    // Read from NET.INF by ReadNetInf; empty before, and when NET.INF names none.
+    std::string UpgradePath;
+    // NET.INF names an upgrade location (an empty value too): only then is there a refresh.
+    bool UpgradeConfigured = false;
+    // Folder + "KALVO3.IB", set by the startup sequence once the program is unpacked.
+    std::string DatabasePath;
+    // The publisher keys NET.INF names (PublicKey, PublicKey2): once there is one, only
+    // an upgrade copy signed by one of them is installed.
+    std::vector<NamedKey> TrustedKeys;
+};
+
+// The OS by job, as the steps that need more than one job are given it.
+struct LauncherOs {
+    platform::FileSystem& files;
+    platform::Processes& processes;
+    platform::UserInterface& ui;
+};
+
 // How long a launcher waits for another one working on the same installation, how
 // long it then gives the application that one started to hold its mutex, and how
 // long a copy from the upgrade location may deliver nothing before it is given up.
@@ -32,29 +49,32 @@ inline constexpr std::chrono::milliseconds kCopyStallTimeout{30000};
 
 // The directory part of the launcher's own full path, up to and including the last
 // path delimiter (on Windows a backslash or the drive's colon).
-std::string LauncherDir();
+std::string LauncherDir(platform::Processes& processes);
 
 // --- entry -------------------------------------------------------------------------
-// The whole run of the launcher process: the guard, then a splash window from
-// `open_splash` (created, shown and painted), the startup sequence, the window freed.
+// The whole run of the launcher process on `os` (the native platform, or a test's
+// fake): the guard, then a splash window from `open_splash` (created, shown and
+// painted), which the entry owns for the run, the startup sequence, the window freed.
 // Returns the exit code, 0 on every path.
-int RunLauncher(const std::function<std::unique_ptr<splash::SplashView>()>& open_splash);
+int RunLauncher(platform::Platform& os, const std::function<std::unique_ptr<splash::SplashView>()>& open_splash);
 
 // True when the application is not running; otherwise tells the user so and is false.
-bool CheckSingleInstance();
+bool CheckSingleInstance(platform::Processes& processes, platform::UserInterface& ui);
 
-// The name of the lock that keeps two launchers of one installation apart.
-std::string InstallationLockName();
+// The name of the lock that keeps two launchers of the installation in `folder` apart.
+std::string InstallationLockName(const std::string& folder);
 
 // --- startup sequence ----------------------------------------------------------------
-void RunStartup();
+// The sequence in the installation's folder, shown in `frmSplash`; fills the
+// installation's upgrade and database paths.
+void RunStartup(const LauncherOs& os, Installation& installation, splash::SplashView& frmSplash);
 
 // Extracts the one entry `entry_name` of the package into `dest_dir`; true when a file
 // was extracted. Failures are shown in a "Problem in UnCompress : " box.
-bool UnCompress(const std::string& package_path, const std::string& dest_dir, const std::string& password,
-                const std::string& entry_name);
+bool UnCompress(const LauncherOs& os, const std::string& package_path, const std::string& dest_dir,
+                const std::string& password, const std::string& entry_name);
 
-uint32_t GetPlatformId();
+uint32_t GetPlatformId(platform::Processes& processes);
 
 // The password of both packages.
 std::string PackagePassword();
@@ -63,17 +83,20 @@ std::string PackagePassword();
 std::string CharsToText(const char* chars, int high_index);
 
 // --- installation and package refresh -------------------------------------------------
-void ReadNetInf();
+// Reads the installation's NET.INF: its upgrade path, and whether it names one.
+void ReadNetInf(platform::FileSystem& files, Installation& installation);
 
 // Why NET.INF at `net_inf` gives no [DB] Upgrade value: no file, UTF-16 text, no [DB]
 // section, or no such key in it (with the keys it has, a typo shows there).
-std::string WhyNoUpgradePath(const std::string& net_inf);
+std::string WhyNoUpgradePath(platform::FileSystem& files, const std::string& net_inf);
 
 // Replaces the local package `target` by the upgrade copy `source` when that is newer
 // and, once copied beside the target, proves a sound program package. Every look at
-// `source` and the copy answer within `bound`, or the refresh is given up.
-void HaveNewVersion(const std::string& target, const std::string& source,
-                    std::chrono::milliseconds bound = kCopyStallTimeout);
+// `source` and the copy answer within `bound`, or the refresh is given up. With
+// `trusted` keys, the copy must also carry a signature by one of them.
+void HaveNewVersion(platform::FileSystem& files, platform::UserInterface& ui, const std::string& target,
+                    const std::string& source, std::chrono::milliseconds bound = kCopyStallTimeout,
+                    const std::vector<NamedKey>& trusted = {});
 
 // Whether an upgrade copy of age `source_age` replaces a local package of age
 // `target_age` (file ages; -1 for none).
@@ -86,11 +109,12 @@ bool IsSoundProgramPackage(const std::string& path);
 // --- start token and launch -------------------------------------------------------------
 // The start token's plain text for `database_path`: an in-memory INI document named
 // "DummyFile" with [SECTION] DBpath=database_path, rendered as comma text.
-std::string BuildStartToken(const std::string& database_path);
+std::string BuildStartToken(platform::FileSystem& files, const std::string& database_path);
 
 // Starts `program_path` with `command_line` as its whole command line; a failure to start
 // is shown in a "Can not start this program " box, and a failure raised while starting
 // is shown and passed on.
-void RunProgram(const std::string& command_line, const std::string& program_path);
+void RunProgram(platform::Processes& processes, platform::UserInterface& ui, const std::string& command_line,
+                const std::string& program_path);
 
 }  // namespace kalv::launcher

@@ -1,11 +1,10 @@
 // Where the launcher finds itself, and the small helpers of the startup sequence.
 #include "launcher/launcher.h"
-#include "platform/platform.h"
 
 namespace kalv::launcher {
 
-std::string LauncherDir() {
-    const std::string path = platform::current().module_path();
+std::string LauncherDir(platform::Processes& processes) {
+    const std::string path = processes.module_path();
 #ifdef _WIN32
     const size_t last = path.find_last_of("\\:");
 #else
@@ -14,7 +13,7 @@ std::string LauncherDir() {
     return last == std::string::npos ? std::string() : path.substr(0, last + 1);
 }
 
-uint32_t GetPlatformId() { return platform::current().platform_id(); }
+uint32_t GetPlatformId(platform::Processes& processes) { return processes.platform_id(); }
 
 std::string CharsToText(const char* chars, int high_index) {
     if (high_index < 0) return {};

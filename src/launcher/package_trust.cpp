@@ -13,18 +13,15 @@ namespace {
 // GetPrivateProfileStringA's buffer, as for Upgrade; a key line is 99 characters.
 constexpr size_t kProfileBufferSize = 2048;
 
-std::vector<NamedKey> trusted_keys;
-
 }  // namespace
 
-void ReadTrustedKeys(const std::string& net_inf) {
-    platform::Platform& os = platform::current();
-    trusted_keys.clear();
+std::vector<NamedKey> ReadTrustedKeys(platform::FileSystem& files, const std::string& net_inf) {
+    std::vector<NamedKey> trusted_keys;
     std::string noted;
     for (const char* name : kPublicKeyNames) {
         // Two defaults that no one-line value can be both tell a missing key from a value.
-        const std::string value = os.profile_string(net_inf, "DB", name, "\x01", kProfileBufferSize);
-        if (value == "\x01" && os.profile_string(net_inf, "DB", name, "\x02", kProfileBufferSize) == "\x02") continue;
+        const std::string value = files.profile_string(net_inf, "DB", name, "\x01", kProfileBufferSize);
+        if (value == "\x01" && files.profile_string(net_inf, "DB", name, "\x02", kProfileBufferSize) == "\x02") continue;
         NamedKey named{name, std::nullopt, {}, {}};
         try {
             named.key = signing::parse_public_key(value);
@@ -38,18 +35,18 @@ void ReadTrustedKeys(const std::string& net_inf) {
         trusted_keys.push_back(std::move(named));
     }
     if (!trusted_keys.empty()) runlog::Note("publisher keys: " + noted + "; only a copy signed by one is installed");
+    return trusted_keys;
 }
 
-const std::vector<NamedKey>& TrustedKeys() { return trusted_keys; }
-
-std::string WhyNotTrusted(const std::string& path) {
+std::string WhyNotTrusted(platform::FileSystem& files, const std::vector<NamedKey>& trusted_keys,
+                          const std::string& path) {
     if (trusted_keys.empty()) return {};
     std::vector<platform::p256::PublicKey> keys;
     for (const NamedKey& named : trusted_keys)
         if (named.key) keys.push_back(*named.key);
     signing::SignatureCheck check;
     try {
-        check = signing::check_signature(path, keys);
+        check = signing::check_signature(files, path, keys);
     } catch (const std::exception& failure) {
         return std::string("its signature could not be checked (") + failure.what() + ")";
     }

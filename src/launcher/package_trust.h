@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/file_system.h"
 #include "platform/p256.h"
 
 namespace kalv::launcher {
@@ -24,16 +25,15 @@ struct NamedKey {
     std::string problem;                          // why it does not parse
 };
 
-// Reads the keys of NET.INF at `net_inf` with the profile API's rules (as Upgrade is
-// read) and notes them in the run log when there are any. Called by ReadNetInf.
-void ReadTrustedKeys(const std::string& net_inf);
+// The keys of NET.INF at `net_inf`, read with the profile API's rules (as Upgrade is
+// read) in NET.INF's order, and noted in the run log when there are any; empty when
+// none is named. Called by ReadNetInf.
+std::vector<NamedKey> ReadTrustedKeys(platform::FileSystem& files, const std::string& net_inf);
 
-// The keys found by the last ReadTrustedKeys, in NET.INF's order; empty when none is named.
-const std::vector<NamedKey>& TrustedKeys();
-
-// Empty when the package at `path` may be installed as far as signatures go (no key
-// is named, or its signature verifies under one named); otherwise why not, for the
+// Empty when the package at `path` may be installed as far as signatures go (`trusted`
+// is empty, or its signature verifies under one of them); otherwise why not, for the
 // run log: unsigned, signed by a key not trusted, altered, or unreadable.
-std::string WhyNotTrusted(const std::string& path);
+std::string WhyNotTrusted(platform::FileSystem& files, const std::vector<NamedKey>& trusted,
+                          const std::string& path);
 
 }  // namespace kalv::launcher

@@ -17,10 +17,6 @@
 
 namespace kalv::launcher {
 
-std::string UpgradePath;
-
-bool UpgradeConfigured = false;
-
 namespace {
 
 // GetPrivateProfileStringA reads into a buffer of this size; longer values are cut.
@@ -49,15 +45,14 @@ std::string NoAnswer(std::chrono::milliseconds bound) {
 // copy is complete when the platform says so and it is as long as its source: a read
 // that fails midway may end a copy as if the source ended there, and a source that is
 // still being written has grown meanwhile.
-std::string CopyCompletely(const std::string& source, const std::string& incoming,
+std::string CopyCompletely(platform::FileSystem& files, const std::string& source, const std::string& incoming,
                            std::chrono::milliseconds bound) {
-    platform::Platform& os = platform::current();
     // A copy that fails removes what it made, and only that.
-    if (!os.copy_file(source, incoming, true, bound)) return "the copy failed or stalled";
-    const std::optional<platform::FileLook> again = os.look_within(source, bound);
+    if (!files.copy_file(source, incoming, true, bound)) return "the copy failed or stalled";
+    const std::optional<platform::FileLook> again = files.look_within(source, bound);
     if (!again) return NoAnswer(bound);
-    if (again->size < 0 || os.file_size(incoming) != again->size) {
-        os.delete_file(incoming);
+    if (again->size < 0 || files.file_size(incoming) != again->size) {
+        files.delete_file(incoming);
         return "the copy failed or stalled";
     }
     return {};
@@ -70,8 +65,8 @@ std::string DescribePackage(bool exists, int32_t age, int64_t size) {
     return runlog::DosTimeText(age) + ", " + std::to_string(size) + " bytes";
 }
 
-std::string ReadHead(const std::string& path) {
-    const std::unique_ptr<platform::FileHandle> file = platform::current().open_file(path, platform::OpenMode::ReadShared);
+std::string ReadHead(platform::FileSystem& files, const std::string& path) {
+    const std::unique_ptr<platform::FileHandle> file = files.open_file(path, platform::OpenMode::ReadShared);
     std::string head(kNetInfReadLimit, '\0');
     head.resize(file->read(head.data(), head.size()));
     return head;
@@ -79,12 +74,12 @@ std::string ReadHead(const std::string& path) {
 
 }  // namespace
 
-std::string WhyNoUpgradePath(const std::string& net_inf) {
+std::string WhyNoUpgradePath(platform::FileSystem& files, const std::string& net_inf) {
     const std::string name = kNetInfName;
-    if (!platform::current().file_exists(net_inf)) return "there is no " + name;
+    if (!files.file_exists(net_inf)) return "there is no " + name;
     std::string content;
     try {
-        content = ReadHead(net_inf);
+        content = ReadHead(files, net_inf);
     } catch (const std::exception&) {
         return name + " cannot be read";
     }
@@ -97,23 +92,23 @@ std::string WhyNoUpgradePath(const std::string& net_inf) {
     return name + "'s [DB] section has no Upgrade key" + (found.empty() ? "" : " (it has: " + found + ")");
 }
 
-void ReadNetInf() {
-    platform::Platform& os = platform::current();
-    const std::string file = LauncherDir() + kNetInfName;
+void ReadNetInf(platform::FileSystem& files, Installation& installation) {
+    std::string& UpgradePath = installation.UpgradePath;
+    const std::string file = installation.Folder + kNetInfName;
     // The profile API gives the default alike for a missing file, section and key: two
     // defaults that no value of a one-line key can be both tell those from a value.
-    UpgradePath = os.profile_string(file, "DB", "Upgrade", "\x01", kProfileBufferSize);
-    UpgradeConfigured =
-        UpgradePath != "\x01" || os.profile_string(file, "DB", "Upgrade", "\x02", kProfileBufferSize) != "\x02";
-    if (UpgradeConfigured) {
+    UpgradePath = files.profile_string(file, "DB", "Upgrade", "\x01", kProfileBufferSize);
+    installation.UpgradeConfigured =
+        UpgradePath != "\x01" || files.profile_string(file, "DB", "Upgrade", "\x02", kProfileBufferSize) != "\x02";
+    if (installation.UpgradeConfigured) {
         runlog::Note("upgrade path: " + UpgradePath);
-        ReadTrustedKeys(file);
+        installation.TrustedKeys = ReadTrustedKeys(files, file);
         return;
     }
     // Without a location of its own, a relative default would be looked up in whatever
     // folder the launcher was started from (a download folder): no refresh at all.
     UpgradePath.clear();
-    runlog::Note("upgrade path: none, " + WhyNoUpgradePath(file) + "; no refresh");
+    runlog::Note("upgrade path: none, " + WhyNoUpgradePath(files, file) + "; no refresh");
 }
 
 // Ages are DOS date-times, which sort as unsigned numbers: from 2044 on the top bit is
@@ -161,24 +156,25 @@ bool IsSoundProgramPackage(const std::string& path) {
     }
 }
 
-void HaveNewVersion(const std::string& target, const std::string& source, std::chrono::milliseconds bound) {
-    platform::Platform& os = platform::current();
+void HaveNewVersion(platform::FileSystem& files, platform::UserInterface& ui, const std::string& target,
+                    const std::string& source, std::chrono::milliseconds bound,
+                    const std::vector<NamedKey>& trusted) {
     try {
         // The upgrade location is only ever looked at within the bound: a share that
         // hangs costs this start the bound once, and the run goes on without it.
-        const std::optional<platform::FileLook> upgrade = os.look_within(source, bound);
+        const std::optional<platform::FileLook> upgrade = files.look_within(source, bound);
         if (!upgrade) {
             runlog::Note("refresh: not fetched, " + NoAnswer(bound));
             return;
         }
         // Presence, not age: an upgrade copy dated 1979 is there all the same.
         if (!upgrade->exists) {
-            ShowErrorBox(Text(kTextFileNotFound) + kBoxLineBreak + source, "CopyFile");
+            ShowErrorBox(ui, Text(ui, kTextFileNotFound) + kBoxLineBreak + source, "CopyFile");
             return;
         }
-        const bool target_exists = os.file_exists(target);
-        const int32_t target_age = os.file_age(target);
-        runlog::Note("local package: " + DescribePackage(target_exists, target_age, os.file_size(target)));
+        const bool target_exists = files.file_exists(target);
+        const int32_t target_age = files.file_age(target);
+        runlog::Note("local package: " + DescribePackage(target_exists, target_age, files.file_size(target)));
         runlog::Note("upgrade copy: " + DescribePackage(true, upgrade->age, upgrade->size));
         if (!UpgradeIsNewer(target_exists, target_age, upgrade->age)) {
             runlog::Note("refresh: not fetched, the upgrade copy is not newer");
@@ -189,25 +185,25 @@ void HaveNewVersion(const std::string& target, const std::string& source, std::c
         // takes the package's place in one step, and only once it proved sound: a copy
         // that is torn, damaged or still being published leaves the shop's package as
         // it was, and a later run fetches the finished one.
-        const std::string incoming = target + "." + os.random_tag() + kIncomingSuffix;
-        std::string why_not = CopyCompletely(source, incoming, bound);
+        const std::string incoming = target + "." + files.random_tag() + kIncomingSuffix;
+        std::string why_not = CopyCompletely(files, source, incoming, bound);
         if (why_not.empty()) {
             // The launcher's own copy is checked, never the share's file, which can
             // change between a check and the copy.
-            why_not = WhyNotTrusted(incoming);
+            why_not = WhyNotTrusted(files, trusted, incoming);
             if (why_not.empty() && !IsSoundProgramPackage(incoming))
                 why_not = "the copy is no sound package (its Kalvo3main does not decrypt or fails its CRC)";
             if (why_not.empty()) {
                 // A package copied from a CD or a read-only share must not block every
                 // later upgrade.
-                os.clear_read_only(target);
-                if (!os.replace_file(incoming, target)) why_not = "the local package could not be replaced";
+                files.clear_read_only(target);
+                if (!files.replace_file(incoming, target)) why_not = "the local package could not be replaced";
             }
-            if (!why_not.empty()) os.delete_file(incoming);
+            if (!why_not.empty()) files.delete_file(incoming);
         }
         runlog::Note(why_not.empty() ? "refresh: fetched" : "refresh: not fetched, " + why_not);
     } catch (const std::exception& failure) {
-        ShowProblemBox("HaveNewVersion", failure.what(), "CopyFile");
+        ShowProblemBox(ui, "HaveNewVersion", failure.what(), "CopyFile");
     }
 }
 

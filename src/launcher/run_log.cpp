@@ -7,8 +7,7 @@
 #include "core/dos_time.h"
 #include "core/printable.h"
 #include "kalv_version.h"
-#include "launcher/launcher.h"
-#include "platform/platform.h"
+#include "platform/file_system.h"
 
 namespace kalv::launcher::runlog {
 
@@ -16,6 +15,8 @@ namespace {
 
 // The block's lines not yet on the disk, and where the block goes once it is written.
 struct Block {
+    platform::FileSystem* files = nullptr;  // where the block is written; none: nowhere
+    std::string folder;                     // the launcher's own folder
     std::vector<std::string> pending;
     bool live = false;     // lines go to the disk as they come
     std::string path;      // the log that took the block's first lines
@@ -36,30 +37,30 @@ std::string LocalTimeNow() {
 
 // Appends to the log in `dir`, first making room when it has grown past the bound;
 // the path written, or empty when it could not be.
-std::string AppendIn(const std::string& dir, const std::string& lines) {
+std::string AppendIn(platform::FileSystem& files, const std::string& dir, const std::string& lines) {
     if (dir.empty()) return {};
-    platform::Platform& os = platform::current();
     const std::string path = dir + kLogName;
-    if (os.file_size(path) > kRotateBytes) os.replace_file(path, path + ".1");
-    return os.append_file(path, lines) ? path : std::string();
+    // A log that cannot be rotated grows on: the append below still adds the block.
+    if (files.file_size(path) > kRotateBytes) (void)files.replace_file(path, path + ".1");
+    return files.append_file(path, lines) ? path : std::string();
 }
 
 // Puts the pending lines on the disk: the block's first ones in the launcher's folder
 // or else the user's, the later ones after them in the same file.
 void Flush() {
     Block& block = Current();
-    if (block.pending.empty()) return;
+    if (block.pending.empty() || !block.files) return;
+    platform::FileSystem& files = *block.files;
     std::string lines;
     for (const std::string& line : block.pending) lines += line + "\r\n";
     block.pending.clear();
     try {
-        platform::Platform& os = platform::current();
         if (!block.path.empty()) {
-            os.append_file(block.path, lines);
+            files.append_file(block.path, lines);
             return;
         }
-        block.path = AppendIn(LauncherDir(), lines);
-        if (block.path.empty()) block.path = AppendIn(os.user_state_directory(), lines);
+        block.path = AppendIn(files, block.folder, lines);
+        if (block.path.empty()) block.path = AppendIn(files, files.user_state_directory(), lines);
     } catch (const std::exception&) {
         // The log serves the administrator; it never changes how the run ends.
     }
@@ -67,8 +68,10 @@ void Flush() {
 
 }  // namespace
 
-void Begin() {
+void Begin(platform::FileSystem& files, const std::string& folder) {
     Current() = Block{};
+    Current().files = &files;
+    Current().folder = folder;
     Current().pending.push_back("=== Kalv3 " KALV_VERSION_TEXT " run " + LocalTimeNow());
 }
 
@@ -88,7 +91,7 @@ void Write() {
     if (Current().pending.empty() && !Current().live) return;
     Current().pending.push_back("");  // a blank line ends the block
     Flush();
-    Current() = Block{};
+    Current() = Block{};  // forgets the file system too: nothing is written after the run
 }
 
 std::string DosTimeText(int32_t dos_date_time) {

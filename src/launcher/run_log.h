@@ -14,13 +14,17 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/file_system.h"
+
 namespace kalv::launcher::runlog {
 
 inline constexpr const char* kLogName = "Kalv3.log";
 inline constexpr int64_t kRotateBytes = 1 << 20;
 
-// Starts a new block (forgetting lines of an earlier one that was never written).
-void Begin();
+// Starts a new block (forgetting lines of an earlier one that was never written),
+// written through `files` into the launcher's `folder` (or the user's state folder).
+// Before Begin, and after Write, lines are gathered but never written.
+void Begin(platform::FileSystem& files, const std::string& folder);
 // Adds one line to the block, its control characters as \xNN (core/printable.h).
 void Note(const std::string& line);
 // Writes the lines gathered so far, and every later one as it comes.

@@ -10,16 +10,12 @@ namespace kalv::launcher {
 
 namespace {
 
-// WinExec's codes below this value are failures.
-constexpr uint32_t kFirstSuccessCode = 32;
-
 // The document is created under this name: a file of that name in the current
 // directory gives its starting content. It is only read, never written.
 constexpr const char* kDocumentName = "DummyFile";
 
-std::string ReadWholeFile(const std::string& path) {
-    platform::Platform& os = platform::current();
-    const std::unique_ptr<platform::FileHandle> file = os.open_file(path, platform::OpenMode::ReadShared);
+std::string ReadWholeFile(platform::FileSystem& files, const std::string& path) {
+    const std::unique_ptr<platform::FileHandle> file = files.open_file(path, platform::OpenMode::ReadShared);
     std::string content;
     char block[4096];
     while (const size_t n = file->read(block, sizeof block)) content.append(block, n);
@@ -28,24 +24,25 @@ std::string ReadWholeFile(const std::string& path) {
 
 }  // namespace
 
-std::string BuildStartToken(const std::string& database_path) {
+std::string BuildStartToken(platform::FileSystem& files, const std::string& database_path) {
     IniDocument document;
-    if (platform::current().file_exists(kDocumentName)) document = IniDocument::parse(ReadWholeFile(kDocumentName));
+    if (files.file_exists(kDocumentName)) document = IniDocument::parse(ReadWholeFile(files, kDocumentName));
     document.write_string("SECTION", "DBpath", database_path);
     return CommaText(document.lines());
 }
 
-void RunProgram(const std::string& command_line, const std::string& program_path) {
+void RunProgram(platform::Processes& processes, platform::UserInterface& ui, const std::string& command_line,
+                const std::string& program_path) {
     const std::string text = "Can not start this program ";
     // The log names the program, never the command line: it holds the start token.
     try {
-        const uint32_t result = platform::current().start_program(command_line, program_path);
+        const platform::OsStatus started = processes.start_program(command_line, program_path);
         runlog::Note("start " + program_path + ": " +
-                     (result < kFirstSuccessCode ? "failed, code " + std::to_string(result) : std::string("started")));
-        if (result < kFirstSuccessCode) ShowErrorBox(text, "ERROR");
+                     (started ? std::string("started") : "failed, code " + std::to_string(started.error().code)));
+        if (!started) ShowErrorBox(ui, text, "ERROR");
     } catch (const std::exception& failure) {
         runlog::Note("start " + program_path + ": failed, " + failure.what());
-        ShowErrorBox(text, "ERROR");
+        ShowErrorBox(ui, text, "ERROR");
         throw;
     }
 }

@@ -1,6 +1,7 @@
 // A Platform that hands every call to another one. Test and fuzz platforms derive from
 // it and override only what they change, so a new operation of the interface is added
-// here once rather than in every fake.
+// here once rather than in every fake. The "?" dialogs are not handed on: a layer
+// answers them as a cancel, as a platform without a user to ask does.
 #pragma once
 
 #include "platform/platform.h"
@@ -11,8 +12,8 @@ class ForwardingPlatform : public Platform {
 public:
     explicit ForwardingPlatform(Platform& inner) : inner_(inner) {}
 
-    std::unique_ptr<FileHandle> open_file(const std::string& path, OpenMode mode) override {
-        return inner_.open_file(path, mode);
+    OsResult<std::unique_ptr<FileHandle>> open(const std::string& path, OpenMode mode) override {
+        return inner_.open(path, mode);
     }
     int32_t file_age(const std::string& path) override { return inner_.file_age(path); }
     bool file_exists(const std::string& path) override { return inner_.file_exists(path); }
@@ -25,28 +26,27 @@ public:
     }
     bool directory_exists(const std::string& path) override { return inner_.directory_exists(path); }
     bool is_link(const std::string& path) override { return inner_.is_link(path); }
-    bool create_link(const std::string& target, const std::string& path) override {
+    OsStatus create_link(const std::string& target, const std::string& path) override {
         return inner_.create_link(target, path);
     }
     std::string random_tag() override { return inner_.random_tag(); }
-    bool create_directories(const std::string& path) override { return inner_.create_directories(path); }
-    bool delete_file(const std::string& path) override { return inner_.delete_file(path); }
-    bool move_file(const std::string& from, const std::string& to) override { return inner_.move_file(from, to); }
-    bool replace_file(const std::string& from, const std::string& to) override {
+    OsStatus create_directories(const std::string& path) override { return inner_.create_directories(path); }
+    OsStatus delete_file(const std::string& path) override { return inner_.delete_file(path); }
+    OsStatus move_file(const std::string& from, const std::string& to) override { return inner_.move_file(from, to); }
+    OsStatus replace_file(const std::string& from, const std::string& to) override {
         return inner_.replace_file(from, to);
     }
-    bool replace_file_deferred(const std::string& from, const std::string& to) override {
+    OsStatus replace_file_deferred(const std::string& from, const std::string& to) override {
         return inner_.replace_file_deferred(from, to);
     }
-    bool sync_directory(const std::string& directory) override { return inner_.sync_directory(directory); }
+    OsStatus sync_directory(const std::string& directory) override { return inner_.sync_directory(directory); }
     size_t sync_files(const std::vector<FileHandle*>& files) override { return inner_.sync_files(files); }
-    bool copy_file(const std::string& from, const std::string& to, bool fail_if_exists,
+    OsStatus copy_file(const std::string& from, const std::string& to, bool fail_if_exists,
                    std::chrono::milliseconds stall_timeout) override {
         return inner_.copy_file(from, to, fail_if_exists, stall_timeout);
     }
-    bool clear_read_only(const std::string& path) override { return inner_.clear_read_only(path); }
-    bool last_failure_transient() override { return inner_.last_failure_transient(); }
-    bool append_file(const std::string& path, const std::string& bytes) override {
+    OsStatus clear_read_only(const std::string& path) override { return inner_.clear_read_only(path); }
+    OsStatus append_file(const std::string& path, const std::string& bytes) override {
         return inner_.append_file(path, bytes);
     }
     std::string user_state_directory() override { return inner_.user_state_directory(); }
@@ -73,7 +73,7 @@ public:
     std::string module_path() override { return inner_.module_path(); }
     std::vector<std::string> command_line_arguments() override { return inner_.command_line_arguments(); }
     uint32_t platform_id() override { return inner_.platform_id(); }
-    uint32_t start_program(const std::string& command_line, const std::string& explicit_program) override {
+    OsStatus start_program(const std::string& command_line, const std::string& explicit_program) override {
         return inner_.start_program(command_line, explicit_program);
     }
     std::string current_directory() override { return inner_.current_directory(); }

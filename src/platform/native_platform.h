@@ -12,27 +12,29 @@ namespace kalv::platform {
 
 class NativePlatform final : public Platform {
 public:
-    std::unique_ptr<FileHandle> open_file(const std::string& path, OpenMode mode) override;
+    OsResult<std::unique_ptr<FileHandle>> open(const std::string& path, OpenMode mode) override;
     int32_t file_age(const std::string& path) override;
     bool file_exists(const std::string& path) override;
     int64_t file_size(const std::string& path) override;
+    std::optional<FileLook> look_within(const std::string& path, std::chrono::milliseconds bound) override {
+        return look_within_bound(*this, *this, path, bound);
+    }
     std::optional<int64_t> modification_stamp(const std::string& path) override;
     bool directory_exists(const std::string& path) override;
     bool is_link(const std::string& path) override;
 #ifndef _WIN32
-    bool create_link(const std::string& target, const std::string& path) override;
+    OsStatus create_link(const std::string& target, const std::string& path) override;
 #endif
-    bool create_directories(const std::string& path) override;
-    bool delete_file(const std::string& path) override;
-    bool move_file(const std::string& from, const std::string& to) override;
-    bool replace_file(const std::string& from, const std::string& to) override;
-    bool replace_file_deferred(const std::string& from, const std::string& to) override;
-    bool sync_directory(const std::string& directory) override;
-    bool copy_file(const std::string& from, const std::string& to, bool fail_if_exists,
+    OsStatus create_directories(const std::string& path) override;
+    OsStatus delete_file(const std::string& path) override;
+    OsStatus move_file(const std::string& from, const std::string& to) override;
+    OsStatus replace_file(const std::string& from, const std::string& to) override;
+    OsStatus replace_file_deferred(const std::string& from, const std::string& to) override;
+    OsStatus sync_directory(const std::string& directory) override;
+    OsStatus copy_file(const std::string& from, const std::string& to, bool fail_if_exists,
                    std::chrono::milliseconds stall_timeout) override;
-    bool clear_read_only(const std::string& path) override;
-    bool last_failure_transient() override { return transient_; }
-    bool append_file(const std::string& path, const std::string& bytes) override;
+    OsStatus clear_read_only(const std::string& path) override;
+    OsStatus append_file(const std::string& path, const std::string& bytes) override;
     std::string user_state_directory() override;
     bool set_file_dos_time(const std::string& path, uint32_t dos_date_time) override;
     bool set_file_attributes(const std::string& path, uint32_t external_attributes,
@@ -49,7 +51,7 @@ public:
     std::string module_path() override;
     std::vector<std::string> command_line_arguments() override;
     uint32_t platform_id() override;
-    uint32_t start_program(const std::string& command_line, const std::string& explicit_program) override;
+    OsStatus start_program(const std::string& command_line, const std::string& explicit_program) override;
     std::string current_directory() override;
     std::unique_ptr<SystemLock> try_lock(const std::string& name) override;
     std::chrono::milliseconds monotonic_time() override;
@@ -63,11 +65,6 @@ public:
     std::optional<std::string> choose_open_file(const std::string& title, const std::string& filter,
                                                 const std::string& start_dir) override;
     std::optional<std::string> choose_folder(const std::string& start_dir) override;
-
-private:
-    // Notes why an operation failed: the platform's last error, read at once.
-    bool note_failure();
-    bool transient_ = false;
 };
 
 }  // namespace kalv::platform

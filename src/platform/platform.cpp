@@ -28,7 +28,7 @@ constexpr size_t kMaxConcurrentSyncs = 8;
 constexpr size_t kFilesPerSyncThread = 8;
 }  // namespace
 
-size_t Platform::sync_files(const std::vector<FileHandle*>& files) {
+size_t FileSystem::sync_files(const std::vector<FileHandle*>& files) {
     std::vector<char> synced(files.size(), 0);
     std::atomic<size_t> next{0};
     auto work = [&] {
@@ -51,13 +51,13 @@ size_t Platform::sync_files(const std::vector<FileHandle*>& files) {
 
 // Without a user to ask, nothing can be chosen: the caller sees a cancel and raises
 // its own "User canceled ..." failure, so a "?" never stands for a guessed path.
-std::optional<std::string> Platform::choose_open_file(const std::string&, const std::string&, const std::string&) {
+std::optional<std::string> UserInterface::choose_open_file(const std::string&, const std::string&, const std::string&) {
     return std::nullopt;
 }
 
-std::optional<std::string> Platform::choose_folder(const std::string&) { return std::nullopt; }
+std::optional<std::string> UserInterface::choose_folder(const std::string&) { return std::nullopt; }
 
-std::string Platform::random_tag() {
+std::string FileSystem::random_tag() {
     static const char kHex[] = "0123456789abcdef";
     uint8_t bytes[6];
     random_bytes(bytes, sizeof bytes);
@@ -69,7 +69,7 @@ std::string Platform::random_tag() {
     return tag;
 }
 
-TemporaryFile create_temporary_beside(Platform& os, const std::string& path, const std::string& suffix) {
+TemporaryFile create_temporary_beside(FileSystem& files, const std::string& path, const std::string& suffix) {
     // A name component holds at most 255 bytes (NAME_MAX, MAX_PATH's component limit):
     // a long name gives up its end to the tag rather than fail for its length.
     constexpr size_t kMaxComponent = 255;
@@ -77,30 +77,44 @@ TemporaryFile create_temporary_beside(Platform& os, const std::string& path, con
     std::string stem = path;
     for (int attempt = 0; attempt < 4; ++attempt) {
         std::string tail(1, '.');
-        tail += os.random_tag();
+        tail += files.random_tag();
         tail += suffix;
         if (path.size() - leaf_start + tail.size() > kMaxComponent)
             stem = path.substr(0, leaf_start + kMaxComponent - std::min(tail.size(), kMaxComponent));
-        try {
-            std::string name = stem + tail;
-            std::unique_ptr<FileHandle> handle = os.open_file(name, OpenMode::CreateNew);
-            return {std::move(handle), std::move(name)};
-        } catch (const FileStreamError&) {
-            // Taken (most likely by a file planted under a guessed name): another name.
-            // Any other failure (no folder, no right to write) would meet every name.
-            const std::string name = stem + tail;
-            if (!os.file_exists(name) && !os.directory_exists(name) && !os.is_link(name)) break;
-        }
+        std::string name = stem + tail;
+        OsResult<std::unique_ptr<FileHandle>> made = files.open(name, OpenMode::CreateNew);
+        if (made) return {std::move(*made), std::move(name)};
+        // Taken (most likely by a file planted under a guessed name): another name.
+        // Any other failure (no folder, no right to write) would meet every name.
+        if (!files.file_exists(name) && !files.directory_exists(name) && !files.is_link(name)) break;
     }
     throw FileStreamError("Cannot create file " + path);
 }
 
-int64_t Platform::file_size(const std::string& path) {
-    try {
-        return open_file(path, OpenMode::ReadShared)->size();
-    } catch (const std::exception&) {
-        return -1;
-    }
+std::unique_ptr<FileHandle> FileSystem::open_file(const std::string& path, OpenMode mode) {
+    OsResult<std::unique_ptr<FileHandle>> opened = open(path, mode);
+    if (!opened) throw FileStreamError((mode == OpenMode::CreateNew ? "Cannot create file " : "Cannot open file ") + path);
+    return std::move(*opened);
+}
+
+OsStatus FileSystem::create_link(const std::string&, const std::string&) {
+    return refusal("symbolic links are not made here");
+}
+
+OsStatus FileHandle::write_all(const void* buffer, size_t n) {
+    if (write(buffer, n) == n) return {};
+    return refusal("the file took fewer bytes than were written");
+}
+
+OsStatus FileHandle::write_at(uint64_t offset, const void* buffer, size_t n) {
+    if (seek(static_cast<int64_t>(offset), SeekOrigin::Begin) != static_cast<int64_t>(offset))
+        return refusal("the position cannot be reached");
+    return write_all(buffer, n);
+}
+
+int64_t FileSystem::file_size(const std::string& path) {
+    OsResult<std::unique_ptr<FileHandle>> opened = open(path, OpenMode::ReadShared);
+    return opened ? (*opened)->size() : -1;
 }
 
 namespace {
@@ -118,7 +132,7 @@ constexpr std::chrono::milliseconds kPumpInterval{50};
 
 }  // namespace
 
-bool finish_within(Platform& os, std::chrono::milliseconds bound, std::function<void()> job) {
+bool finish_within(UserInterface& ui, std::chrono::milliseconds bound, std::function<void()> job) {
     const auto meeting = std::make_shared<Rendezvous>();
     try {
         std::thread([meeting, job = std::move(job)] {
@@ -142,28 +156,26 @@ bool finish_within(Platform& os, std::chrono::milliseconds bound, std::function<
         meeting->changed.wait_for(hold, std::min<std::chrono::steady_clock::duration>(kPumpInterval, deadline - now));
         if (meeting->done) break;
         hold.unlock();
-        os.process_messages();
+        ui.process_messages();
         hold.lock();
     }
     return true;
 }
 
-// Written once for every backend: the looks themselves are the backend's. The helper
-// calls this platform, so only a platform that lives as long as the process (the
-// native one; forwarding layers hand the look to it) answers here.
-std::optional<FileLook> Platform::look_within(const std::string& path, std::chrono::milliseconds bound) {
+std::optional<FileLook> look_within_bound(FileSystem& files, UserInterface& ui, const std::string& path,
+                                          std::chrono::milliseconds bound) {
     struct Answer {
         FileLook look;
         std::exception_ptr failure;
     };
     const auto answer = std::make_shared<Answer>();
-    Platform* const self = this;
-    const bool answered = finish_within(*this, bound, [self, path, answer] {
+    FileSystem* const looker = &files;
+    const bool answered = finish_within(ui, bound, [looker, path, answer] {
         try {
-            answer->look.exists = self->file_exists(path);
-            answer->look.directory = !answer->look.exists && self->directory_exists(path);
-            answer->look.age = answer->look.exists ? self->file_age(path) : -1;
-            answer->look.size = answer->look.exists ? self->file_size(path) : -1;
+            answer->look.exists = looker->file_exists(path);
+            answer->look.directory = !answer->look.exists && looker->directory_exists(path);
+            answer->look.age = answer->look.exists ? looker->file_age(path) : -1;
+            answer->look.size = answer->look.exists ? looker->file_size(path) : -1;
         } catch (...) {
             answer->failure = std::current_exception();
         }

@@ -1,12 +1,6 @@
 #include "platform/retrying_platform.h"
 
-#include "core/errors.h"
-
 namespace kalv::platform {
-
-namespace {
-constexpr uint32_t kFirstStartSuccess = 32;  // WinExec's codes below this are failures
-}
 
 void RetryingPlatform::wait(const char* operation, const std::string& path, std::chrono::milliseconds duration) {
     if (note_) note_(operation, path, duration);
@@ -14,57 +8,44 @@ void RetryingPlatform::wait(const char* operation, const std::string& path, std:
     inner().sleep(duration);
 }
 
+// Each attempt answers with its own failure, which says whether it passes by itself.
 template <typename Attempt>
-bool RetryingPlatform::patiently(const char* operation, const std::string& path, Attempt attempt) {
+auto RetryingPlatform::patiently(const char* operation, const std::string& path, Attempt attempt) {
     for (const std::chrono::milliseconds duration : kBackOff) {
-        if (attempt()) return true;
-        if (!inner().last_failure_transient()) return false;
+        auto outcome = attempt();
+        if (outcome || !outcome.transient()) return outcome;
         wait(operation, path, duration);
     }
     return attempt();
 }
 
-std::unique_ptr<FileHandle> RetryingPlatform::open_file(const std::string& path, OpenMode mode) {
-    const char* operation = mode == OpenMode::CreateNew ? "create" : "open";
-    for (const std::chrono::milliseconds duration : kBackOff) {
-        try {
-            return inner().open_file(path, mode);
-        } catch (const Error&) {
-            if (!inner().last_failure_transient()) throw;
-        }
-        wait(operation, path, duration);
-    }
-    return inner().open_file(path, mode);
+OsResult<std::unique_ptr<FileHandle>> RetryingPlatform::open(const std::string& path, OpenMode mode) {
+    return patiently(mode == OpenMode::CreateNew ? "create" : "open", path, [&] { return inner().open(path, mode); });
 }
 
-bool RetryingPlatform::delete_file(const std::string& path) {
+OsStatus RetryingPlatform::delete_file(const std::string& path) {
     return patiently("delete", path, [&] { return inner().delete_file(path); });
 }
 
-bool RetryingPlatform::move_file(const std::string& from, const std::string& to) {
+OsStatus RetryingPlatform::move_file(const std::string& from, const std::string& to) {
     return patiently("move", from, [&] { return inner().move_file(from, to); });
 }
 
-bool RetryingPlatform::replace_file(const std::string& from, const std::string& to) {
+OsStatus RetryingPlatform::replace_file(const std::string& from, const std::string& to) {
     return patiently("replace", to, [&] { return inner().replace_file(from, to); });
 }
 
-bool RetryingPlatform::replace_file_deferred(const std::string& from, const std::string& to) {
+OsStatus RetryingPlatform::replace_file_deferred(const std::string& from, const std::string& to) {
     return patiently("replace", to, [&] { return inner().replace_file_deferred(from, to); });
 }
 
-bool RetryingPlatform::copy_file(const std::string& from, const std::string& to, bool fail_if_exists,
-                                 std::chrono::milliseconds stall_timeout) {
+OsStatus RetryingPlatform::copy_file(const std::string& from, const std::string& to, bool fail_if_exists,
+                                     std::chrono::milliseconds stall_timeout) {
     return patiently("copy", from, [&] { return inner().copy_file(from, to, fail_if_exists, stall_timeout); });
 }
 
-uint32_t RetryingPlatform::start_program(const std::string& command_line, const std::string& explicit_program) {
-    uint32_t result = 0;
-    patiently("start", explicit_program, [&] {
-        result = inner().start_program(command_line, explicit_program);
-        return result >= kFirstStartSuccess;
-    });
-    return result;
+OsStatus RetryingPlatform::start_program(const std::string& command_line, const std::string& explicit_program) {
+    return patiently("start", explicit_program, [&] { return inner().start_program(command_line, explicit_program); });
 }
 
 }  // namespace kalv::platform

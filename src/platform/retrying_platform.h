@@ -2,7 +2,7 @@
 // written program is exactly what virus scanners, indexers and backup agents open for
 // a moment; a delete, create, rename, copy or start that fails then would succeed a
 // second later. Each of them is tried again when it fails for a reason that passes by
-// itself (Platform::last_failure_transient), after a short wait during which window
+// itself (OsError::transient), after a short wait during which window
 // messages are handled. A failure that outlasts the back-off, and every other failure
 // (a missing file, a full disk), is reported as the inner platform reports it.
 #pragma once
@@ -29,19 +29,19 @@ public:
 
     explicit RetryingPlatform(Platform& inner, RetryNote note = {}) : ForwardingPlatform(inner), note_(std::move(note)) {}
 
-    std::unique_ptr<FileHandle> open_file(const std::string& path, OpenMode mode) override;
-    bool delete_file(const std::string& path) override;
-    bool move_file(const std::string& from, const std::string& to) override;
-    bool replace_file(const std::string& from, const std::string& to) override;
-    bool replace_file_deferred(const std::string& from, const std::string& to) override;
-    bool copy_file(const std::string& from, const std::string& to, bool fail_if_exists,
-                   std::chrono::milliseconds stall_timeout) override;
-    uint32_t start_program(const std::string& command_line, const std::string& explicit_program) override;
+    OsResult<std::unique_ptr<FileHandle>> open(const std::string& path, OpenMode mode) override;
+    OsStatus delete_file(const std::string& path) override;
+    OsStatus move_file(const std::string& from, const std::string& to) override;
+    OsStatus replace_file(const std::string& from, const std::string& to) override;
+    OsStatus replace_file_deferred(const std::string& from, const std::string& to) override;
+    OsStatus copy_file(const std::string& from, const std::string& to, bool fail_if_exists,
+                       std::chrono::milliseconds stall_timeout) override;
+    OsStatus start_program(const std::string& command_line, const std::string& explicit_program) override;
 
 private:
     // Runs `attempt` until it succeeds, fails for a lasting reason, or the back-off is spent.
     template <typename Attempt>
-    bool patiently(const char* operation, const std::string& path, Attempt attempt);
+    auto patiently(const char* operation, const std::string& path, Attempt attempt);
     void wait(const char* operation, const std::string& path, std::chrono::milliseconds duration);
 
     RetryNote note_;

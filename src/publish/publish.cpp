@@ -30,9 +30,9 @@ std::string hex(const uint8_t* bytes, size_t n) {
 // file's handle, so that the handle is closed first (Windows deletes no open file).
 class FileGuard {
 public:
-    FileGuard() = default;
+    explicit FileGuard(platform::FileSystem& files) : files_(files) {}
     ~FileGuard() {
-        if (!path_.empty()) platform::current().delete_file(path_);
+        if (!path_.empty()) files_.delete_file(path_);
     }
     FileGuard(const FileGuard&) = delete;
     FileGuard& operator=(const FileGuard&) = delete;
@@ -40,15 +40,16 @@ public:
     void keep() { path_.clear(); }
 
 private:
+    platform::FileSystem& files_;
     std::string path_;
 };
 
 // A scratch folder and the one file extracted into it, removed when it goes.
 class ScratchFolder {
 public:
-    ScratchFolder() : path_(platform::create_scratch_directory()) {}
+    explicit ScratchFolder(platform::FileSystem& files) : files_(files), path_(platform::create_scratch_directory()) {}
     ~ScratchFolder() {
-        if (!file_.empty()) platform::current().delete_file(path_ + file_);
+        if (!file_.empty()) files_.delete_file(path_ + file_);
         platform::remove_empty_directory(path_);
     }
     ScratchFolder(const ScratchFolder&) = delete;
@@ -60,6 +61,7 @@ public:
     }
 
 private:
+    platform::FileSystem& files_;
     std::string path_;
     std::string file_;
 };
@@ -110,9 +112,9 @@ constexpr DosFields kLastDosTime{2107, 12, 31, 23, 59, 58};
 // within the same two seconds (the DOS form's step): then it waits for the clock to
 // pass the old date and takes the next step. A replaced package dated further ahead
 // (a file server's clock) is outrun without waiting, and the caller is told.
-void date_after_replaced(const std::string& written, const std::string& target, PublishResult& result) {
+void date_after_replaced(platform::FileSystem& os, const std::string& written, const std::string& target,
+                         PublishResult& result) {
     constexpr int64_t kLongestWaitSeconds = 4;
-    platform::Platform& os = platform::current();
     const int32_t replaced = os.file_age(target);
     const int32_t now = os.file_age(written);
     // DOS date-times sort as unsigned numbers: from 2044 on the top bit is set.
@@ -154,19 +156,18 @@ public:
 // entry's record must state the source's CRC-32 and size, and the file it made must
 // have that size. Returns what the extracted program's first bytes tell, and the
 // entry's CRC-32 and size in `info` for a package made elsewhere.
-ProgramFacts check_package(const std::string& package, const PublishOptions& options, PackageInfo& info,
-                           bool made_here) {
-    platform::Platform& os = platform::current();
-    ScratchFolder scratch;
+ProgramFacts check_package(platform::FileSystem& files, const std::string& package, const PublishOptions& options,
+                           PackageInfo& info, bool made_here) {
+    ScratchFolder scratch(files);
     ReadBack read_back(options.entry_name);
-    unzip::Archive archive(os, package, {}, read_back);
+    unzip::Archive archive(files, package, {}, read_back);
     unzip::ExtractOptions extraction;
     extraction.overwrite = unzip::UZOverwriteMode::Always;
     extraction.password = options.password;
     extraction.destination = scratch.path().substr(0, scratch.path().size() - 1);  // without its delimiter
     extraction.patterns = {options.entry_name};
     const std::string extracted = scratch.holds(options.entry_name);
-    const int count = unzip::extract(os, archive, extraction, read_back);
+    const int count = unzip::extract(files, archive, extraction, read_back);
     auto fail = [&](const std::string& why) {
         throw Error(made_here ? "The package written as " + package + " does not read back (" + why + ")" : why);
     };
@@ -176,7 +177,7 @@ ProgramFacts check_package(const std::string& package, const PublishOptions& opt
     if (made_here && entry.StoredPath() != options.entry_name) fail("entry named " + entry.StoredPath());
     if (made_here && (entry.Crc32 != info.crc32 || static_cast<uint64_t>(entry.UncompressedSize) != info.size))
         fail("CRC-32 or size differ");
-    const std::unique_ptr<platform::FileHandle> out = os.open_file(extracted, platform::OpenMode::ReadShared);
+    const std::unique_ptr<platform::FileHandle> out = files.open_file(extracted, platform::OpenMode::ReadShared);
     if (out->size() != entry.UncompressedSize) fail("the extracted file has another size");
     info.crc32 = entry.Crc32;
     info.size = static_cast<uint64_t>(entry.UncompressedSize);
@@ -197,17 +198,17 @@ bool starts_with(const uint8_t* bytes, size_t n, const char* prefix, size_t leng
 // target's lock, date it after the target, read it back, give it the target's owner
 // and mode, and rename it over the target.
 template <typename Check>
-void put_in_place(const std::string& temporary, const std::string& target, const PublishOptions& options,
+void put_in_place(platform::Platform& os, const std::string& temporary, const std::string& target, const PublishOptions& options,
                   PublishResult& result, Check&& check) {
     std::unique_ptr<PublishLock> lock;
     if (options.newer_than_replaced) {
-        lock = std::make_unique<PublishLock>(target, options.longest_lock_wait);
-        date_after_replaced(temporary, target, result);
+        lock = std::make_unique<PublishLock>(os, target, options.longest_lock_wait);
+        date_after_replaced(os, temporary, target, result);
     }
     check();
     platform::keep_owner_and_mode(target, temporary);
-    result.age = platform::current().file_age(temporary);
-    platform::replace_durably(temporary, target);
+    result.age = os.file_age(temporary);
+    platform::replace_durably(os, temporary, target);
 }
 
 }  // namespace
@@ -252,16 +253,17 @@ std::string temporary_name(const std::string& target) {
     return target + ".publishing-" + hex(tag, sizeof tag);
 }
 
-ProgramFacts inspect_entry(const std::string& package, const std::string& entry_name, const std::string& password) {
+ProgramFacts inspect_entry(platform::FileSystem& files, const std::string& package, const std::string& entry_name,
+                           const std::string& password) {
     PublishOptions options;
     options.entry_name = entry_name;
     options.password = password;
     PackageInfo info;
-    return check_package(package, options, info, false);
+    return check_package(files, package, options, info, false);
 }
 
-PublishResult publish_package(const std::string& file, const std::string& target, const PublishOptions& options) {
-    platform::Platform& os = platform::current();
+PublishResult publish_package(platform::Platform& os, const std::string& file, const std::string& target,
+                              const PublishOptions& options) {
     PublishResult result;
     refuse_one_file(file, target);
     std::unique_ptr<platform::FileHandle> source = os.open_file(file, platform::OpenMode::ReadDenyWrite);
@@ -278,8 +280,8 @@ PublishResult publish_package(const std::string& file, const std::string& target
     platform::random_bytes(entry.random_header.data(), entry.random_header.size());
 
     const std::string temporary = temporary_name(target);
-    FileGuard guard;
-    std::unique_ptr<platform::NewFile> out = platform::create_new_file(temporary);
+    FileGuard guard(os);
+    std::unique_ptr<platform::NewFile> out = platform::create_new_file(os, temporary);
     guard.arm(temporary);
     // The entry keeps FILE's date; a FILE dated outside the DOS range gets today's.
     const int32_t file_age = os.file_age(file);
@@ -293,21 +295,20 @@ PublishResult publish_package(const std::string& file, const std::string& target
         result.package.archive_size = static_cast<uint64_t>(os.file_size(temporary));
     }
 
-    put_in_place(temporary, target, options, result,
-                 [&] { check_package(temporary, options, result.package, true); });
+    put_in_place(os, temporary, target, options, result,
+                 [&] { check_package(os, temporary, options, result.package, true); });
     guard.keep();
     return result;
 }
 
-PublishResult publish_made_package(const std::string& package, const std::string& target,
+PublishResult publish_made_package(platform::Platform& os, const std::string& package, const std::string& target,
                                    const PublishOptions& options) {
-    platform::Platform& os = platform::current();
     PublishResult result;
     refuse_one_file(package, target);
     std::unique_ptr<platform::FileHandle> source = os.open_file(package, platform::OpenMode::ReadDenyWrite);
     const std::string temporary = temporary_name(target);
-    FileGuard guard;
-    std::unique_ptr<platform::NewFile> out = platform::create_new_file(temporary);
+    FileGuard guard(os);
+    std::unique_ptr<platform::NewFile> out = platform::create_new_file(os, temporary);
     guard.arm(temporary);
     std::vector<char> buffer(1 << 20);
     for (size_t n; (n = source->read(buffer.data(), buffer.size())) > 0;) out->write(buffer.data(), n);
@@ -324,10 +325,10 @@ PublishResult publish_made_package(const std::string& package, const std::string
 
     std::string make_anew = "make the package of the program with kalvtool pack, or publish the program itself "
                             "with kalvtool publish";
-    put_in_place(temporary, target, options, result, [&] {
+    put_in_place(os, temporary, target, options, result, [&] {
         ProgramFacts facts;
         try {
-            facts = check_package(temporary, options, result.package, false);
+            facts = check_package(os, temporary, options, result.package, false);
         } catch (const Error& failure) {
             throw Error(package + " is no package that launchers take (" + failure.what() + "): " + make_anew);
         }

@@ -12,6 +12,7 @@
 #include <functional>
 #include <string>
 
+#include "platform/platform.h"
 #include "publish/package_writer.h"
 #include "publish/publish_lock.h"
 
@@ -57,18 +58,20 @@ std::string program_refusal(const ProgramFacts& facts, const std::string& name, 
 // Throws Error (a FileStreamError for FILE or the temporary file that cannot be
 // opened or written), naming the file and the reason; FILE that is empty or a ZIP
 // archive, and a TARGET that is FILE itself, are refused before anything is written.
-PublishResult publish_package(const std::string& file, const std::string& target, const PublishOptions& options);
+PublishResult publish_package(platform::Platform& os, const std::string& file, const std::string& target,
+                              const PublishOptions& options);
 
 // Extracts `entry_name` of `package` with `password` into a scratch folder of its own
 // (removed again) and tells what its first bytes are. Throws Error when the entry does
 // not read back (missing, wrong password, CRC-32).
-ProgramFacts inspect_entry(const std::string& package, const std::string& entry_name, const std::string& password);
+ProgramFacts inspect_entry(platform::FileSystem& files, const std::string& package, const std::string& entry_name,
+                           const std::string& password);
 
 // Puts a program package made elsewhere in place of `target` the same way: copied
 // beside it, flushed, dated after it, checked as a launcher checks a fetched copy (its
 // entry decrypts with the package password and passes its CRC-32) and, beyond that,
 // its entry must be a program (program_refusal), then renamed over it.
-PublishResult publish_made_package(const std::string& package, const std::string& target,
+PublishResult publish_made_package(platform::Platform& os, const std::string& package, const std::string& target,
                                    const PublishOptions& options);
 
 // The name beside `target` that a package is written under first.

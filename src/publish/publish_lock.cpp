@@ -55,15 +55,12 @@ std::optional<Holder> parse(const std::string& content) {
 
 // The lock file's content, or nullopt when nothing is there any more. At most a
 // few hundred bytes are read: it is written by kalvtool, but lies on a share.
-std::optional<std::string> read_lock(const std::string& path) {
-    try {
-        const auto file = platform::current().open_file(path, platform::OpenMode::ReadShared);
-        char buffer[512];
-        const size_t n = file->read(buffer, sizeof buffer);
-        return std::string(buffer, n);
-    } catch (const Error&) {
-        return std::nullopt;
-    }
+std::optional<std::string> read_lock(platform::FileSystem& files, const std::string& path) {
+    auto opened = files.open(path, platform::OpenMode::ReadShared);
+    if (!opened) return std::nullopt;
+    char buffer[512];
+    const size_t n = (*opened)->read(buffer, sizeof buffer);
+    return std::string(buffer, n);
 }
 
 bool stale(const std::optional<Holder>& holder, seconds unreadable_for) {
@@ -95,10 +92,9 @@ std::string PublishLock::holder_text(const std::string& content) {
     return "pid " + std::to_string(h->pid) + " on host " + h->host + " since " + utc_text(h->since);
 }
 
-PublishLock::PublishLock(const std::string& target, std::chrono::milliseconds longest_wait)
-    : path_(file_name(target)) {
+PublishLock::PublishLock(platform::Platform& os, const std::string& target, std::chrono::milliseconds longest_wait)
+    : os_(os), path_(file_name(target)) {
     using std::chrono::milliseconds;
-    platform::Platform& os = platform::current();
     const std::string mine = "kalvtool publish\npid=" + std::to_string(platform::process_id()) +
                              "\nhost=" + platform::host_name() + "\ntime=" + std::to_string(wall_clock_now()) + "\n";
     const milliseconds start = os.monotonic_time();
@@ -107,7 +103,7 @@ PublishLock::PublishLock(const std::string& target, std::chrono::milliseconds lo
     for (;;) {
         if (platform::create_lock_file(path_, mine)) return;
         // Empty also when it was let go between the two looks, or cannot be read.
-        const std::string content = read_lock(path_).value_or("");
+        const std::string content = read_lock(os, path_).value_or("");
         const std::optional<Holder> holder = parse(content);
         if (holder || content != last_seen) unreadable_since.reset();
         if (!holder && !unreadable_since) unreadable_since = os.monotonic_time();
@@ -117,7 +113,7 @@ PublishLock::PublishLock(const std::string& target, std::chrono::milliseconds lo
         // Deleted only while it still says what was judged stale: another publisher
         // may have taken it over a moment ago (a narrow window remains between this
         // look and the delete; the lock guards dates, not data).
-        if (stale(holder, unreadable_for) && read_lock(path_).value_or("") == content) {
+        if (stale(holder, unreadable_for) && read_lock(os, path_).value_or("") == content) {
             os.delete_file(path_);
             continue;
         }
@@ -129,6 +125,6 @@ PublishLock::PublishLock(const std::string& target, std::chrono::milliseconds lo
     }
 }
 
-PublishLock::~PublishLock() { platform::current().delete_file(path_); }
+PublishLock::~PublishLock() { os_.delete_file(path_); }
 
 }  // namespace kalv::publish

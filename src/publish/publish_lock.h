@@ -13,6 +13,8 @@
 // writing it). Otherwise the publisher waits for it, up to a bound.
 #pragma once
 
+#include "platform/platform.h"
+
 #include <chrono>
 #include <string>
 
@@ -27,7 +29,8 @@ public:
     // Takes the lock of `target`, waiting up to `longest_wait` for another publisher.
     // Throws Error naming the holder when it is still held then, and when the lock
     // file cannot be created at all (the folder is missing or not writable).
-    explicit PublishLock(const std::string& target, std::chrono::milliseconds longest_wait = kLongestLockWait);
+    PublishLock(platform::Platform& os, const std::string& target,
+                std::chrono::milliseconds longest_wait = kLongestLockWait);
     ~PublishLock();
     PublishLock(const PublishLock&) = delete;
     PublishLock& operator=(const PublishLock&) = delete;
@@ -37,6 +40,7 @@ public:
     static std::string holder_text(const std::string& content);
 
 private:
+    platform::Platform& os_;
     std::string path_;
 };
 

@@ -139,20 +139,21 @@ SignatureCheck check_signature(platform::FileHandle& file, const std::vector<p25
     return check;
 }
 
-SignatureCheck check_signature(const std::string& path, const std::vector<p256::PublicKey>& trusted) {
+SignatureCheck check_signature(platform::FileSystem& files, const std::string& path,
+                               const std::vector<p256::PublicKey>& trusted) {
     const std::unique_ptr<platform::FileHandle> file =
-        platform::current().open_file(path, platform::OpenMode::ReadDenyWrite);
+        files.open_file(path, platform::OpenMode::ReadDenyWrite);
     return check_signature(*file, trusted);
 }
 
-std::string sign_package(const std::string& path, const p256::PrivateKey& key) {
+std::string sign_package(platform::FileSystem& files, const std::string& path, const p256::PrivateKey& key) {
     const p256::PublicKey public_key = key.public_part();
     const std::string id = key_id(public_key);
     uint64_t end_at = 0;
     p256::Digest digest{};
     {
         const std::unique_ptr<platform::FileHandle> file =
-            platform::current().open_file(path, platform::OpenMode::ReadDenyWrite);
+            files.open_file(path, platform::OpenMode::ReadDenyWrite);
         const int64_t size = file->size();
         const std::optional<EndRecordAt> end = size < 0 ? std::nullopt : find_end_record(*file, uint64_t(size));
         if (!end) throw Error(path + " is no ZIP file (no end record that ends it): nothing to sign");

@@ -50,14 +50,15 @@ struct SignatureCheck {
 // whole file; throws Error when it cannot be read.
 SignatureCheck check_signature(platform::FileHandle& file, const std::vector<p256::PublicKey>& trusted);
 
-// The same for the file at `path`, opened through the current platform.
-SignatureCheck check_signature(const std::string& path, const std::vector<p256::PublicKey>& trusted);
+// The same for the file at `path`, opened through `files`.
+SignatureCheck check_signature(platform::FileSystem& files, const std::string& path,
+                               const std::vector<p256::PublicKey>& trusted);
 
 // Signs the finished ZIP file at `path` in place: the end record's comment length
 // becomes 120 and the signature comment is written after it. A file signed before is
 // signed anew (the comment has the same length); a file with a comment of another
 // kind is refused, and so is one that is no ZIP file. The signature is verified with
 // the key's public part before it is written. Returns the key id. Throws Error.
-std::string sign_package(const std::string& path, const p256::PrivateKey& key);
+std::string sign_package(platform::FileSystem& files, const std::string& path, const p256::PrivateKey& key);
 
 }  // namespace kalv::signing

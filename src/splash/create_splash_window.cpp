@@ -5,9 +5,9 @@
 
 namespace kalv::splash {
 
-std::unique_ptr<SplashWindow> create_splash_window() {
+std::unique_ptr<SplashWindow> create_splash_window(platform::UserInterface& ui) {
     const char* path = std::getenv("KALV3_SPLASH_PNG");
-    return std::make_unique<RasterSplashWindow>(path ? path : "");
+    return std::make_unique<RasterSplashWindow>(ui, path ? path : "");
 }
 
 }  // namespace kalv::splash

@@ -1,7 +1,7 @@
 #include "splash/raster_splash.h"
 
 #include "core/errors.h"
-#include "platform/platform.h"
+#include "platform/user_interface.h"
 #include "splash/splash_layout.h"
 
 #include <cstdio>
@@ -20,12 +20,12 @@ Bitmap program_icon() {
     return icon;
 }
 
-RasterSplashWindow::RasterSplashWindow(std::string image_path)
+RasterSplashWindow::RasterSplashWindow(platform::UserInterface& ui, std::string image_path)
     : image_path_(std::move(image_path)), status_(layout::kInitialStatus), bar_window_(bar_) {
     layout::configure_progress_bar(bar_);
     // FormCreate: the window's own texts from the program's string table.
-    caption_ = platform::current().load_string(layout::kCaptionStringId);
-    prompt_ = platform::current().load_string(layout::kPromptStringId);
+    caption_ = ui.load_string(layout::kCaptionStringId);
+    prompt_ = ui.load_string(layout::kPromptStringId);
 }
 
 void RasterSplashWindow::set_caption(const std::string& text) {

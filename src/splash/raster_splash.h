@@ -17,7 +17,8 @@ Bitmap program_icon();
 class RasterSplashWindow final : public SplashWindow {
 public:
     // image_path: where every new state of the picture is saved ("" = nowhere).
-    explicit RasterSplashWindow(std::string image_path);
+    // The texts come from `ui`'s string table.
+    RasterSplashWindow(platform::UserInterface& ui, std::string image_path);
 
     std::string caption() const override { return caption_; }
     void set_caption(const std::string& text) override;

@@ -5,6 +5,7 @@
 // each status change is written to stderr as one line "splash: <status>".
 #pragma once
 
+#include "platform/user_interface.h"
 #include "splash/gradient_bar.h"
 #include "splash/splash_view.h"
 
@@ -25,7 +26,7 @@ public:
 };
 
 // Creates frmSplash, hidden, after its FormCreate: caption string 65313, prompt
-// string 65318 from the program's string table, the program icon in place.
-std::unique_ptr<SplashWindow> create_splash_window();
+// string 65318 from `ui`'s string table, the program icon in place.
+std::unique_ptr<SplashWindow> create_splash_window(platform::UserInterface& ui);
 
 }  // namespace kalv::splash

@@ -7,10 +7,10 @@
 
 namespace kalv::unzip {
 
-Archive::Archive(platform::Platform& os, const std::string& path)
+Archive::Archive(platform::FileSystem& os, const std::string& path)
     : os_(os), name_(path), stream_(std::make_unique<BufferedFileStream>(os, path, platform::OpenMode::ReadDenyWrite)) {}
 
-Archive::Archive(platform::Platform& os, const std::string& path, const DirectoryOptions& options, Observer& observer)
+Archive::Archive(platform::FileSystem& os, const std::string& path, const DirectoryOptions& options, Observer& observer)
     : Archive(os, path) {
     read(options, observer);
 }

@@ -56,9 +56,9 @@ public:
     static constexpr int64_t kSelfExtractorSkip = 14000;  // where an SFX stub's archive may start
 
     // Opens `path` (read access, others denied writing); the directory is read by read().
-    Archive(platform::Platform& os, const std::string& path);
+    Archive(platform::FileSystem& os, const std::string& path);
     // Opens `path` and reads its directory.
-    Archive(platform::Platform& os, const std::string& path, const DirectoryOptions& options, Observer& observer);
+    Archive(platform::FileSystem& os, const std::string& path, const DirectoryOptions& options, Observer& observer);
     ~Archive();
     Archive(const Archive&) = delete;
     Archive& operator=(const Archive&) = delete;
@@ -72,7 +72,7 @@ public:
 
     // The current part's name (a split archive's changes as its parts are read).
     const std::string& name() const { return name_; }
-    platform::Platform& os() const { return os_; }
+    platform::FileSystem& os() const { return os_; }
     bool is_open() const { return stream_ != nullptr; }
     void close() { stream_.reset(); }
     // Opens the current part again after close().
@@ -135,7 +135,7 @@ private:
     // Split archives (split_archive.cpp).
     kalv::unzip::SpanMode span_mode_of_archive() const;
 
-    platform::Platform& os_;
+    platform::FileSystem& os_;
     std::string name_;
     std::unique_ptr<BufferedStream> stream_;
     std::unique_ptr<SortedZip> entry_list_;   // owns the entries, ByNone order

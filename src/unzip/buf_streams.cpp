@@ -172,7 +172,7 @@ void BufferedStream::put_back(uint8_t byte) {
 BufferedFileStream::BufferedFileStream(const std::string& path, platform::OpenMode mode)
     : BufferedStream(platform::current().open_file(path, mode)) {}
 
-BufferedFileStream::BufferedFileStream(platform::Platform& os, const std::string& path, platform::OpenMode mode)
+BufferedFileStream::BufferedFileStream(platform::FileSystem& os, const std::string& path, platform::OpenMode mode)
     : BufferedStream(os.open_file(path, mode)) {}
 
 }  // namespace kalv::unzip

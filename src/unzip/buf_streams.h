@@ -85,7 +85,7 @@ private:
 class BufferedFileStream : public BufferedStream {
 public:
     BufferedFileStream(const std::string& path, platform::OpenMode mode);
-    BufferedFileStream(platform::Platform& os, const std::string& path, platform::OpenMode mode);
+    BufferedFileStream(platform::FileSystem& os, const std::string& path, platform::OpenMode mode);
 };
 
 }  // namespace kalv::unzip

@@ -175,6 +175,6 @@ std::string numbered_part_name(const std::string& name, int disk);
 
 // Extracts the chosen entries of `archive` (its directory read) through `os`;
 // returns how many were extracted (tested, in a test pass).
-int extract(platform::Platform& os, Archive& archive, const ExtractOptions& options, Observer& observer);
+int extract(platform::FileSystem& os, Archive& archive, const ExtractOptions& options, Observer& observer);
 
 }  // namespace kalv::unzip

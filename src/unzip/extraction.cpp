@@ -50,11 +50,11 @@ const char* zip_problem_text(ZipProblem problem) {
     return "";
 }
 
-int extract(platform::Platform& os, Archive& archive, const ExtractOptions& options, Observer& observer) {
+int extract(platform::FileSystem& os, Archive& archive, const ExtractOptions& options, Observer& observer) {
     return ExtractionPass(os, archive, options, observer).run();
 }
 
-ExtractionPass::ExtractionPass(platform::Platform& os, Archive& archive, const ExtractOptions& options,
+ExtractionPass::ExtractionPass(platform::FileSystem& os, Archive& archive, const ExtractOptions& options,
                                Observer& observer)
     : os_(os),
       archive_(archive),

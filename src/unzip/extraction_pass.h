@@ -23,7 +23,7 @@ public:
     // this suffix, and renamed once it is good.
     static constexpr const char* kPartialSuffix = ".partial";
 
-    ExtractionPass(platform::Platform& os, Archive& archive, const ExtractOptions& options, Observer& observer);
+    ExtractionPass(platform::FileSystem& os, Archive& archive, const ExtractOptions& options, Observer& observer);
     int run();
 
 private:
@@ -73,7 +73,7 @@ private:
     bool link_stays_inside(const std::string& path, const std::string& target) const;
     void make_links();
 
-    platform::Platform& os_;
+    platform::FileSystem& os_;
     Archive& archive_;
     const ExtractOptions& options_;
     Observer& observer_;

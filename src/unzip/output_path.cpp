@@ -70,7 +70,7 @@ namespace {
 // Whether a folder level of `target` below `base` is a link. The destination itself
 // may be one (an administrator's choice); a link inside it would carry the entry's
 // file out of it (dest/sub -> /etc and the entry sub/passwd), so no level is followed.
-bool level_is_link(platform::Platform& os, const std::string& base, const std::string& target) {
+bool level_is_link(platform::FileSystem& os, const std::string& base, const std::string& target) {
     for (size_t at = target.find(kPathDelimiter, base.size() + 1); at != std::string::npos;
          at = target.find(kPathDelimiter, at + 1)) {
         if (os.is_link(target.substr(0, at))) return true;

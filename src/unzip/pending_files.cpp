@@ -73,7 +73,7 @@ PendingFiles::Published PendingFiles::publish(std::exception_ptr& failure) {
     // Whatever happens below, a file not put in place loses its temporary file.
     size_t placed = 0;
     struct RemoveRest {
-        platform::Platform& os;
+        platform::FileSystem& os;
         std::vector<PendingFile>& files;
         size_t& from;
         void now() {

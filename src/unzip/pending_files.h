@@ -41,7 +41,7 @@ public:
     static constexpr size_t kMaxFiles = 256;
     static constexpr int64_t kMaxBytes = int64_t{32} << 20;
 
-    explicit PendingFiles(platform::Platform& os) : os_(os) {}
+    explicit PendingFiles(platform::FileSystem& os) : os_(os) {}
     // What was never put in place is removed: no temporary file outlives the pass.
     ~PendingFiles();
     PendingFiles(const PendingFiles&) = delete;
@@ -72,7 +72,7 @@ public:
     Published publish(std::exception_ptr& failure);
 
 private:
-    platform::Platform& os_;
+    platform::FileSystem& os_;
     std::vector<PendingFile> files_;
     std::unordered_set<std::string> names_;  // targets, lower case
     int64_t bytes_ = 0;

@@ -1,5 +1,5 @@
 // A launcher installation on the recording fake: the fake stands in for the platform
-// and the splash window for the whole test.
+// and the splash window for the whole test, and is handed to the launcher's steps.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -23,13 +23,13 @@ inline const std::string kOtherDir = "/home/elsewhere";
 
 class LauncherFixture : public ::testing::Test {
 protected:
-    LauncherFixture() : os(kInstallDir), installed(os) {
-        launcher::UpgradePath.clear();
-        launcher::DatabasePath.clear();
-    }
+    LauncherFixture() : os(kInstallDir), for_the_extraction(os) { installation.Folder = kInstallDir; }
 
     RecordingPlatform os;
-    platform::ScopedPlatform installed;
+    // The launcher is given the fake; the extraction component still finds it here.
+    platform::ScopedPlatform for_the_extraction;
+    launcher::Installation installation;
+    const launcher::LauncherOs launcher_os{os, os, os};
 };
 
 using Transcript = std::vector<std::string>;

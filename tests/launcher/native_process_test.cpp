@@ -113,7 +113,7 @@ public:
         return ForwardingPlatform::file_exists(path);
     }
     std::optional<FileLook> look_within(const std::string& path, std::chrono::milliseconds bound) override {
-        return Platform::look_within(path, bound);
+        return look_within_bound(*this, *this, path, bound);
     }
 
 private:
@@ -156,9 +156,8 @@ TEST(NativeStart, ProgramStartedByItsExplicitPath) {
     const std::string marker = dir.file("started.txt");
     // The first part of the command line names no program at all: only the explicit
     // path may be started.
-    const uint32_t code = native().start_program("no-such-program /c echo ok > \"" + marker + "\"",
-                                                 "C:\\windows\\system32\\cmd.exe");
-    EXPECT_GE(code, 32u);
+    EXPECT_TRUE(native().start_program("no-such-program /c echo ok > \"" + marker + "\"",
+                                       "C:\\windows\\system32\\cmd.exe"));
     EXPECT_TRUE(appears_within_seconds(marker, 20));
 }
 
@@ -180,8 +179,12 @@ TEST(NativeCursor, ScreenCursorShowsOverTheProgramsWindowsUntilSetBack) {
 }
 
 TEST(NativeStart, MissingProgramGivesWinExecFileNotFound) {
-    EXPECT_LT(native().start_program("C:\\no\\such\\Kalvo3main token ", "C:\\no\\such\\Kalvo3main"), 32u);
-    EXPECT_EQ(native().start_program("C:\\Kalvo3main_missing token ", "C:\\Kalvo3main_missing"), 2u);
+    const OsStatus no_path = native().start_program("C:\\no\\such\\Kalvo3main token ", "C:\\no\\such\\Kalvo3main");
+    ASSERT_FALSE(no_path);
+    EXPECT_LT(no_path.error().code, 32);
+    const OsStatus no_file = native().start_program("C:\\Kalvo3main_missing token ", "C:\\Kalvo3main_missing");
+    ASSERT_FALSE(no_file);
+    EXPECT_EQ(no_file.error().code, 2);
 }
 #else
 // The runtime folder of a test of its own, put back afterwards.
@@ -264,18 +267,21 @@ TEST(NativeMutex, HeldThroughAFileOnlyTheUserCanOpen) {
 TEST(NativeStart, ProgramStartedByItsExplicitPathWithTheCommandLineSplitOnBlanks) {
     TempDir dir;
     const std::string marker = dir.file("started");
-    const uint32_t code = native().start_program("no-such-program " + marker, "/bin/touch");
-    EXPECT_GE(code, 32u);
+    EXPECT_TRUE(native().start_program("no-such-program " + marker, "/bin/touch"));
     EXPECT_TRUE(appears_within_seconds(marker, 10));
 }
 
 TEST(NativeStart, MissingOrUnrunnableProgramGivesWinExecCodes) {
     TempDir dir;
-    EXPECT_EQ(native().start_program("x token ", dir.file("Kalvo3main")), 2u);
+    const OsStatus missing = native().start_program("x token ", dir.file("Kalvo3main"));
+    ASSERT_FALSE(missing);
+    EXPECT_EQ(missing.error().code, 2);
     const std::string not_a_program = dir.file("data");
     write_file(not_a_program, "plain data");
     fs::permissions(not_a_program, fs::perms::owner_read);
-    EXPECT_LT(native().start_program(not_a_program, not_a_program), 32u);
+    const OsStatus unrunnable = native().start_program(not_a_program, not_a_program);
+    ASSERT_FALSE(unrunnable);
+    EXPECT_LT(unrunnable.error().code, 32);
 }
 
 TEST(NativeBox, OneLineCaptionAndTextOnStandardError) {

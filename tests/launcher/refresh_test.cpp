@@ -53,12 +53,12 @@ protected:
 TEST_F(Refresh, NetInfIsReadBesideTheLauncherNotInTheCurrentDirectory) {
     os.cwd = kOtherDir;
     os.put_file(kOtherDir + "/NET.INF", "[DB]\nUpgrade=wrong\n");
-    launcher::ReadNetInf();
-    EXPECT_FALSE(launcher::UpgradeConfigured);
+    launcher::ReadNetInf(os, installation);
+    EXPECT_FALSE(installation.UpgradeConfigured);
     os.put_file(kInstallDir + "NET.INF", "[db]\nupgrade = \"" + kUpgrade + "\"\n");
-    launcher::ReadNetInf();
-    EXPECT_TRUE(launcher::UpgradeConfigured);
-    EXPECT_EQ(launcher::UpgradePath, kUpgrade);
+    launcher::ReadNetInf(os, installation);
+    EXPECT_TRUE(installation.UpgradeConfigured);
+    EXPECT_EQ(installation.UpgradePath, kUpgrade);
 }
 
 struct NetInfCase {
@@ -76,10 +76,10 @@ class NetInfRead : public Refresh, public ::testing::WithParamInterface<NetInfCa
 // byte-order mark was ignored without a word.
 TEST_P(NetInfRead, OnlyAnUpgradeKeyOfTheFileGivesARefresh) {
     if (GetParam().content) os.put_file(kInstallDir + "NET.INF", *GetParam().content);
-    launcher::runlog::Begin();
-    launcher::ReadNetInf();
-    EXPECT_EQ(launcher::UpgradeConfigured, GetParam().upgrade.has_value()) << GetParam().why;
-    EXPECT_EQ(launcher::UpgradePath, GetParam().upgrade.value_or("")) << GetParam().why;
+    launcher::runlog::Begin(os, kInstallDir);
+    launcher::ReadNetInf(os, installation);
+    EXPECT_EQ(installation.UpgradeConfigured, GetParam().upgrade.has_value()) << GetParam().why;
+    EXPECT_EQ(installation.UpgradePath, GetParam().upgrade.value_or("")) << GetParam().why;
     launcher::runlog::Write();
     const std::string log = os.content(kInstallDir + "Kalv3.log");
     EXPECT_NE(log.find("\r\nupgrade path: " + GetParam().logged + "\r\n"), std::string::npos) << log;
@@ -103,13 +103,13 @@ INSTANTIATE_TEST_SUITE_P(
 TEST_F(Refresh, NewerUpgradeCopyReplacesThePackageAndKeepsItsAge) {
     os.put_file(target, local, kOlder);
     os.put_file(kUpgrade, upgrade, kTwoSecondsLater);
-    launcher::HaveNewVersion(target, kUpgrade);
+    launcher::HaveNewVersion(os, os, target, kUpgrade);
     EXPECT_EQ(os.transcript, fetched);
     EXPECT_EQ(os.content(target), upgrade);
     EXPECT_EQ(os.dos_time(target), kTwoSecondsLater) << "else the next run would copy again";
     EXPECT_FALSE(os.has_file(target + ".tmp.incoming"));
     os.transcript.clear();
-    launcher::HaveNewVersion(target, kUpgrade);
+    launcher::HaveNewVersion(os, os, target, kUpgrade);
     EXPECT_TRUE(os.transcript.empty()) << "the refreshed package has the upgrade copy's age";
 }
 
@@ -125,7 +125,7 @@ class RefreshByAge : public Refresh, public ::testing::WithParamInterface<AgeCas
 TEST_P(RefreshByAge, OnlyANewerCopyIsFetched) {
     if (GetParam().local_age) os.put_file(target, local, *GetParam().local_age);
     os.put_file(kUpgrade, upgrade, GetParam().upgrade_age);
-    launcher::HaveNewVersion(target, kUpgrade);
+    launcher::HaveNewVersion(os, os, target, kUpgrade);
     EXPECT_EQ(os.transcript, GetParam().fetched ? fetched : Transcript{}) << GetParam().why;
     EXPECT_EQ(os.content(target), GetParam().fetched ? upgrade : local) << GetParam().why;
 }
@@ -157,7 +157,7 @@ class BrokenUpgradeCopy : public Refresh, public ::testing::WithParamInterface<B
 TEST_P(BrokenUpgradeCopy, IsNeverInstalledAndLeavesNothingBehind) {
     os.put_file(target, local, kOlder);
     os.put_file(kUpgrade, GetParam().damage(upgrade), kTwoSecondsLater);
-    launcher::HaveNewVersion(target, kUpgrade);
+    launcher::HaveNewVersion(os, os, target, kUpgrade);
     EXPECT_EQ(os.without({"pump"}), refused) << GetParam().why;
     EXPECT_EQ(os.content(target), local) << GetParam().why;
     EXPECT_EQ(os.dos_time(target), kOlder);
@@ -180,7 +180,7 @@ TEST_F(Refresh, StalledCopyEndsAfterItsTimeOutAsAFailedCopy) {
     os.put_file(target, local, kOlder);
     os.put_file(kUpgrade, upgrade, kTwoSecondsLater);
     os.copy_stalls = true;
-    launcher::HaveNewVersion(target, kUpgrade);
+    launcher::HaveNewVersion(os, os, target, kUpgrade);
     EXPECT_EQ(os.transcript, failed);
     EXPECT_EQ(os.clock, launcher::kCopyStallTimeout);
     EXPECT_EQ(os.content(target), local);
@@ -193,7 +193,7 @@ TEST_F(Refresh, WhatStandsAtTheOldCopyNameBlocksNothingAndIsKept) {
     os.put_file(target + ".incoming", "somebody's");
     os.read_only.insert(target + ".incoming");
     os.put_file(kUpgrade, upgrade, kTwoSecondsLater);
-    launcher::HaveNewVersion(target, kUpgrade);
+    launcher::HaveNewVersion(os, os, target, kUpgrade);
     EXPECT_EQ(os.transcript, fetched);
     EXPECT_EQ(os.content(target), upgrade);
     EXPECT_EQ(os.content(target + ".incoming"), "somebody's");
@@ -203,7 +203,7 @@ TEST_F(Refresh, AReadOnlyPackageIsStillReplaced) {
     os.put_file(target, local, kOlder);
     os.read_only.insert(target);
     os.put_file(kUpgrade, upgrade, kTwoSecondsLater);
-    launcher::HaveNewVersion(target, kUpgrade);
+    launcher::HaveNewVersion(os, os, target, kUpgrade);
     EXPECT_EQ(os.transcript, (Transcript{fetched[0], fetched[1], "writable <D>Kalvo3pack", fetched[2]}));
     EXPECT_EQ(os.content(target), upgrade);
 }
@@ -219,7 +219,7 @@ TEST_F(Refresh, CopyThatBreaksOffLeavesThePackageWhole) {
         os.transcript.clear();
         os.copy_breaks_after = breaks_after;
         os.torn_copy_reported_complete = reported_complete;
-        launcher::HaveNewVersion(target, kUpgrade);
+        launcher::HaveNewVersion(os, os, target, kUpgrade);
         EXPECT_EQ(os.transcript, reported_complete ? refused : failed);
         EXPECT_EQ(os.content(target), local);
         EXPECT_FALSE(os.has_file(target + ".tmp.incoming"));
@@ -238,7 +238,7 @@ class MissingUpgradeCopy : public Refresh, public ::testing::WithParamInterface<
 TEST_P(MissingUpgradeCopy, FileNotFoundBoxAndNothingCopied) {
     os.put_file(target, local, kOlder);
     if (GetParam().directory) os.put_directory(GetParam().source);
-    launcher::HaveNewVersion(target, GetParam().source);
+    launcher::HaveNewVersion(os, os, target, GetParam().source);
     EXPECT_EQ(os.transcript, (Transcript{"box CopyFile | " + GetParam().box})) << GetParam().why;
     EXPECT_EQ(os.content(target), local);
 }
@@ -251,21 +251,21 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(Refresh, DefaultNameInTheLaunchersDirectoryIsThePackageItself) {
     os.put_file(target, local, kOlder);
-    launcher::HaveNewVersion(target, "Kalvo3pack");
+    launcher::HaveNewVersion(os, os, target, "Kalvo3pack");
     EXPECT_TRUE(os.transcript.empty());
 }
 
 TEST_F(Refresh, DefaultNameInAnotherDirectoryIsNotFound) {
     os.cwd = kOtherDir;
     os.put_file(target, local, kOlder);
-    launcher::HaveNewVersion(target, "Kalvo3pack");
+    launcher::HaveNewVersion(os, os, target, "Kalvo3pack");
     EXPECT_EQ(os.transcript, (Transcript{"box CopyFile | File not found :\\rKalvo3pack"}));
 }
 
 TEST_F(Refresh, FailureInsideIsShownAndGoesNoFurther) {
     os.put_file(kUpgrade, "upgrade", kTwoSecondsLater);
     os.failing_file_age = target;
-    EXPECT_NO_THROW(launcher::HaveNewVersion(target, kUpgrade));
+    EXPECT_NO_THROW(launcher::HaveNewVersion(os, os, target, kUpgrade));
     EXPECT_EQ(os.transcript,
               (Transcript{"box CopyFile | Problem in HaveNewVersion : \\rAccess denied to " + target}));
 }
@@ -284,7 +284,7 @@ TEST(RefreshNative, AnUpgradeCopyWhoseOpenNeverReturnsCostsOneBoundAndLeavesTheP
     const platform::ScopedPlatform installed(ui);
     const std::chrono::milliseconds bound(300);
     const auto before = std::chrono::steady_clock::now();
-    launcher::HaveNewVersion(target, fifo, bound);
+    launcher::HaveNewVersion(ui, ui, target, fifo, bound);
     const auto took = std::chrono::steady_clock::now() - before;
     EXPECT_GE(took, bound);
     EXPECT_LT(took, 10 * bound);

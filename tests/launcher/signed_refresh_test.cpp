@@ -25,7 +25,7 @@ std::string signed_by(const platform::p256::PrivateKey& key) {
     TempDir dir;
     const std::string path = dir.file("signed.zip");
     write_file(path, read_file(package("program_v2.zip")));
-    signing::sign_package(path, key);
+    signing::sign_package(platform::native(), path, key);
     return read_file(path);
 }
 
@@ -39,7 +39,6 @@ struct SignedCase {
 
 class SignedRefresh : public LauncherFixture, public ::testing::WithParamInterface<SignedCase> {
 protected:
-    ~SignedRefresh() override { launcher::ReadTrustedKeys(kInstallDir + "no-such-NET.INF"); }
     // Signed once, on real files, before a test puts the recording platform in place.
     static void SetUpTestSuite() {
         const platform::p256::PrivateKey a = platform::p256::generate_key(), b = platform::p256::generate_key();
@@ -78,8 +77,8 @@ TEST_P(SignedRefresh, OnlyACopySignedByANamedKeyIsInstalled) {
     os.put_file(kInstallDir + "NET.INF", "[DB]\nUpgrade=" + kUpgrade + "\n" + with_keys(c.keys));
     os.put_file(target, local, kOlder);
     os.put_file(kUpgrade, upgrade, kNewer);
-    launcher::ReadNetInf();
-    launcher::HaveNewVersion(target, kUpgrade);
+    launcher::ReadNetInf(os, installation);
+    launcher::HaveNewVersion(os, os, target, kUpgrade, launcher::kCopyStallTimeout, installation.TrustedKeys);
     const Transcript copied{"copy " + kUpgrade + " -> <D>Kalvo3pack.tmp.incoming"};
     const Transcript fetched{copied[0], "pump", "replace <D>Kalvo3pack by <D>Kalvo3pack.tmp.incoming"};
     const Transcript dropped{copied[0], "delete <D>Kalvo3pack.tmp.incoming"};

@@ -60,7 +60,7 @@ TEST(IniDocument, TextEndsAtItsFirstZeroByte) {
 class StartToken : public LauncherFixture {};
 
 TEST_F(StartToken, WithoutDummyFileOnlyTheDatabasePath) {
-    EXPECT_EQ(launcher::BuildStartToken(kInstallDir + "KALVO3.IB"), "[SECTION],DBpath=" + kInstallDir + "KALVO3.IB,");
+    EXPECT_EQ(launcher::BuildStartToken(os, kInstallDir + "KALVO3.IB"), "[SECTION],DBpath=" + kInstallDir + "KALVO3.IB,");
     EXPECT_TRUE(os.transcript.empty());
 }
 
@@ -68,7 +68,7 @@ TEST_F(StartToken, DummyFileInTheCurrentDirectoryAddsItsSectionsAndIsLeftAlone) 
     os.cwd = kOtherDir;
     const std::string dummy = "[Extra]\r\nuser=anna\r\n[section]\r\nfirst=1\r\nDBPATH=C:\\old\r\nlast=2\r\n";
     os.put_file("DummyFile", dummy);
-    EXPECT_EQ(launcher::BuildStartToken("P"), "[Extra],user=anna,,[section],first=1,DBpath=P,last=2,");
+    EXPECT_EQ(launcher::BuildStartToken(os, "P"), "[Extra],user=anna,,[section],first=1,DBpath=P,last=2,");
     EXPECT_EQ(os.content("DummyFile"), dummy);
     EXPECT_TRUE(os.transcript.empty()) << "DummyFile is never created, changed or deleted";
 }
@@ -76,36 +76,36 @@ TEST_F(StartToken, DummyFileInTheCurrentDirectoryAddsItsSectionsAndIsLeftAlone) 
 TEST_F(StartToken, DummyFileBesideTheLauncherButNotInTheCurrentDirectoryIsIgnored) {
     os.cwd = kOtherDir;
     os.put_file(kInstallDir + "DummyFile", "[Extra]\nuser=anna\n");
-    EXPECT_EQ(launcher::BuildStartToken("P"), "[SECTION],DBpath=P,");
+    EXPECT_EQ(launcher::BuildStartToken(os, "P"), "[SECTION],DBpath=P,");
 }
 
 TEST_F(StartToken, ProgramStartedOnceWithoutABoxWhenItStarts) {
-    launcher::RunProgram("P token arg", "P");
+    launcher::RunProgram(os, os, "P token arg", "P");
     EXPECT_EQ(os.transcript, (Transcript{"start P | P token arg"}));
 }
 
 TEST_F(StartToken, FailureCodeGivesExactlyOneBox) {
     os.start_result = 2;
-    launcher::RunProgram("P token ", "P");
+    launcher::RunProgram(os, os, "P token ", "P");
     EXPECT_EQ(os.transcript, (Transcript{"start P | P token ", "box ERROR | Can not start this program "}));
 }
 
 TEST_F(StartToken, RaisedFailureIsShownAndPassedOn) {
     os.start_failure = "no memory";
-    EXPECT_THROW(launcher::RunProgram("P token ", "P"), Error);
+    EXPECT_THROW(launcher::RunProgram(os, os, "P token ", "P"), Error);
     EXPECT_EQ(os.transcript, (Transcript{"start P | P token ", "box ERROR | Can not start this program "}));
 }
 
 TEST_F(StartToken, GuardPassesWithoutTheApplicationsMutex) {
     os.held_mutexes = {"SomeOtherMutex"};
-    EXPECT_TRUE(launcher::CheckSingleInstance());
+    EXPECT_TRUE(launcher::CheckSingleInstance(os, os));
     EXPECT_TRUE(os.transcript.empty());
 }
 
 TEST_F(StartToken, RefusedStartShowsOneBoxAndCreatesNoWindow) {
     os.held_mutexes = {"KalvMutexName"};
     bool window_created = false;
-    const int exit_code = launcher::RunLauncher([&]() -> std::unique_ptr<splash::SplashView> {
+    const int exit_code = launcher::RunLauncher(os, [&]() -> std::unique_ptr<splash::SplashView> {
         window_created = true;
         return nullptr;
     });
@@ -128,11 +128,11 @@ class LauncherBesideLauncher : public StartToken, public ::testing::WithParamInt
 // program out from under each other ("Cannot create file", "Can not start").
 TEST_P(LauncherBesideLauncher, WaitsItsTurnAndThenSeesTheApplication) {
     const TurnCase& c = GetParam();
-    const std::string lock = launcher::InstallationLockName();
+    const std::string lock = launcher::InstallationLockName(kInstallDir);
     os.locks_held_until[lock] = c.other_launcher_for;
     if (c.application_started) os.held_mutexes = {"KalvMutexName"};
     bool window_created = false;
-    launcher::RunLauncher([&]() -> std::unique_ptr<splash::SplashView> {
+    launcher::RunLauncher(os, [&]() -> std::unique_ptr<splash::SplashView> {
         window_created = true;
         throw Error("no window here");
     });
@@ -155,10 +155,7 @@ INSTANTIATE_TEST_SUITE_P(
                  false, launcher::kOtherLauncherWait + launcher::kApplicationStartWait, true}));
 
 TEST_F(StartToken, InstallationsHaveTheirOwnLockWhateverTheLetterCase) {
-    const auto lock_of = [&](const std::string& dir) {
-        os.dir = dir;
-        return launcher::InstallationLockName();
-    };
+    const auto lock_of = [&](const std::string& dir) { return launcher::InstallationLockName(dir); };
     const char d = kInstallDir.back();
     const std::string upper = lock_of(std::string(1, d) + "SHOP" + d);
     EXPECT_EQ(lock_of(std::string(1, d) + "shop" + d), upper);

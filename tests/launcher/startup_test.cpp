@@ -38,9 +38,7 @@ protected:
 
     // Runs the sequence as the entry does: with the fake as the splash window.
     Transcript run() {
-        launcher::frmSplash = &os;
-        launcher::RunStartup();
-        launcher::frmSplash = nullptr;
+        launcher::RunStartup(launcher_os, installation, os);
         return os.transcript;
     }
 
@@ -77,7 +75,7 @@ TEST_F(Startup, FirstRunUnpacksProgramAndDatabaseAndStartsTheApplication) {
                            closing}));
     EXPECT_TRUE(starts_with(os.content(kInstallDir + "KALVO3.IB"), "database page 1\n"));
     EXPECT_TRUE(starts_with(os.content(kInstallDir + "Kalvo3main"), "program version 1, line 1\n"));
-    EXPECT_EQ(launcher::DatabasePath, kInstallDir + "KALVO3.IB");
+    EXPECT_EQ(installation.DatabasePath, kInstallDir + "KALVO3.IB");
 }
 
 TEST_F(Startup, TokenDecryptsToTheDatabasePathWithItsFinalComma) {
@@ -239,7 +237,7 @@ TEST_F(Startup, FailedDatabaseExtractionNamesTheProgramPackage) {
                                closing}));
         EXPECT_TRUE(os.has_file(kInstallDir + "Kalvo3main")) << "the unpacked program stays";
         EXPECT_FALSE(os.has_file(kInstallDir + "KALVO3.IB"));
-        EXPECT_EQ(launcher::DatabasePath, kInstallDir + "KALVO3.IB");
+        EXPECT_EQ(installation.DatabasePath, kInstallDir + "KALVO3.IB");
     }
 }
 
@@ -269,13 +267,12 @@ TEST_F(Startup, EntryRunsTheSequenceOnItsWindowAndFreesItAlsoAfterAFailure) {
     os.delete_file(kInstallDir + "Kalvo3pack");
     os.start_failure = "never reached";
     os.transcript.clear();
-    EXPECT_EQ(launcher::RunLauncher([&] { return std::make_unique<Window>(os); }), 0);
+    EXPECT_EQ(launcher::RunLauncher(os, [&] { return std::make_unique<Window>(os); }), 0);
     EXPECT_EQ(os.transcript.front(), "window shown");
     EXPECT_EQ(os.transcript.back(), "window freed");
     EXPECT_EQ(os.transcript[os.transcript.size() - 2], "cursor Default");
-    EXPECT_EQ(launcher::frmSplash, nullptr);
 
-    EXPECT_EQ(launcher::RunLauncher([]() -> std::unique_ptr<splash::SplashView> { throw Error("no window"); }), 0);
+    EXPECT_EQ(launcher::RunLauncher(os, []() -> std::unique_ptr<splash::SplashView> { throw Error("no window"); }), 0);
 }
 
 // ---- the run log -------------------------------------------------------------------
@@ -285,10 +282,10 @@ TEST_F(Startup, EachRunAppendsABlockOfWhatItReadDecidedAndShowed) {
     os.put_file(kInstallDir + "NET.INF", "[DB]\nUpgrade=" + upgrade + "\n");
     os.put_real_file(upgrade, package("program_v2.zip"), kNewerAge);
     os.arguments = {"secret-looking argument"};
-    launcher::RunLauncher([&] { return std::make_unique<Window>(os); });
+    launcher::RunLauncher(os, [&] { return std::make_unique<Window>(os); });
     os.delete_file(kInstallDir + "Kalvo3pack");
     os.delete_file(upgrade);
-    launcher::RunLauncher([&] { return std::make_unique<Window>(os); });
+    launcher::RunLauncher(os, [&] { return std::make_unique<Window>(os); });
 
     const std::string log = os.content(kInstallDir + "Kalv3.log");
     for (const std::string& expected : std::vector<std::string>{
@@ -308,7 +305,7 @@ TEST_F(Startup, EachRunAppendsABlockOfWhatItReadDecidedAndShowed) {
 // Regression: only CR was escaped, so a name holding LF forged lines, or a whole run
 // block that doctor showed as the last run.
 TEST_F(Startup, ALoggedLineStaysOneLine) {
-    launcher::runlog::Begin();
+    launcher::runlog::Begin(os, kInstallDir);
     launcher::runlog::Note("extract x\r\n=== Kalv3 run 2026-01-01 00:00:00\nOK\x1B[8m");
     launcher::runlog::Write();
     const std::string log = os.content(kInstallDir + "Kalv3.log");
@@ -326,7 +323,7 @@ TEST_F(Startup, AHungUpgradeLocationEndsWithTheApplicationStartedAndATraceWritte
     os.hung.insert(upgrade);
     std::string log_while_hung;
     os.on_look = [&](const std::string&) { log_while_hung = os.content(kInstallDir + "Kalv3.log"); };
-    launcher::RunLauncher([&] { return std::make_unique<Window>(os); });
+    launcher::RunLauncher(os, [&] { return std::make_unique<Window>(os); });
     EXPECT_EQ(std::count(os.transcript.begin(), os.transcript.end(), start_line("Kalvo3main")), 1);
     EXPECT_TRUE(starts_with(os.content(kInstallDir + "Kalvo3main"), "program version 1, line 1\n"));
     EXPECT_EQ(os.clock, launcher::kCopyStallTimeout);
@@ -341,13 +338,13 @@ TEST_F(Startup, AHungUpgradeLocationEndsWithTheApplicationStartedAndATraceWritte
 TEST_F(Startup, TheLogIsRotatedPastItsBoundAndFallsBackToTheUsersFolder) {
     const std::string log = kInstallDir + "Kalv3.log";
     os.put_file(log, std::string(launcher::runlog::kRotateBytes + 1, 'x'));
-    launcher::RunLauncher([&] { return std::make_unique<Window>(os); });
+    launcher::RunLauncher(os, [&] { return std::make_unique<Window>(os); });
     EXPECT_EQ(os.content(log + ".1").size(), size_t(launcher::runlog::kRotateBytes + 1));
     EXPECT_EQ(os.content(log).rfind("=== Kalv3 ", 0), 0u);
 
     os.unwritable.insert(log);
     os.state_dir = kOtherDir + "/state/";
-    launcher::RunLauncher([&] { return std::make_unique<Window>(os); });
+    launcher::RunLauncher(os, [&] { return std::make_unique<Window>(os); });
     EXPECT_EQ(os.content(os.state_dir + "Kalv3.log").rfind("=== Kalv3 ", 0), 0u);
 }
 
@@ -371,7 +368,7 @@ TEST_P(HeldFile, AMomentsLockIsWaitedOutALongOneFailsAsBefore) {
     os.put_file(kInstallDir + "Kalvo3main", "the last run's program");
     const std::string file = GetParam().file;
     os.held_open_until[file == "upgrade" ? upgrade : kInstallDir + file] = GetParam().held;
-    launcher::RunLauncher([&] { return std::make_unique<Window>(os); });
+    launcher::RunLauncher(os, [&] { return std::make_unique<Window>(os); });
     Transcript boxes;
     for (const std::string& line : os.transcript)
         if (starts_with(line, "box ")) boxes.push_back(line);

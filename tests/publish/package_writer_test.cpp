@@ -95,7 +95,7 @@ TEST(PackageWriter, RecordsFollowAppnoteAndTheDataDecodes) {
         PackageInfo info;
         {
             auto in = platform::native().open_file(source, platform::OpenMode::ReadDenyWrite);
-            auto out = platform::create_new_file(archive);
+            auto out = platform::create_new_file(platform::native(), archive);
             info = write_package(*in, source, *out, entry);
         }
         const std::string b = read_file(archive);
@@ -186,7 +186,7 @@ TEST(PackageWriter, APackageOfNothingIsExactlyTheBytesItAlwaysWas) {
     for (size_t i = 0; i < entry.random_header.size(); ++i) entry.random_header[i] = uint8_t(0xA0 + i);
     {
         auto in = platform::native().open_file(dir.file("empty"), platform::OpenMode::ReadDenyWrite);
-        auto out = platform::create_new_file(dir.file("package"));
+        auto out = platform::create_new_file(platform::native(), dir.file("package"));
         write_package(*in, "empty", *out, entry);
     }
     std::string hex;
@@ -203,7 +203,7 @@ TEST(PackageWriter, RefusesEntryNamesThatDoNotFitTheRecord) {
     write_file(dir.file("source"), "data");
     for (const std::string& name : {std::string(), std::string(65536, 'n')}) {
         auto in = platform::native().open_file(dir.file("source"), platform::OpenMode::ReadDenyWrite);
-        auto out = platform::create_new_file(dir.file("p" + std::to_string(name.size())));
+        auto out = platform::create_new_file(platform::native(), dir.file("p" + std::to_string(name.size())));
         PackageEntry entry;
         entry.name = name;
         EXPECT_THROW(write_package(*in, "source", *out, entry), Error) << name.size();

@@ -58,8 +58,8 @@ TEST(Publish, TwoPackagesOfOneFileDifferInTheirRandomEncryptionHeaders) {
     TempDir dir;
     const std::string program = pseudo_random_bytes(5000, 1);
     write_file(dir.file("program"), program);
-    publish_package(dir.file("program"), dir.file("a.zip"), program_options(false));
-    publish_package(dir.file("program"), dir.file("b.zip"), program_options(false));
+    publish_package(platform::native(), dir.file("program"), dir.file("a.zip"), program_options(false));
+    publish_package(platform::native(), dir.file("program"), dir.file("b.zip"), program_options(false));
     const std::string a = read_file(dir.file("a.zip")), b = read_file(dir.file("b.zip"));
     ASSERT_EQ(a.size(), b.size());
     constexpr size_t kHeaderAt = 30 + 10;  // local header and name
@@ -75,11 +75,11 @@ TEST(Publish, ReplacesTheTargetInOneStepDatedAfterIt) {
     const std::string target = dir.file("share/Kalvo3pack");
     write_file(dir.file("v1"), "version 1 of the program");
     write_file(dir.file("v2"), "version 2 of the program, a little longer");
-    const PublishResult first = publish_package(dir.file("v1"), target, program_options());
+    const PublishResult first = publish_package(platform::native(), dir.file("v1"), target, program_options());
     EXPECT_EQ(extract(target, dir.file("out1")), "version 1 of the program");
     // At once again: within the same two seconds of the DOS form, so the date must be
     // pushed past the first one's or no launcher holding version 1 would fetch it.
-    const PublishResult second = publish_package(dir.file("v2"), target, program_options());
+    const PublishResult second = publish_package(platform::native(), dir.file("v2"), target, program_options());
     EXPECT_EQ(extract(target, dir.file("out2")), "version 2 of the program, a little longer");
     EXPECT_GT(second.age, first.age);
     EXPECT_EQ(platform::native().file_age(target), second.age);
@@ -112,7 +112,7 @@ TEST(Publish, ATargetDatedAheadOfTheClockIsOutrunByOneStep) {
         SCOPED_TRACE(pack_dos(s.replaced));
         write_file(dir.file("Kalvo3pack"), "the package in place");
         ASSERT_TRUE(os.set_file_dos_time(dir.file("Kalvo3pack"), pack_dos(s.replaced)));
-        const PublishResult r = publish_package(dir.file("program"), dir.file("Kalvo3pack"), program_options());
+        const PublishResult r = publish_package(platform::native(), dir.file("program"), dir.file("Kalvo3pack"), program_options());
         EXPECT_TRUE(r.ahead_of_clock);
         EXPECT_EQ(uint32_t(os.file_age(dir.file("Kalvo3pack"))), pack_dos(s.expected));
         EXPECT_EQ(extract(dir.file("Kalvo3pack"), dir.file("out")), "the program");
@@ -152,13 +152,13 @@ TEST(PublishLock, StaleLocksAreTakenOverLiveOnesWaitedFor) {
         const auto wait = std::chrono::milliseconds(c.content.empty() ? 6000 : 300);
         if (c.taken) {
             {
-                const PublishLock lock(target, wait);
+                const PublishLock lock(platform::native(), target, wait);
                 EXPECT_NE(read_file(PublishLock::file_name(target)), c.content);
             }
             EXPECT_FALSE(fs::exists(PublishLock::file_name(target))) << "let go";
         } else {
             try {
-                const PublishLock lock(target, wait);
+                const PublishLock lock(platform::native(), target, wait);
                 ADD_FAILURE() << "a live lock was taken over";
             } catch (const Error& e) {
                 EXPECT_NE(std::string(e.what()).find("Another publish to the same target holds"), std::string::npos);
@@ -193,7 +193,7 @@ TEST(Publish, AFailureLeavesTheTargetAndItsFolderAsTheyWere) {
             fs::permissions(dir.file("share/Kalvo3pack"), fs::perms::owner_write | fs::perms::group_write |
                                                               fs::perms::others_write, fs::perm_options::remove);
         const std::set<std::string> before = names_in(dir.path() / "share");
-        EXPECT_THROW(publish_package(dir.file(f.file), dir.file(f.target), program_options()), Error);
+        EXPECT_THROW(publish_package(platform::native(), dir.file(f.file), dir.file(f.target), program_options()), Error);
         EXPECT_EQ(read_file(dir.file("share/Kalvo3pack")), "the package in place");
         EXPECT_EQ(names_in(dir.path() / "share"), before);
         EXPECT_FALSE(fs::exists(dir.path() / "missing"));
@@ -214,7 +214,7 @@ TEST(Publish, ReadersMeanwhileSeeTheOldPackageOrTheNewOne) {
         versions.push_back(pseudo_random_bytes(300000 + 1000 * v, 20 + v));
         write_file(dir.file("v" + std::to_string(v)), versions.back());
     }
-    publish_package(dir.file("v0"), target, program_options(false));
+    publish_package(platform::native(), dir.file("v0"), target, program_options(false));
 
     std::atomic<bool> done{false};
     std::atomic<int> whole{0}, refused{0}, torn{0};
@@ -241,7 +241,7 @@ TEST(Publish, ReadersMeanwhileSeeTheOldPackageOrTheNewOne) {
             }
         }
     });
-    for (int v = 1; v < 4; ++v) publish_package(dir.file("v" + std::to_string(v)), target, program_options(false));
+    for (int v = 1; v < 4; ++v) publish_package(platform::native(), dir.file("v" + std::to_string(v)), target, program_options(false));
     const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
     while (whole < 3 && std::chrono::steady_clock::now() < deadline) std::this_thread::yield();
     done = true;

@@ -9,6 +9,7 @@
 #include "core/errors.h"
 #include "files.h"
 #include "signing/package_signature.h"
+#include "platform/native_platform.h"
 #include "signing/publisher_key.h"
 
 namespace kalv::testing {
@@ -16,6 +17,7 @@ namespace {
 
 using signing::Verdict;
 namespace p256 = platform::p256;
+platform::FileSystem& files = platform::native();
 
 // An empty ZIP archive: an end record alone (APPNOTE 4.3.16), which every reader takes.
 const std::string kEmptyZip = std::string("PK\x05\x06", 4) + std::string(18, '\0');
@@ -51,19 +53,19 @@ TEST(PackageSignature, SignedAnewInPlaceAndCheckedAgainstEachTrustedKey) {
     const p256::PrivateKey old_key = p256::generate_key(), new_key = p256::generate_key();
     const std::vector<p256::PublicKey> both{old_key.public_part(), new_key.public_part()};
 
-    EXPECT_EQ(signing::check_signature(zip, both).verdict, Verdict::Unsigned);
-    EXPECT_EQ(signing::sign_package(zip, old_key), signing::key_id(old_key.public_part()));
+    EXPECT_EQ(signing::check_signature(files, zip, both).verdict, Verdict::Unsigned);
+    EXPECT_EQ(signing::sign_package(files, zip, old_key), signing::key_id(old_key.public_part()));
     EXPECT_EQ(read_file(zip).size(), kEmptyZip.size() + signing::kSignatureCommentSize);
-    EXPECT_EQ(signing::check_signature(zip, both).key_index, 0);
+    EXPECT_EQ(signing::check_signature(files, zip, both).key_index, 0);
 
     // The publisher's roll to a new key: the signature is replaced, not added to.
-    signing::sign_package(zip, new_key);
+    signing::sign_package(files, zip, new_key);
     EXPECT_EQ(read_file(zip).size(), kEmptyZip.size() + signing::kSignatureCommentSize);
-    const signing::SignatureCheck rolled = signing::check_signature(zip, both);
+    const signing::SignatureCheck rolled = signing::check_signature(files, zip, both);
     EXPECT_EQ(rolled.verdict, Verdict::Valid);
     EXPECT_EQ(rolled.key_index, 1);
-    EXPECT_EQ(signing::check_signature(zip, {old_key.public_part()}).verdict, Verdict::OtherKey);
-    EXPECT_EQ(signing::check_signature(zip, {}).verdict, Verdict::OtherKey);
+    EXPECT_EQ(signing::check_signature(files, zip, {old_key.public_part()}).verdict, Verdict::OtherKey);
+    EXPECT_EQ(signing::check_signature(files, zip, {}).verdict, Verdict::OtherKey);
 }
 
 TEST(PackageSignature, OnlyAZipFileWithoutACommentOfItsOwnIsSigned) {
@@ -74,7 +76,7 @@ TEST(PackageSignature, OnlyAZipFileWithoutACommentOfItsOwnIsSigned) {
     for (const std::string& bytes : {std::string("not a zip file at all"), commented + "hi", kEmptyZip + "x"}) {
         const std::string path = dir.file("refused");
         write_file(path, bytes);
-        EXPECT_THROW(signing::sign_package(path, key), Error);
+        EXPECT_THROW(signing::sign_package(files, path, key), Error);
         EXPECT_EQ(read_file(path), bytes) << "left as it was";
     }
 }

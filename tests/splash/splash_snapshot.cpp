@@ -14,8 +14,8 @@
 
 int main(int argc, char** argv) {
     using namespace kalv::splash;
-    auto& os = kalv::platform::current();
-    auto splash = create_splash_window();
+    auto& os = kalv::platform::native();
+    auto splash = create_splash_window(os);
     splash->show_and_update();
     splash->set_progress_max(3);
     splash->set_progress_position(1);

@@ -7,6 +7,8 @@
 #include <cstdio>
 #include <fstream>
 
+#include "platform/platform.h"
+
 namespace kalv::splash {
 namespace {
 
@@ -18,7 +20,7 @@ constexpr int kTop = RasterSplashWindow::kClientTop;
 Color at_client(RasterCanvas& picture, int x, int y) { return picture.pixel(kLeft + x, kTop + y); }
 
 TEST(RasterSplash, FormCreateTextsAndInitialStatus) {
-    RasterSplashWindow splash("");
+    RasterSplashWindow splash(platform::native(), "");
     EXPECT_EQ(splash.caption(), "Kalvo...");
     EXPECT_EQ(splash.status(), "...");
     const GradientBar& bar = splash.progress_bar();
@@ -36,7 +38,7 @@ TEST(RasterSplash, FormCreateTextsAndInitialStatus) {
 }
 
 TEST(RasterSplash, EachStatusIsOneLineOnStderr) {
-    RasterSplashWindow splash("");
+    RasterSplashWindow splash(platform::native(), "");
     ::testing::internal::CaptureStderr();
     splash.set_status("Loading...");
     splash.set_status("Ready !");
@@ -45,7 +47,7 @@ TEST(RasterSplash, EachStatusIsOneLineOnStderr) {
 }
 
 TEST(RasterSplash, PictureOfTheLayout) {
-    RasterSplashWindow splash("");
+    RasterSplashWindow splash(platform::native(), "");
     splash.set_progress_max(3);
     splash.set_progress_position(2);
     RasterCanvas picture = splash.picture();
@@ -84,7 +86,7 @@ TEST(RasterSplash, PictureOfTheLayout) {
 }
 
 TEST(RasterSplash, StatusChangesWidenAndNarrowTheLabel) {
-    RasterSplashWindow splash("");
+    RasterSplashWindow splash(platform::native(), "");
     splash.set_status("Checking...");
     RasterCanvas wide = splash.picture();
     splash.set_status("...");
@@ -104,7 +106,7 @@ TEST(RasterSplash, SavesItsPictureWhenShownAndOnEveryPosition) {
     std::string path = ::testing::TempDir() + "kalv3_splash_test.ppm";
     std::remove(path.c_str());
     {
-        RasterSplashWindow splash(path);
+        RasterSplashWindow splash(platform::native(), path);
         splash.set_progress_max(3);
         splash.set_progress_position(1);
         EXPECT_FALSE(std::ifstream(path)) << "nothing is saved before the window is shown";
@@ -119,7 +121,7 @@ TEST(RasterSplash, SavesItsPictureWhenShownAndOnEveryPosition) {
 }
 
 TEST(RasterSplash, UnwritablePictureIsReportedAndSplashGoesOn) {
-    RasterSplashWindow splash("/nonexistent-directory/splash.png");
+    RasterSplashWindow splash(platform::native(), "/nonexistent-directory/splash.png");
     ::testing::internal::CaptureStderr();
     splash.show_and_update();
     splash.set_progress_max(3);

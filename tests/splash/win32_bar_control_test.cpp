@@ -23,7 +23,7 @@ namespace {
 class RealBar : public ::testing::Test {
 protected:
     void SetUp() override {
-        window = create_splash_window();
+        window = create_splash_window(platform::native());
         window->show_and_update();
         bar_window = static_cast<HWND>(platform::win32::progress_bar_window(*window));
         frame = GetParent(bar_window);
@@ -115,7 +115,7 @@ TEST_F(RealBar, BorderWidthShrinksTheClientAreaThatTheBarPaints) {
     bar().set_max(3);
     bar().set_position(3);
     bar().set_border_width(3);
-    platform::current().process_messages();
+    platform::native().process_messages();
     RECT client{};
     GetClientRect(bar_window, &client);
     EXPECT_EQ(client.right, 313 - 6);
@@ -210,7 +210,7 @@ protected:
     }
     void pump() {
         for (int i = 0; i < 10; ++i) {
-            platform::current().process_messages();
+            platform::native().process_messages();
             Sleep(10);
         }
     }

@@ -26,7 +26,7 @@ std::vector<Color> status_band(const SplashWindow& window) {
 class RealSplash : public ::testing::Test {
 protected:
     void SetUp() override {
-        window = create_splash_window();
+        window = create_splash_window(platform::native());
         window->show_and_update();
     }
     std::unique_ptr<SplashWindow> window;
@@ -69,15 +69,15 @@ TEST_F(RealSplash, PositionReachesTheScreenWithinTheAssignment) {
 }
 
 TEST_F(RealSplash, StatusWaitsForMessageProcessing) {
-    platform::current().process_messages();
+    platform::native().process_messages();
     std::vector<Color> before = status_band(*window);
     window->set_status("Checking...");
     EXPECT_EQ(status_band(*window), before) << "the old status stays until messages are processed";
-    platform::current().process_messages();
+    platform::native().process_messages();
     std::vector<Color> after = status_band(*window);
     EXPECT_NE(after, before);
     window->set_status("...");
-    platform::current().process_messages();
+    platform::native().process_messages();
     EXPECT_EQ(status_band(*window), before) << "the label narrows again with its text";
 }
 

@@ -105,11 +105,17 @@ std::string RecordingPlatform::shown(const std::string& path) const {
 
 void RecordingPlatform::record(const std::string& line) { transcript.push_back(line); }
 
-bool RecordingPlatform::held_open(const std::string& path) {
+bool RecordingPlatform::held_open(const std::string& path) const {
     const auto held = held_open_until.find(resolve(path));
-    transient_ = held != held_open_until.end() && clock < held->second;
-    return transient_;
+    return held != held_open_until.end() && clock < held->second;
 }
+
+namespace {
+// What the fake's failures say: a file held by another program passes by itself,
+// every other refusal stays.
+platform::OsError Held() { return platform::OsError{32, true, "held by another program"}; }
+platform::OsError Refused() { return platform::refusal("refused"); }
+}  // namespace
 
 std::vector<std::string> RecordingPlatform::without(std::initializer_list<const char*> kinds) const {
     std::vector<std::string> kept;
@@ -153,15 +159,15 @@ std::vector<std::string> RecordingPlatform::file_names() const {
 
 // ---- files ---------------------------------------------------------------------
 
-std::unique_ptr<platform::FileHandle> RecordingPlatform::open_file(const std::string& path,
-                                                                  platform::OpenMode mode) {
+platform::OsResult<std::unique_ptr<platform::FileHandle>> RecordingPlatform::open(const std::string& path,
+                                                                                platform::OpenMode mode) {
     const std::string full = resolve(path);
     never_unbounded("open", full);
     if (mode == platform::OpenMode::CreateNew) {
         record("create " + shown(full));
-        if (held_open(full)) throw FileStreamError("Cannot create file " + path);
+        if (held_open(full)) return Held();
         if (files_.count(full) || directories_.count(full) || links.count(full) || read_only.count(full))
-            throw FileStreamError("Cannot create file " + path);
+            return Refused();
         File& file = files_[full];
         file = File{std::make_shared<std::string>(), kSomeDosTime, next_stamp_++};
         auto handle = std::make_unique<MemoryFile>(
@@ -175,11 +181,12 @@ std::unique_ptr<platform::FileHandle> RecordingPlatform::open_file(const std::st
             });
         handle->on_dos_time = [this, full](uint32_t t) { return set_file_dos_time(full, t); };
         handle->on_attributes = [this, full](uint32_t a, uint16_t v) { return set_file_attributes(full, a, v); };
-        return handle;
+        return std::unique_ptr<platform::FileHandle>(std::move(handle));
     }
     const auto it = files_.find(full);
-    if (it == files_.end() || held_open(full)) throw FileStreamError("Cannot open file " + path);
-    return std::make_unique<MemoryFile>(it->second.bytes, [] {});
+    if (held_open(full)) return Held();
+    if (it == files_.end()) return Refused();
+    return std::unique_ptr<platform::FileHandle>(std::make_unique<MemoryFile>(it->second.bytes, [] {}));
 }
 
 void RecordingPlatform::never_unbounded(const char* operation, const std::string& path) const {
@@ -230,44 +237,45 @@ bool RecordingPlatform::directory_exists(const std::string& path) {
 
 bool RecordingPlatform::is_link(const std::string& path) { return links.count(resolve(path)) != 0; }
 
-bool RecordingPlatform::create_directories(const std::string& path) {
+platform::OsStatus RecordingPlatform::create_directories(const std::string& path) {
     directories_.insert(resolve(path));
-    return true;
+    return {};
 }
 
-bool RecordingPlatform::delete_file(const std::string& path) {
+platform::OsStatus RecordingPlatform::delete_file(const std::string& path) {
     record("delete " + shown(resolve(path)));
-    if (held_open(path) || read_only.count(resolve(path))) return false;  // DeleteFileA refuses
-    return files_.erase(resolve(path)) != 0;
+    if (held_open(path)) return Held();
+    if (read_only.count(resolve(path))) return Refused();  // DeleteFileA refuses
+    return files_.erase(resolve(path)) != 0 ? platform::OsStatus{} : Refused();
 }
 
-bool RecordingPlatform::move_file(const std::string& from, const std::string& to) {
+platform::OsStatus RecordingPlatform::move_file(const std::string& from, const std::string& to) {
     const std::string source = resolve(from), target = resolve(to);
     record("move " + shown(source) + " -> " + shown(target));
-    if (held_open(source) || held_open(target)) return false;
+    if (held_open(source) || held_open(target)) return Held();
     const auto it = files_.find(source);
-    if (it == files_.end() || files_.count(target) || directories_.count(target)) return false;
+    if (it == files_.end() || files_.count(target) || directories_.count(target)) return Refused();
     files_[target] = it->second;
     files_.erase(source);
     if (read_only.erase(source)) read_only.insert(target);
-    return true;
+    return {};
 }
 
-bool RecordingPlatform::replace_file(const std::string& from, const std::string& to) {
+platform::OsStatus RecordingPlatform::replace_file(const std::string& from, const std::string& to) {
     const std::string source = resolve(from), target = resolve(to);
     record("replace " + shown(target) + " by " + shown(source));
-    if (held_open(source) || held_open(target)) return false;
+    if (held_open(source) || held_open(target)) return Held();
     const auto it = files_.find(source);
-    if (it == files_.end() || directories_.count(target) || read_only.count(target)) return false;
+    if (it == files_.end() || directories_.count(target) || read_only.count(target)) return Refused();
     files_[target] = it->second;
     files_.erase(source);
     if (read_only.erase(source)) read_only.insert(target);
-    return true;
+    return {};
 }
 
-bool RecordingPlatform::replace_file_deferred(const std::string& from, const std::string& to) {
+platform::OsStatus RecordingPlatform::replace_file_deferred(const std::string& from, const std::string& to) {
     const size_t before = transcript.size();
-    const bool replaced = replace_file(from, to);
+    platform::OsStatus replaced = replace_file(from, to);
     transcript[before] += ", name synced later";
     return replaced;
 }
@@ -279,53 +287,53 @@ size_t RecordingPlatform::sync_files(const std::vector<platform::FileHandle*>& f
     return leading;
 }
 
-bool RecordingPlatform::sync_directory(const std::string& directory) {
+platform::OsStatus RecordingPlatform::sync_directory(const std::string& directory) {
     const std::string full = resolve(directory);
     record("sync folder " + shown(full));
-    return failing_syncs.count(full) == 0;
+    return failing_syncs.count(full) == 0 ? platform::OsStatus{} : Refused();
 }
 
-bool RecordingPlatform::copy_file(const std::string& from, const std::string& to, bool fail_if_exists,
-                                  std::chrono::milliseconds stall_timeout) {
+platform::OsStatus RecordingPlatform::copy_file(const std::string& from, const std::string& to, bool fail_if_exists,
+                                                std::chrono::milliseconds stall_timeout) {
     const std::string source = resolve(from), target = resolve(to);
     record("copy " + shown(source) + " -> " + shown(target));
-    if (held_open(source) || held_open(target)) return false;
+    if (held_open(source) || held_open(target)) return Held();
     const auto it = files_.find(source);
     if (hung.count(source)) {
         clock += stall_timeout;
-        return false;
+        return Refused();
     }
-    if (it == files_.end() || directories_.count(target) || (fail_if_exists && files_.count(target))) return false;
+    if (it == files_.end() || directories_.count(target) || (fail_if_exists && files_.count(target))) return Refused();
     if (copy_stalls) {
         clock += stall_timeout;
-        return false;
+        return Refused();
     }
     std::string bytes = *it->second.bytes;
     if (copy_breaks_after && *copy_breaks_after < bytes.size()) {
         // As the native copies do: a copy that knows it failed removes what it made.
-        if (!torn_copy_reported_complete) return false;
+        if (!torn_copy_reported_complete) return Refused();
         bytes.resize(*copy_breaks_after);
         files_[target] = File{std::make_shared<std::string>(std::move(bytes)), it->second.dos_time, next_stamp_++};
-        return true;
+        return {};
     }
     files_[target] = File{std::make_shared<std::string>(std::move(bytes)), it->second.dos_time, next_stamp_++};
-    return true;
+    return {};
 }
 
-bool RecordingPlatform::append_file(const std::string& path, const std::string& bytes) {
+platform::OsStatus RecordingPlatform::append_file(const std::string& path, const std::string& bytes) {
     const std::string full = resolve(path);
-    if (unwritable.count(full) || directories_.count(full)) return false;
+    if (unwritable.count(full) || directories_.count(full)) return Refused();
     File& file = files_[full];
     if (!file.bytes) file = File{std::make_shared<std::string>(), kSomeDosTime, next_stamp_++};
     *file.bytes += bytes;
-    return true;
+    return {};
 }
 
-bool RecordingPlatform::clear_read_only(const std::string& path) {
+platform::OsStatus RecordingPlatform::clear_read_only(const std::string& path) {
     const std::string full = resolve(path);
-    if (!files_.count(full)) return false;
+    if (!files_.count(full)) return Refused();
     if (read_only.erase(full)) record("writable " + shown(full));
-    return true;
+    return {};
 }
 
 bool RecordingPlatform::set_file_dos_time(const std::string& path, uint32_t dos_date_time) {
@@ -362,11 +370,17 @@ std::string RecordingPlatform::module_path() { return dir + module_name; }
 std::vector<std::string> RecordingPlatform::command_line_arguments() { return arguments; }
 uint32_t RecordingPlatform::platform_id() { return platform_id_value; }
 
-uint32_t RecordingPlatform::start_program(const std::string& command_line, const std::string& explicit_program) {
+platform::OsStatus RecordingPlatform::start_program(const std::string& command_line,
+                                                    const std::string& explicit_program) {
     record("start " + shown(explicit_program) + " | " + command_line);
     if (start_failure) throw Error(*start_failure);
-    if (held_open(explicit_program)) return 0;  // what WinExec gives for a sharing violation
-    return start_result;
+    if (held_open(explicit_program)) {
+        platform::OsError held = Held();
+        held.code = 0;  // what WinExec gives for a sharing violation
+        return held;
+    }
+    if (start_result < 32) return platform::OsError{static_cast<long>(start_result), false, "WinExec failed"};
+    return {};
 }
 
 std::string RecordingPlatform::current_directory() { return cwd; }

@@ -97,7 +97,8 @@ public:
     std::vector<std::string> without(std::initializer_list<const char*> kinds) const;
 
     // ---- Platform ---------------------------------------------------------------
-    std::unique_ptr<platform::FileHandle> open_file(const std::string& path, platform::OpenMode mode) override;
+    platform::OsResult<std::unique_ptr<platform::FileHandle>> open(const std::string& path,
+                                                                   platform::OpenMode mode) override;
     int32_t file_age(const std::string& path) override;
     bool file_exists(const std::string& path) override;
     // Answered at once (or, for a hung path, after the fake clock passed the bound).
@@ -108,20 +109,19 @@ public:
     // Always `tag`, so that temporary names read the same in every transcript (a
     // temporary file that outlived its use would make the next one fail).
     std::string random_tag() override { return tag; }
-    bool create_directories(const std::string& path) override;
-    bool delete_file(const std::string& path) override;
-    bool move_file(const std::string& from, const std::string& to) override;
-    bool replace_file(const std::string& from, const std::string& to) override;
-    bool replace_file_deferred(const std::string& from, const std::string& to) override;
-    bool sync_directory(const std::string& directory) override;
+    platform::OsStatus create_directories(const std::string& path) override;
+    platform::OsStatus delete_file(const std::string& path) override;
+    platform::OsStatus move_file(const std::string& from, const std::string& to) override;
+    platform::OsStatus replace_file(const std::string& from, const std::string& to) override;
+    platform::OsStatus replace_file_deferred(const std::string& from, const std::string& to) override;
+    platform::OsStatus sync_directory(const std::string& directory) override;
     // One after another, in order, so that the transcript is the same at every run.
     size_t sync_files(const std::vector<platform::FileHandle*>& files) override;
-    bool copy_file(const std::string& from, const std::string& to, bool fail_if_exists,
+    platform::OsStatus copy_file(const std::string& from, const std::string& to, bool fail_if_exists,
                    std::chrono::milliseconds stall_timeout) override;
-    bool clear_read_only(const std::string& path) override;
-    bool last_failure_transient() override { return transient_; }
+    platform::OsStatus clear_read_only(const std::string& path) override;
     // Not recorded: the run log is read back from the file set instead.
-    bool append_file(const std::string& path, const std::string& bytes) override;
+    platform::OsStatus append_file(const std::string& path, const std::string& bytes) override;
     std::string user_state_directory() override { return state_dir; }
     bool set_file_dos_time(const std::string& path, uint32_t dos_date_time) override;
     bool set_file_attributes(const std::string& path, uint32_t external_attributes,
@@ -137,7 +137,7 @@ public:
     std::string module_path() override;
     std::vector<std::string> command_line_arguments() override;
     uint32_t platform_id() override;
-    uint32_t start_program(const std::string& command_line, const std::string& explicit_program) override;
+    platform::OsStatus start_program(const std::string& command_line, const std::string& explicit_program) override;
     std::string current_directory() override;
     std::unique_ptr<platform::SystemLock> try_lock(const std::string& name) override;
     std::chrono::milliseconds monotonic_time() override;
@@ -165,11 +165,10 @@ private:
     std::string shown(const std::string& path) const;
     void record(const std::string& line);
 
-    // True (and remembered as the last failure) while another process holds the file.
-    bool held_open(const std::string& path);
+    // True while another process holds the file.
+    bool held_open(const std::string& path) const;
     // Throws when an unbounded operation reaches a hung path.
     void never_unbounded(const char* operation, const std::string& path) const;
-    bool transient_ = false;
     std::map<std::string, File> files_;
     std::map<std::string, std::chrono::milliseconds> lock_waits_;  // first refusal of each lock
     std::set<std::string> directories_;

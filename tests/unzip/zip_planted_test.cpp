@@ -28,9 +28,10 @@ public:
     std::vector<std::string> by_name;      // dates or attributes given by path
     std::vector<int32_t> ages_at_rename;   // file_age of each temporary file as it is renamed
 
-    std::unique_ptr<platform::FileHandle> open_file(const std::string& path, platform::OpenMode mode) override {
+    platform::OsResult<std::unique_ptr<platform::FileHandle>> open(const std::string& path,
+                                                                   platform::OpenMode mode) override {
         if (mode == platform::OpenMode::CreateNew) created.push_back(path);
-        return ForwardingPlatform::open_file(path, mode);
+        return ForwardingPlatform::open(path, mode);
     }
     bool set_file_dos_time(const std::string& path, uint32_t t) override {
         by_name.push_back(path);
@@ -40,11 +41,11 @@ public:
         by_name.push_back(path);
         return ForwardingPlatform::set_file_attributes(path, a, v);
     }
-    bool replace_file(const std::string& from, const std::string& to) override {
+    platform::OsStatus replace_file(const std::string& from, const std::string& to) override {
         ages_at_rename.push_back(file_age(from));
         return ForwardingPlatform::replace_file(from, to);
     }
-    bool replace_file_deferred(const std::string& from, const std::string& to) override {
+    platform::OsStatus replace_file_deferred(const std::string& from, const std::string& to) override {
         ages_at_rename.push_back(file_age(from));
         return ForwardingPlatform::replace_file_deferred(from, to);
     }

@@ -11,17 +11,14 @@
 #include <time.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <cstdlib>
-#include <condition_variable>
 #include <cstring>
-#include <mutex>
 #include <optional>
-#include <thread>
 
 #include "core/dos_time.h"
 #include "core/errors.h"
+#include "platform/file_copy.h"
 
 namespace kalv::platform {
 
@@ -72,6 +69,8 @@ std::optional<mode_t> stored_mode(mode_t current, uint32_t external_attributes, 
     return std::nullopt;
 }
 
+constexpr int64_t kNanoseconds = 1000000000;
+
 class PosixFile final : public FileHandle {
 public:
     explicit PosixFile(int fd) : fd_(fd) {}
@@ -117,6 +116,42 @@ public:
     }
 
     bool sync() override { return ::fsync(fd_) == 0; }
+
+    OsResult<size_t> read_some(void* buffer, size_t n) override {
+        for (;;) {
+            const ssize_t got = ::read(fd_, buffer, n);
+            if (got >= 0) return static_cast<size_t>(got);
+            if (errno != EINTR) return last_os_error();
+        }
+    }
+
+    OsStatus write_all(const void* buffer, size_t n) override {
+        size_t done = 0;
+        while (done < n) {
+            const ssize_t put = ::write(fd_, static_cast<const char*>(buffer) + done, n - done);
+            if (put < 0 && errno == EINTR) continue;
+            if (put < 0) return last_os_error();
+            if (put == 0) return os_error(ENOSPC);
+            done += static_cast<size_t>(put);
+        }
+        return {};
+    }
+
+    // Nanoseconds since 1970, as modification_stamp gives them.
+    std::optional<int64_t> last_write_stamp() override {
+        struct stat st;
+        if (::fstat(fd_, &st) != 0) return std::nullopt;
+        return static_cast<int64_t>(st.st_mtim.tv_sec) * kNanoseconds + st.st_mtim.tv_nsec;
+    }
+
+    bool set_last_write_stamp(int64_t stamp) override {
+        struct timespec mtime {};
+        mtime.tv_sec = static_cast<time_t>(stamp / kNanoseconds);
+        mtime.tv_nsec = static_cast<long>(stamp % kNanoseconds);
+        return set_mtime(fd_, {}, mtime);
+    }
+
+    int fd() const { return fd_; }
 
     bool set_dos_time(uint32_t dos_date_time) override {
         struct timespec mtime {};
@@ -200,127 +235,59 @@ void append_utf8(std::string& out, uint32_t cp) {
 }
 
 // A rename is durable only once the directory that holds the new name is on the disk.
-bool fsync_directory(const std::string& dir) {
+OsStatus fsync_directory(const std::string& dir) {
     const int fd = ::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (fd < 0) return false;
-    const bool ok = ::fsync(fd) == 0;
+    if (fd < 0) return last_os_error();
+    const OsStatus synced = ::fsync(fd) == 0 ? OsStatus{} : last_os_error();
     ::close(fd);
-    return ok;
+    return synced;
 }
 
-bool sync_directory_of(const std::string& path) {
+OsStatus sync_directory_of(const std::string& path) {
     const size_t slash = path.find_last_of('/');
     return fsync_directory(slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash));
 }
 
-// One copy, done by a worker thread so that the caller can give up on a source that
-// stops delivering (a hung network share blocks read(2) in the kernel, where no
-// time-out reaches it). The worker owns its half through a shared_ptr and may outlive
-// the call it served; then it writes only into its own descriptor of a file that is
-// gone by name, and the process's end takes it.
-struct CopyJob {
-    std::string from, to;
-    bool fail_if_exists = false;
-
-    std::mutex lock;
-    std::condition_variable changed;
-    uint64_t progress = 0;  // blocks read so far
-    bool created = false;    // `to` is ours to remove when the copy fails
-    bool abandoned = false;  // the caller gave up waiting
-    bool finished = false;
-    bool succeeded = false;
-
-    void run() {
-        const bool ok = copy();
-        const std::lock_guard<std::mutex> hold(lock);
-        if (!ok && created) ::unlink(to.c_str());
-        finished = true;
-        succeeded = ok;
-        changed.notify_all();
-    }
-
-    // Called with `lock` held: from now on the copy is the caller's failure.
-    void abandon() {
-        abandoned = true;
-        if (created) ::unlink(to.c_str());
-    }
-
-    void advance() {
-        const std::lock_guard<std::mutex> hold(lock);
-        ++progress;
-        changed.notify_all();
-    }
-
-    bool copy() {
-        // Opened here, not by the caller: opening a FIFO or a file on a dead share can
-        // block as long as reading it.
+// The ends of a copy on POSIX: a plain read-only source, and a target created with
+// O_NOFOLLOW that takes the source's permissions and its owner's write permission.
+class PosixCopyEnds final : public CopyEnds {
+public:
+    OsResult<std::unique_ptr<FileHandle>> open_source(const std::string& from) override {
         const int in = from.empty() ? -1 : ::open(from.c_str(), O_RDONLY | O_CLOEXEC);
-        if (in < 0) return false;
-        PosixFile source(in);
+        if (in < 0) return from.empty() ? os_error(ENOENT) : last_os_error();
+        auto source = std::make_unique<PosixFile>(in);
         struct stat st;
-        if (::fstat(in, &st) != 0 || S_ISDIR(st.st_mode)) return false;
-        advance();
-        const int out = open_for_create(to, fail_if_exists);
-        if (out < 0) return false;
-        PosixFile target(out);
-        {
-            const std::lock_guard<std::mutex> hold(lock);
-            if (abandoned) {
-                ::unlink(to.c_str());
-                return false;
-            }
-            created = true;
-        }
-        static constexpr size_t kChunk = 1 << 16;
-        const std::unique_ptr<char[]> chunk(new char[kChunk]);
-        for (;;) {
-            // Read directly: FileHandle::read folds a read error into the end of the
-            // file, and a copy cut short by a failing disk or network must not pass as
-            // complete.
-            const ssize_t got = ::read(in, chunk.get(), kChunk);
-            if (got < 0 && errno == EINTR) continue;
-            if (got < 0) return false;
-            if (got == 0) break;
-            if (target.write(chunk.get(), static_cast<size_t>(got)) != static_cast<size_t>(got)) return false;
-            advance();
-        }
-        // The copy is a file of ours: writable whatever the source's permissions, so
-        // that the next refresh can replace it.
-        ::fchmod(out, (st.st_mode & 0777) | 0200);
-        return set_mtime(out, to, st.st_mtim) && target.sync();
+        if (::fstat(in, &st) != 0) return last_os_error();
+        if (S_ISDIR(st.st_mode)) return os_error(EISDIR);
+        return std::unique_ptr<FileHandle>(std::move(source));
     }
+
+    OsResult<std::unique_ptr<FileHandle>> create_target(const std::string& to, bool fail_if_exists,
+                                                        FileHandle& source) override {
+        const int out = open_for_create(to, fail_if_exists);
+        if (out < 0) return last_os_error();
+        auto target = std::make_unique<PosixFile>(out);
+        struct stat st;
+        if (::fstat(static_cast<PosixFile&>(source).fd(), &st) == 0) ::fchmod(out, (st.st_mode & 0777) | 0200);
+        return std::unique_ptr<FileHandle>(std::move(target));
+    }
+
+    void remove_target(const std::string& to) override { ::unlink(to.c_str()); }
 };
 
 }  // namespace
 
-// Returns false, so that a failing operation can end in "return note_failure();". A
-// program being written ("text file busy") or a busy mount passes by itself.
-bool NativePlatform::note_failure() {
-    transient_ = errno == ETXTBSY || errno == EBUSY;
-    return false;
-}
-
-std::unique_ptr<FileHandle> NativePlatform::open_file(const std::string& path, OpenMode mode) {
-    if (mode == OpenMode::CreateNew) {
-        // O_EXCL never follows a link at the name (POSIX open(2)); O_NOFOLLOW says so.
-        const int fd = path.empty() ? -1 : ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
-        if (fd < 0) {
-            note_failure();
-            throw FileStreamError("Cannot create file " + path);
-        }
-        return std::make_unique<PosixFile>(fd);
-    }
-    const int fd = path.empty() ? -1 : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        note_failure();
-        throw FileStreamError("Cannot open file " + path);
-    }
+OsResult<std::unique_ptr<FileHandle>> NativePlatform::open(const std::string& path, OpenMode mode) {
+    if (path.empty()) return os_error(ENOENT);
+    // O_EXCL never follows a link at the name (POSIX open(2)); O_NOFOLLOW says so.
+    const int fd = mode == OpenMode::CreateNew
+                       ? ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666)
+                       : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return last_os_error();
+    auto file = std::make_unique<PosixFile>(fd);
     struct stat st;
-    if (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode)) {
-        ::close(fd);
-        throw FileStreamError("Cannot open file " + path);
-    }
-    return std::make_unique<PosixFile>(fd);
+    if (mode != OpenMode::CreateNew && (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode))) return os_error(EISDIR);
+    return std::unique_ptr<FileHandle>(std::move(file));
 }
 
 int32_t NativePlatform::file_age(const std::string& path) {
@@ -362,106 +329,87 @@ bool NativePlatform::is_link(const std::string& path) {
     return !path.empty() && ::lstat(path.c_str(), &st) == 0 && S_ISLNK(st.st_mode);
 }
 
-bool NativePlatform::create_link(const std::string& target, const std::string& path) {
+OsStatus NativePlatform::create_link(const std::string& target, const std::string& path) {
     struct stat st;
-    if (::lstat(path.c_str(), &st) == 0 && (S_ISDIR(st.st_mode) || is_read_only_file(path))) return false;
+    if (::lstat(path.c_str(), &st) == 0 && (S_ISDIR(st.st_mode) || is_read_only_file(path)))
+        return refusal("a folder or a read-only file is not replaced by a link");
     for (int attempt = 0; attempt < 4; ++attempt) {
         const std::string made = path + "." + random_tag() + ".link";
         if (::symlink(target.c_str(), made.c_str()) != 0) {
             if (errno == EEXIST) continue;  // a name taken: another one
-            return false;
+            return last_os_error();
         }
         if (::rename(made.c_str(), path.c_str()) == 0) return sync_directory_of(path);
+        const OsError failed = last_os_error();
         ::unlink(made.c_str());
-        return false;
+        return failed;
     }
-    return false;
+    return os_error(EEXIST);
 }
 
-bool NativePlatform::create_directories(const std::string& path) {
-    if (path.empty()) return false;
+OsStatus NativePlatform::create_directories(const std::string& path) {
+    if (path.empty()) return os_error(ENOENT);
     // Each prefix ending before a "/" is one level; the path itself is the last.
+    OsStatus made;
     for (size_t slash = path.find('/', 1); ; slash = path.find('/', slash + 1)) {
         const std::string level = path.substr(0, slash);
-        if (!level.empty() && !directory_exists(level)) ::mkdir(level.c_str(), 0777);
+        if (!level.empty() && !directory_exists(level) && ::mkdir(level.c_str(), 0777) != 0) made = last_os_error();
         if (slash == std::string::npos) break;
     }
-    return directory_exists(path);
+    if (directory_exists(path)) return {};
+    return made ? os_error(ENOTDIR) : made;
 }
 
-bool NativePlatform::delete_file(const std::string& path) {
+OsStatus NativePlatform::delete_file(const std::string& path) {
     struct stat st;
-    if (::lstat(path.c_str(), &st) != 0 || S_ISDIR(st.st_mode)) return false;
-    return ::unlink(path.c_str()) == 0 || note_failure();
+    if (::lstat(path.c_str(), &st) != 0) return last_os_error();
+    if (S_ISDIR(st.st_mode)) return os_error(EISDIR);
+    return ::unlink(path.c_str()) == 0 ? OsStatus{} : last_os_error();
 }
 
-bool NativePlatform::move_file(const std::string& from, const std::string& to) {
-    if (from.empty() || to.empty()) return false;
-    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
-    if (errno != EINVAL && errno != ENOSYS) return false;
+OsStatus NativePlatform::move_file(const std::string& from, const std::string& to) {
+    if (from.empty() || to.empty()) return os_error(ENOENT);
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return {};
+    if (errno != EINVAL && errno != ENOSYS) return last_os_error();
     // A file system without RENAME_NOREPLACE: link() also refuses an existing target.
-    if (::link(from.c_str(), to.c_str()) == 0) {
-        ::unlink(from.c_str());
-        return true;
-    }
-    return false;
+    if (::link(from.c_str(), to.c_str()) != 0) return last_os_error();
+    ::unlink(from.c_str());
+    return {};
 }
 
-bool NativePlatform::replace_file(const std::string& from, const std::string& to) {
-    return replace_file_deferred(from, to) && sync_directory_of(to);
+OsStatus NativePlatform::replace_file(const std::string& from, const std::string& to) {
+    if (OsStatus replaced = replace_file_deferred(from, to); !replaced) return replaced;
+    return sync_directory_of(to);
 }
 
-bool NativePlatform::replace_file_deferred(const std::string& from, const std::string& to) {
-    if (from.empty() || to.empty()) return false;
+OsStatus NativePlatform::replace_file_deferred(const std::string& from, const std::string& to) {
+    if (from.empty() || to.empty()) return os_error(ENOENT);
     struct stat st;
     // rename(2) would also put a directory in place of an empty one.
-    if (::stat(from.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
-    if (is_read_only_file(to)) return transient_ = false;  // as MoveFileExA refuses
-    return ::rename(from.c_str(), to.c_str()) == 0 || note_failure();
+    if (::stat(from.c_str(), &st) != 0) return last_os_error();
+    if (!S_ISREG(st.st_mode)) return os_error(EISDIR);
+    if (is_read_only_file(to)) return refusal("it is read-only");  // as MoveFileExA refuses
+    return ::rename(from.c_str(), to.c_str()) == 0 ? OsStatus{} : last_os_error();
 }
 
-bool NativePlatform::sync_directory(const std::string& directory) { return fsync_directory(directory); }
+OsStatus NativePlatform::sync_directory(const std::string& directory) { return fsync_directory(directory); }
 
-bool NativePlatform::copy_file(const std::string& from, const std::string& to, bool fail_if_exists,
-                               std::chrono::milliseconds stall_timeout) {
-    const auto job = std::make_shared<CopyJob>();
-    job->from = from;
-    job->to = to;
-    job->fail_if_exists = fail_if_exists;
-    std::thread([job] { job->run(); }).detach();
-
-    static constexpr std::chrono::milliseconds kPumpInterval{50};
-    std::unique_lock<std::mutex> hold(job->lock);
-    uint64_t seen = job->progress;
-    auto quiet_since = std::chrono::steady_clock::now();
-    while (!job->finished) {
-        job->changed.wait_for(hold, kPumpInterval);
-        if (job->finished) break;
-        if (job->progress != seen) {
-            seen = job->progress;
-            quiet_since = std::chrono::steady_clock::now();
-        } else if (std::chrono::steady_clock::now() - quiet_since >= stall_timeout) {
-            job->abandon();
-            return transient_ = false;
-        }
-        hold.unlock();
-        process_messages();
-        hold.lock();
-    }
-    if (!job->succeeded) transient_ = false;
-    return job->succeeded;
+OsStatus NativePlatform::copy_file(const std::string& from, const std::string& to, bool fail_if_exists,
+                                   std::chrono::milliseconds stall_timeout) {
+    static PosixCopyEnds ends;
+    return copy_watched(ends, *this, from, to, fail_if_exists, stall_timeout);
 }
 
-bool NativePlatform::append_file(const std::string& path, const std::string& bytes) {
+OsStatus NativePlatform::append_file(const std::string& path, const std::string& bytes) {
     // A link or a FIFO planted at a log's name is not written through, nor waited on.
-    const int fd = path.empty() ? -1
-                                : ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC,
-                                         0666);
-    if (fd < 0) return false;
+    if (path.empty()) return os_error(ENOENT);
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0666);
+    if (fd < 0) return last_os_error();
     PosixFile file(fd);
     struct stat st;
-    if (::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) return false;
-    return file.write(bytes.data(), bytes.size()) == bytes.size();
+    if (::fstat(fd, &st) != 0) return last_os_error();
+    if (!S_ISREG(st.st_mode)) return refusal("not a regular file");
+    return file.write_all(bytes.data(), bytes.size());
 }
 
 std::string NativePlatform::user_state_directory() {
@@ -477,11 +425,12 @@ std::string NativePlatform::user_state_directory() {
     return create_directories(dir) ? dir + "/" : std::string();
 }
 
-bool NativePlatform::clear_read_only(const std::string& path) {
+OsStatus NativePlatform::clear_read_only(const std::string& path) {
     struct stat st;
-    if (!stat_path(path, st) || S_ISDIR(st.st_mode)) return false;
-    if (!is_read_only_file(path)) return true;
-    return ::chmod(path.c_str(), (st.st_mode & 07777) | 0200) == 0;
+    if (!stat_path(path, st)) return path.empty() ? os_error(ENOENT) : last_os_error();
+    if (S_ISDIR(st.st_mode)) return os_error(EISDIR);
+    if (!is_read_only_file(path)) return {};
+    return ::chmod(path.c_str(), (st.st_mode & 07777) | 0200) == 0 ? OsStatus{} : last_os_error();
 }
 
 bool NativePlatform::set_file_dos_time(const std::string& path, uint32_t dos_date_time) {

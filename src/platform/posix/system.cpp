@@ -67,7 +67,6 @@ constexpr uint32_t kExecFileNotFound = 2;
 constexpr uint32_t kExecPathNotFound = 3;
 constexpr uint32_t kExecAccessDenied = 5;
 constexpr uint32_t kExecBadFormat = 11;
-constexpr uint32_t kExecStarted = 33;
 
 uint32_t exec_code_for(int error) {
     switch (error) {
@@ -208,7 +207,7 @@ uint32_t NativePlatform::platform_id() { return 2; }
 // The command line is split on blanks into the new program's argv (argv[0] is its first
 // part, as WinExec's program sees it); the program file itself is `explicit_program`,
 // never a name found by searching. The child is not waited for.
-uint32_t NativePlatform::start_program(const std::string& command_line, const std::string& explicit_program) {
+OsStatus NativePlatform::start_program(const std::string& command_line, const std::string& explicit_program) {
     std::vector<std::string> parts;
     size_t pos = 0;
     while (pos <= command_line.size()) {
@@ -223,11 +222,11 @@ uint32_t NativePlatform::start_program(const std::string& command_line, const st
     argv.push_back(nullptr);
     pid_t child = 0;
     const int error = ::posix_spawn(&child, explicit_program.c_str(), nullptr, nullptr, argv.data(), environ);
-    if (error != 0) {
-        errno = error;
-        note_failure();
-    }
-    return error == 0 ? kExecStarted : exec_code_for(error);
+    if (error == 0) return {};
+    OsError failed = os_error(error);
+    failed.text = os_error_text(error);  // the code becomes WinExec's, which no system words describe
+    failed.code = exec_code_for(error);
+    return failed;
 }
 
 std::string NativePlatform::current_directory() {

@@ -29,11 +29,11 @@ void NativePlatform::process_messages() {}
 
 std::optional<std::string> NativePlatform::choose_open_file(const std::string& title, const std::string& filter,
                                                             const std::string& start_dir) {
-    return Platform::choose_open_file(title, filter, start_dir);
+    return UserInterface::choose_open_file(title, filter, start_dir);
 }
 
 std::optional<std::string> NativePlatform::choose_folder(const std::string& start_dir) {
-    return Platform::choose_folder(start_dir);
+    return UserInterface::choose_folder(start_dir);
 }
 
 }  // namespace kalv::platform

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "core/errors.h"
+#include "platform/file_copy.h"
 
 namespace kalv::platform {
 
@@ -75,6 +76,39 @@ public:
 
     bool sync() override { return FlushFileBuffers(handle_) != 0; }
 
+    OsResult<size_t> read_some(void* buffer, size_t n) override {
+        DWORD got = 0;
+        const DWORD want = static_cast<DWORD>(std::min<size_t>(n, 1u << 30));
+        if (!ReadFile(handle_, buffer, want, &got, nullptr)) return last_os_error();
+        return static_cast<size_t>(got);
+    }
+
+    OsStatus write_all(const void* buffer, size_t n) override {
+        size_t done = 0;
+        while (done < n) {
+            DWORD put = 0;
+            const DWORD want = static_cast<DWORD>(std::min<size_t>(n - done, 1u << 30));
+            if (!WriteFile(handle_, static_cast<const char*>(buffer) + done, want, &put, nullptr)) return last_os_error();
+            if (put == 0) return os_error(ERROR_DISK_FULL);
+            done += put;
+        }
+        return {};
+    }
+
+    // The FILETIME's 100 ns steps since 1601, as modification_stamp gives them.
+    std::optional<int64_t> last_write_stamp() override {
+        FILETIME written;
+        if (!GetFileTime(handle_, nullptr, nullptr, &written)) return std::nullopt;
+        return (static_cast<int64_t>(written.dwHighDateTime) << 32) | written.dwLowDateTime;
+    }
+
+    bool set_last_write_stamp(int64_t stamp) override {
+        FILETIME written;
+        written.dwLowDateTime = static_cast<DWORD>(static_cast<uint64_t>(stamp) & 0xFFFFFFFFu);
+        written.dwHighDateTime = static_cast<DWORD>(static_cast<uint64_t>(stamp) >> 32);
+        return SetFileTime(handle_, nullptr, nullptr, &written) != 0;
+    }
+
     bool set_dos_time(uint32_t dos_date_time) override {
         FILETIME utc;
         return utc_time_of(dos_date_time, utc) && SetFileTime(handle_, nullptr, nullptr, &utc);
@@ -130,73 +164,39 @@ private:
     HANDLE handle_;
 };
 
-// One copy, done by a worker thread so that the caller can give up on a source that
-// stops delivering (a read from a hung share blocks in the kernel). The worker owns its
-// half through a shared_ptr and may outlive the call it served; its output is opened
-// with FILE_SHARE_DELETE, so the caller can remove the file's name meanwhile.
-struct CopyJob {
-    std::string from, to;
-    bool fail_if_exists = false;
-    volatile LONG64 progress = 0;  // blocks read so far
-    volatile LONG created = 0;     // `to` is this copy's own, to remove when it is given up
-    bool succeeded = false;        // read once the thread has ended
-    DWORD error = ERROR_SUCCESS;   // why it failed, read once the thread has ended
-
-    static DWORD WINAPI thread_main(void* parameter) {
-        const auto* held = static_cast<std::shared_ptr<CopyJob>*>(parameter);
-        const std::shared_ptr<CopyJob> job = *held;
-        delete held;
-        job->succeeded = job->copy();
-        if (!job->succeeded && job->error == ERROR_SUCCESS) job->error = ERROR_GEN_FAILURE;
-        return 0;
-    }
-
-    bool copy() {
-        const Handle in(CreateFileA(from.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                    nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-        if (!in.valid()) {
-            error = GetLastError();  // a share's file held open by its publisher passes
-            return false;
-        }
+// The ends of a copy on Windows: a source shared with its publisher (also for
+// deleting), and a target opened as itself (never through a reparse point), with
+// FILE_SHARE_DELETE so that its name can be removed while the copy still holds it.
+class Win32CopyEnds final : public CopyEnds {
+public:
+    OsResult<std::unique_ptr<FileHandle>> open_source(const std::string& from) override {
+        const HANDLE in = CreateFileA(from.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+        // A share's file held open by its publisher passes.
+        if (in == INVALID_HANDLE_VALUE) return last_os_error();
+        auto source = std::make_unique<Win32File>(in);
         BY_HANDLE_FILE_INFORMATION info;
-        if (!GetFileInformationByHandle(in.get(), &info) || (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
-            return false;
-        InterlockedIncrement64(&progress);
-        // FILE_ATTRIBUTE_NORMAL: the copy never takes a read-only attribute along, so
-        // that the next refresh can replace it.
-        const Handle out(CreateFileA(to.c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr,
-                                     fail_if_exists ? CREATE_NEW : CREATE_ALWAYS,
-                                     FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-        if (!out.valid()) return false;
-        InterlockedExchange(&created, 1);
-        bool ok = true;
-        static constexpr DWORD kChunk = 1 << 20;
-        std::vector<char> chunk(kChunk);
-        for (;;) {
-            DWORD got = 0, put = 0;
-            if (!ReadFile(in.get(), chunk.data(), kChunk, &got, nullptr)) {
-                ok = false;
-                break;
-            }
-            if (got == 0) break;
-            if (!WriteFile(out.get(), chunk.data(), got, &put, nullptr) || put != got) {
-                ok = false;
-                break;
-            }
-            InterlockedIncrement64(&progress);
-        }
-        ok = ok && SetFileTime(out.get(), nullptr, nullptr, &info.ftLastWriteTime) && FlushFileBuffers(out.get());
-        if (!ok) {
-            FILE_DISPOSITION_INFO dispose{TRUE};
-            SetFileInformationByHandle(out.get(), FileDispositionInfo, &dispose, sizeof dispose);
-        }
-        return ok;
+        if (!GetFileInformationByHandle(in, &info)) return last_os_error();
+        if (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) return os_error(ERROR_DIRECTORY);
+        return std::unique_ptr<FileHandle>(std::move(source));
     }
+
+    // FILE_ATTRIBUTE_NORMAL: the copy never takes a read-only attribute along.
+    OsResult<std::unique_ptr<FileHandle>> create_target(const std::string& to, bool fail_if_exists,
+                                                        FileHandle&) override {
+        const HANDLE out = CreateFileA(to.c_str(), GENERIC_WRITE, FILE_SHARE_DELETE, nullptr,
+                                       fail_if_exists ? CREATE_NEW : CREATE_ALWAYS,
+                                       FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+        if (out == INVALID_HANDLE_VALUE) return last_os_error();
+        return std::unique_ptr<FileHandle>(std::make_unique<Win32File>(out));
+    }
+
+    void remove_target(const std::string& to) override { DeleteFileA(to.c_str()); }
 };
 
 }  // namespace
 
-std::unique_ptr<FileHandle> NativePlatform::open_file(const std::string& path, OpenMode mode) {
+OsResult<std::unique_ptr<FileHandle>> NativePlatform::open(const std::string& path, OpenMode mode) {
     HANDLE h = INVALID_HANDLE_VALUE;
     switch (mode) {
         case OpenMode::ReadDenyWrite:
@@ -212,17 +212,10 @@ std::unique_ptr<FileHandle> NativePlatform::open_file(const std::string& path, O
             // keeps a planted link from being followed even so.
             h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                             FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-            if (h == INVALID_HANDLE_VALUE) {
-                note_failure();
-                throw FileStreamError("Cannot create file " + path);
-            }
-            return std::make_unique<Win32File>(h);
+            break;
     }
-    if (h == INVALID_HANDLE_VALUE) {
-        note_failure();
-        throw FileStreamError("Cannot open file " + path);
-    }
-    return std::make_unique<Win32File>(h);
+    if (h == INVALID_HANDLE_VALUE) return last_os_error();
+    return std::unique_ptr<FileHandle>(std::make_unique<Win32File>(h));
 }
 
 int32_t NativePlatform::file_age(const std::string& path) {
@@ -233,13 +226,6 @@ int32_t NativePlatform::file_age(const std::string& path) {
     if (!FileTimeToLocalFileTime(&data.ftLastWriteTime, &local)) return -1;
     if (!FileTimeToDosDateTime(&local, &date, &time)) return -1;  // before 1980 or after 2107
     return static_cast<int32_t>((static_cast<uint32_t>(date) << 16) | time);
-}
-
-// Returns false, so that a failing operation can end in "return note_failure();".
-bool NativePlatform::note_failure() {
-    const DWORD error = GetLastError();
-    transient_ = error == ERROR_SHARING_VIOLATION || error == ERROR_LOCK_VIOLATION || error == ERROR_ACCESS_DENIED;
-    return false;
 }
 
 bool NativePlatform::file_exists(const std::string& path) {
@@ -274,8 +260,8 @@ bool NativePlatform::is_link(const std::string& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
 }
 
-bool NativePlatform::create_directories(const std::string& path) {
-    if (path.empty()) return false;
+OsStatus NativePlatform::create_directories(const std::string& path) {
+    if (path.empty()) return os_error(ERROR_PATH_NOT_FOUND);
     // Levels end before each backslash; a drive root ("C:\") or a UNC server and share
     // ("\\server\share") are never created, so start after them.
     size_t from = 1;
@@ -285,92 +271,62 @@ bool NativePlatform::create_directories(const std::string& path) {
         from = share == std::string::npos ? path.size() : path.find('\\', share + 1);
         if (from == std::string::npos) from = path.size();
     }
+    OsStatus made;
     for (size_t slash = path.find('\\', from);; slash = path.find('\\', slash + 1)) {
         const std::string level = path.substr(0, slash);
-        if (!level.empty() && !directory_exists(level)) CreateDirectoryA(level.c_str(), nullptr);
+        if (!level.empty() && !directory_exists(level) && !CreateDirectoryA(level.c_str(), nullptr))
+            made = last_os_error();
         if (slash == std::string::npos) break;
     }
-    return directory_exists(path);
+    if (directory_exists(path)) return {};
+    return made ? os_error(ERROR_DIRECTORY) : made;
 }
 
-bool NativePlatform::delete_file(const std::string& path) { return DeleteFileA(path.c_str()) || note_failure(); }
-
-bool NativePlatform::move_file(const std::string& from, const std::string& to) {
-    return MoveFileA(from.c_str(), to.c_str()) || note_failure();
+OsStatus NativePlatform::delete_file(const std::string& path) {
+    return DeleteFileA(path.c_str()) ? OsStatus{} : last_os_error();
 }
 
-bool NativePlatform::replace_file(const std::string& from, const std::string& to) {
+OsStatus NativePlatform::move_file(const std::string& from, const std::string& to) {
+    return MoveFileA(from.c_str(), to.c_str()) ? OsStatus{} : last_os_error();
+}
+
+OsStatus NativePlatform::replace_file(const std::string& from, const std::string& to) {
     // Windows refuses to replace a read-only file; said here as well, since not every
     // implementation of the call does.
     const DWORD existing = GetFileAttributesA(to.c_str());
-    if (existing != INVALID_FILE_ATTRIBUTES && (existing & FILE_ATTRIBUTE_READONLY)) return transient_ = false;
-    return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH) ||
-           note_failure();
+    if (existing != INVALID_FILE_ATTRIBUTES && (existing & FILE_ATTRIBUTE_READONLY)) return refusal("it is read-only");
+    return MoveFileExA(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)
+               ? OsStatus{}
+               : last_os_error();
 }
 
 // Written through at once here too: Windows documents no flush of one directory's
 // entries short of flushing the whole volume, which needs an administrator; NTFS
 // logs a rename as any change of a directory, so the batch loses little by it.
-bool NativePlatform::replace_file_deferred(const std::string& from, const std::string& to) {
+OsStatus NativePlatform::replace_file_deferred(const std::string& from, const std::string& to) {
     return replace_file(from, to);
 }
 
-bool NativePlatform::sync_directory(const std::string&) { return true; }
+OsStatus NativePlatform::sync_directory(const std::string&) { return {}; }
 
-bool NativePlatform::copy_file(const std::string& from, const std::string& to, bool fail_if_exists,
-                             std::chrono::milliseconds stall_timeout) {
-    const auto job = std::make_shared<CopyJob>();
-    job->from = from;
-    job->to = to;
-    job->fail_if_exists = fail_if_exists;
-    auto* handed = new std::shared_ptr<CopyJob>(job);
-    const Handle thread(CreateThread(nullptr, 0, &CopyJob::thread_main, handed, 0, nullptr));
-    if (!thread.valid()) {
-        delete handed;
-        return false;
-    }
-    static constexpr DWORD kPumpIntervalMs = 50;
-    HANDLE worker = thread.get();
-    LONG64 seen = InterlockedCompareExchange64(&job->progress, 0, 0);
-    ULONGLONG quiet_since = GetTickCount64();
-    for (;;) {
-        const DWORD woke = MsgWaitForMultipleObjects(1, &worker, FALSE, kPumpIntervalMs, QS_ALLINPUT);
-        if (woke == WAIT_OBJECT_0) {
-            if (!job->succeeded) {
-                SetLastError(job->error);
-                return note_failure();
-            }
-            return true;
-        }
-        process_messages();
-        const LONG64 now_seen = InterlockedCompareExchange64(&job->progress, 0, 0);
-        if (now_seen != seen) {
-            seen = now_seen;
-            quiet_since = GetTickCount64();
-        } else if (GetTickCount64() - quiet_since >= static_cast<ULONGLONG>(stall_timeout.count())) {
-            // The share stopped delivering: cancel the blocked read if the system can,
-            // and leave the thread to end on its own if it cannot.
-            transient_ = false;
-            CancelSynchronousIo(worker);
-            if (WaitForSingleObject(worker, 1000) == WAIT_OBJECT_0) return false;
-            // Only a file of this copy's own: nothing that stood at the name before.
-            if (InterlockedCompareExchange(&job->created, 0, 0)) DeleteFileA(to.c_str());
-            return false;
-        }
-    }
+OsStatus NativePlatform::copy_file(const std::string& from, const std::string& to, bool fail_if_exists,
+                                   std::chrono::milliseconds stall_timeout) {
+    static Win32CopyEnds ends;
+    return copy_watched(ends, *this, from, to, fail_if_exists, stall_timeout);
 }
 
-bool NativePlatform::append_file(const std::string& path, const std::string& bytes) {
+OsStatus NativePlatform::append_file(const std::string& path, const std::string& bytes) {
     // A link planted at a log's name is opened as itself, and then not written to.
     const Handle file(CreateFileA(path.c_str(), FILE_APPEND_DATA | FILE_READ_ATTRIBUTES, FILE_SHARE_READ, nullptr,
                                   OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
-    if (!file.valid()) return false;
+    if (!file.valid()) return last_os_error();
     BY_HANDLE_FILE_INFORMATION info;
-    if (!GetFileInformationByHandle(file.get(), &info) ||
-        (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)))
-        return false;
+    if (!GetFileInformationByHandle(file.get(), &info)) return last_os_error();
+    if (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY))
+        return refusal("not a regular file");
     DWORD put = 0;
-    return WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &put, nullptr) && put == bytes.size();
+    if (!WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &put, nullptr)) return last_os_error();
+    return put == bytes.size() ? OsStatus{} : os_error(ERROR_DISK_FULL);
 }
 
 std::string NativePlatform::user_state_directory() {
@@ -383,11 +339,13 @@ std::string NativePlatform::user_state_directory() {
     return create_directories(dir) ? dir + "\\" : std::string();
 }
 
-bool NativePlatform::clear_read_only(const std::string& path) {
+OsStatus NativePlatform::clear_read_only(const std::string& path) {
     const DWORD attributes = GetFileAttributesA(path.c_str());
-    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY)) return false;
-    if (!(attributes & FILE_ATTRIBUTE_READONLY)) return true;
-    return SetFileAttributesA(path.c_str(), attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY)) != 0;
+    if (attributes == INVALID_FILE_ATTRIBUTES) return last_os_error();
+    if (attributes & FILE_ATTRIBUTE_DIRECTORY) return os_error(ERROR_DIRECTORY);
+    if (!(attributes & FILE_ATTRIBUTE_READONLY)) return {};
+    return SetFileAttributesA(path.c_str(), attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY)) ? OsStatus{}
+                                                                                                          : last_os_error();
 }
 
 bool NativePlatform::set_file_dos_time(const std::string& path, uint32_t dos_date_time) {

@@ -29,8 +29,7 @@ static_assert(sizeof(OSVERSIONINFOA) == 148, "OSVERSIONINFOA is the 148-byte ANS
 // WinExec keeps its caller waiting until the new program is ready for input, at most
 // this long.
 constexpr DWORD kInputIdleTimeoutMs = 30000;
-constexpr uint32_t kExecOutOfResources = 0;
-constexpr uint32_t kExecStarted = 33;
+constexpr long kExecOutOfResources = 0;
 
 }  // namespace
 
@@ -76,9 +75,9 @@ void NativePlatform::sleep(std::chrono::milliseconds duration) { Sleep(static_ca
 namespace {
 
 // The whole profile file when it begins with a UTF-8 byte-order mark, else nullopt.
-std::optional<std::string> profile_with_bom(Platform& os, const std::string& file) {
+std::optional<std::string> profile_with_bom(FileSystem& files, const std::string& file) {
     try {
-        const std::unique_ptr<FileHandle> handle = os.open_file(file, OpenMode::ReadShared);
+        const std::unique_ptr<FileHandle> handle = files.open_file(file, OpenMode::ReadShared);
         const int64_t size = handle->size();
         if (size < 3) return std::nullopt;
         std::string content(static_cast<size_t>(size), '\0');
@@ -148,7 +147,7 @@ uint32_t NativePlatform::platform_id() {
 // first tries C:\Program.exe. Here the program file is named explicitly while the
 // program still receives `command_line` unchanged as its own command line; the return
 // codes and the wait for the program's first input are WinExec's.
-uint32_t NativePlatform::start_program(const std::string& command_line, const std::string& explicit_program) {
+OsStatus NativePlatform::start_program(const std::string& command_line, const std::string& explicit_program) {
     STARTUPINFOA startup{};
     startup.cb = sizeof(startup);
     startup.dwFlags = STARTF_USESHOWWINDOW;
@@ -158,13 +157,15 @@ uint32_t NativePlatform::start_program(const std::string& command_line, const st
     if (!CreateProcessA(explicit_program.c_str(), writable.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
                         &startup, &process)) {
         const DWORD error = GetLastError();
-        note_failure();
-        return error < 32 ? static_cast<uint32_t>(error) : kExecOutOfResources;
+        OsError failed = os_error(static_cast<long>(error));
+        failed.text = os_error_text(static_cast<long>(error));  // the code becomes WinExec's
+        failed.code = error < 32 ? static_cast<long>(error) : kExecOutOfResources;
+        return failed;
     }
     WaitForInputIdle(process.hProcess, kInputIdleTimeoutMs);
     CloseHandle(process.hThread);
     CloseHandle(process.hProcess);
-    return kExecStarted;
+    return {};
 }
 
 std::string NativePlatform::current_directory() {

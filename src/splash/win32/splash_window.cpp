@@ -200,7 +200,7 @@ private:
 
 class Win32SplashWindow final : public SplashWindow {
 public:
-    Win32SplashWindow() : bar_child_(bar_) {
+    explicit Win32SplashWindow(platform::UserInterface& ui) : bar_child_(bar_) {
         HINSTANCE instance = GetModuleHandleA(nullptr);
         register_classes(instance);
         layout::configure_progress_bar(bar_);
@@ -224,8 +224,8 @@ public:
         // FormCreate: the icon, then the caption and the prompt from the string table.
         icon_ = static_cast<HICON>(
             LoadImageA(instance, MAKEINTRESOURCEA(kProgramIconId), IMAGE_ICON, 32, 32, LR_DEFAULTCOLOR));
-        SetWindowTextA(frame_, platform::current().load_string(layout::kCaptionStringId).c_str());
-        prompt_ = platform::current().load_string(layout::kPromptStringId);
+        SetWindowTextA(frame_, ui.load_string(layout::kCaptionStringId).c_str());
+        prompt_ = ui.load_string(layout::kPromptStringId);
     }
 
     ~Win32SplashWindow() override {
@@ -440,7 +440,9 @@ LRESULT CALLBACK bar_procedure(HWND window, UINT message, WPARAM wparam, LPARAM 
 
 }  // namespace
 
-std::unique_ptr<SplashWindow> create_splash_window() { return std::make_unique<Win32SplashWindow>(); }
+std::unique_ptr<SplashWindow> create_splash_window(platform::UserInterface& ui) {
+    return std::make_unique<Win32SplashWindow>(ui);
+}
 
 }  // namespace kalv::splash
 
