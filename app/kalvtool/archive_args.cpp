@@ -74,10 +74,10 @@ bool StderrObserver::next_disk(int disk, kalv::unzip::SpanMode mode, std::string
     return false;
 }
 
-std::unique_ptr<kalv::unzip::Archive> open_archive(const std::string& path, StderrObserver& observer) {
+std::unique_ptr<kalv::unzip::Archive> open_archive(kalv::platform::FileSystem& files, const std::string& path, StderrObserver& observer) {
     kalv::unzip::DirectoryOptions options;
     options.unlimited = true;  // an archive of any entry count
-    auto archive = std::make_unique<kalv::unzip::Archive>(kalv::platform::current(), path);
+    auto archive = std::make_unique<kalv::unzip::Archive>(files, path);
     observer.archive = archive.get();
     archive->read(options, observer);
     return archive;

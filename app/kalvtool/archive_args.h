@@ -51,6 +51,6 @@ protected:
 };
 
 // Opens `path` and reads its directory, of any entry count.
-std::unique_ptr<kalv::unzip::Archive> open_archive(const std::string& path, StderrObserver& observer);
+std::unique_ptr<kalv::unzip::Archive> open_archive(kalv::platform::FileSystem& files, const std::string& path, StderrObserver& observer);
 
 }  // namespace kalvtool

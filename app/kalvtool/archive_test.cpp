@@ -91,12 +91,12 @@ int ArchiveVerdict::failed() const {
     return n;
 }
 
-ArchiveVerdict test_archive(const char* command, const std::string& archive, const std::string& password,
+ArchiveVerdict test_archive(kalv::platform::FileSystem& files, const char* command, const std::string& archive, const std::string& password,
                             const std::vector<std::string>& patterns,
                             const std::function<void(const EntryVerdict&)>& on_verdict) {
     ArchiveVerdict result;
     TestObserver observer(command, result, on_verdict);
-    const std::unique_ptr<kalv::unzip::Archive> zip = open_archive(archive, observer);
+    const std::unique_ptr<kalv::unzip::Archive> zip = open_archive(files, archive, observer);
     kalv::unzip::ExtractOptions options;
     options.test_only = true;
     options.password = password;
@@ -105,7 +105,7 @@ ArchiveVerdict test_archive(const char* command, const std::string& archive, con
     for (;;) {
         observer.started = -1;
         try {
-            kalv::unzip::extract(kalv::platform::current(), *zip, options, observer);
+            kalv::unzip::extract(files, *zip, options, observer);
             return result;
         } catch (const kalv::Error& failure) {
             // Not inside an entry: the archive failed.
@@ -115,7 +115,7 @@ ArchiveVerdict test_archive(const char* command, const std::string& archive, con
     }
 }
 
-int64_t chosen_size(const char* command, const std::string& archive, const std::vector<std::string>& patterns) {
+int64_t chosen_size(kalv::platform::FileSystem& files, const char* command, const std::string& archive, const std::vector<std::string>& patterns) {
     // The core's own choice, stopped before the first entry is read.
     struct Sizes final : StderrObserver {
         using StderrObserver::StderrObserver;
@@ -125,11 +125,11 @@ int64_t chosen_size(const char* command, const std::string& archive, const std::
             stop = true;
         }
     } observer(command);
-    const std::unique_ptr<kalv::unzip::Archive> zip = open_archive(archive, observer);
+    const std::unique_ptr<kalv::unzip::Archive> zip = open_archive(files, archive, observer);
     kalv::unzip::ExtractOptions options;
     options.test_only = true;
     choose_entries(options, patterns);
-    kalv::unzip::extract(kalv::platform::current(), *zip, options, observer);
+    kalv::unzip::extract(files, *zip, options, observer);
     return observer.total;
 }
 

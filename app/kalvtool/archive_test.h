@@ -7,6 +7,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/file_system.h"
+
 namespace kalvtool {
 
 struct EntryVerdict {
@@ -28,12 +30,12 @@ struct ArchiveVerdict {
 // an entry (its data ends before the archive does) fails that entry, and the pass goes
 // on with the next one; a failure of the archive itself (not found, not a ZIP archive,
 // its directory unreadable) is thrown as kalv::Error.
-ArchiveVerdict test_archive(const char* command, const std::string& archive, const std::string& password,
+ArchiveVerdict test_archive(kalv::platform::FileSystem& files, const char* command, const std::string& archive, const std::string& password,
                             const std::vector<std::string>& patterns,
                             const std::function<void(const EntryVerdict&)>& on_verdict = {});
 
 // The uncompressed size of the entries that `patterns` choose, from the archive's
 // directory alone (nothing decoded). Throws kalv::Error as test_archive does.
-int64_t chosen_size(const char* command, const std::string& archive, const std::vector<std::string>& patterns);
+int64_t chosen_size(kalv::platform::FileSystem& files, const char* command, const std::string& archive, const std::vector<std::string>& patterns);
 
 }  // namespace kalvtool

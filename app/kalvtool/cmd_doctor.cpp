@@ -104,7 +104,7 @@ PackageState check_package(platform::FileSystem& files, const std::string& path,
     state.present = files.file_exists(path);
     if (!state.present) return state;
     try {
-        const ArchiveVerdict verdict = test_archive("doctor", path, launcher::PackagePassword(), {entry});
+        const ArchiveVerdict verdict = test_archive(files, "doctor", path, launcher::PackagePassword(), {entry});
         if (verdict.entries.empty()) {
             state.problem = "holds no entry " + entry;
             state.hint = "make the package with kalvtool pack, which names the entry " + entry;
@@ -248,20 +248,20 @@ private:
     std::optional<UpgradeVerdict> read_upgrade_copy() {
         const auto verdict = std::make_shared<UpgradeVerdict>();
         const std::string copy = upgrade_path_;
-        // The native file system, which outlives a helper left behind.
-        platform::FileSystem* const files = &os();
-        const bool answered = platform::finish_within(os(), launcher::kCopyStallTimeout, [verdict, copy, files,
+        // The native platform, which outlives a helper left behind.
+        platform::Platform* const native = &os();
+        const bool answered = platform::finish_within(os(), launcher::kCopyStallTimeout, [verdict, copy, native,
                                                                                        trusted = trusted_] {
-            verdict->signature = doctor::inspect_signature(*files, trusted, copy);
-            verdict->sound = launcher::IsSoundProgramPackage(copy);
+            verdict->signature = doctor::inspect_signature(*native, trusted, copy);
+            verdict->sound = launcher::IsSoundProgramPackage(*native, *native, copy);
             if (!verdict->sound) {
-                verdict->state = check_package(*files, copy, launcher::kProgramEntryName);
+                verdict->state = check_package(*native, copy, launcher::kProgramEntryName);
                 return;
             }
-            verdict->entry_size = chosen_size("doctor", copy, {launcher::kProgramEntryName});
+            verdict->entry_size = chosen_size(*native, "doctor", copy, {launcher::kProgramEntryName});
             verdict->program.sound = true;
             try {
-                inner_program_problem(*files, copy, verdict->program);
+                inner_program_problem(*native, copy, verdict->program);
             } catch (const kalv::Error&) {
                 // It passed the launcher's check; what it holds is told as it is fetched.
             }

@@ -59,14 +59,14 @@ bool take_sync_option(Args& args) {
     return found;
 }
 
-int run_extract(kalv::platform::Platform&, const Args& given) {
+int run_extract(kalv::platform::Platform& os, const Args& given) {
     Args args = given;
     const bool sync_each = take_sync_option(args);
     const std::optional<ArchiveArgs> a = parse_archive_args(args, "Pdor", "extract");
     if (!a) return kExitUsage;
     const std::vector<std::string>& patterns = a->patterns;
     ExtractReport report("extract");
-    const std::unique_ptr<kalv::unzip::Archive> archive = open_archive(a->archive, report);
+    const std::unique_ptr<kalv::unzip::Archive> archive = open_archive(os, a->archive, report);
     kalv::unzip::ExtractOptions options;
     options.make_links = true;  // those that stay inside the destination, as unzip makes them
     options.password = a->password;
@@ -79,7 +79,7 @@ int run_extract(kalv::platform::Platform&, const Args& given) {
     options.recreate_dirs = a->recreate_dirs;
     options.destination = destination(a->dest);
     choose_entries(options, patterns);
-    const int extracted = kalv::unzip::extract(kalv::platform::current(), *archive, options, report);
+    const int extracted = kalv::unzip::extract(os, *archive, options, report);
     const int chosen = report.chosen;
     if (chosen == 0 && !patterns.empty()) std::printf("no entry matches the patterns given\n");
     std::printf("extracted %d of %d\n", extracted, chosen);

@@ -15,10 +15,10 @@
 namespace kalvtool {
 namespace {
 
-int run_list(kalv::platform::Platform&, const Args& args) {
+int run_list(kalv::platform::Platform& os, const Args& args) {
     if (args.size() != 1 || (!args[0].empty() && args[0][0] == '-')) return usage_error("list takes one archive");
     StderrObserver observer("list");  // a split archive's next disk
-    const std::unique_ptr<kalv::unzip::Archive> zip = open_archive(args[0], observer);
+    const std::unique_ptr<kalv::unzip::Archive> zip = open_archive(os, args[0], observer);
     std::printf("%3s %6s %10s %10s %8s %19s %s\n", "mth", "flags", "packed", "size", "crc-32", "date       time",
                 "name");
     uint64_t packed = 0, size = 0;

@@ -12,10 +12,10 @@
 namespace kalvtool {
 namespace {
 
-int run_test(kalv::platform::Platform&, const Args& args) {
+int run_test(kalv::platform::Platform& os, const Args& args) {
     const std::optional<ArchiveArgs> a = parse_archive_args(args, "P", "test");
     if (!a) return kExitUsage;
-    const ArchiveVerdict verdict = test_archive("test", a->archive, a->password, a->patterns, [](const EntryVerdict& e) {
+    const ArchiveVerdict verdict = test_archive(os, "test", a->archive, a->password, a->patterns, [](const EntryVerdict& e) {
         const std::string name = kalv::printable(e.name);
         if (e.ok) {
             std::printf("OK    %s\n", name.c_str());

@@ -104,7 +104,7 @@ bool UpgradeIsNewer(bool target_exists, int32_t target_age, int32_t source_age);
 
 // The package at `path` is a readable archive whose entry "Kalvo3main" decrypts with
 // the package password and passes its CRC. Writes nothing.
-bool IsSoundProgramPackage(const std::string& path);
+bool IsSoundProgramPackage(platform::FileSystem& files, platform::UserInterface& ui, const std::string& path);
 
 // --- start token and launch -------------------------------------------------------------
 // The start token's plain text for `database_path`: an in-memory INI document named

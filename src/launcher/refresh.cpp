@@ -129,28 +129,27 @@ namespace {
 // local headers shows the hourglass, as an extraction does.
 class SplashKeptAlive final : public unzip::Observer {
 public:
-    explicit SplashKeptAlive(platform::Platform& os) : os_(os) {}
-    void keep_alive() override { os_.process_messages(); }
+    explicit SplashKeptAlive(platform::UserInterface& ui) : ui_(ui) {}
+    void keep_alive() override { ui_.process_messages(); }
     void scanning(bool begins) override {
-        os_.set_cursor(begins ? platform::Cursor::HourGlass : platform::Cursor::Default);
+        ui_.set_cursor(begins ? platform::Cursor::HourGlass : platform::Cursor::Default);
     }
 
 private:
-    platform::Platform& os_;
+    platform::UserInterface& ui_;
 };
 
 }  // namespace
 
-bool IsSoundProgramPackage(const std::string& path) {
-    platform::Platform& os = platform::current();
+bool IsSoundProgramPackage(platform::FileSystem& files, platform::UserInterface& ui, const std::string& path) {
     try {
-        SplashKeptAlive observer(os);
-        unzip::Archive archive(os, path, {}, observer);
+        SplashKeptAlive observer(ui);
+        unzip::Archive archive(files, path, {}, observer);
         unzip::ExtractOptions options;
         options.test_only = true;
         options.password = PackagePassword();
         options.patterns = {kProgramEntryName};
-        return unzip::extract(os, archive, options, observer) > 0;
+        return unzip::extract(files, archive, options, observer) > 0;
     } catch (const std::exception&) {
         return false;  // unreadable, truncated, not an archive: not a package to install
     }
@@ -191,7 +190,7 @@ void HaveNewVersion(platform::FileSystem& files, platform::UserInterface& ui, co
             // The launcher's own copy is checked, never the share's file, which can
             // change between a check and the copy.
             why_not = WhyNotTrusted(files, trusted, incoming);
-            if (why_not.empty() && !IsSoundProgramPackage(incoming))
+            if (why_not.empty() && !IsSoundProgramPackage(files, ui, incoming))
                 why_not = "the copy is no sound package (its Kalvo3main does not decrypt or fails its CRC)";
             if (why_not.empty()) {
                 // A package copied from a CD or a read-only share must not block every
