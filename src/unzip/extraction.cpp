@@ -74,8 +74,9 @@ const ZipHeaderInfo& ExtractionPass::entry_at(int index) const {
 int ExtractionPass::run() {
     refuse_overlapping_entries();
     const std::string& destination = options_.destination;
+    // A destination that cannot be made shows as its first file that cannot be created.
     if (!options_.test_only && !destination.empty() && !os_.directory_exists(destination))
-        os_.create_directories(destination);
+        static_cast<void>(os_.create_directories(destination));
     std::vector<bool> chosen;
     count_ = choose_entries(chosen);
     bool stop = false;

@@ -118,7 +118,8 @@ std::optional<std::string> ExtractionPass::target_directory(SkipReason& refused)
         // A waiting file named as one of the new folders is put in place first, so
         // that the folder meets it as it would have after a per-entry extraction.
         if (pending_.claims_level_of(target)) publish_pending();
-        os_.create_directories(target);
+        // A folder that cannot be made shows as the entry's file that cannot be created.
+        static_cast<void>(os_.create_directories(target));
     }
     return target;
 }
