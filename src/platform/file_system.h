@@ -22,6 +22,13 @@
 
 namespace kalv::platform {
 
+// The characters that end a folder's name in a native path (a drive's colon too on Windows).
+#ifdef _WIN32
+inline constexpr const char* kPathDelimiters = "\\/:";
+#else
+inline constexpr const char* kPathDelimiters = "/";
+#endif
+
 enum class OpenMode {
     ReadDenyWrite,    // the archive: read access, others may not write
     ReadShared,       // a further part of a split archive: read access, default sharing

@@ -16,12 +16,6 @@ namespace kalv::platform {
 namespace {
 Platform* installed = nullptr;
 
-#ifdef _WIN32
-constexpr const char* kPathDelimiters = "\\/:";
-#else
-constexpr const char* kPathDelimiters = "/";
-#endif
-
 // Enough waits at once to keep a disk's queue full; more would only add threads. A
 // thread is worth its start only with several files to sync.
 constexpr size_t kMaxConcurrentSyncs = 8;

@@ -10,12 +10,6 @@ namespace kalv::platform {
 
 namespace {
 
-#ifdef _WIN32
-constexpr const char* kPathDelimiters = "\\/:";
-#else
-constexpr const char* kPathDelimiters = "/";
-#endif
-
 // A launcher copying or reading the package holds it without FILE_SHARE_DELETE, and
 // the replacement fails until it lets go. Launchers start at random moments, so gaps
 // come between their copies; 20 s covers copies of a large package over a slow share.

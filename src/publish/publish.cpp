@@ -262,6 +262,19 @@ ProgramFacts inspect_entry(platform::FileSystem& files, const std::string& packa
     return check_package(files, package, options, info, false);
 }
 
+namespace {
+
+// Signs the written package when publishing signs (pack --key, publish --key); the
+// signature grows the file by its comment.
+void seal(platform::FileSystem& files, const PublishOptions& options, const std::string& temporary,
+          PackageInfo& package) {
+    if (!options.seal) return;
+    options.seal(temporary);
+    package.archive_size = static_cast<uint64_t>(files.file_size(temporary));
+}
+
+}  // namespace
+
 PublishResult publish_package(platform::Platform& os, const std::string& file, const std::string& target,
                               const PublishOptions& options) {
     PublishResult result;
@@ -290,10 +303,7 @@ PublishResult publish_package(platform::Platform& os, const std::string& file, c
     out->flush_to_disk();
     out.reset();
     source.reset();
-    if (options.seal) {
-        options.seal(temporary);
-        result.package.archive_size = static_cast<uint64_t>(os.file_size(temporary));
-    }
+    seal(os, options, temporary, result.package);
 
     put_in_place(os, temporary, target, options, result,
                  [&] { check_package(os, temporary, options, result.package, true); });
@@ -318,10 +328,7 @@ PublishResult publish_made_package(platform::Platform& os, const std::string& pa
     out->flush_to_disk();
     out.reset();
     source.reset();
-    if (options.seal) {
-        options.seal(temporary);
-        result.package.archive_size = static_cast<uint64_t>(os.file_size(temporary));
-    }
+    seal(os, options, temporary, result.package);
 
     std::string make_anew = "make the package of the program with kalvtool pack, or publish the program itself "
                             "with kalvtool publish";
