@@ -1,10 +1,15 @@
 #include "launcher/package_trust.h"
 
+#include <cstdint>
 #include <exception>
+#include <optional>
 
 #include "launcher/run_log.h"
+#include "launcher/texts.h"
 #include "signing/package_signature.h"
 #include "signing/publisher_key.h"
+#include "unzip/archive.h"
+#include "unzip/extract.h"
 
 namespace kalv::launcher {
 
@@ -12,6 +17,19 @@ namespace {
 
 // GetPrivateProfileStringA's buffer, as for Upgrade; a key line is 99 characters.
 constexpr size_t kProfileBufferSize = 2048;
+
+// The MS-DOS date and time of the package's program entry; none when the package cannot
+// be read or holds no such entry.
+std::optional<uint32_t> ProgramEntryDate(platform::FileSystem& files, const std::string& path) {
+    try {
+        unzip::Observer unattended;
+        unzip::Archive archive(files, path, {}, unattended);
+        for (int i = 0; i < archive.count(); ++i)
+            if (archive.entry(i).StoredPath() == kProgramEntryName) return archive.entry(i).FileDateTime;
+    } catch (const std::exception&) {
+    }
+    return std::nullopt;
+}
 
 }  // namespace
 
@@ -58,6 +76,20 @@ std::string WhyNotTrusted(platform::FileSystem& files, const std::vector<NamedKe
         case signing::Verdict::Altered: return "the copy is " + check.text();
     }
     return "the copy's signature is of no known kind";
+}
+
+std::string WhyRollback(platform::FileSystem& files, const std::vector<NamedKey>& trusted, const std::string& copy,
+                        const std::string& installed) {
+    if (trusted.empty()) return {};
+    const std::optional<uint32_t> installed_date = ProgramEntryDate(files, installed);
+    if (!installed_date) return {};
+    const std::optional<uint32_t> copy_date = ProgramEntryDate(files, copy);
+    if (!copy_date) return "the copy holds no readable " + std::string(kProgramEntryName);
+    // MS-DOS date-times sort as unsigned numbers (the top bit is set from 2044 on).
+    if (*copy_date >= *installed_date) return {};
+    return "the copy's " + std::string(kProgramEntryName) + " is dated " + runlog::DosTimeText(int32_t(*copy_date)) +
+           ", before the installed one's " + runlog::DosTimeText(int32_t(*installed_date)) +
+           ": an older package does not replace a newer one";
 }
 
 }  // namespace kalv::launcher

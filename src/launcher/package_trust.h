@@ -36,4 +36,13 @@ std::vector<NamedKey> ReadTrustedKeys(platform::FileSystem& files, const std::st
 std::string WhyNotTrusted(platform::FileSystem& files, const std::vector<NamedKey>& trusted,
                           const std::string& path);
 
+// Empty unless keys are `trusted` and the copy at `copy` holds an older program than the
+// installed package at `installed` (the dates of their "Kalvo3main" entries, which the
+// signature covers; a file's own date does not, and anyone who can write the share sets
+// it): an old signed package, perhaps with a flaw since mended, planted under a new date
+// must not roll the shops back. An equal date is the same program, signed anew after a
+// roll to a new key. Without an installed package to compare with, nothing is refused.
+std::string WhyRollback(platform::FileSystem& files, const std::vector<NamedKey>& trusted, const std::string& copy,
+                        const std::string& installed);
+
 }  // namespace kalv::launcher

@@ -190,6 +190,7 @@ void HaveNewVersion(platform::FileSystem& files, platform::UserInterface& ui, co
             // The launcher's own copy is checked, never the share's file, which can
             // change between a check and the copy.
             why_not = WhyNotTrusted(files, trusted, incoming);
+            if (why_not.empty()) why_not = WhyRollback(files, trusted, incoming, target);
             if (why_not.empty() && !IsSoundProgramPackage(files, ui, incoming))
                 why_not = "the copy is no sound package (its Kalvo3main does not decrypt or fails its CRC)";
             if (why_not.empty()) {
