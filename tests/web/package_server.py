@@ -14,6 +14,7 @@ missing file. A name with "..", a link or anything but a regular file under DIR 
 
 Faults, each in front of a normal path <rest>:
     /redirect/<n>/<rest>   302 to /redirect/<n-1>/<rest>, ..., finally to /<rest>
+    /to-http/<port>/<rest> 302 to the absolute URL http://127.0.0.1:<port>/<rest>
     /hang/<rest>           reads the request and never answers (the socket stays open)
     /cut/<bytes>/<rest>    answers as /<rest>, closes the connection after <bytes> of body
     /stall/<bytes>/<rest>  answers as /<rest>, sends <bytes> of body, then nothing more while
@@ -225,6 +226,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 left = int(parts[1]) - 1
                 target = "/redirect/%d/%s" % (left, parts[2]) if left > 0 else "/" + parts[2]
                 self.answer(302, [("Location", urllib.parse.quote(target))], send_body=send_body)
+                return
+            if parts[0] == "to-http" and len(parts) == 3 and parts[1].isdigit():
+                target = "http://127.0.0.1:%s/%s" % (parts[1], urllib.parse.quote(parts[2]))
+                self.answer(302, [("Location", target)], send_body=send_body)
                 return
             if parts[0] == "hang":
                 self.hold_open()

@@ -78,6 +78,9 @@ std::string ended_after(int64_t received, int64_t expected) {
     return text;
 }
 
+constexpr const char* kNotFetched =
+    "a URL this client does not fetch (only http and https, and no redirect from https to http)";
+
 // Where in the exchange a WinHTTP call failed: a timeout means something else in each.
 enum class Stage { connecting, waiting_for_head, reading_body };
 
@@ -89,7 +92,7 @@ std::string failure_text(DWORD error, Stage stage, const WebRequest& request) {
     switch (error) {
     case ERROR_WINHTTP_CANNOT_CONNECT:
     case WSAECONNREFUSED: return "connection refused";
-    case ERROR_WINHTTP_NAME_NOT_RESOLVED: return "host not found";
+    case ERROR_WINHTTP_NAME_NOT_RESOLVED: return "the server's name is not known";
     case ERROR_WINHTTP_TIMEOUT:
         if (stage == Stage::connecting) return "no connection within " + seconds(request.connect_timeout);
         return "no answer within " + seconds(request.stall_bound);
@@ -101,14 +104,13 @@ std::string failure_text(DWORD error, Stage stage, const WebRequest& request) {
     case ERROR_WINHTTP_SECURE_CERT_WRONG_USAGE: return "certificate not trusted";
     case ERROR_WINHTTP_SECURE_CERT_CN_INVALID: return "certificate not trusted (made out to another name)";
     case ERROR_WINHTTP_SECURE_CERT_DATE_INVALID: return "certificate not trusted (expired or not yet valid)";
-    case ERROR_WINHTTP_SECURE_CHANNEL_ERROR: return "TLS handshake failed";
+    case ERROR_WINHTTP_SECURE_CHANNEL_ERROR: return "the TLS handshake failed";
     case ERROR_WINHTTP_CONNECTION_ERROR:
     case WSAECONNRESET:
-    case WSAECONNABORTED: return "connection reset";
+    case WSAECONNABORTED: return "the connection broke off";
     case ERROR_WINHTTP_INVALID_SERVER_RESPONSE: return "the server's answer is not HTTP";
-    case ERROR_WINHTTP_INVALID_URL:
-    case ERROR_WINHTTP_UNRECOGNIZED_SCHEME: return "not an http or https URL";
-    case ERROR_WINHTTP_REDIRECT_FAILED: return "too many redirects";
+    case ERROR_WINHTTP_INVALID_URL: return "the URL is malformed";
+    case ERROR_WINHTTP_UNRECOGNIZED_SCHEME: return kNotFetched;
     default: return "WinHTTP error " + std::to_string(error) + " (" + reason(error) + ")";
     }
 }
@@ -307,7 +309,7 @@ WebAnswer WinHttpWeb::fetch(const WebRequest& request, WebReceiver& receiver) {
             return answer;
         };
         if (!IsWebLocation(url) || !header_value_safe(url)) {
-            answer.failure = "not an http or https URL";
+            answer.failure = kNotFetched;
             return answer;
         }
         const std::wstring wide_url = widen_ascii(url);
@@ -374,14 +376,16 @@ WebAnswer WinHttpWeb::fetch(const WebRequest& request, WebReceiver& receiver) {
         const auto location = query_header(exchange.get(), WINHTTP_QUERY_LOCATION);
         if (is_redirect(static_cast<int>(status)) && location) {
             if (hop >= request.max_redirects) {
-                answer.failure = "too many redirects";
+                answer.failure = "too many redirects (more than " + std::to_string(request.max_redirects) + ")";
                 return answer;
             }
-            url = resolve_location(url, *location);
-            if (url.empty()) {
-                answer.failure = "redirected to a location that is not http or https";
+            const std::string next = resolve_location(url, *location);
+            // Down from https to http would hand the rest of the exchange to anyone on the way.
+            if (next.empty() || (secure && lower_ascii(next.substr(0, 7)) == "http://")) {
+                answer.failure = kNotFetched;
                 return answer;
             }
+            url = next;
             continue;
         }
 
@@ -413,8 +417,8 @@ WebAnswer WinHttpWeb::fetch(const WebRequest& request, WebReceiver& receiver) {
                  !WinHttpReadData(exchange.get(), block.data(),
                                   std::min(available, static_cast<DWORD>(block.size())), &got))) {
                 if (is_timeout(GetLastError()))
-                    answer.failure = "no answer within " + seconds(request.stall_bound) + " after " +
-                                     std::to_string(received) + " bytes of the body";
+                    answer.failure = "nothing received for " + seconds(request.stall_bound) + " after " +
+                                     std::to_string(received) + " bytes";
                 else
                     answer.failure = ended_after(received, head.content_length);
                 return answer;
