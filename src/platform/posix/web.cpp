@@ -155,8 +155,8 @@ std::string Failure(CURLcode code, const Exchange& x, const char* detail) {
         case CURLE_ABORTED_BY_CALLBACK:
             if (!x.stalled) break;
             if (!x.head_seen) return "no answer within " + SecondsText(x.request.stall_bound);
-            return "nothing received for " + SecondsText(x.request.stall_bound) + " after " +
-                   std::to_string(x.body_bytes) + " bytes";
+            return "no answer within " + SecondsText(x.request.stall_bound) + " after " +
+                   std::to_string(x.body_bytes) + " bytes of the body";
         case CURLE_OPERATION_TIMEDOUT:
             return "no connection within " + SecondsText(x.request.connect_timeout);
         case CURLE_COULDNT_CONNECT:
@@ -261,7 +261,8 @@ public:
 
         const CURLcode code = curl_easy_perform(e);
         if (code == CURLE_OK && x.head_seen) x.give_head();
-        answer.head = x.head;
+        // A redirect past the last one allowed is no final answer.
+        if (code != CURLE_TOO_MANY_REDIRECTS) answer.head = x.head;
         answer.stopped = x.stopped;
         answer.complete = x.head_seen && (code == CURLE_OK || x.stopped);
         if (!answer.complete) answer.failure = x.head_seen || code != CURLE_OK ? Failure(code, x, detail)
