@@ -261,8 +261,9 @@ public:
 
         const CURLcode code = curl_easy_perform(e);
         if (code == CURLE_OK && x.head_seen) x.give_head();
-        // A redirect past the last one allowed is no final answer.
-        if (code != CURLE_TOO_MANY_REDIRECTS) answer.head = x.head;
+        // Only the head the receiver heard is the final answer's: not that of a redirect
+        // past the last one allowed, nor of one refused (https down to http).
+        if (x.head_given) answer.head = x.head;
         answer.stopped = x.stopped;
         answer.complete = x.head_seen && (code == CURLE_OK || x.stopped);
         if (!answer.complete) answer.failure = x.head_seen || code != CURLE_OK ? Failure(code, x, detail)

@@ -417,8 +417,8 @@ WebAnswer WinHttpWeb::fetch(const WebRequest& request, WebReceiver& receiver) {
                  !WinHttpReadData(exchange.get(), block.data(),
                                   std::min(available, static_cast<DWORD>(block.size())), &got))) {
                 if (is_timeout(GetLastError()))
-                    answer.failure = "nothing received for " + seconds(request.stall_bound) + " after " +
-                                     std::to_string(received) + " bytes";
+                    answer.failure = "no answer within " + seconds(request.stall_bound) + " after " +
+                                     std::to_string(received) + " bytes of the body";
                 else
                     answer.failure = ended_after(received, head.content_length);
                 return answer;
