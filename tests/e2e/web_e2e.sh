@@ -142,4 +142,62 @@ for c in "${cases[@]}"; do
   esac
 done
 
+# ---- files beside the package are taken as ours only when they look as we wrote them -----
+# fresh_shop: the installation of program.zip on the HTTP server, a newer copy served.
+fresh_shop() {
+  rm -rf "$F"
+  install_shop "$F" "$url_http/Kalvo3pack"
+  cp "$stage/program_v2.zip" "$ROOT/Kalvo3pack"
+  touch -d "2026-01-01 10:00 UTC" "$ROOT/Kalvo3pack"
+}
+
+scenario="a link planted as the download to resume is neither followed nor resumed"
+fresh_shop
+echo "somebody else's file" > "$work/elsewhere"
+ln -s "$work/elsewhere" "$F/Kalvo3pack.partial"
+printf '"planted"\n%s\n' "$(stat -c %s "$work/elsewhere")" > "$F/Kalvo3pack.partial.tag"
+start_on "$url_http/Kalvo3pack" ""
+expect_eq "last request" "200 None" "$(request_field http status) $(request_field http Range)"
+expect_eq "refresh" "refresh: fetched" "$(refresh_lines | tail -n 1)"
+expect_eq "the link's target" "somebody else's file" "$(cat "$work/elsewhere")"
+cmp -s "$F/Kalvo3pack" "$stage/program_v2.zip" || fail "the upgrade copy was not installed whole"
+[ ! -e "$F/Kalvo3pack.partial" ] && [ ! -L "$F/Kalvo3pack.partial" ] || fail "the planted link is still there"
+
+scenario="the ETag is not sent for a package put back by other means"
+# An administrator puts the old package back after a fetch: the server's copy is newer
+# than it, and an ETag sent with it would make the server answer 304.
+start_on "$url_http/Kalvo3pack" ""
+expect_eq "refresh" "refresh: not fetched, the server answered 304 (not modified)" "$(refresh_lines | tail -n 1)"
+cp "$stage/program.zip" "$F/Kalvo3pack"
+touch -d "2024-03-01 10:00:00" "$F/Kalvo3pack"
+start_on "$url_http/Kalvo3pack" ""
+expect_eq "If-None-Match" "None" "$(request_field http If-None-Match)"
+expect_eq "refresh" "refresh: fetched" "$(refresh_lines | tail -n 1)"
+cmp -s "$F/Kalvo3pack" "$stage/program_v2.zip" || fail "the newer copy was not fetched again"
+
+# ---- kalvtool doctor asks the server as the next start will ---------------------------------
+#   scenario | upgrade URL | a start before ("yes": the copy is fetched first) | the doctor's line
+doctor_cases=(
+  "a newer copy|$url_http/Kalvo3pack|no|OK    upgrade copy: $url_http/Kalvo3pack: .*, newer than the local package\. The next start fetches it"
+  "the fetched copy, unchanged|$url_http/Kalvo3pack|yes|OK    upgrade copy: $url_http/Kalvo3pack: the server answered 304 (not modified since the local package)"
+  "missing on the server|$url_http/missing/Kalvo3pack|no|WARN  upgrade copy: $url_http/missing/Kalvo3pack: the server answered 404 (not there)"
+  "a certificate nobody vouches for|$url_wrong/Kalvo3pack|no|WARN  upgrade copy: $url_wrong/Kalvo3pack: certificate not trusted"
+)
+for c in "${doctor_cases[@]}"; do
+  IFS='|' read -r scenario url before expected <<<"$c"
+  scenario="doctor: $scenario"
+  fresh_shop
+  [ "$before" = yes ] && start_on "$url" ""
+  printf '[DB]\r\nUpgrade=%s\r\n' "$url" > "$F/NET.INF"
+  before_count=$(wc -l < "$work/http.log")
+  doctor=$(cd "$F" && "$kalvtool" doctor 2>/dev/null)
+  grep -q "^$expected" <<<"$doctor" || fail "doctor's line: $(grep 'upgrade copy' <<<"$doctor")"
+  # The body is never downloaded: at most the head and a first block of it.
+  if [ "$before" = no ] && [[ $url == "$url_http"* ]]; then
+    out=$(request_field http bytes_out)
+    [ "$(wc -l < "$work/http.log")" -gt "$before_count" ] || fail "doctor sent no request"
+    [ "$out" -lt 600000 ] || fail "doctor downloaded $out bytes"
+  fi
+done
+
 e2e_end "upgrades from a URL: all checks passed ($mode)"
