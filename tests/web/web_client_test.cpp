@@ -43,12 +43,13 @@ std::string served_file() {
 }
 
 // Which server a case asks.
-enum class Server { http, https, wrong_certificate, closed_port };
+enum class Server { http, https, https_by_address, wrong_certificate, closed_port };
 
 std::string base_url(Server server) {
     switch (server) {
     case Server::http: return "http://127.0.0.1:" + env("KALV_WEB_HTTP");
     case Server::https: return "https://localhost:" + env("KALV_WEB_HTTPS");
+    case Server::https_by_address: return "https://127.0.0.1:" + env("KALV_WEB_HTTPS");
     case Server::wrong_certificate: return "https://127.0.0.1:" + env("KALV_WEB_WRONG");
     case Server::closed_port: return "http://127.0.0.1:" + env("KALV_WEB_CLOSED");
     }
@@ -176,6 +177,8 @@ TEST(WebClient, ContractTable) {
          Body::none, "connection refused"},
         {"HTTPS with a certificate of the trusted test CA", Server::https, "/pkg", "", "", -1, "", 5, false, true, 200,
          Body::whole, ""},
+        {"HTTPS to an address the certificate names (its IP SAN)", Server::https_by_address, "/pkg", "", "", -1, "",
+         5, false, true, 200, Body::whole, ""},
         {"HTTPS redirected and resumed", Server::https, "/redirect/1/pkg", "", "", 1000, "$ETAG", 5, false, true, 206,
          Body::tail_from_1000, ""},
         {"HTTPS with a certificate nothing vouches for: refused before any answer", Server::wrong_certificate, "/pkg",
@@ -184,6 +187,9 @@ TEST(WebClient, ContractTable) {
          true, 200, Body::none, ""},
     };
     for (const Case& c : cases) {
+        // Wine 8's chain policy matches the host only against DNS names: it refuses a
+        // certificate for the address it was made out to (Windows takes it).
+        if (c.server == Server::https_by_address && under_wine()) continue;
         SCOPED_TRACE(c.why);
         Collector got;
         const std::string url = base_url(c.server) + c.path;

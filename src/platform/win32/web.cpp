@@ -337,7 +337,10 @@ WebAnswer WinHttpWeb::fetch(const WebRequest& request, WebReceiver& receiver) {
                            static_cast<int>(stall_ms), static_cast<int>(stall_ms));
         DWORD head_ms = stall_ms;
         WinHttpSetOption(exchange.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &head_ms, sizeof head_ms);
-        DWORD features = WINHTTP_DISABLE_REDIRECTS | WINHTTP_DISABLE_COOKIES;
+        // No keep-alive: a fetch is one exchange a run, and a connection that is not
+        // kept ends when the exchange does, also when the receiver stops it early (a
+        // kept one would let the server go on sending the whole package into it).
+        DWORD features = WINHTTP_DISABLE_REDIRECTS | WINHTTP_DISABLE_COOKIES | WINHTTP_DISABLE_KEEP_ALIVE;
         WinHttpSetOption(exchange.get(), WINHTTP_OPTION_DISABLE_FEATURE, &features, sizeof features);
         use_system_proxy(internet, exchange.get(), wide_url);
         CertificateProblems certificate;
