@@ -187,7 +187,8 @@ struct Download final : platform::WebReceiver {
         source_age = source_time ? platform::local_dos_age(*source_time) : -1;
         expected = h.status == 200 ? h.content_length : h.complete_length;
         if (!UpgradeIsNewer(local.exists, local.age, source_age)) {
-            why_stopped = "the upgrade copy is not newer";
+            why_stopped = source_time ? "the upgrade copy is not newer"
+                                      : "the server gives no Last-Modified, so the copy cannot be shown to be newer";
             return false;
         }
         if (expected > kWebDownloadCap) return TooLarge();
