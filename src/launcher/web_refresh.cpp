@@ -187,7 +187,8 @@ struct Download final : platform::WebReceiver {
         source_age = source_time ? platform::local_dos_age(*source_time) : -1;
         expected = h.status == 200 ? h.content_length : h.complete_length;
         if (!UpgradeIsNewer(local.exists, local.age, source_age)) {
-            why_stopped = "the upgrade copy is not newer";
+            why_stopped = source_time ? "the upgrade copy is not newer"
+                                      : "the server gives no Last-Modified, so the copy cannot be shown to be newer";
             return false;
         }
         if (expected > kWebDownloadCap) return TooLarge();
@@ -296,7 +297,18 @@ void HaveNewVersionFromWeb(const LauncherOs& os, const std::string& target, cons
             platform::TemporaryFile made = platform::create_temporary_beside(files, target, kIncomingSuffix);
             download->out = std::move(made.handle);
             incoming = made.path;
-            if (!Fetch(os, *os.web, request, download)) {
+            const std::chrono::milliseconds asked = os.processes.monotonic_time();
+            const bool ended = Fetch(os, *os.web, request, download);
+            // What the exchange cost this start, for the administrator who wonders.
+            const std::string took = " in " + std::to_string((os.processes.monotonic_time() - asked).count()) + " ms";
+            if (ended && download->answer_head.status != 0)
+                runlog::Note("server: " + std::to_string(download->answer_head.status) + took +
+                             (download->wanted ? ", " + std::to_string(download->written - download->leftover_size) +
+                                                     " bytes of the body received"
+                                               : std::string()));
+            else if (ended)
+                runlog::Note("server: no answer" + took);
+            if (!ended) {
                 files.delete_file(incoming);
                 runlog::Note("refresh: not fetched, the download took longer than " +
                              std::to_string(std::chrono::duration_cast<std::chrono::minutes>(kWebDownloadLimit).count()) +
