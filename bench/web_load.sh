@@ -102,7 +102,7 @@ for log in glob.glob(f"{work}/shop*/Kalv3.log"):
 for status, ms in sorted(times.items()):
     ms.sort()
     print(f"the exchange, status {status}: {len(ms)} starts, median {statistics.median(ms)} ms, "
-          f"95th percentile {ms[int(len(ms) * 0.95) - 1 if len(ms) > 1 else 0]} ms, max {ms[-1]} ms")
+          f"95th percentile {ms[max(0, -(-len(ms) * 95 // 100) - 1)]} ms, max {ms[-1]} ms")  # nearest rank
 EOF
 if [ -s "$work/problems" ]; then
   echo "PROBLEMS:"
