@@ -254,6 +254,135 @@ std::string Validator(const platform::WebAnswerHead& head) {
     return parse_http_date(head.last_modified) ? head.last_modified : std::string();
 }
 
+std::string MinutesText(std::chrono::milliseconds limit) {
+    return std::to_string(std::chrono::duration_cast<std::chrono::minutes>(limit).count()) + " min";
+}
+
+// The local package as the server's validators see it.
+LocalPackage LookAtLocal(platform::FileSystem& files, const std::string& target) {
+    LocalPackage local;
+    local.exists = files.file_exists(target);
+    local.age = files.file_age(target);
+    local.size = files.file_size(target);
+    if (local.exists)
+        if (const std::optional<int64_t> stamp = files.modification_stamp(target))
+            local.unix_time = platform::unix_seconds_of_stamp(*stamp);
+    return local;
+}
+
+// One exchange and what it brought.
+struct Asked {
+    std::shared_ptr<Download> download;  // null: the fetch outran its limit (noted)
+    std::string incoming;                // the copy beside the package
+    bool had_leftover = false;           // a leftover was there (and may still be)
+};
+
+// 1 ask: the conditional request, resuming a leftover; asked again without it when the
+// server would not continue it.
+Asked Ask(const LauncherOs& os, const std::string& target, const std::string& url, const LocalPackage& local) {
+    platform::FileSystem& files = os.files;
+    std::optional<Leftover> leftover = FindLeftover(files, target);
+    Asked asked;
+    asked.had_leftover = leftover.has_value();
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        platform::WebRequest request;
+        request.url = url;
+        request.stall_bound = kCopyStallTimeout;
+        if (local.exists && local.unix_time) {
+            request.if_modified_since = http_date(*local.unix_time);
+            request.if_none_match = InstalledEtag(files, target, local);
+        }
+        const auto download = std::make_shared<Download>();
+        download->local = local;
+        if (leftover) {
+            request.range_from = leftover->size;
+            request.if_range = leftover->validator;
+            download->leftover = std::move(leftover->bytes);
+            download->leftover_size = leftover->size;
+            runlog::Note("download to resume: " + std::to_string(leftover->size) + " bytes");
+        }
+        platform::TemporaryFile made = platform::create_temporary_beside(files, target, kIncomingSuffix);
+        download->out = std::move(made.handle);
+        asked.incoming = made.path;
+        const std::chrono::milliseconds since = os.processes.monotonic_time();
+        const bool ended = Fetch(os, *os.web, request, download);
+        // What the exchange cost this start, for the administrator who wonders.
+        const std::string took = " in " + std::to_string((os.processes.monotonic_time() - since).count()) + " ms";
+        if (!ended) {
+            files.delete_file(asked.incoming);
+            runlog::Note("refresh: not fetched, the download took longer than " + MinutesText(kWebDownloadLimit) +
+                         "; the local package is used");
+            return asked;
+        }
+        const int status = download->answer_head.status;
+        runlog::Note(status == 0 ? "server: no answer" + took
+                                 : "server: " + std::to_string(status) + took +
+                                       (download->wanted ? ", " + std::to_string(download->written -
+                                                                                 download->leftover_size) +
+                                                               " bytes of the body received"
+                                                         : std::string()));
+        download->leftover.reset();  // an open file cannot be deleted on Windows
+        asked.download = download;
+        if (!download->resume_refused && status != 416) return asked;
+        runlog::Note("the server does not continue the download (it answered " + std::to_string(status) +
+                     "); it starts over");
+        download->out.reset();
+        files.delete_file(asked.incoming);
+        leftover.reset();
+        DropLeftover(files, target);
+        asked.had_leftover = false;
+    }
+    return asked;
+}
+
+// 3 receive, cut short: what came of a newer package is kept for the next start under
+// the validator it came with (without one it could not be resumed safely); "" or why
+// not, for the run log.
+std::string KeepForResume(platform::FileSystem& files, const std::string& target, Download& download,
+                          const std::string& incoming) {
+    const std::string validator = Validator(download.answer_head);
+    if (!download.wanted || !download.why_stopped.empty() || download.written == 0 || validator.empty())
+        return "";
+    if (!download.out->sync()) return "";
+    download.out.reset();
+    DropLeftover(files, target);
+    if (!files.replace_file(incoming, target + kPartialSuffix) ||
+        !WriteSideFile(files, target + kPartialTagSuffix, {validator, std::to_string(download.written)}))
+        return "";
+    return "; " + std::to_string(download.written) + " bytes kept to resume";
+}
+
+// 4 install: the whole copy, dated as the server dates it, checked and put in place;
+// "" or why not.
+std::string Install(const LauncherOs& os, const std::string& target, const std::vector<NamedKey>& trusted,
+                    Download& download, const std::string& incoming) {
+    platform::FileSystem& files = os.files;
+    std::string why_not;
+    if (download.expected >= 0 && download.written != download.expected) {
+        why_not = "the download ended after " + std::to_string(download.written) + " of " +
+                  std::to_string(download.expected) + " bytes";
+    } else if ((download.source_time && !download.out->set_unix_time(*download.source_time)) ||
+               !download.out->sync()) {
+        why_not = "the download could not be written beside the package";
+    }
+    download.out.reset();
+    if (!why_not.empty()) return why_not;
+    // The launcher's own copy is checked, as a copy from a share is.
+    why_not = WhyNotTrusted(files, trusted, incoming);
+    if (why_not.empty() && !IsSoundProgramPackage(files, os.ui, incoming))
+        why_not = "the copy is no sound package (its Kalvo3main does not decrypt or fails its CRC)";
+    if (!why_not.empty()) return why_not;
+    files.clear_read_only(target);
+    if (!files.replace_file(incoming, target)) return "the local package could not be replaced";
+    // The ETag goes with this package only: its time and size say which one it is.
+    files.delete_file(target + kEtagSuffix);
+    const platform::WebAnswerHead& head = download.answer_head;
+    if (IsEntityTag(head.etag) && download.source_time)
+        (void)WriteSideFile(files, target + kEtagSuffix,
+                            {head.etag, std::to_string(*download.source_time), std::to_string(download.written)});
+    return "";
+}
+
 }  // namespace
 
 void HaveNewVersionFromWeb(const LauncherOs& os, const std::string& target, const std::string& url,
@@ -264,147 +393,55 @@ void HaveNewVersionFromWeb(const LauncherOs& os, const std::string& target, cons
             runlog::Note("refresh: not fetched, this program has no HTTP client");
             return;
         }
-        LocalPackage local;
-        local.exists = files.file_exists(target);
-        local.age = files.file_age(target);
-        local.size = files.file_size(target);
-        if (local.exists)
-            if (const std::optional<int64_t> stamp = files.modification_stamp(target))
-                local.unix_time = platform::unix_seconds_of_stamp(*stamp);
+        const LocalPackage local = LookAtLocal(files, target);
         runlog::Note("local package: " + runlog::PackageText(local.exists, local.age, local.size));
 
-        std::optional<Leftover> leftover = FindLeftover(files, target);
-        std::shared_ptr<Download> download;
-        std::string incoming;
-        // A second request only when the server would not continue the leftover.
-        for (int attempt = 0; attempt < 2; ++attempt) {
-            platform::WebRequest request;
-            request.url = url;
-            request.stall_bound = kCopyStallTimeout;
-            if (local.exists && local.unix_time) {
-                request.if_modified_since = http_date(*local.unix_time);
-                request.if_none_match = InstalledEtag(files, target, local);
-            }
-            download = std::make_shared<Download>();
-            download->local = local;
-            if (leftover) {
-                request.range_from = leftover->size;
-                request.if_range = leftover->validator;
-                download->leftover = std::move(leftover->bytes);
-                download->leftover_size = leftover->size;
-                runlog::Note("download to resume: " + std::to_string(leftover->size) + " bytes");
-            }
-            platform::TemporaryFile made = platform::create_temporary_beside(files, target, kIncomingSuffix);
-            download->out = std::move(made.handle);
-            incoming = made.path;
-            const std::chrono::milliseconds asked = os.processes.monotonic_time();
-            const bool ended = Fetch(os, *os.web, request, download);
-            // What the exchange cost this start, for the administrator who wonders.
-            const std::string took = " in " + std::to_string((os.processes.monotonic_time() - asked).count()) + " ms";
-            if (ended && download->answer_head.status != 0)
-                runlog::Note("server: " + std::to_string(download->answer_head.status) + took +
-                             (download->wanted ? ", " + std::to_string(download->written - download->leftover_size) +
-                                                     " bytes of the body received"
-                                               : std::string()));
-            else if (ended)
-                runlog::Note("server: no answer" + took);
-            if (!ended) {
-                files.delete_file(incoming);
-                runlog::Note("refresh: not fetched, the download took longer than " +
-                             std::to_string(std::chrono::duration_cast<std::chrono::minutes>(kWebDownloadLimit).count()) +
-                             " min; the local package is used");
-                return;
-            }
-            if (!download->resume_refused && download->answer_head.status != 416) break;
-            runlog::Note("the server does not continue the download (it answered " +
-                         std::to_string(download->answer_head.status) + "); it starts over");
-            download->out.reset();
-            download->leftover.reset();
-            files.delete_file(incoming);
-            leftover.reset();
-            DropLeftover(files, target);
-        }
-        download->leftover.reset();
+        const Asked asked = Ask(os, target, url, local);
+        if (!asked.download) return;
+        Download& download = *asked.download;
+        const platform::WebAnswer& answer = download.answer;
+        const int status = download.answer_head.status;
+        if (status == 200 || status == 206)
+            runlog::Note("upgrade copy: " + (download.expected >= 0
+                                                 ? runlog::PackageText(true, download.source_age, download.expected)
+                                                 : runlog::DosTimeText(download.source_age) + ", size not given"));
 
-        const platform::WebAnswer& answer = download->answer;
-        const platform::WebAnswerHead& head = download->answer_head;
-        const auto drop_incoming = [&] {
-            download->out.reset();
-            files.delete_file(incoming);
-        };
-        if (head.status == 200 || head.status == 206)
-            runlog::Note("upgrade copy: " + (download->expected >= 0
-                                                 ? runlog::PackageText(true, download->source_age, download->expected)
-                                                 : runlog::DosTimeText(download->source_age) + ", size not given"));
-        if (!answer.complete || (download->wanted && answer.stopped)) {
-            std::string why = !download->why_stopped.empty() ? download->why_stopped : answer.failure;
-            // What came of a newer package is kept for the next start, under the
-            // validator it came with; without one it could not be resumed safely.
-            const std::string validator = Validator(head);
-            if (download->wanted && download->why_stopped.empty() && download->written > 0 && !validator.empty() &&
-                download->out->sync()) {
-                download->out.reset();
-                DropLeftover(files, target);
-                if (files.replace_file(incoming, target + kPartialSuffix) &&
-                    WriteSideFile(files, target + kPartialTagSuffix,
-                                  {validator, std::to_string(download->written)}))
-                    why += "; " + std::to_string(download->written) + " bytes kept to resume";
-            }
-            drop_incoming();
-            runlog::Note("refresh: not fetched, " + why + "; the local package is used");
+        // 2 decide
+        if (!answer.complete || (download.wanted && answer.stopped)) {
+            // A copy too large, or one that cannot be written here, is not worth resuming.
+            if (!download.why_stopped.empty()) DropLeftover(files, target);
+            const std::string why = !download.why_stopped.empty() ? download.why_stopped : answer.failure;
+            const std::string kept = KeepForResume(files, target, download, asked.incoming);
+            download.out.reset();
+            files.delete_file(asked.incoming);
+            runlog::Note("refresh: not fetched, " + why + kept + "; the local package is used");
             return;
         }
-        if (!download->wanted) {
-            drop_incoming();
+        if (!download.wanted) {
+            download.out.reset();
+            files.delete_file(asked.incoming);
             // The server's copy is the installed one, or one not to be had: a download
             // to resume would never be installed. One that a 5xx answered stays.
-            if (leftover && (head.status == 304 || head.status == 404 || head.status == 410 ||
-                             !download->why_stopped.empty()))
+            if (asked.had_leftover && (status == 304 || status == 404 || status == 410 || !download.why_stopped.empty()))
                 DropLeftover(files, target);
-            if (head.status == 304) {
+            if (status == 304) {
                 runlog::Note("refresh: not fetched, the server answered 304 (not modified)");
-            } else if (head.status == 404 || head.status == 410) {
-                runlog::Note("refresh: not fetched, the server answered " + std::to_string(head.status));
-                ShowErrorBox(os.ui, Text(os.ui, kTextFileNotFound) + kBoxLineBreak + url, "CopyFile");
-            } else if (!download->why_stopped.empty()) {
-                runlog::Note("refresh: not fetched, " + download->why_stopped);
+            } else if (!download.why_stopped.empty()) {
+                runlog::Note("refresh: not fetched, " + download.why_stopped);
             } else {
-                runlog::Note("refresh: not fetched, the server answered " + std::to_string(head.status));
+                runlog::Note("refresh: not fetched, the server answered " + std::to_string(status));
+                if (status == 404 || status == 410)
+                    ShowErrorBox(os.ui, Text(os.ui, kTextFileNotFound) + kBoxLineBreak + url, "CopyFile");
             }
             return;
         }
 
-        if (head.status == 206) runlog::Note("resumed from " + std::to_string(download->leftover_size) + " bytes");
-        std::string why_not;
-        if (download->expected >= 0 && download->written != download->expected) {
-            why_not = "the download ended after " + std::to_string(download->written) + " of " +
-                      std::to_string(download->expected) + " bytes";
-        } else if ((download->source_time && !download->out->set_unix_time(*download->source_time)) ||
-                   !download->out->sync()) {
-            why_not = "the download could not be written beside the package";
-        }
-        download->out.reset();
-        if (why_not.empty()) {
-            why_not = WhyNotTrusted(files, trusted, incoming);
-            if (why_not.empty() && !IsSoundProgramPackage(files, os.ui, incoming))
-                why_not = "the copy is no sound package (its Kalvo3main does not decrypt or fails its CRC)";
-            if (why_not.empty()) {
-                files.clear_read_only(target);
-                if (!files.replace_file(incoming, target)) why_not = "the local package could not be replaced";
-            }
-        }
+        if (status == 206) runlog::Note("resumed from " + std::to_string(download.leftover_size) + " bytes");
+        const std::string why_not = Install(os, target, trusted, download, asked.incoming);
         // Whatever came of this answer is done with: installed, or not to be resumed.
         DropLeftover(files, target);
-        if (!why_not.empty()) {
-            files.delete_file(incoming);
-            runlog::Note("refresh: not fetched, " + why_not);
-            return;
-        }
-        files.delete_file(target + kEtagSuffix);
-        if (IsEntityTag(head.etag) && download->source_time)
-            (void)WriteSideFile(files, target + kEtagSuffix,
-                                {head.etag, std::to_string(*download->source_time), std::to_string(download->written)});
-        runlog::Note("refresh: fetched");
+        if (!why_not.empty()) files.delete_file(asked.incoming);
+        runlog::Note(why_not.empty() ? "refresh: fetched" : "refresh: not fetched, " + why_not);
     } catch (const std::exception& failure) {
         ShowProblemBox(os.ui, "HaveNewVersion", failure.what(), "CopyFile");
     }
