@@ -167,6 +167,8 @@ TEST(WebClient, ContractTable) {
          5, false, true, 200, Body::whole, ""},
         {"no redirect from https down to http", Server::https, "/to-http/" + env("KALV_WEB_HTTP") + "/pkg", "", "", -1,
          "", 5, false, false, 0, Body::none, "no redirect from https to http"},
+        {"a blank in the URL: refused before anything is sent", Server::http, "/p kg", "", "", -1, "", 5, false,
+         false, 0, Body::none, "the URL is malformed"},
         {"a connection closed inside the body: a failure, not a short file", Server::http, "/cut/5000/pkg", "", "", -1,
          "", 5, false, false, 200, Body::first_5000, "the answer ended after 5000 of 200000 bytes"},
         {"a body that stops flowing ends at the stall bound", Server::http, "/stall/5000/pkg", "", "", -1, "", 5, false,

@@ -301,6 +301,9 @@ WebAnswer WinHttpWeb::fetch(const WebRequest& request, WebReceiver& receiver) {
     }
     const DWORD connect_ms = clamp_ms(request.connect_timeout);
     const DWORD stall_ms = clamp_ms(request.stall_bound);
+    // The session's bounds are those of finding the proxy (a WPAD search, a PAC script).
+    WinHttpSetTimeouts(internet, static_cast<int>(connect_ms), static_cast<int>(connect_ms),
+                       static_cast<int>(stall_ms), static_cast<int>(stall_ms));
 
     std::string url = request.url.substr(0, request.url.find('#'));  // a fragment is never sent
     for (int hop = 0;; ++hop) {
@@ -308,8 +311,13 @@ WebAnswer WinHttpWeb::fetch(const WebRequest& request, WebReceiver& receiver) {
             answer.failure = failure_text(error, stage, request);
             return answer;
         };
-        if (!IsWebLocation(url) || !header_value_safe(url)) {
+        if (!IsWebLocation(url)) {
             answer.failure = kNotFetched;
+            return answer;
+        }
+        // Nothing WinHTTP would put into the request line as it is: no blank, no control.
+        if (!header_value_safe(url) || url.find(' ') != std::string::npos) {
+            answer.failure = "the URL is malformed";
             return answer;
         }
         const std::wstring wide_url = widen_ascii(url);
@@ -326,6 +334,8 @@ WebAnswer WinHttpWeb::fetch(const WebRequest& request, WebReceiver& receiver) {
         if (object.empty()) object = L"/";
         const bool secure = parts.nScheme == INTERNET_SCHEME_HTTPS;
 
+        // Outlives the request handle, which holds its address as the callback's context.
+        CertificateProblems certificate;
         Internet connection(WinHttpConnect(internet, host.c_str(), parts.nPort, 0));
         if (!connection) return fail(GetLastError(), Stage::connecting);
         Internet exchange(WinHttpOpenRequest(connection.get(), L"GET", object.c_str(), nullptr, WINHTTP_NO_REFERER,
@@ -343,7 +353,6 @@ WebAnswer WinHttpWeb::fetch(const WebRequest& request, WebReceiver& receiver) {
         DWORD features = WINHTTP_DISABLE_REDIRECTS | WINHTTP_DISABLE_COOKIES | WINHTTP_DISABLE_KEEP_ALIVE;
         WinHttpSetOption(exchange.get(), WINHTTP_OPTION_DISABLE_FEATURE, &features, sizeof features);
         use_system_proxy(internet, exchange.get(), wide_url);
-        CertificateProblems certificate;
         DWORD_PTR context = reinterpret_cast<DWORD_PTR>(&certificate);
         WinHttpSetOption(exchange.get(), WINHTTP_OPTION_CONTEXT_VALUE, &context, sizeof context);
         WinHttpSetStatusCallback(exchange.get(), on_status, WINHTTP_CALLBACK_FLAG_SECURE_FAILURE, 0);
