@@ -64,7 +64,7 @@ endfunction()
 
 if(MINGW)
   find_program(KALV_DLLTOOL NAMES ${CMAKE_DLLTOOL} ${KALV_MINGW_PREFIX}-dlltool dlltool REQUIRED)
-  foreach(dll bcrypt comctl32 comdlg32 ole32 shell32)
+  foreach(dll bcrypt comctl32 comdlg32 ole32 shell32 winhttp)
     kalv_delay_import(${dll})
   endforeach()
 endif()

@@ -6,7 +6,8 @@
 #
 # The installation holds what a shop's PC holds: the launcher, the program package
 # "Kalvo3pack" and the database package "Volka.bpl" (ZIP archives made by Info-ZIP zip
-# with the package password), and NET.INF naming an upgrade folder. The application
+# with the package password), and NET.INF naming an upgrade folder (or, in the third
+# installation, the URL of a local web server serving that folder). The application
 # packed in them is the stand-in "Kalvo3main", which writes what it received to
 # Kalvo3main.report.txt beside itself.
 set -euo pipefail
@@ -84,9 +85,43 @@ run_windows
 show_run "$shop" "$(cat "$demo/windows/boxes.log" 2>/dev/null)"
 
 echo
+echo "== Windows, upgrades from a web server: Kalv3.exe under Wine, NET.INF naming an http:// URL"
+# The upgrade folder served by the test package server (any static web server would do:
+# README, "Serving packages over HTTPS"); the demo starts it and stops it again.
+web=$demo/web
+mkdir -p "$web/upgrade"
+python3 tests/web/package_server.py --root "$web/upgrade" --port-file "$web/port" --log "$web/requests.log" &
+server=$!
+trap 'kill "$server" 2>/dev/null || true' EXIT
+for _ in $(seq 1 100); do [ -s "$web/port" ] && break; sleep 0.1; done
+url=http://127.0.0.1:$(cat "$web/port")/Kalvo3pack
+make_installation web build/windows/app/launcher/Kalv3.exe build/windows/app/standin/Kalvo3main.exe "$url"
+shop="$web/My Shop"
+run_web() {
+  rm -f "$shop/Kalvo3main.report.txt"
+  wine_steady wine build/windows/tests/e2e/box_watcher.exe "$(winpath "$web/boxes.log")" \
+    "$(winpath "$web/stop")" 90 >/dev/null 2>&1 &
+  local watcher=$!
+  (cd "$shop" && wine_steady timeout 90 wine "$shop/Kalv3.exe" --from-the-demo >/dev/null 2>&1) || true
+  touch "$web/stop"
+  wait "$watcher" || true
+  rm -f "$web/stop"
+}
+echo "-- first start: the server's copy is newer, the launcher downloads it"
+run_web
+show_run "$shop" "$(cat "$web/boxes.log" 2>/dev/null)"
+echo "-- second start: unchanged, one conditional request answered 304"
+run_web
+tr -d '\r' < "$shop/Kalv3.log" | grep '^refresh: ' | tail -n 1 | sed 's/^/  the run log: /'
+echo "  what the server saw (requests.log):"
+sed 's/^/    /' "$web/requests.log"
+kill "$server" 2>/dev/null || true
+wait "$server" 2>/dev/null || true
+
+echo
 echo "The token decrypts with the product's own command line, too:"
 token=$(sed -n 's/^token: //p' "$demo/linux/My Shop/Kalvo3main.report.txt")
 echo "  build/native/app/kalvtool token decrypt $token"
 echo "    $(build/native/app/kalvtool token decrypt "$token")"
 echo
-echo "Demo installations: $demo/{linux,windows}/My Shop"
+echo "Demo installations: $demo/{linux,windows,web}/My Shop"

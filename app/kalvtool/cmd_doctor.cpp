@@ -16,6 +16,7 @@
 #include "archive_test.h"
 #include "commands.h"
 #include "core/errors.h"
+#include "core/http_date.h"
 #include "core/text.h"
 #include "doctor_report.h"
 #include "doctor_signature.h"
@@ -24,6 +25,7 @@
 #include "launcher/texts.h"
 #include "platform/admin_files.h"
 #include "platform/platform.h"
+#include "platform/web.h"
 #include "publish/publish.h"
 
 namespace kalvtool {
@@ -130,7 +132,8 @@ PackageState check_package(platform::FileSystem& files, const std::string& path,
 
 class Doctor {
 public:
-    Doctor(platform::Platform& os, std::string dir) : os_(os), dir_(std::move(dir)) {}
+    Doctor(platform::Platform& os, platform::WebClient& web, std::string dir)
+        : os_(os), web_client_(web), dir_(std::move(dir)) {}
 
     int run() {
         if (!check_folder_readable()) {
@@ -229,7 +232,8 @@ private:
         // The launcher opens a relative path from the folder it is started in, which is
         // its own folder when it is started from there (a double click, a shortcut
         // whose "Start in" is that folder).
-        relative_ = !upgrade_.empty() && !is_absolute(upgrade_);
+        web_ = platform::IsWebLocation(upgrade_);
+        relative_ = !upgrade_.empty() && !web_ && !is_absolute(upgrade_);
         upgrade_path_ = relative_ ? dir_ + upgrade_ : upgrade_;
     }
 
@@ -286,6 +290,7 @@ private:
             report_.line(Level::Ok, subject, "none named in NET.INF", "No start fetches anything");
             return;
         }
+        if (web_) return check_web_upgrade();
         // Every look at the upgrade location is bounded, as the launcher's are.
         const std::optional<platform::FileLook> look = os().look_within(upgrade_path_, launcher::kCopyStallTimeout);
         if (!look) return no_answer(upgrade_path_ + where);
@@ -338,11 +343,95 @@ private:
                      "with kalvtool publish");
     }
 
+    // What a GET of the upgrade URL answers, its head only: the body is not wanted.
+    struct HeadOnly final : platform::WebReceiver {
+        bool head(const platform::WebAnswerHead&) override { return false; }
+        bool body(const char*, size_t) override { return false; }
+    };
+
+    // The launcher's request, but for the body: If-Modified-Since the local package's
+    // last-write time, so a 304 says what the next start will hear. (The ETag the
+    // launcher keeps beside the package only makes a 304 cheaper to have.)
+    void check_web_upgrade() {
+        const std::string subject = "upgrade copy";
+        const std::string local = path(launcher::kProgramPackageName);
+        platform::WebRequest request;
+        request.url = upgrade_;
+        request.stall_bound = launcher::kCopyStallTimeout;
+        const bool local_exists = os().file_exists(local);
+        if (local_exists)
+            if (const std::optional<int64_t> stamp = os().modification_stamp(local))
+                request.if_modified_since = kalv::http_date(platform::unix_seconds_of_stamp(*stamp));
+        platform::WebClient* const client = &web_client_;
+        auto answer = std::make_shared<platform::WebAnswer>();
+        const bool ended = platform::finish_within(os(), launcher::kWebDownloadLimit, [client, request, answer] {
+            HeadOnly only;
+            *answer = client->fetch(request, only);
+        });
+        if (!ended || (!answer->complete && answer->head.status == 0)) {
+            report_.line(Level::Warn, subject,
+                         upgrade_ + ": " + (ended ? answer->failure : std::string("no answer")),
+                         "Every start goes on with the local package without a refresh (no box): check this "
+                         "PC's connection to the server, its name and its certificate");
+            return;
+        }
+        const platform::WebAnswerHead& head = answer->head;
+        const std::string status = "the server answered " + std::to_string(head.status);
+        if (head.status == 304) {
+            report_.line(Level::Ok, subject, upgrade_ + ": " + status + " (not modified since the local package)",
+                         "The next start keeps the local package, at the cost of one small request");
+            return;
+        }
+        if (head.status == 404 || head.status == 410) {
+            report_.line(Level::Warn, subject, upgrade_ + ": " + status + " (not there)",
+                         "Every start shows \"File not found :\" and goes on with the local package: publish the "
+                         "package there, or correct Upgrade= in NET.INF");
+            return;
+        }
+        if (head.status != 200) {
+            report_.line(Level::Warn, subject, upgrade_ + ": " + status,
+                         "Every start goes on with the local package without a refresh (no box): check the "
+                         "server's configuration and log");
+            return;
+        }
+        const std::optional<int64_t> modified = kalv::parse_http_date(head.last_modified);
+        const int32_t upgrade_age = modified ? platform::local_dos_age(*modified) : -1;
+        const std::string found =
+            upgrade_ + ": " +
+            doctor::size_and_date(head.content_length < 0 ? std::nullopt : std::optional(head.content_length),
+                                  upgrade_age) +
+            (head.url != upgrade_ ? " (from " + head.url + ")" : std::string());
+        if (!launcher::UpgradeIsNewer(local_exists, os().file_age(local), upgrade_age)) {
+            if (upgrade_age == -1) {
+                report_.line(Level::Warn, subject, found + ", without a usable Last-Modified",
+                             "A copy without a date from 1980 to 2107 is never fetched: have the server send "
+                             "Last-Modified (a file server does)");
+            } else {
+                report_.line(Level::Ok, subject, found + ", not newer than the local package",
+                             "The next start keeps the local package");
+            }
+            return;
+        }
+        if (head.content_length > launcher::kWebDownloadCap) {
+            report_.line(Level::Warn, subject, found + ", larger than the launcher fetches",
+                         "Every start stops the download and goes on with the local package");
+            return;
+        }
+        fetch_size_ = std::max<int64_t>(head.content_length, 0);
+        web_fetch_ = true;
+        will_fetch_ = true;
+        report_.line(Level::Ok, subject, found + ", newer than the local package",
+                     "The next start fetches it, and installs it once its signature (when keys are trusted) "
+                     "and its Kalvo3main check out; it was not downloaded here");
+    }
+
     void check_program_package() {
         const char* name = launcher::kProgramPackageName;
         const PackageState state = check_package(os(), path(name), launcher::kProgramEntryName);
-        program_size_ = will_fetch_ ? fetched_entry_size_ : state.entry_size;
-        program_size_known_ = will_fetch_ || state.entry_found;
+        // What a URL would bring is not read here: the local program's size stands in.
+        const bool fetched_known = will_fetch_ && !web_fetch_;
+        program_size_ = fetched_known ? fetched_entry_size_ : state.entry_size;
+        program_size_known_ = fetched_known || state.entry_found;
         if (will_fetch_) {
             const std::string now = !state.present ? "missing" : state.sound ? "sound" : state.problem;
             report_.line(Level::Ok, name, now + "; the next start replaces it with the upgrade copy");
@@ -500,12 +589,15 @@ private:
     }
 
     platform::Platform& os_;
+    platform::WebClient& web_client_;  // lives as long as the process: a helper may outlast us
     std::string dir_;  // with its delimiter
     Report report_;
     std::string upgrade_, upgrade_path_;
     bool configured_ = false;
     std::vector<launcher::NamedKey> trusted_;
     bool relative_ = false;
+    bool web_ = false;        // the upgrade location is a URL
+    bool web_fetch_ = false;  // ... whose copy the next start fetches
     bool will_fetch_ = false;
     int64_t fetch_size_ = 0, fetched_entry_size_ = 0;
     int64_t program_size_ = 0, program_now_ = 0, database_size_ = 0;
@@ -531,7 +623,7 @@ int run_doctor(platform::Platform& os, const Args& args) {
         throw kalv::FileStreamError("no folder " + dir);
     }
     if (!ends_with_delimiter(dir)) dir += kDelimiter;
-    return Doctor(os, dir).run();
+    return Doctor(os, platform::native_web(), dir).run();
 }
 
 const Registration registration{
@@ -539,7 +631,9 @@ const Registration registration{
      "Checks the installation in DIR (default: the current folder) as its launcher will see\n"
      "it at its next start, and writes nothing: NET.INF and its upgrade path (a relative one\n"
      "read from DIR, the folder the launcher starts in); the publisher keys it names; whether\n"
-     "the upgrade copy is there, newer, signed by which key, and would be fetched or dropped; whether Kalvo3pack and Volka.bpl open with the\n"
+     "the upgrade copy is there, newer, signed by which key, and would be fetched or dropped (an\n"
+     "http(s):// upgrade location is asked with the launcher's conditional request, its body\n"
+     "not downloaded); whether Kalvo3pack and Volka.bpl open with the\n"
      "package password and pass their CRC-32; Kalvo3main and KALVO3.IB with sizes and dates\n"
      "(a date before 1980 or after 2107 is flagged); free space for the next start; whether\n"
      "the application runs now; and the last run's block of Kalv3.log (the folder's, or this\n"

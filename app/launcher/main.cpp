@@ -6,6 +6,7 @@
 #include "launcher/launcher.h"
 #include "platform/library_search.h"
 #include "platform/platform.h"
+#include "platform/web.h"
 #include "splash/splash.h"
 
 int main() {
@@ -17,5 +18,5 @@ int main() {
         // Complete on the screen before the long steps begin.
         window->show_and_update();
         return window;
-    });
+    }, &kalv::platform::native_web());
 }

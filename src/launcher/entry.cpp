@@ -66,7 +66,8 @@ std::unique_ptr<platform::SystemLock> WaitForOurTurn(const LauncherOs& os, const
 
 }  // namespace
 
-int RunLauncher(platform::Platform& os, const std::function<std::unique_ptr<splash::SplashView>()>& open_splash) {
+int RunLauncher(platform::Platform& os, const std::function<std::unique_ptr<splash::SplashView>()>& open_splash,
+                platform::WebClient* web) {
     Installation installation;
     installation.Folder = LauncherDir(os);
     // Every file the launcher deletes, creates, renames, copies or starts may be held
@@ -83,7 +84,7 @@ int RunLauncher(platform::Platform& os, const std::function<std::unique_ptr<spla
     struct WriteLogAtTheEnd {
         ~WriteLogAtTheEnd() { runlog::Write(); }
     } write_log;
-    const LauncherOs patient_os{patient, patient, patient};
+    const LauncherOs patient_os{patient, patient, patient, web};
     try {
         runlog::Note("launcher: " + os.module_path());
         const std::unique_ptr<platform::SystemLock> turn = WaitForOurTurn(patient_os, installation);

@@ -13,6 +13,7 @@
 
 #include "launcher/package_trust.h"
 #include "platform/platform.h"
+#include "platform/web.h"
 #include "splash/splash_view.h"
 
 namespace kalv::launcher {
@@ -38,6 +39,9 @@ struct LauncherOs {
     platform::FileSystem& files;
     platform::Processes& processes;
     platform::UserInterface& ui;
+    // The HTTP client, for an upgrade location named by a URL; none: such a location
+    // is not fetched (noted in the run log).
+    platform::WebClient* web = nullptr;
 };
 
 // How long a launcher waits for another one working on the same installation, how
@@ -46,6 +50,11 @@ struct LauncherOs {
 inline constexpr std::chrono::milliseconds kOtherLauncherWait{60000};
 inline constexpr std::chrono::milliseconds kApplicationStartWait{10000};
 inline constexpr std::chrono::milliseconds kCopyStallTimeout{30000};
+
+// A download from a URL ends past this many bytes (a hostile or broken server cannot
+// fill the disk) and past this time, though bytes keep trickling in.
+inline constexpr int64_t kWebDownloadCap = int64_t{1} << 30;
+inline constexpr std::chrono::milliseconds kWebDownloadLimit{30 * 60 * 1000};
 
 // The directory part of the launcher's own full path, up to and including the last
 // path delimiter (on Windows a backslash or the drive's colon).
@@ -56,7 +65,9 @@ std::string LauncherDir(platform::Processes& processes);
 // fake): the guard, then a splash window from `open_splash` (created, shown and
 // painted), which the entry owns for the run, the startup sequence, the window freed.
 // Returns the exit code, 0 on every path.
-int RunLauncher(platform::Platform& os, const std::function<std::unique_ptr<splash::SplashView>()>& open_splash);
+// `web`: the HTTP client for an upgrade location named by a URL (none: not fetched).
+int RunLauncher(platform::Platform& os, const std::function<std::unique_ptr<splash::SplashView>()>& open_splash,
+                platform::WebClient* web = nullptr);
 
 // True when the application is not running; otherwise tells the user so and is false.
 bool CheckSingleInstance(platform::Processes& processes, platform::UserInterface& ui);
@@ -97,6 +108,14 @@ std::string WhyNoUpgradePath(platform::FileSystem& files, const std::string& net
 void HaveNewVersion(platform::FileSystem& files, platform::UserInterface& ui, const std::string& target,
                     const std::string& source, std::chrono::milliseconds bound = kCopyStallTimeout,
                     const std::vector<NamedKey>& trusted = {});
+
+// HaveNewVersion for an upgrade location named by a URL (platform::IsWebLocation),
+// fetched through `os.web`: a conditional request (the package's last-write time, the
+// ETag it came with), a download cut short resumed, the server's Last-Modified taken as
+// the copy's age. A 404 shows the "File not found" box; a network failure or another
+// status is noted in the run log only.
+void HaveNewVersionFromWeb(const LauncherOs& os, const std::string& target, const std::string& url,
+                           const std::vector<NamedKey>& trusted = {});
 
 // Whether an upgrade copy of age `source_age` replaces a local package of age
 // `target_age` (file ages; -1 for none).

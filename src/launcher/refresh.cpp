@@ -60,11 +60,6 @@ std::string CopyCompletely(platform::FileSystem& files, const std::string& sourc
 
 constexpr int32_t kNoAge = -1;
 
-std::string DescribePackage(bool exists, int32_t age, int64_t size) {
-    if (!exists) return "missing";
-    return runlog::DosTimeText(age) + ", " + std::to_string(size) + " bytes";
-}
-
 std::string ReadHead(platform::FileSystem& files, const std::string& path) {
     const std::unique_ptr<platform::FileHandle> file = files.open_file(path, platform::OpenMode::ReadShared);
     std::string head(kNetInfReadLimit, '\0');
@@ -173,8 +168,8 @@ void HaveNewVersion(platform::FileSystem& files, platform::UserInterface& ui, co
         }
         const bool target_exists = files.file_exists(target);
         const int32_t target_age = files.file_age(target);
-        runlog::Note("local package: " + DescribePackage(target_exists, target_age, files.file_size(target)));
-        runlog::Note("upgrade copy: " + DescribePackage(true, upgrade->age, upgrade->size));
+        runlog::Note("local package: " + runlog::PackageText(target_exists, target_age, files.file_size(target)));
+        runlog::Note("upgrade copy: " + runlog::PackageText(true, upgrade->age, upgrade->size));
         if (!UpgradeIsNewer(target_exists, target_age, upgrade->age)) {
             runlog::Note("refresh: not fetched, the upgrade copy is not newer");
             return;

@@ -103,4 +103,9 @@ std::string DosTimeText(int32_t dos_date_time) {
     return text;
 }
 
+std::string PackageText(bool exists, int32_t age, int64_t size) {
+    if (!exists) return "missing";
+    return DosTimeText(age) + ", " + std::to_string(size) + " bytes";
+}
+
 }  // namespace kalv::launcher::runlog

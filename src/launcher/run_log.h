@@ -35,4 +35,7 @@ void Write();
 // A DOS date-time as "YYYY-MM-DD hh:mm:ss", or "no representable date" for -1.
 std::string DosTimeText(int32_t dos_date_time);
 
+// A package as the refresh notes it: "missing", or "<DosTimeText>, <size> bytes".
+std::string PackageText(bool exists, int32_t age, int64_t size);
+
 }  // namespace kalv::launcher::runlog

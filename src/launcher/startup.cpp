@@ -71,8 +71,13 @@ void RunStartup(const LauncherOs& os, Installation& installation, splash::Splash
         window.set_status(Text(ui, kTextChecking));
         const std::string program_package = dir + kProgramPackageName;
         // ReadNetInf has logged why there is none.
-        if (installation.UpgradeConfigured) HaveNewVersion(files, ui, program_package, installation.UpgradePath, kCopyStallTimeout,
-                           installation.TrustedKeys);
+        if (installation.UpgradeConfigured) {
+            if (platform::IsWebLocation(installation.UpgradePath))
+                HaveNewVersionFromWeb(os, program_package, installation.UpgradePath, installation.TrustedKeys);
+            else
+                HaveNewVersion(files, ui, program_package, installation.UpgradePath, kCopyStallTimeout,
+                               installation.TrustedKeys);
+        }
         bool success = UnCompress(os, program_package, dir, password, kProgramEntryName);
         if (success) {
             window.set_caption(window.caption() + Text(ui, kTextSetuping));

@@ -37,6 +37,10 @@ enum class OpenMode {
     // name (a planted link, somebody's own file, a read-only leftover) is never
     // truncated, deleted or written through: the open fails instead.
     CreateNew,
+    // A file the program itself left beside another (a download to resume), read
+    // access: a link at the name, or anything but a regular file there (a FIFO, a
+    // device), fails the open rather than being followed or waited on.
+    ReadOwnFile,
 };
 
 enum class SeekOrigin { Begin = 0, Current = 1, End = 2 };
@@ -208,6 +212,14 @@ public:
     // POSIX); created when missing; empty when there is none.
     virtual std::string user_state_directory() = 0;
 };
+
+// A modification_stamp (or FileHandle::last_write_stamp) as whole seconds since 1970
+// UTC, rounded down: the time an HTTP-date carries.
+int64_t unix_seconds_of_stamp(int64_t stamp);
+
+// The file age (FileSystem::file_age) that a file last written at `unix_seconds` has
+// on this system: local time in the DOS form, -1 outside 1980 to 2107.
+int32_t local_dos_age(int64_t unix_seconds);
 
 // Creates `path` + "." + a random tag + `suffix` with OpenMode::CreateNew, beside `path`
 // and so on its volume, where a rename can put it in place in one step. A name that is

@@ -131,9 +131,9 @@ no_application() {
 }
 
 # ---- paths, installations and the launcher ----------------------------------------------
-# Paths as the launcher sees them: native, or Wine's Z: drive.
+# Paths as the launcher sees them: native, or Wine's Z: drive; a URL stays as it is.
 as_launcher_path() {
-  if [ "$mode" = wine ]; then printf 'Z:%s' "${1//\//\\}"; else printf '%s' "$1"; fi
+  if [ "$mode" = wine ] && [[ $1 != *://* ]]; then printf 'Z:%s' "${1//\//\\}"; else printf '%s' "$1"; fi
 }
 sep() { if [ "$mode" = wine ]; then printf '\\'; else printf '/'; fi; }
 

@@ -254,6 +254,57 @@ TEST(PlatformFiles, NewFilesAndAppendsNeverGoThroughWhatStandsAtTheName) {
 #endif
 }
 
+// A file the launcher left itself (a download to resume) is read only where a regular
+// file stands: a planted link is not followed, a FIFO does not block the start.
+TEST(PlatformFiles, OwnFilesOpenOnlyWhereARegularFileStands) {
+    TempDir dir;
+    write_file(dir.file("own"), "own bytes");
+    std::filesystem::create_directory(dir.path() / "folder");
+    std::error_code failed;
+    std::filesystem::create_symlink(dir.file("own"), dir.file("link"), failed);
+    const bool links = !failed;
+#ifndef _WIN32
+    ASSERT_EQ(::mkfifo(dir.file("fifo").c_str(), 0600), 0);
+#endif
+    const struct {
+        const char* name;
+        bool opens;
+    } rows[] = {{"own", true}, {"link", false}, {"folder", false}, {"missing", false},
+#ifndef _WIN32
+                {"fifo", false},
+#endif
+    };
+    for (const auto& row : rows) {
+        SCOPED_TRACE(row.name);
+        if (std::string(row.name) == "link" && !links) continue;
+        OsResult<std::unique_ptr<FileHandle>> opened = os().open(dir.file(row.name), OpenMode::ReadOwnFile);
+        ASSERT_EQ(bool(opened), row.opens);
+        if (!row.opens) continue;
+        char got[16] = {};
+        EXPECT_EQ((*opened)->read(got, sizeof got), 9u);
+        EXPECT_STREQ(got, "own bytes");
+    }
+}
+
+// An HTTP-date's seconds and the file ages the refresh compares: a file last written
+// at T has the age local_dos_age(T), and its stamp reads back as T.
+TEST(PlatformFiles, UnixTimesMeetFileAgesAndStamps) {
+    TempDir dir;
+    const int64_t rows[] = {1623760244, 946684799, 2208988800, 315532799 - 86400};
+    for (const int64_t t : rows) {
+        SCOPED_TRACE(t);
+        const std::string path = dir.file(std::to_string(t));
+        TemporaryFile made = create_temporary_beside(os(), path, ".t");
+        ASSERT_TRUE(made.handle->set_unix_time(t));
+        made.handle.reset();
+        EXPECT_EQ(local_dos_age(t), os().file_age(made.path));
+        const std::optional<int64_t> stamp = os().modification_stamp(made.path);
+        ASSERT_TRUE(stamp.has_value());
+        EXPECT_EQ(unix_seconds_of_stamp(*stamp), t);
+    }
+    EXPECT_EQ(local_dos_age(315532799 - 86400), -1);  // 1979: before what the DOS form holds
+}
+
 TEST(PlatformFiles, OemNamesBecomeTheSystemEncoding) {
 #ifdef _WIN32
     EXPECT_EQ(os().oem_to_ansi("\x8E" "rger.txt"), "\xC4" "rger.txt");  // OEM 437 -> ANSI 1252

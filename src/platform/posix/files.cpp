@@ -280,21 +280,34 @@ public:
 OsResult<std::unique_ptr<FileHandle>> NativePlatform::open(const std::string& path, OpenMode mode) {
     if (path.empty()) return os_error(ENOENT);
     // O_EXCL never follows a link at the name (POSIX open(2)); O_NOFOLLOW says so.
+    // O_NONBLOCK: a FIFO planted at the name answers the open at once, and fstat
+    // refuses it below; for a regular file the flag changes nothing.
     const int fd = mode == OpenMode::CreateNew
                        ? ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666)
-                       : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+                   : mode == OpenMode::ReadOwnFile ? ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC)
+                                                   : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
     if (fd < 0) return last_os_error();
     auto file = std::make_unique<PosixFile>(fd);
     struct stat st;
     if (mode != OpenMode::CreateNew && (::fstat(fd, &st) != 0 || S_ISDIR(st.st_mode))) return os_error(EISDIR);
+    if (mode == OpenMode::ReadOwnFile && !S_ISREG(st.st_mode)) return os_error(EINVAL);
     return std::unique_ptr<FileHandle>(std::move(file));
 }
 
 int32_t NativePlatform::file_age(const std::string& path) {
     struct stat st;
     if (!stat_path(path, st) || S_ISDIR(st.st_mode)) return -1;
+    return local_dos_age(st.st_mtim.tv_sec);
+}
+
+int64_t unix_seconds_of_stamp(int64_t stamp) {
+    constexpr int64_t kPerSecond = 1000000000;
+    return stamp >= 0 ? stamp / kPerSecond : -((-stamp + kPerSecond - 1) / kPerSecond);
+}
+
+int32_t local_dos_age(int64_t unix_seconds) {
     struct tm local;
-    const time_t t = st.st_mtim.tv_sec;
+    const time_t t = static_cast<time_t>(unix_seconds);
     if (!::localtime_r(&t, &local)) return -1;
     const int year = local.tm_year + 1900;
     if (year < 1980 || year > 2107) return -1;  // outside what the DOS form holds

@@ -213,19 +213,59 @@ OsResult<std::unique_ptr<FileHandle>> NativePlatform::open(const std::string& pa
             h = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW,
                             FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
             break;
+        case OpenMode::ReadOwnFile:
+            // The reparse point itself is opened, never what it leads to; it is refused
+            // below, as is anything that is no file on a disk (a pipe, a device).
+            h = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+            break;
     }
     if (h == INVALID_HANDLE_VALUE) return last_os_error();
+    if (mode == OpenMode::ReadOwnFile) {
+        BY_HANDLE_FILE_INFORMATION info;
+        if (GetFileType(h) != FILE_TYPE_DISK || !GetFileInformationByHandle(h, &info) ||
+            (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY))) {
+            CloseHandle(h);
+            return os_error(ERROR_INVALID_PARAMETER);
+        }
+    }
     return std::unique_ptr<FileHandle>(std::make_unique<Win32File>(h));
 }
+
+namespace {
+
+int32_t dos_age_of(const FILETIME& written) {
+    FILETIME local;
+    WORD date = 0, time = 0;
+    if (!FileTimeToLocalFileTime(&written, &local)) return -1;
+    if (!FileTimeToDosDateTime(&local, &date, &time)) return -1;  // before 1980 or after 2107
+    return static_cast<int32_t>((static_cast<uint32_t>(date) << 16) | time);
+}
+
+// FILETIME counts 100 ns steps since 1601-01-01 UTC.
+constexpr int64_t kStepsPerSecond = 10000000;
+constexpr int64_t kStepsTo1970 = 116444736000000000;
+
+}  // namespace
 
 int32_t NativePlatform::file_age(const std::string& path) {
     WIN32_FIND_DATAA data;
     if (!find_file(path, data) || (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) return -1;
-    FILETIME local;
-    WORD date = 0, time = 0;
-    if (!FileTimeToLocalFileTime(&data.ftLastWriteTime, &local)) return -1;
-    if (!FileTimeToDosDateTime(&local, &date, &time)) return -1;  // before 1980 or after 2107
-    return static_cast<int32_t>((static_cast<uint32_t>(date) << 16) | time);
+    return dos_age_of(data.ftLastWriteTime);
+}
+
+int64_t unix_seconds_of_stamp(int64_t stamp) {
+    const int64_t since_1970 = stamp - kStepsTo1970;
+    return since_1970 >= 0 ? since_1970 / kStepsPerSecond : -((-since_1970 + kStepsPerSecond - 1) / kStepsPerSecond);
+}
+
+int32_t local_dos_age(int64_t unix_seconds) {
+    if (unix_seconds < 0) return -1;  // before 1970, long before what the DOS form holds
+    const uint64_t steps = static_cast<uint64_t>(unix_seconds) * kStepsPerSecond + kStepsTo1970;
+    FILETIME written;
+    written.dwLowDateTime = static_cast<DWORD>(steps & 0xFFFFFFFFu);
+    written.dwHighDateTime = static_cast<DWORD>(steps >> 32);
+    return dos_age_of(written);
 }
 
 bool NativePlatform::file_exists(const std::string& path) {
