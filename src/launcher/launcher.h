@@ -121,6 +121,15 @@ void HaveNewVersionFromWeb(const LauncherOs& os, const std::string& target, cons
 // `target_age` (file ages; -1 for none).
 bool UpgradeIsNewer(bool target_exists, int32_t target_age, int32_t source_age);
 
+// Puts the launcher's own copy `incoming` of an upgrade copy in the place of the local
+// package `target` in one step, once it proves fit: signed by a `trusted` key and no
+// older than the installed program (when keys are trusted), and a sound program
+// package. "" when it took the place; otherwise why not, and the copy is the caller's
+// to delete.
+std::string InstallCheckedCopy(platform::FileSystem& files, platform::UserInterface& ui,
+                               const std::vector<NamedKey>& trusted, const std::string& incoming,
+                               const std::string& target);
+
 // The package at `path` is a readable archive whose entry "Kalvo3main" decrypts with
 // the package password and passes its CRC. Writes nothing.
 bool IsSoundProgramPackage(platform::FileSystem& files, platform::UserInterface& ui, const std::string& path);

@@ -150,6 +150,22 @@ bool IsSoundProgramPackage(platform::FileSystem& files, platform::UserInterface&
     }
 }
 
+std::string InstallCheckedCopy(platform::FileSystem& files, platform::UserInterface& ui,
+                               const std::vector<NamedKey>& trusted, const std::string& incoming,
+                               const std::string& target) {
+    // The launcher's own copy is checked, never the share's or the server's file, which
+    // can change between a check and the copy.
+    std::string why_not = WhyNotTrusted(files, trusted, incoming);
+    if (why_not.empty()) why_not = WhyRollback(files, trusted, incoming, target);
+    if (why_not.empty() && !IsSoundProgramPackage(files, ui, incoming))
+        why_not = "the copy is no sound package (its Kalvo3main does not decrypt or fails its CRC)";
+    if (!why_not.empty()) return why_not;
+    // A package copied from a CD or a read-only share must not block every later upgrade.
+    files.clear_read_only(target);
+    if (!files.replace_file(incoming, target)) return "the local package could not be replaced";
+    return {};
+}
+
 void HaveNewVersion(platform::FileSystem& files, platform::UserInterface& ui, const std::string& target,
                     const std::string& source, std::chrono::milliseconds bound,
                     const std::vector<NamedKey>& trusted) {
@@ -182,18 +198,7 @@ void HaveNewVersion(platform::FileSystem& files, platform::UserInterface& ui, co
         const std::string incoming = target + "." + files.random_tag() + kIncomingSuffix;
         std::string why_not = CopyCompletely(files, source, incoming, bound);
         if (why_not.empty()) {
-            // The launcher's own copy is checked, never the share's file, which can
-            // change between a check and the copy.
-            why_not = WhyNotTrusted(files, trusted, incoming);
-            if (why_not.empty()) why_not = WhyRollback(files, trusted, incoming, target);
-            if (why_not.empty() && !IsSoundProgramPackage(files, ui, incoming))
-                why_not = "the copy is no sound package (its Kalvo3main does not decrypt or fails its CRC)";
-            if (why_not.empty()) {
-                // A package copied from a CD or a read-only share must not block every
-                // later upgrade.
-                files.clear_read_only(target);
-                if (!files.replace_file(incoming, target)) why_not = "the local package could not be replaced";
-            }
+            why_not = InstallCheckedCopy(files, ui, trusted, incoming, target);
             if (!why_not.empty()) files.delete_file(incoming);
         }
         runlog::Note(why_not.empty() ? "refresh: fetched" : "refresh: not fetched, " + why_not);

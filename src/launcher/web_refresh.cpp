@@ -10,8 +10,8 @@
 //   3 receive  the body, into a file created exclusively beside the package, on a
 //              helper thread while the splash window is kept alive; a transfer cut
 //              short is kept under a stable name with its validator, for the next start
-//   4 install  as a copy from a share: last-write time = Last-Modified, checked
-//              (WhyNotTrusted, IsSoundProgramPackage), then put in place in one step
+//   4 install  last-write time = Last-Modified, then checked and put in place as a
+//              copy from a share is (InstallCheckedCopy)
 //
 // Every file beside the package that this keeps (the ETag, the download to resume and
 // its validator) is written as a new file and renamed into place, and read only when a
@@ -367,13 +367,8 @@ std::string Install(const LauncherOs& os, const std::string& target, const std::
     }
     download.out.reset();
     if (!why_not.empty()) return why_not;
-    // The launcher's own copy is checked, as a copy from a share is.
-    why_not = WhyNotTrusted(files, trusted, incoming);
-    if (why_not.empty() && !IsSoundProgramPackage(files, os.ui, incoming))
-        why_not = "the copy is no sound package (its Kalvo3main does not decrypt or fails its CRC)";
+    why_not = InstallCheckedCopy(files, os.ui, trusted, incoming, target);
     if (!why_not.empty()) return why_not;
-    files.clear_read_only(target);
-    if (!files.replace_file(incoming, target)) return "the local package could not be replaced";
     // The ETag goes with this package only: its time and size say which one it is.
     files.delete_file(target + kEtagSuffix);
     const platform::WebAnswerHead& head = download.answer_head;
