@@ -20,6 +20,20 @@ constexpr bool kLinksHere = false;  // a Windows link needs a privilege; a skip 
 constexpr bool kLinksHere = true;
 #endif
 
+bool has_decoder(CompressionMethod method) {
+    switch (method) {
+        case CompressionMethod::Stored:
+        case CompressionMethod::Shrunk:
+        case CompressionMethod::Reduced1:
+        case CompressionMethod::Reduced2:
+        case CompressionMethod::Reduced3:
+        case CompressionMethod::Reduced4:
+        case CompressionMethod::Imploded:
+        case CompressionMethod::Deflated: return true;
+        default: return false;
+    }
+}
+
 }  // namespace
 
 std::optional<ExtractionPass::Target> ExtractionPass::prepare(int index) {
@@ -122,6 +136,8 @@ std::optional<DecodeStatus> ExtractionPass::decode(EntryOutput& output, int inde
     const DecodeJob job{input, output, std::span<uint8_t>(window_), entry.BitFlag, remaining_,
                         int64_t(entry.UncompressedSize)};
     DecodeStatus status = DecodeStatus::Done;
+    const bool stored = entry.Method() == CompressionMethod::Stored;
+    if (stored || has_decoder(entry.Method())) input.start_decrypting_ahead(stored);
     switch (entry.Method()) {
         case CompressionMethod::Stored: input.copy_stored(output); break;
         case CompressionMethod::Shrunk: status = unshrink(job); break;

@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstring>
 #include <memory>
+#include <new>
+#include <system_error>
 
 #include "core/crc32.h"
 #include "core/errors.h"
@@ -30,6 +32,20 @@ constexpr size_t kWriteBehind = size_t{1} << 20;
 
 }  // namespace
 
+void EntryInput::start_decrypting_ahead(bool stored) {
+    if (!pass_.decrypts_ahead()) return;
+    static_assert(DecryptAhead::kRunSize == kStoredRunBlocks * ExtractionPass::kBlockSize,
+                  "the helper's runs are the stored copy's runs, tiled by whole blocks");
+    // The helper reads as the serial pass would: in blocks for a decoder, in runs
+    // for the stored copy.
+    const size_t unit = stored ? DecryptAhead::kRunSize : ExtractionPass::kBlockSize;
+    try {
+        ahead_ = std::make_unique<DecryptAhead>(pass_.archive_.stream(), pass_.keys_, pass_.remaining_, unit);
+    } catch (const std::bad_alloc&) {
+    } catch (const std::system_error&) {
+    }
+}
+
 std::span<const uint8_t> EntryInput::next_block() {
     int64_t& remaining = pass_.remaining_;
     if (remaining <= 0) return {};
@@ -37,6 +53,7 @@ std::span<const uint8_t> EntryInput::next_block() {
     pass_.observer_.keep_alive();
     const size_t n = std::min<size_t>(size_t(remaining), ExtractionPass::kBlockSize);
     remaining -= int64_t(n);
+    if (ahead_) return next_block_ahead(n);
     uint8_t* block = pass_.input_block_.data();
     Archive& archive = pass_.archive_;
     size_t got = archive.stream().read_through(block, n);
@@ -52,7 +69,47 @@ std::span<const uint8_t> EntryInput::next_block() {
     return {block, n};
 }
 
+// The block of n bytes from the helper's runs, which the blocks tile: a run holds
+// whole blocks but for the entry's last. A block that the run does not hold whole is
+// where the serial pass's read came up short or failed, and fails the same way.
+std::span<const uint8_t> EntryInput::next_block_ahead(size_t n) {
+    if (run_at_ == run_.asked) {
+        run_ = ahead_->next();
+        run_at_ = 0;
+    }
+    if (run_at_ + n > run_.got) {
+        if (run_.failure) std::rethrow_exception(run_.failure);
+        throw FatalUnzipError();
+    }
+    const uint8_t* block = run_.data + run_at_;
+    run_at_ += n;
+    return {block, n};
+}
+
+// The stored copy over the helper's runs, which are the serial copy's runs: each
+// judged as copy_stored judges the one it read.
+void EntryInput::copy_stored_ahead(EntryOutput& output) {
+    constexpr size_t kBlock = ExtractionPass::kBlockSize;
+    int64_t& remaining = pass_.remaining_;
+    while (remaining > 0) {
+        const DecryptAhead::Run run = ahead_->next();
+        if (run.failure) std::rethrow_exception(run.failure);
+        const size_t n = run.asked, got = run.got;
+        if (n == 0) return;
+        if (got == n) {
+            remaining -= int64_t(n);
+            if (!output.write_out_blocks(run.data, n)) return;  // the sink is full
+            continue;
+        }
+        const size_t whole = got - got % kBlock;
+        remaining -= int64_t(whole + std::min(kBlock, n - whole));
+        if (output.write_out_blocks(run.data, whole)) (void)output.write_out(run.data + whole, got - whole);
+        return;
+    }
+}
+
 void EntryInput::copy_stored(EntryOutput& output) {
+    if (ahead_) return copy_stored_ahead(output);
     constexpr size_t kBlock = ExtractionPass::kBlockSize;
     int64_t& remaining = pass_.remaining_;
     const bool encrypted = pass_.entry_.IsEncrypted();

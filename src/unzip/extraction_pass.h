@@ -22,6 +22,9 @@ public:
     // An entry is written beside its target under the target's name, a random tag and
     // this suffix, and renamed once it is good.
     static constexpr const char* kPartialSuffix = ".partial";
+    // From this many bytes of data an encrypted entry is decrypted ahead on its own
+    // thread (UZThreading::Auto).
+    static constexpr int64_t kDecryptAheadFrom = 512 * 1024;
 
     ExtractionPass(platform::FileSystem& os, Archive& archive, const ExtractOptions& options, Observer& observer);
     int run();
@@ -53,6 +56,7 @@ private:
     bool may_overwrite(int index, std::string& path);
     // Decoding into `file` (none: a test pass) and the verdict on the result.
     std::optional<DecodeStatus> decode(EntryOutput& output, int index);
+    bool decrypts_ahead() const;
     Verdict judge(int index);
     bool finish_file(int index, const std::string& path, platform::TemporaryFile partial);
     // The output file (entry_checks.cpp).
@@ -99,6 +103,8 @@ private:
         EntryCheck check;
     };
     std::vector<DeferredLink> links_;
+    const UZThreading threading_;   // Off or On, for this pass
+    const bool forced_threading_;   // On asked for, not just allowed: small entries too
 };
 
 }  // namespace kalv::unzip
