@@ -15,12 +15,6 @@ namespace kalv::unzip {
 
 namespace {
 
-int percent_of(int64_t part, int64_t whole) {
-    if (whole <= 0) return 0;
-    const double percent = std::nearbyint(double(part) * 100.0 / double(whole));
-    return int(std::min(100.0, percent));
-}
-
 // The stored copy works in runs of whole blocks: one read from the archive and one
 // write to the file per run, where a block at a time through the file buffers took
 // two of each per block, and the bytes are not copied between buffers on the way.
@@ -40,7 +34,7 @@ void EntryInput::start_decrypting_ahead(bool stored) {
     // for the stored copy.
     const size_t unit = stored ? DecryptAhead::kRunSize : ExtractionPass::kBlockSize;
     try {
-        ahead_ = std::make_unique<DecryptAhead>(pass_.archive_.stream(), pass_.keys_, pass_.remaining_, unit);
+        ahead_ = std::make_unique<DecryptAhead>(pass_.stream(), pass_.keys_, pass_.remaining_, unit);
     } catch (const std::bad_alloc&) {
     } catch (const std::system_error&) {
     }
@@ -56,7 +50,7 @@ std::span<const uint8_t> EntryInput::next_block() {
     if (ahead_) return next_block_ahead(n);
     uint8_t* block = pass_.input_block_.data();
     Archive& archive = pass_.archive_;
-    size_t got = archive.stream().read_through(block, n);
+    size_t got = pass_.stream().read_through(block, n);
     while (got < n) {
         // A split archive goes on in its next part; anything else is truncated.
         if (!archive.split() || !pass_.observer_.reads_on_next_part()) throw FatalUnzipError();
@@ -113,7 +107,7 @@ void EntryInput::copy_stored(EntryOutput& output) {
     constexpr size_t kBlock = ExtractionPass::kBlockSize;
     int64_t& remaining = pass_.remaining_;
     const bool encrypted = pass_.entry_.IsEncrypted();
-    BufferedStream& archive = pass_.archive_.stream();
+    BufferedStream& archive = pass_.stream();
     if (remaining <= 0) return;
     const size_t run_size = std::min<size_t>(size_t(remaining), kStoredRunBlocks * kBlock);
     const std::unique_ptr<uint8_t[]> run(new uint8_t[run_size]);
@@ -227,8 +221,7 @@ void EntryOutput::account(const uint8_t* data, size_t n) {
     const int64_t size = pass_.entry_.UncompressedSize;
     crc_ = crc32_update(crc_, data, n);
     written_ += int64_t(n);
-    pass_.total_done_ += int64_t(n);
-    pass_.observer_.progress(percent_of(written_, size), percent_of(pass_.total_done_, pass_.total_bytes_));
+    pass_.tell_progress(percent_of(written_, size), int64_t(n));
 }
 
 }  // namespace kalv::unzip

@@ -133,6 +133,14 @@ struct ExtractOptions {
     // as an empty file, as the component always did. Without it such an entry fails.
     bool judge_undecoded_by_crc = false;
     UZThreading threading = UZThreading::Auto;
+    // The observer asks and answers nothing in this pass: it never skips an entry in
+    // entry_starting, never gives another password, and the overwrite rule is not
+    // Prompt. Then, with threading on and an archive that is not split, entries of
+    // distinct names that lie in index order are extracted several at once, their
+    // data read in that order; each entry's events are told on the caller's thread,
+    // all of them in entry order as one thread would tell them. Links and recreated
+    // folders keep the pass on one thread.
+    bool answers_nothing = false;
 };
 
 // Everything extract() and Archive::read() tell, and the questions they ask. Each

@@ -180,8 +180,11 @@ int ExtractionPass::choose_entries(std::vector<bool>& chosen) {
 }
 
 void ExtractionPass::extract_chosen(const std::vector<bool>& chosen) {
-    for (int i = 0; i < archive_.count(); ++i) {
-        if (!options_.all && !chosen[size_t(i)]) continue;
+    std::vector<int> entries;
+    for (int i = 0; i < archive_.count(); ++i)
+        if (options_.all || chosen[size_t(i)]) entries.push_back(i);
+    if (several_at_once(entries)) return extract_several(entries);
+    for (const int i : entries) {
         while (extract_entry(i)) {
         }
     }
@@ -250,6 +253,10 @@ bool ExtractionPass::extract_entry(int index) {
     if (target->link) {
         if (!link_stays_inside(path, link_target->bytes)) return skip(index, SkipReason::srLinkOutsideDestDir);
         links_.push_back({index, path, link_target->bytes, check_});
+        return false;
+    }
+    if (recorder_ && !options_.test_only) {
+        deferred_ = DeferredFile{entry_, index, path, std::move(partial), check_};
         return false;
     }
     if (!options_.test_only) return finish_file(index, path, std::move(partial));

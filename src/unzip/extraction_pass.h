@@ -3,7 +3,11 @@
 // includes this header.
 #pragma once
 
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -14,6 +18,13 @@
 #include "unzip/zip_crypto.h"
 
 namespace kalv::unzip {
+
+// min(100, round(part * 100 / whole)), 0 for no whole: the progress events' percent.
+inline int percent_of(int64_t part, int64_t whole) {
+    if (whole <= 0) return 0;
+    const double percent = std::nearbyint(double(part) * 100.0 / double(whole));
+    return int(std::min(100.0, percent));
+}
 
 class ExtractionPass {
 public:
@@ -44,6 +55,17 @@ private:
     int choose_entries(std::vector<bool>& chosen);
     void refuse_overlapping_entries() const;
     void extract_chosen(const std::vector<bool>& chosen);
+    // Several entries at once (several_entries.cpp): each on a worker with a pass of
+    // its own, its events kept and told here, in entry order.
+    class Recorder;
+    struct Finished;
+    bool several_at_once(const std::vector<int>& entries) const;
+    void extract_several(const std::vector<int>& entries);
+    // The archive as this pass reads it: a worker's own reader, else the archive's.
+    BufferedStream& stream() { return own_stream_ ? *own_stream_ : archive_.stream(); }
+    // A written block's progress event: the entry's percent and the pass's, which
+    // counts the block's bytes (a worker keeps both for the caller's pass).
+    void tell_progress(int file_percent, int64_t bytes);
     // Extracts entry `index`; returns whether it asks to be extracted again.
     bool extract_entry(int index);
     bool skip(int index, SkipReason reason);
@@ -103,8 +125,21 @@ private:
         EntryCheck check;
     };
     std::vector<DeferredLink> links_;
-    const UZThreading threading_;   // Off or On, for this pass
+    UZThreading threading_;         // Off or On, for this pass
     const bool forced_threading_;   // On asked for, not just allowed: small entries too
+
+    // A worker's pass (several_entries.cpp): its own reader of the archive, its events
+    // kept, and its finished file left to the caller's pass to put in place.
+    struct DeferredFile {
+        ZipHeaderInfo entry;
+        int index = 0;
+        std::string path;
+        platform::TemporaryFile partial;
+        EntryCheck check;
+    };
+    std::unique_ptr<BufferedStream> own_stream_;
+    Recorder* recorder_ = nullptr;
+    std::optional<DeferredFile> deferred_;
 };
 
 }  // namespace kalv::unzip

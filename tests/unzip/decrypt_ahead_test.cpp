@@ -4,6 +4,7 @@
 // with the same count or failure, and leave the same files: nothing half-written.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <functional>
 
@@ -98,6 +99,9 @@ struct Transcript final : Observer {
                         (check.status == DecodeStatus::Done ? "" : ", bad data"));
     }
     void failed(int index, const EntryCheck&, uint32_t) override { lines.push_back("failed " + std::to_string(index)); }
+    void problem(int index, ZipProblem what) override {
+        lines.push_back("problem " + std::to_string(index) + ": " + zip_problem_text(what));
+    }
 };
 
 struct Outcome {
@@ -108,7 +112,8 @@ struct Outcome {
 };
 
 Outcome run(const std::string& archive_path, const std::string& password, const std::string& out,
-            UZThreading threading, int stop_at) {
+            UZThreading threading, int stop_at, bool several = false,
+            UZDurability durability = UZDurability::PerEntry) {
     Outcome outcome;
     fs::remove_all(out);
     Transcript told;
@@ -121,6 +126,8 @@ Outcome run(const std::string& archive_path, const std::string& password, const 
     options.overwrite = UZOverwriteMode::Always;
     options.password = password;
     options.threading = threading;
+    options.answers_nothing = several;
+    options.durability = durability;
     try {
         outcome.count = extract(os, archive, options, told);
     } catch (const Error& e) {
@@ -131,6 +138,26 @@ Outcome run(const std::string& archive_path, const std::string& password, const 
         for (const auto& file : fs::directory_iterator(out))
             outcome.files.push_back(file.path().filename().string() + " " + std::to_string(fs::file_size(file)));
     return outcome;
+}
+
+// Runs `body` with files limited to `bytes` (0: as they are): a real file that the
+// system refuses to let grow (EFBIG, SIGXFSZ ignored). POSIX only.
+void with_file_size_limit(uint64_t bytes, const std::function<void()>& body) {
+#ifndef _WIN32
+    rlimit was{};
+    getrlimit(RLIMIT_FSIZE, &was);
+    if (bytes) {
+        signal(SIGXFSZ, SIG_IGN);
+        rlimit limit = was;
+        limit.rlim_cur = rlim_t(bytes);
+        setrlimit(RLIMIT_FSIZE, &limit);
+    }
+    body();
+    setrlimit(RLIMIT_FSIZE, &was);
+#else
+    (void)bytes;
+    body();
+#endif
 }
 
 TEST(DecryptAhead, EndsAsTheSerialPassWhereverTheEntryEnds) {
@@ -201,21 +228,10 @@ TEST(DecryptAhead, EndsAsTheSerialPassWhereverTheEntryEnds) {
         write_file(dir.file("t.zip"), c.archive);
         Outcome ways[2];
         for (const UZThreading threading : {UZThreading::Off, UZThreading::On}) {
-#ifndef _WIN32
-            // A real file that the system refuses to let grow (EFBIG, SIGXFSZ ignored).
-            rlimit was{};
-            getrlimit(RLIMIT_FSIZE, &was);
-            if (c.file_size_limit) {
-                signal(SIGXFSZ, SIG_IGN);
-                rlimit limit = was;
-                limit.rlim_cur = rlim_t(c.file_size_limit);
-                setrlimit(RLIMIT_FSIZE, &limit);
-            }
-#endif
-            ways[threading == UZThreading::On] = run(dir.file("t.zip"), c.password, dir.file("out"), threading, c.stop_at);
-#ifndef _WIN32
-            setrlimit(RLIMIT_FSIZE, &was);
-#endif
+            with_file_size_limit(c.file_size_limit, [&] {
+                ways[threading == UZThreading::On] =
+                    run(dir.file("t.zip"), c.password, dir.file("out"), threading, c.stop_at);
+            });
         }
         EXPECT_EQ(ways[0].count, c.count);
         EXPECT_EQ(ways[0].failure, c.failure);
@@ -226,6 +242,69 @@ TEST(DecryptAhead, EndsAsTheSerialPassWhereverTheEntryEnds) {
         EXPECT_EQ(ways[1].lines, ways[0].lines);
         if (c.count == 1) {
             EXPECT_EQ(read_file(dir.file("out/e")), c.files[0] == text_size ? text : noise);
+        }
+    }
+}
+
+// Several entries at once: entries that extract, fail, are left out or stop the pass
+// while the next ones are in a worker's hands. The observer hears what one thread
+// would tell, in entry order, and what was not put in place leaves no file.
+TEST(SeveralEntriesAtOnce, TellsWhatOneThreadWouldInEntryOrder) {
+    TempDir dir;
+    const std::string text = words(1'500'000), noise = pseudo_random_bytes(700'000, 3);
+    const std::string text_deflated = deflated(dir, text), noise_deflated = deflated(dir, noise);
+    CraftEntry a{"a", text}, b{"b", noise}, c{"c", "other password"}, d{"d", ""}, e{"e", noise};
+    a.method = e.method = 8;
+    a.raw = text_deflated;
+    e.raw = noise_deflated;
+    a.password = b.password = e.password = "pw";
+    c.password = "other";
+    b.crc = 0x12345678;
+    d.method = 9;  // no decoder
+    d.raw = std::string("whatever");
+    Crafted cut = craft_zip({a, b, c, d, e});  // e's sizes beyond the end of the file
+    for (const size_t at : {cut.central_offsets.at(4) + 20, cut.central_offsets.at(4) + 24})
+        cut.bytes[at + 3] = char(uint8_t(cut.bytes[at + 3]) + 1);
+    struct Case {
+        const char* why;
+        std::string archive;
+        int stop_at;
+        uint64_t file_size_limit;
+        int count;
+        std::string failure;
+        std::vector<std::string> files;
+    };
+    const std::string a_size = "a " + std::to_string(text.size()), e_size = "e " + std::to_string(noise.size());
+    std::vector<Case> cases = {
+        {"each entry ends its own way", craft_zip({a, b, c, d, e}).bytes, 0, 0, 2, "", {a_size, e_size}},
+        {"a handler stops the pass in the second entry", craft_zip({a, b, c, d, e}).bytes, 100, 0, -1,
+         "stopped by the handler", {a_size}},
+        {"the last entry's data cut short", cut.bytes, 0, 0, -1, "Premature end of file reached", {a_size}},
+    };
+#ifndef _WIN32
+    cases.push_back({"the first entry's output cannot be written", craft_zip({a, b, c, d, e}).bytes, 0, 1 << 20,
+                     -1, "Stream write error", {}});
+#endif
+    for (const UZDurability durability : {UZDurability::PerEntry, UZDurability::Batched}) {
+        for (const Case& k : cases) {
+            SCOPED_TRACE(k.why);
+            write_file(dir.file("t.zip"), k.archive);
+            Outcome ways[2];
+            for (const UZThreading threading : {UZThreading::Off, UZThreading::On}) {
+                with_file_size_limit(k.file_size_limit, [&] {
+                    ways[threading == UZThreading::On] =
+                        run(dir.file("t.zip"), "pw", dir.file("out"), threading, k.stop_at, true, durability);
+                });
+            }
+            EXPECT_EQ(ways[0].count, k.count);
+            EXPECT_EQ(ways[0].failure, k.failure);
+            std::sort(ways[0].files.begin(), ways[0].files.end());
+            std::sort(ways[1].files.begin(), ways[1].files.end());
+            EXPECT_EQ(ways[0].files, k.files);
+            EXPECT_EQ(ways[1].count, ways[0].count);
+            EXPECT_EQ(ways[1].failure, ways[0].failure);
+            EXPECT_EQ(ways[1].files, ways[0].files);
+            EXPECT_EQ(ways[1].lines, ways[0].lines);
         }
     }
 }
