@@ -70,7 +70,8 @@ std::string wrong_password_passing_check(const std::string& archive, const std::
     std::string expected = header;
     keys.DecryptBuffer(reinterpret_cast<uint8_t*>(expected.data()), expected.size());
     for (int i = 0;; ++i) {
-        const std::string guess = "w" + std::to_string(i);
+        std::string guess = "w";  // built with += (mingw's -Wrestrict on "w" + text)
+        guess += std::to_string(i);
         std::string tried = header;
         keys.InitKeys(guess);
         keys.DecryptBuffer(reinterpret_cast<uint8_t*>(tried.data()), tried.size());
@@ -103,6 +104,13 @@ struct Transcript final : Observer {
         lines.push_back("problem " + std::to_string(index) + ": " + zip_problem_text(what));
     }
 };
+
+// "name size", as Outcome::files lists a file.
+std::string sized(std::string name, const std::string& data) {
+    name += ' ';
+    name += std::to_string(data.size());
+    return name;
+}
 
 struct Outcome {
     int count = -1;
@@ -189,7 +197,7 @@ TEST(DecryptAhead, EndsAsTheSerialPassWhereverTheEntryEnds) {
     const std::string good_text = craft_zip({entry(text, &text_deflated)}).bytes;
     const std::string good_stored = craft_zip({entry(noise, nullptr)}).bytes;
     const std::string good_noise = craft_zip({entry(noise, &noise_deflated)}).bytes;
-    const std::string text_size = "e " + std::to_string(text.size()), noise_size = "e " + std::to_string(noise.size());
+    const std::string text_size = sized("e", text), noise_size = sized("e", noise);
 
     struct Case {
         const char* why;
@@ -274,7 +282,7 @@ TEST(SeveralEntriesAtOnce, TellsWhatOneThreadWouldInEntryOrder) {
         std::string failure;
         std::vector<std::string> files;
     };
-    const std::string a_size = "a " + std::to_string(text.size()), e_size = "e " + std::to_string(noise.size());
+    const std::string a_size = sized("a", text), e_size = sized("e", noise);
     std::vector<Case> cases = {
         {"each entry ends its own way", craft_zip({a, b, c, d, e}).bytes, 0, 0, 2, "", {a_size, e_size}},
         {"a handler stops the pass in the second entry", craft_zip({a, b, c, d, e}).bytes, 100, 0, -1,
