@@ -6,7 +6,6 @@
 
 #include <algorithm>
 #include <filesystem>
-#include <functional>
 
 #include "core/errors.h"
 #include "entry_data.h"
@@ -30,19 +29,16 @@ namespace {
 using namespace kalv::testing;
 namespace fs = std::filesystem;
 
-// Text-like bytes that Deflate shrinks about threefold: several runs of input.
-std::string words(size_t n) {
-    static const char* const kWords[] = {"till ", "kvitto ", "artikel ", "lager ", "pris ", "moms ", "kund ",
-                                         "leverans ", "\r\n", "2026-12-08 ", "kassa ", "rabatt "};
-    std::string text;
-    uint32_t state = 12345;
-    while (text.size() < n) {
-        state = state * 1103515245u + 12345u;
-        text += kWords[(state >> 16) % 12];
-        if ((state >> 8) % 7 == 0) text += std::to_string(state % 100000);
+// Bytes that Deflate shrinks about threefold: 64-byte pieces of 40 kinds, each with 32
+// bytes of its own, so that an entry's compressed data still fill several runs.
+std::string compressible(size_t n) {
+    std::string bytes;
+    for (uint32_t i = 0; bytes.size() < n; ++i) {
+        bytes += pseudo_random_bytes(64, i * 7 % 40);
+        bytes += pseudo_random_bytes(32, i + 100);
     }
-    text.resize(n);
-    return text;
+    bytes.resize(n);
+    return bytes;
 }
 
 // The Deflate stream zlib makes of `plain`, through the publisher's package writer.
@@ -148,29 +144,58 @@ Outcome run(const std::string& archive_path, const std::string& password, const 
     return outcome;
 }
 
-// Runs `body` with files limited to `bytes` (0: as they are): a real file that the
-// system refuses to let grow (EFBIG, SIGXFSZ ignored). POSIX only.
-void with_file_size_limit(uint64_t bytes, const std::function<void()>& body) {
+// The entry's central sizes (compressed and uncompressed) 16 MiB larger than the file
+// holds: its data run into the end of the file, not into its uncompressed size.
+std::string cut_short(Crafted crafted, size_t entry) {
+    for (const size_t at : {crafted.central_offsets.at(entry) + 20, crafted.central_offsets.at(entry) + 24})
+        crafted.bytes[at + 3] = char(uint8_t(crafted.bytes[at + 3]) + 1);
+    return crafted.bytes;
+}
+
+struct Case {
+    const char* why;
+    std::string archive;
+    std::string password;
+    int stop_at;  // the progress event whose handler stops the pass (0: none)
+    int count;    // -1: a failure ends the pass
+    std::string failure;
+    std::vector<std::string> files;  // what the destination holds afterwards
+    uint64_t file_size_limit = 0;    // bytes a file may grow to (POSIX): a write fails past it
+};
+
+// The case on one thread and on more, which must end alike and tell alike.
+void check_both_ways(const TempDir& dir, const Case& c, bool several, UZDurability durability) {
+    SCOPED_TRACE(c.why);
+    write_file(dir.file("t.zip"), c.archive);
+    Outcome ways[2];
+    for (const UZThreading threading : {UZThreading::Off, UZThreading::On}) {
 #ifndef _WIN32
-    rlimit was{};
-    getrlimit(RLIMIT_FSIZE, &was);
-    if (bytes) {
-        signal(SIGXFSZ, SIG_IGN);
+        rlimit was{};
+        getrlimit(RLIMIT_FSIZE, &was);
         rlimit limit = was;
-        limit.rlim_cur = rlim_t(bytes);
+        if (c.file_size_limit) limit.rlim_cur = rlim_t(c.file_size_limit);
+        signal(SIGXFSZ, SIG_IGN);  // EFBIG instead
         setrlimit(RLIMIT_FSIZE, &limit);
-    }
-    body();
-    setrlimit(RLIMIT_FSIZE, &was);
-#else
-    (void)bytes;
-    body();
 #endif
+        Outcome& way = ways[threading == UZThreading::On];
+        way = run(dir.file("t.zip"), c.password, dir.file("out"), threading, c.stop_at, several, durability);
+        std::sort(way.files.begin(), way.files.end());
+#ifndef _WIN32
+        setrlimit(RLIMIT_FSIZE, &was);
+#endif
+    }
+    EXPECT_EQ(ways[0].count, c.count);
+    EXPECT_EQ(ways[0].failure, c.failure);
+    EXPECT_EQ(ways[0].files, c.files);
+    EXPECT_EQ(ways[1].count, ways[0].count);
+    EXPECT_EQ(ways[1].failure, ways[0].failure);
+    EXPECT_EQ(ways[1].files, ways[0].files);
+    EXPECT_EQ(ways[1].lines, ways[0].lines);
 }
 
 TEST(DecryptAhead, EndsAsTheSerialPassWhereverTheEntryEnds) {
     TempDir dir;
-    const std::string text = words(2'500'000), noise = pseudo_random_bytes(1'300'000, 7);
+    const std::string text = compressible(2'500'000), noise = pseudo_random_bytes(1'300'000, 7);
     const std::string text_deflated = deflated(dir, text), noise_deflated = deflated(dir, noise);
     auto entry = [](const std::string& plain, const std::string* raw) {
         CraftEntry e{"e", plain};
@@ -181,37 +206,14 @@ TEST(DecryptAhead, EndsAsTheSerialPassWhereverTheEntryEnds) {
         }
         return e;
     };
-    // The central record's sizes made larger than what the file holds, so that the
-    // data run into the end of the file and not into the uncompressed size.
-    auto cut_short = [](Crafted crafted) {
-        for (const size_t at : {crafted.central_offsets.at(0) + 20, crafted.central_offsets.at(0) + 24}) {
-            uint32_t size = 0;
-            for (int i = 3; i >= 0; --i) size = size << 8 | uint8_t(crafted.bytes[at + size_t(i)]);
-            size += 3'000'000;
-            for (int i = 0; i < 4; ++i) crafted.bytes[at + size_t(i)] = char(size >> (8 * i));
-        }
-        return crafted.bytes;
-    };
     CraftEntry text_bad_crc = entry(text, &text_deflated), stored_bad_crc = entry(noise, nullptr);
     text_bad_crc.crc = stored_bad_crc.crc = 0x12345678;
     const std::string good_text = craft_zip({entry(text, &text_deflated)}).bytes;
     const std::string good_stored = craft_zip({entry(noise, nullptr)}).bytes;
     const std::string good_noise = craft_zip({entry(noise, &noise_deflated)}).bytes;
-    const std::string text_size = sized("e", text), noise_size = sized("e", noise);
-
-    struct Case {
-        const char* why;
-        std::string archive;
-        std::string password;
-        int stop_at;  // the progress event whose handler stops the pass
-        int count;
-        std::string failure;
-        std::vector<std::string> files;
-        uint64_t file_size_limit = 0;  // bytes a file may grow to (POSIX)
-    };
     std::vector<Case> cases = {
-        {"deflated, extracted", good_text, "pw", 0, 1, "", {text_size}},
-        {"stored, extracted", good_stored, "pw", 0, 1, "", {noise_size}},
+        {"deflated, extracted", good_text, "pw", 0, 1, "", {sized("e", text)}},
+        {"stored, extracted", good_stored, "pw", 0, 1, "", {sized("e", noise)}},
         {"deflated, bad CRC after the whole entry", craft_zip({text_bad_crc}).bytes, "pw", 0, 0, "", {}},
         {"stored, bad CRC after the whole entry", craft_zip({stored_bad_crc}).bytes, "pw", 0, 0, "", {}},
         {"deflated, a wrong password past the header check: bad data early, the helper runs ahead", good_text,
@@ -219,8 +221,8 @@ TEST(DecryptAhead, EndsAsTheSerialPassWhereverTheEntryEnds) {
         {"stored, a wrong password past the header check", good_stored,
          wrong_password_passing_check(good_stored, "pw"), 0, 0, "", {}},
         {"deflated (incompressible), data cut short: the serial pass's failure at its block",
-         cut_short(craft_zip({entry(noise, &noise_deflated)})), "pw", 0, -1, "Premature end of file reached", {}},
-        {"stored, data cut short: the short run judged by the CRC", cut_short(craft_zip({entry(noise, nullptr)})),
+         cut_short(craft_zip({entry(noise, &noise_deflated)}), 0), "pw", 0, -1, "Premature end of file reached", {}},
+        {"stored, data cut short: the short run judged by the CRC", cut_short(craft_zip({entry(noise, nullptr)}), 0),
          "pw", 0, 0, "", {}},
         {"deflated, a handler stops the pass mid-entry", good_noise, "pw", 3, -1, "stopped by the handler", {}},
         {"stored, a handler stops the pass mid-entry", good_stored, "pw", 20, -1, "stopped by the handler", {}},
@@ -231,27 +233,9 @@ TEST(DecryptAhead, EndsAsTheSerialPassWhereverTheEntryEnds) {
     cases.push_back({"stored, the output cannot be written past 1 MB", good_stored, "pw", 0, -1,
                      "Stream write error", {}, 1 << 20});
 #endif
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.why);
-        write_file(dir.file("t.zip"), c.archive);
-        Outcome ways[2];
-        for (const UZThreading threading : {UZThreading::Off, UZThreading::On}) {
-            with_file_size_limit(c.file_size_limit, [&] {
-                ways[threading == UZThreading::On] =
-                    run(dir.file("t.zip"), c.password, dir.file("out"), threading, c.stop_at);
-            });
-        }
-        EXPECT_EQ(ways[0].count, c.count);
-        EXPECT_EQ(ways[0].failure, c.failure);
-        EXPECT_EQ(ways[0].files, c.files);
-        EXPECT_EQ(ways[1].count, ways[0].count);
-        EXPECT_EQ(ways[1].failure, ways[0].failure);
-        EXPECT_EQ(ways[1].files, ways[0].files);
-        EXPECT_EQ(ways[1].lines, ways[0].lines);
-        if (c.count == 1) {
-            EXPECT_EQ(read_file(dir.file("out/e")), c.files[0] == text_size ? text : noise);
-        }
-    }
+    for (const Case& c : cases) check_both_ways(dir, c, false, UZDurability::PerEntry);
+    check_both_ways(dir, cases[0], false, UZDurability::PerEntry);
+    EXPECT_EQ(read_file(dir.file("out/e")), text);
 }
 
 // Several entries at once: entries that extract, fail, are left out or stop the pass
@@ -259,62 +243,30 @@ TEST(DecryptAhead, EndsAsTheSerialPassWhereverTheEntryEnds) {
 // would tell, in entry order, and what was not put in place leaves no file.
 TEST(SeveralEntriesAtOnce, TellsWhatOneThreadWouldInEntryOrder) {
     TempDir dir;
-    const std::string text = words(1'500'000), noise = pseudo_random_bytes(700'000, 3);
-    const std::string text_deflated = deflated(dir, text), noise_deflated = deflated(dir, noise);
+    const std::string text = compressible(1'500'000), noise = pseudo_random_bytes(700'000, 3);
     CraftEntry a{"a", text}, b{"b", noise}, c{"c", "other password"}, d{"d", ""}, e{"e", noise};
     a.method = e.method = 8;
-    a.raw = text_deflated;
-    e.raw = noise_deflated;
+    a.raw = deflated(dir, text);
+    e.raw = deflated(dir, noise);
     a.password = b.password = e.password = "pw";
     c.password = "other";
     b.crc = 0x12345678;
     d.method = 9;  // no decoder
     d.raw = std::string("whatever");
-    Crafted cut = craft_zip({a, b, c, d, e});  // e's sizes beyond the end of the file
-    for (const size_t at : {cut.central_offsets.at(4) + 20, cut.central_offsets.at(4) + 24})
-        cut.bytes[at + 3] = char(uint8_t(cut.bytes[at + 3]) + 1);
-    struct Case {
-        const char* why;
-        std::string archive;
-        int stop_at;
-        uint64_t file_size_limit;
-        int count;
-        std::string failure;
-        std::vector<std::string> files;
-    };
-    const std::string a_size = sized("a", text), e_size = sized("e", noise);
+    const std::string archive = craft_zip({a, b, c, d, e}).bytes;
     std::vector<Case> cases = {
-        {"each entry ends its own way", craft_zip({a, b, c, d, e}).bytes, 0, 0, 2, "", {a_size, e_size}},
-        {"a handler stops the pass in the second entry", craft_zip({a, b, c, d, e}).bytes, 100, 0, -1,
-         "stopped by the handler", {a_size}},
-        {"the last entry's data cut short", cut.bytes, 0, 0, -1, "Premature end of file reached", {a_size}},
+        {"each entry ends its own way", archive, "pw", 0, 2, "", {sized("a", text), sized("e", noise)}},
+        {"a handler stops the pass in the second entry", archive, "pw", 100, -1, "stopped by the handler",
+         {sized("a", text)}},
+        {"the last entry's data cut short", cut_short(craft_zip({a, b, c, d, e}), 4), "pw", 0, -1,
+         "Premature end of file reached", {sized("a", text)}},
     };
 #ifndef _WIN32
-    cases.push_back({"the first entry's output cannot be written", craft_zip({a, b, c, d, e}).bytes, 0, 1 << 20,
-                     -1, "Stream write error", {}});
+    cases.push_back({"the first entry's output cannot be written", archive, "pw", 0, -1, "Stream write error", {},
+                     1 << 20});
 #endif
-    for (const UZDurability durability : {UZDurability::PerEntry, UZDurability::Batched}) {
-        for (const Case& k : cases) {
-            SCOPED_TRACE(k.why);
-            write_file(dir.file("t.zip"), k.archive);
-            Outcome ways[2];
-            for (const UZThreading threading : {UZThreading::Off, UZThreading::On}) {
-                with_file_size_limit(k.file_size_limit, [&] {
-                    ways[threading == UZThreading::On] =
-                        run(dir.file("t.zip"), "pw", dir.file("out"), threading, k.stop_at, true, durability);
-                });
-            }
-            EXPECT_EQ(ways[0].count, k.count);
-            EXPECT_EQ(ways[0].failure, k.failure);
-            std::sort(ways[0].files.begin(), ways[0].files.end());
-            std::sort(ways[1].files.begin(), ways[1].files.end());
-            EXPECT_EQ(ways[0].files, k.files);
-            EXPECT_EQ(ways[1].count, ways[0].count);
-            EXPECT_EQ(ways[1].failure, ways[0].failure);
-            EXPECT_EQ(ways[1].files, ways[0].files);
-            EXPECT_EQ(ways[1].lines, ways[0].lines);
-        }
-    }
+    for (const UZDurability durability : {UZDurability::PerEntry, UZDurability::Batched})
+        for (const Case& k : cases) check_both_ways(dir, k, true, durability);
 }
 
 }  // namespace
