@@ -26,6 +26,8 @@ Archives (name: what, how):
   random-d6          32 MiB of random bytes, deflated at level 6: Deflate keeps them
                      as stored blocks (RFC 1951 3.2.4), method 8
   many_files-d6      the first 500 C headers as entries, deflated at level 6
+  three_files-d6-enc three parts of exe_like's 64 MiB as three entries, deflated
+                     with traditional encryption (Info-ZIP zip -6 -P)
   small_files-d6     500 text files of 1 to 20 KiB (pieces of C headers), deflated
                      at level 6 by Info-ZIP zip: the per-entry costs (file creation,
                      sync, rename) outweigh the data
@@ -96,6 +98,21 @@ def build(name, work):
                 f.write(text[start:start + size])
             files[entry] = os.path.join(src, entry)
         subprocess.run(["zip", "-q", "-" + method[1:], path] + sorted(files), cwd=src, check=True)
+        return path, files
+    if kind == "three_files":
+        data = gather("/usr/bin", 64 * MiB, lambda p: True)
+        src = os.path.join(work, "src-" + name)
+        os.makedirs(src)
+        files = {}
+        third = len(data) // 3
+        for i in range(3):
+            entry = f"part{i}.bin"
+            with open(os.path.join(src, entry), "wb") as f:
+                f.write(data[i * third:(i + 1) * third if i < 2 else len(data)])
+            files[entry] = os.path.join(src, entry)
+        level = "-" + method[1:]
+        subprocess.run(["zip", "-q", level] + (["-P", PASSWORD] if enc else []) + [path] + sorted(files),
+                       cwd=src, check=True)
         return path, files
     if kind == "many_files":
         files = {}

@@ -19,22 +19,42 @@ function(kalv_enable_gtest)
   endforeach()
 endfunction()
 
-# kalv_add_test(NAME <name> SOURCES <files...> [LIBS <libs...>] [LABELS <labels...>] [NATIVE_ONLY])
+# kalv_add_test(NAME <name> SOURCES <files...> [LIBS <libs...>] [LABELS <labels...>] [NATIVE_ONLY] [BOTH_WAYS])
 # One GoogleTest executable = one CTest test; in the Windows build CTest runs it under Wine.
+# BOTH_WAYS: the test runs with the extraction core's second core forced on, and a twin
+# <name>_serial with it off (kalv_add_both_ways).
 function(kalv_add_test)
-  cmake_parse_arguments(T "NATIVE_ONLY" "NAME;TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
+  cmake_parse_arguments(T "NATIVE_ONLY;BOTH_WAYS" "NAME;TIMEOUT" "SOURCES;LIBS;LABELS" ${ARGN})
   if(T_NATIVE_ONLY AND CMAKE_CROSSCOMPILING)
     return()
   endif()
   kalv_enable_gtest()
   add_executable(${T_NAME} ${T_SOURCES})
-  target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} gmock gtest_main)
+  target_link_libraries(${T_NAME} PRIVATE ${T_LIBS} gmock kalv_test_main)
   target_compile_definitions(${T_NAME} PRIVATE KALV_SOURCE_DIR="${PROJECT_SOURCE_DIR}")
-  add_test(NAME ${T_NAME} COMMAND ${T_NAME} --gtest_brief=1)
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 600)
   endif()
-  set_tests_properties(${T_NAME} PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS "${T_LABELS}")
+  if(T_BOTH_WAYS)
+    kalv_add_both_ways(NAME ${T_NAME} COMMAND ${T_NAME} --gtest_brief=1)
+    set_tests_properties(${T_NAME} ${T_NAME}_serial PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS "${T_LABELS}")
+  else()
+    add_test(NAME ${T_NAME} COMMAND ${T_NAME} --gtest_brief=1)
+    set_tests_properties(${T_NAME} PROPERTIES TIMEOUT ${T_TIMEOUT} LABELS "${T_LABELS}")
+  endif()
+endfunction()
+
+# kalv_add_both_ways(NAME <name> COMMAND <command...>)
+# The test <name> with KALV_THREADS=1 (an encrypted entry decrypted on a second core
+# however small) and its twin <name>_serial with KALV_THREADS=0 (one core), so that the
+# same events, transcripts and files are checked both ways. Properties set afterwards
+# go to both names; ENVIRONMENT must not be set again.
+function(kalv_add_both_ways)
+  cmake_parse_arguments(T "" "NAME" "COMMAND" ${ARGN})
+  add_test(NAME ${T_NAME} COMMAND ${T_COMMAND})
+  add_test(NAME ${T_NAME}_serial COMMAND ${T_COMMAND})
+  set_tests_properties(${T_NAME} PROPERTIES ENVIRONMENT KALV_THREADS=1)
+  set_tests_properties(${T_NAME}_serial PROPERTIES ENVIRONMENT KALV_THREADS=0)
 endfunction()
 
 # kalv_publish_headers(<target> <folder>)

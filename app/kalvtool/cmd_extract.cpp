@@ -78,6 +78,8 @@ int run_extract(kalv::platform::Platform& os, const Args& given) {
     options.overwrite = a->overwrite;
     options.recreate_dirs = a->recreate_dirs;
     options.destination = destination(a->dest);
+    // The report only listens: entries may be extracted several at once.
+    options.answers_nothing = true;
     choose_entries(options, patterns);
     const int extracted = kalv::unzip::extract(os, *archive, options, report);
     const int chosen = report.chosen;

@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <cstdio>
+#include <cstdlib>
 #include <exception>
 #include <string>
 
@@ -8,6 +9,7 @@
 #include "core/printable.h"
 #include "kalv_version.h"
 #include "platform/library_search.h"
+#include "unzip/extract.h"
 #include "unzip/obj_lists.h"
 
 namespace kalvtool {
@@ -91,6 +93,9 @@ int main(int argc, char** argv) {
     // Before anything can load a DLL: kalvtool run from a Downloads folder loads none
     // that lies beside it.
     kalv::platform::restrict_library_search();
+    // KALV_THREADS=0|1 runs the extraction on one core or two (tests run both ways).
+    if (const auto threading = kalv::unzip::threading_from_text(std::getenv("KALV_THREADS")))
+        kalv::unzip::set_process_threading(*threading);
     using namespace kalvtool;
     if (argc < 2) return usage_error("no command given");
     const std::string word = argv[1];

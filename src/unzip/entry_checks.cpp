@@ -20,6 +20,20 @@ constexpr bool kLinksHere = false;  // a Windows link needs a privilege; a skip 
 constexpr bool kLinksHere = true;
 #endif
 
+bool has_decoder(CompressionMethod method) {
+    switch (method) {
+        case CompressionMethod::Stored:
+        case CompressionMethod::Shrunk:
+        case CompressionMethod::Reduced1:
+        case CompressionMethod::Reduced2:
+        case CompressionMethod::Reduced3:
+        case CompressionMethod::Reduced4:
+        case CompressionMethod::Imploded:
+        case CompressionMethod::Deflated: return true;
+        default: return false;
+    }
+}
+
 }  // namespace
 
 std::optional<ExtractionPass::Target> ExtractionPass::prepare(int index) {
@@ -68,7 +82,7 @@ std::optional<ExtractionPass::Target> ExtractionPass::prepare(int index) {
 void ExtractionPass::seek_entry_data() {
     if (archive_.split() && entry_.DiskNumberStart != archive_.current_disk())
         archive_.change_disk(entry_.DiskNumberStart + 1, observer_);
-    BufferedStream& in = archive_.stream();
+    BufferedStream& in = stream();
     uint8_t local[LocalFileHeader::kSize] = {};
     in.seek(int64_t(entry_.RelativeOffset), BufferedStream::kFromBeginning);
     if (in.read(local, sizeof local) != sizeof local) throw FatalUnzipError();
@@ -87,7 +101,7 @@ void ExtractionPass::seek_entry_data() {
 // byte is the check byte. The keys then stand ready for the entry's data.
 uint8_t ExtractionPass::check_header(const std::string& password) {
     uint8_t header[ZipKeys::kHeaderSize] = {};
-    archive_.stream().read(header, sizeof header);
+    stream().read(header, sizeof header);
     remaining_ -= int64_t(ZipKeys::kHeaderSize);
     keys_.InitKeys(password);
     keys_.DecryptBuffer(header, sizeof header);
@@ -104,7 +118,7 @@ bool ExtractionPass::check_password(int index) {
         const std::optional<std::string> other = observer_.other_password(index, password_);
         if (!other || *other == password_) return false;
         password_ = *other;
-        archive_.stream().seek(-int64_t(ZipKeys::kHeaderSize), BufferedStream::kFromCurrent);
+        stream().seek(-int64_t(ZipKeys::kHeaderSize), BufferedStream::kFromCurrent);
         remaining_ += int64_t(ZipKeys::kHeaderSize);
     }
 }
@@ -122,6 +136,8 @@ std::optional<DecodeStatus> ExtractionPass::decode(EntryOutput& output, int inde
     const DecodeJob job{input, output, std::span<uint8_t>(window_), entry.BitFlag, remaining_,
                         int64_t(entry.UncompressedSize)};
     DecodeStatus status = DecodeStatus::Done;
+    const bool stored = entry.Method() == CompressionMethod::Stored;
+    if (stored || has_decoder(entry.Method())) input.start_decrypting_ahead(stored);
     switch (entry.Method()) {
         case CompressionMethod::Stored: input.copy_stored(output); break;
         case CompressionMethod::Shrunk: status = unshrink(job); break;

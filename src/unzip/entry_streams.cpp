@@ -4,6 +4,8 @@
 #include <cmath>
 #include <cstring>
 #include <memory>
+#include <new>
+#include <system_error>
 
 #include "core/crc32.h"
 #include "core/errors.h"
@@ -12,12 +14,6 @@
 namespace kalv::unzip {
 
 namespace {
-
-int percent_of(int64_t part, int64_t whole) {
-    if (whole <= 0) return 0;
-    const double percent = std::nearbyint(double(part) * 100.0 / double(whole));
-    return int(std::min(100.0, percent));
-}
 
 // The stored copy works in runs of whole blocks: one read from the archive and one
 // write to the file per run, where a block at a time through the file buffers took
@@ -30,6 +26,20 @@ constexpr size_t kWriteBehind = size_t{1} << 20;
 
 }  // namespace
 
+void EntryInput::start_decrypting_ahead(bool stored) {
+    if (!pass_.decrypts_ahead()) return;
+    static_assert(DecryptAhead::kRunSize == kStoredRunBlocks * ExtractionPass::kBlockSize,
+                  "the helper's runs are the stored copy's runs, tiled by whole blocks");
+    // The helper reads as the serial pass would: in blocks for a decoder, in runs
+    // for the stored copy.
+    const size_t unit = stored ? DecryptAhead::kRunSize : ExtractionPass::kBlockSize;
+    try {
+        ahead_ = std::make_unique<DecryptAhead>(pass_.stream(), pass_.keys_, pass_.remaining_, unit);
+    } catch (const std::bad_alloc&) {
+    } catch (const std::system_error&) {
+    }
+}
+
 std::span<const uint8_t> EntryInput::next_block() {
     int64_t& remaining = pass_.remaining_;
     if (remaining <= 0) return {};
@@ -37,9 +47,10 @@ std::span<const uint8_t> EntryInput::next_block() {
     pass_.observer_.keep_alive();
     const size_t n = std::min<size_t>(size_t(remaining), ExtractionPass::kBlockSize);
     remaining -= int64_t(n);
+    if (ahead_) return next_block_ahead(n);
     uint8_t* block = pass_.input_block_.data();
     Archive& archive = pass_.archive_;
-    size_t got = archive.stream().read_through(block, n);
+    size_t got = pass_.stream().read_through(block, n);
     while (got < n) {
         // A split archive goes on in its next part; anything else is truncated.
         if (!archive.split() || !pass_.observer_.reads_on_next_part()) throw FatalUnzipError();
@@ -52,11 +63,51 @@ std::span<const uint8_t> EntryInput::next_block() {
     return {block, n};
 }
 
+// The block of n bytes from the helper's runs, which the blocks tile: a run holds
+// whole blocks but for the entry's last. A block that the run does not hold whole is
+// where the serial pass's read came up short or failed, and fails the same way.
+std::span<const uint8_t> EntryInput::next_block_ahead(size_t n) {
+    if (run_at_ == run_.asked) {
+        run_ = ahead_->next();
+        run_at_ = 0;
+    }
+    if (run_at_ + n > run_.got) {
+        if (run_.failure) std::rethrow_exception(run_.failure);
+        throw FatalUnzipError();
+    }
+    const uint8_t* block = run_.data + run_at_;
+    run_at_ += n;
+    return {block, n};
+}
+
+// The stored copy over the helper's runs, which are the serial copy's runs: each
+// judged as copy_stored judges the one it read.
+void EntryInput::copy_stored_ahead(EntryOutput& output) {
+    constexpr size_t kBlock = ExtractionPass::kBlockSize;
+    int64_t& remaining = pass_.remaining_;
+    while (remaining > 0) {
+        const DecryptAhead::Run run = ahead_->next();
+        if (run.failure) std::rethrow_exception(run.failure);
+        const size_t n = run.asked, got = run.got;
+        if (n == 0) return;
+        if (got == n) {
+            remaining -= int64_t(n);
+            if (!output.write_out_blocks(run.data, n)) return;  // the sink is full
+            continue;
+        }
+        const size_t whole = got - got % kBlock;
+        remaining -= int64_t(whole + std::min(kBlock, n - whole));
+        if (output.write_out_blocks(run.data, whole)) (void)output.write_out(run.data + whole, got - whole);
+        return;
+    }
+}
+
 void EntryInput::copy_stored(EntryOutput& output) {
+    if (ahead_) return copy_stored_ahead(output);
     constexpr size_t kBlock = ExtractionPass::kBlockSize;
     int64_t& remaining = pass_.remaining_;
     const bool encrypted = pass_.entry_.IsEncrypted();
-    BufferedStream& archive = pass_.archive_.stream();
+    BufferedStream& archive = pass_.stream();
     if (remaining <= 0) return;
     const size_t run_size = std::min<size_t>(size_t(remaining), kStoredRunBlocks * kBlock);
     const std::unique_ptr<uint8_t[]> run(new uint8_t[run_size]);
@@ -170,8 +221,7 @@ void EntryOutput::account(const uint8_t* data, size_t n) {
     const int64_t size = pass_.entry_.UncompressedSize;
     crc_ = crc32_update(crc_, data, n);
     written_ += int64_t(n);
-    pass_.total_done_ += int64_t(n);
-    pass_.observer_.progress(percent_of(written_, size), percent_of(pass_.total_done_, pass_.total_bytes_));
+    pass_.tell_progress(percent_of(written_, size), int64_t(n));
 }
 
 }  // namespace kalv::unzip

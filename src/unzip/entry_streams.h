@@ -14,10 +14,12 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <span>
 
 #include "unzip/buf_streams.h"
 #include "unzip/decoder_io.h"
+#include "unzip/decrypt_ahead.h"
 
 namespace kalv::unzip {
 
@@ -25,10 +27,17 @@ class ExtractionPass;
 
 class EntryOutput;
 
-// The entry's compressed bytes in blocks of at most 16000, decrypted in place.
+// The entry's compressed bytes in blocks of at most 16000, decrypted in place, or by
+// a helper thread a few runs ahead (decrypt_ahead.h): the blocks, the moments for
+// window messages and the place of a failure are the same either way.
 class EntryInput final : public InputSource {
 public:
     explicit EntryInput(ExtractionPass& pass) : pass_(pass) {}
+
+    // Hands the reading and decryption to a helper thread when the pass wants it
+    // (ExtractionPass::decrypts_ahead); without the memory or a thread for it the
+    // entry is read here as ever.
+    void start_decrypting_ahead(bool stored);
 
     std::span<const uint8_t> next_block() override;
 
@@ -38,7 +47,13 @@ public:
     void copy_stored(EntryOutput& output);
 
 private:
+    std::span<const uint8_t> next_block_ahead(size_t n);
+    void copy_stored_ahead(EntryOutput& output);
+
     ExtractionPass& pass_;
+    std::unique_ptr<DecryptAhead> ahead_;
+    DecryptAhead::Run run_;  // the run the blocks are taken from
+    size_t run_at_ = 0;      // the next block's place in it
 };
 
 // Decoded bytes, gathered into 16000-byte blocks and written out with the size

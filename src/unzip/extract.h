@@ -24,6 +24,9 @@
 //                      overwrite, decoding, the output file, links
 //   entry_streams.cpp  the entry's input (blocks, decryption) and output (blocks,
 //                      size limit, CRC-32, progress)
+//   decrypt_ahead.cpp  an encrypted entry read and decrypted on a helper thread, a
+//                      few runs ahead of its decoder (UZThreading); every event
+//                      stays on the caller's thread
 //   output_path.cpp    where an entry's file goes, kept inside the destination
 //   pending_files.cpp  finished entries that wait to be put in place together
 #pragma once
@@ -57,6 +60,20 @@ enum class UZDurability {
     // comes when an entry is in place, so later than with PerEntry, in the same order.
     Batched = 1,
 };
+
+// Whether an encrypted entry is decrypted on a second core while the caller decodes
+// it (decrypt_ahead.h). Either way the events, their order and the files are the same.
+enum class UZThreading {
+    Auto = 0,  // as the process was told (set_process_threading), else with 2 cores or more
+    Off = 1,   // one thread, the caller's
+    On = 2,    // every encrypted entry of an archive that is not split, however small
+};
+
+// What Auto means in this process: a program entry sets it once, before any pass,
+// from KALV_THREADS (threading_from_text), so that the same program runs either way.
+void set_process_threading(UZThreading threading);
+// "0" Off, "1" On, "auto" Auto; nullopt for anything else or no text.
+std::optional<UZThreading> threading_from_text(const char* text);
 
 enum class SkipReason {
     srBadPassword = 0,       // password check or CRC of an encrypted entry failed
@@ -115,6 +132,15 @@ struct ExtractOptions {
     // its CRC (0) against the stored one, so that one stored with CRC 0 is extracted
     // as an empty file, as the component always did. Without it such an entry fails.
     bool judge_undecoded_by_crc = false;
+    UZThreading threading = UZThreading::Auto;
+    // The observer asks and answers nothing in this pass: it never skips an entry in
+    // entry_starting, never gives another password, and the overwrite rule is not
+    // Prompt. Then, with threading on and an archive that is not split, entries of
+    // distinct names that lie in index order are extracted several at once, their
+    // data read in that order; each entry's events are told on the caller's thread,
+    // all of them in entry order as one thread would tell them. Links and recreated
+    // folders keep the pass on one thread.
+    bool answers_nothing = false;
 };
 
 // Everything extract() and Archive::read() tell, and the questions they ask. Each

@@ -2,6 +2,8 @@
 // (entry_checks.cpp), its output, its decoding, the verdict and the file put in
 // place (see the map in extract.h).
 #include <algorithm>
+#include <atomic>
+#include <thread>
 
 #include "core/errors.h"
 #include "unzip/core_helpers.h"
@@ -11,6 +13,15 @@
 namespace kalv::unzip {
 
 namespace {
+
+std::atomic<UZThreading> g_process_threading{UZThreading::Auto};
+
+// The options' threading as this process and this machine have it: Off or On.
+UZThreading resolved_threading(UZThreading asked) {
+    if (asked == UZThreading::Auto) asked = g_process_threading.load();
+    if (asked != UZThreading::Auto) return asked;
+    return std::thread::hardware_concurrency() > 1 ? UZThreading::On : UZThreading::Off;
+}
 
 // A link's data (its target's name) decoded into memory rather than into a file.
 class LinkTargetBytes final : public platform::FileHandle {
@@ -50,6 +61,17 @@ const char* zip_problem_text(ZipProblem problem) {
     return "";
 }
 
+void set_process_threading(UZThreading threading) { g_process_threading.store(threading); }
+
+std::optional<UZThreading> threading_from_text(const char* text) {
+    if (!text) return std::nullopt;
+    const std::string word = ascii_lower(text);
+    if (word == "0") return UZThreading::Off;
+    if (word == "1") return UZThreading::On;
+    if (word == "auto") return UZThreading::Auto;
+    return std::nullopt;
+}
+
 int extract(platform::FileSystem& os, Archive& archive, const ExtractOptions& options, Observer& observer) {
     return ExtractionPass(os, archive, options, observer).run();
 }
@@ -64,7 +86,19 @@ ExtractionPass::ExtractionPass(platform::FileSystem& os, Archive& archive, const
       window_(kWindowSize),
       input_block_(kBlockSize + 1),
       output_block_(kBlockSize + 1),
-      pending_(os) {}
+      pending_(os),
+      threading_(resolved_threading(options.threading)),
+      forced_threading_(options.threading == UZThreading::On ||
+                        (options.threading == UZThreading::Auto && g_process_threading.load() == UZThreading::On)) {}
+
+// An encrypted entry's data is decrypted on a second core while this one decodes it
+// (decrypt_ahead.h). A split archive may ask for its next part midway, a question
+// for the caller's thread, so it stays serial; so do small entries unless forced,
+// where a thread's start costs more than the overlap gains.
+bool ExtractionPass::decrypts_ahead() const {
+    if (threading_ != UZThreading::On || !entry_.IsEncrypted() || archive_.split() || remaining_ <= 0) return false;
+    return forced_threading_ || remaining_ >= kDecryptAheadFrom;
+}
 
 // A split archive is read part after part: its entries go in physical order.
 const ZipHeaderInfo& ExtractionPass::entry_at(int index) const {
@@ -146,8 +180,11 @@ int ExtractionPass::choose_entries(std::vector<bool>& chosen) {
 }
 
 void ExtractionPass::extract_chosen(const std::vector<bool>& chosen) {
-    for (int i = 0; i < archive_.count(); ++i) {
-        if (!options_.all && !chosen[size_t(i)]) continue;
+    std::vector<int> entries;
+    for (int i = 0; i < archive_.count(); ++i)
+        if (options_.all || chosen[size_t(i)]) entries.push_back(i);
+    if (several_at_once(entries)) return extract_several(entries);
+    for (const int i : entries) {
         while (extract_entry(i)) {
         }
     }
@@ -216,6 +253,10 @@ bool ExtractionPass::extract_entry(int index) {
     if (target->link) {
         if (!link_stays_inside(path, link_target->bytes)) return skip(index, SkipReason::srLinkOutsideDestDir);
         links_.push_back({index, path, link_target->bytes, check_});
+        return false;
+    }
+    if (recorder_ && !options_.test_only) {
+        deferred_ = DeferredFile{entry_, index, path, std::move(partial), check_};
         return false;
     }
     if (!options_.test_only) return finish_file(index, path, std::move(partial));

@@ -3,7 +3,11 @@
 // includes this header.
 #pragma once
 
+#include <algorithm>
+#include <cmath>
 #include <cstdint>
+#include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -15,6 +19,13 @@
 
 namespace kalv::unzip {
 
+// min(100, round(part * 100 / whole)), 0 for no whole: the progress events' percent.
+inline int percent_of(int64_t part, int64_t whole) {
+    if (whole <= 0) return 0;
+    const double percent = std::nearbyint(double(part) * 100.0 / double(whole));
+    return int(std::min(100.0, percent));
+}
+
 class ExtractionPass {
 public:
     static constexpr size_t kBlockSize = 16000;   // input and output blocks
@@ -22,6 +33,9 @@ public:
     // An entry is written beside its target under the target's name, a random tag and
     // this suffix, and renamed once it is good.
     static constexpr const char* kPartialSuffix = ".partial";
+    // From this many bytes of data an encrypted entry is decrypted ahead on its own
+    // thread (UZThreading::Auto).
+    static constexpr int64_t kDecryptAheadFrom = 512 * 1024;
 
     ExtractionPass(platform::FileSystem& os, Archive& archive, const ExtractOptions& options, Observer& observer);
     int run();
@@ -41,6 +55,17 @@ private:
     int choose_entries(std::vector<bool>& chosen);
     void refuse_overlapping_entries() const;
     void extract_chosen(const std::vector<bool>& chosen);
+    // Several entries at once (several_entries.cpp): each on a worker with a pass of
+    // its own, its events kept and told here, in entry order.
+    class Recorder;
+    struct Finished;
+    bool several_at_once(const std::vector<int>& entries) const;
+    void extract_several(const std::vector<int>& entries);
+    // The archive as this pass reads it: a worker's own reader, else the archive's.
+    BufferedStream& stream() { return own_stream_ ? *own_stream_ : archive_.stream(); }
+    // A written block's progress event: the entry's percent and the pass's, which
+    // counts the block's bytes (a worker keeps both for the caller's pass).
+    void tell_progress(int file_percent, int64_t bytes);
     // Extracts entry `index`; returns whether it asks to be extracted again.
     bool extract_entry(int index);
     bool skip(int index, SkipReason reason);
@@ -53,6 +78,7 @@ private:
     bool may_overwrite(int index, std::string& path);
     // Decoding into `file` (none: a test pass) and the verdict on the result.
     std::optional<DecodeStatus> decode(EntryOutput& output, int index);
+    bool decrypts_ahead() const;
     Verdict judge(int index);
     bool finish_file(int index, const std::string& path, platform::TemporaryFile partial);
     // The output file (entry_checks.cpp).
@@ -99,6 +125,21 @@ private:
         EntryCheck check;
     };
     std::vector<DeferredLink> links_;
+    UZThreading threading_;         // Off or On, for this pass
+    const bool forced_threading_;   // On asked for, not just allowed: small entries too
+
+    // A worker's pass (several_entries.cpp): its own reader of the archive, its events
+    // kept, and its finished file left to the caller's pass to put in place.
+    struct DeferredFile {
+        ZipHeaderInfo entry;
+        int index = 0;
+        std::string path;
+        platform::TemporaryFile partial;
+        EntryCheck check;
+    };
+    std::unique_ptr<BufferedStream> own_stream_;
+    Recorder* recorder_ = nullptr;
+    std::optional<DeferredFile> deferred_;
 };
 
 }  // namespace kalv::unzip

@@ -185,6 +185,7 @@ ExtractOptions UnZipper::extract_options() const {
     options.retain_attributes = RetainAttributes;
     options.make_links = MakeLinks;
     options.test_only = TestMode;
+    options.threading = Threading;
     // An unknown method decodes nothing, and the CRC check judges that.
     options.judge_undecoded_by_crc = true;
     return options;

@@ -74,6 +74,7 @@ public:
     bool UnlimitedDirectory = false;
     bool MakeLinks = false;
     bool TestMode = false;
+    UZThreading Threading = UZThreading::Auto;
 
     // ---- events (each optional; Sender first) ---------------------------------
     std::function<void(UnZipper& sender, int NumFiles, int64_t TotalBytes, bool& StopNow)> OnStartUnZipInfo;
