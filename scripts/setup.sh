@@ -10,7 +10,7 @@ PACKAGES=(
   cmake ninja-build g++ pkg-config git
   libgtest-dev libgmock-dev libbenchmark-dev zlib1g-dev libssl-dev libcurl4-openssl-dev libdeflate-dev libz-mingw-w64-dev
   g++-mingw-w64-x86-64 wine wine64 xvfb xauth x11-utils xdotool imagemagick
-  zip unzip p7zip-full clang libclang-rt-14-dev
+  zip unzip p7zip-full clang libclang-rt-14-dev python3 openssl
 )
 
 missing=()

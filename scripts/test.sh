@@ -23,7 +23,12 @@ ASAN_OPTIONS=detect_leaks=1:abort_on_error=1 UBSAN_OPTIONS=print_stacktrace=1:ha
 
 echo "== Windows tests under Wine"
 source scripts/wine-env.sh
-wine_steady xvfb-run -a -s "-screen 0 1024x768x24" ctest --preset windows
+# The "?" dialog tests answer Wine's file and folder dialogs from a second thread after
+# fixed waits for the shell to fill them; on a loaded machine Wine is now and then later
+# than that, so they get a second try (a fault in the dialogs fails both).
+wine_ui_tests='^unzip_dialog_tests$'
+wine_steady xvfb-run -a -s "-screen 0 1024x768x24" ctest --preset windows -E "$wine_ui_tests"
+wine_steady xvfb-run -a -s "-screen 0 1024x768x24" ctest --preset windows -R "$wine_ui_tests" --repeat until-pass:2
 
 if [ -x scripts/fuzz-smoke.sh ]; then
   echo "== short fuzz runs"
