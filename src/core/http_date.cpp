@@ -3,6 +3,8 @@
 #include <array>
 #include <cstdio>
 
+#include "core/civil_date.h"
+
 namespace kalv {
 
 namespace {
@@ -11,35 +13,6 @@ constexpr std::array<const char*, 12> kMonths = {"Jan", "Feb", "Mar", "Apr", "Ma
                                                  "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
 constexpr std::array<const char*, 7> kWeekdays = {"Thu", "Fri", "Sat", "Sun", "Mon", "Tue", "Wed"};  // from 1970-01-01
 constexpr int64_t kSecondsPerDay = 86400;
-
-// Days since 1970-01-01 of a civil date, and back: the era arithmetic of
-// H. Hinnant's "chrono-Compatible Low-Level Date Algorithms" (400-year eras of
-// 146097 days, years counted from March so that the leap day comes last).
-int64_t days_from_civil(int64_t y, int m, int d) {
-    y -= m <= 2;
-    const int64_t era = (y >= 0 ? y : y - 399) / 400;
-    const int64_t yoe = y - era * 400;
-    const int64_t doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-    const int64_t doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-    return era * 146097 + doe - 719468;
-}
-
-struct Civil {
-    int64_t year;
-    int month, day;
-};
-
-Civil civil_from_days(int64_t z) {
-    z += 719468;
-    const int64_t era = (z >= 0 ? z : z - 146096) / 146097;
-    const int64_t doe = z - era * 146097;
-    const int64_t yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-    const int64_t doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-    const int64_t mp = (5 * doy + 2) / 153;
-    const int d = static_cast<int>(doy - (153 * mp + 2) / 5 + 1);
-    const int m = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-    return {yoe + era * 400 + (m <= 2), m, d};
-}
 
 int days_in_month(int64_t year, int month) {
     static constexpr int kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
@@ -108,7 +81,7 @@ std::string http_date(int64_t unix_seconds) {
     const int64_t days = unix_seconds >= 0 ? unix_seconds / kSecondsPerDay
                                            : -((-unix_seconds + kSecondsPerDay - 1) / kSecondsPerDay);
     const int64_t in_day = unix_seconds - days * kSecondsPerDay;
-    const Civil c = civil_from_days(days);
+    const CivilDate c = civil_from_days(days);
     if (c.year < 0 || c.year > 9999) return {};
     const int64_t weekday = ((days % 7) + 7) % 7;
     char text[32];

@@ -6,6 +6,7 @@
 #include <thread>
 #include <vector>
 
+#include "core/civil_date.h"
 #include "core/dos_time.h"
 #include "core/errors.h"
 #include "platform/admin_files.h"
@@ -67,19 +68,10 @@ private:
 };
 
 // --- DOS date-time arithmetic (APPNOTE 4.4.6), in whole seconds ----------------------
-// Days from 0000-03-01 (the start of the 400-year era counting below) to 1980-01-01.
-constexpr int64_t kDaysTo1980 = 723120;
+// Days from 1970-01-01 to 1980-01-01, the DOS epoch.
+constexpr int64_t kDays1970To1980 = days_from_civil(1980, 1, 1);
 
-// Days from 1980-01-01 to a civil date (proleptic Gregorian; H. Hinnant's
-// days_from_civil, shifted to the DOS epoch).
-int64_t days_since_1980(int year, int month, int day) {
-    year -= month <= 2;
-    const int64_t era = (year >= 0 ? year : year - 399) / 400;
-    const int64_t year_of_era = year - era * 400;
-    const int64_t day_of_year = (153 * (month + (month > 2 ? -3 : 9)) + 2) / 5 + day - 1;
-    const int64_t day_of_era = year_of_era * 365 + year_of_era / 4 - year_of_era / 100 + day_of_year;
-    return era * 146097 + day_of_era - kDaysTo1980;
-}
+int64_t days_since_1980(int year, int month, int day) { return days_from_civil(year, month, day) - kDays1970To1980; }
 
 int64_t dos_seconds(uint32_t dos) {
     const DosFields f = unpack_dos(dos);
@@ -87,18 +79,10 @@ int64_t dos_seconds(uint32_t dos) {
 }
 
 uint32_t dos_from_seconds(int64_t seconds) {
-    int64_t days = seconds / 86400;
+    const int64_t days = seconds / 86400;
     const int64_t in_day = seconds % 86400;
-    // civil_from_days, the inverse of the above.
-    days += kDaysTo1980;
-    const int64_t era = days / 146097;
-    const int64_t day_of_era = days - era * 146097;
-    const int64_t year_of_era = (day_of_era - day_of_era / 1460 + day_of_era / 36524 - day_of_era / 146096) / 365;
-    const int64_t day_of_year = day_of_era - (365 * year_of_era + year_of_era / 4 - year_of_era / 100);
-    const int64_t mp = (5 * day_of_year + 2) / 153;
-    const int day = static_cast<int>(day_of_year - (153 * mp + 2) / 5 + 1);
-    const int month = static_cast<int>(mp < 10 ? mp + 3 : mp - 9);
-    const int year = static_cast<int>(year_of_era + era * 400 + (month <= 2));
+    const CivilDate date = civil_from_days(days + kDays1970To1980);
+    const int year = static_cast<int>(date.year), month = date.month, day = date.day;
     const int seconds_of_day = static_cast<int>(in_day);
     return pack_dos({year, month, day, seconds_of_day / 3600, seconds_of_day / 60 % 60, seconds_of_day % 60});
 }
