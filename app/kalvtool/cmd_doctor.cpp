@@ -16,10 +16,10 @@
 #include "archive_test.h"
 #include "commands.h"
 #include "core/errors.h"
-#include "core/http_date.h"
 #include "core/text.h"
 #include "doctor_report.h"
 #include "doctor_signature.h"
+#include "doctor_web.h"
 #include "launcher/launcher.h"
 #include "launcher/run_log.h"
 #include "launcher/texts.h"
@@ -290,7 +290,13 @@ private:
             report_.line(Level::Ok, subject, "none named in NET.INF", "No start fetches anything");
             return;
         }
-        if (web_) return check_web_upgrade();
+        if (web_) {
+            const doctor::WebUpgradeFinding finding =
+                doctor::check_web_upgrade(report_, os(), web_client_, upgrade_, path(launcher::kProgramPackageName));
+            web_fetch_ = will_fetch_ = finding.will_fetch;
+            fetch_size_ = finding.fetch_size;
+            return;
+        }
         // Every look at the upgrade location is bounded, as the launcher's are.
         const std::optional<platform::FileLook> look = os().look_within(upgrade_path_, launcher::kCopyStallTimeout);
         if (!look) return no_answer(upgrade_path_ + where);
@@ -341,88 +347,6 @@ private:
                          (state.problem.empty() ? std::string("not sound") : state.problem),
                      "Every start copies it, drops it and goes on with the local package: publish it again "
                      "with kalvtool publish");
-    }
-
-    // What a GET of the upgrade URL answers, its head only: the body is not wanted.
-    struct HeadOnly final : platform::WebReceiver {
-        bool head(const platform::WebAnswerHead&) override { return false; }
-        bool body(const char*, size_t) override { return false; }
-    };
-
-    // The launcher's request, but for the body: If-Modified-Since the local package's
-    // last-write time, so a 304 says what the next start will hear. (The ETag the
-    // launcher keeps beside the package only makes a 304 cheaper to have.)
-    void check_web_upgrade() {
-        const std::string subject = "upgrade copy";
-        const std::string local = path(launcher::kProgramPackageName);
-        platform::WebRequest request;
-        request.url = upgrade_;
-        request.stall_bound = launcher::kCopyStallTimeout;
-        const bool local_exists = os().file_exists(local);
-        if (local_exists)
-            if (const std::optional<int64_t> stamp = os().modification_stamp(local))
-                request.if_modified_since = kalv::http_date(platform::unix_seconds_of_stamp(*stamp));
-        platform::WebClient* const client = &web_client_;
-        auto answer = std::make_shared<platform::WebAnswer>();
-        const bool ended = platform::finish_within(os(), launcher::kWebDownloadLimit, [client, request, answer] {
-            HeadOnly only;
-            *answer = client->fetch(request, only);
-        });
-        if (!ended || (!answer->complete && answer->head.status == 0)) {
-            report_.line(Level::Warn, subject,
-                         upgrade_ + ": " + (ended ? answer->failure : std::string("no answer")),
-                         "Every start goes on with the local package without a refresh (no box): check this "
-                         "PC's connection to the server, its name and its certificate");
-            return;
-        }
-        const platform::WebAnswerHead& head = answer->head;
-        const std::string status = "the server answered " + std::to_string(head.status);
-        if (head.status == 304) {
-            report_.line(Level::Ok, subject, upgrade_ + ": " + status + " (not modified since the local package)",
-                         "The next start keeps the local package, at the cost of one small request");
-            return;
-        }
-        if (head.status == 404 || head.status == 410) {
-            report_.line(Level::Warn, subject, upgrade_ + ": " + status + " (not there)",
-                         "Every start shows \"File not found :\" and goes on with the local package: publish the "
-                         "package there, or correct Upgrade= in NET.INF");
-            return;
-        }
-        if (head.status != 200) {
-            report_.line(Level::Warn, subject, upgrade_ + ": " + status,
-                         "Every start goes on with the local package without a refresh (no box): check the "
-                         "server's configuration and log");
-            return;
-        }
-        const std::optional<int64_t> modified = kalv::parse_http_date(head.last_modified);
-        const int32_t upgrade_age = modified ? platform::local_dos_age(*modified) : -1;
-        const std::string found =
-            upgrade_ + ": " +
-            doctor::size_and_date(head.content_length < 0 ? std::nullopt : std::optional(head.content_length),
-                                  upgrade_age) +
-            (head.url != upgrade_ ? " (from " + head.url + ")" : std::string());
-        if (!launcher::UpgradeIsNewer(local_exists, os().file_age(local), upgrade_age)) {
-            if (upgrade_age == -1) {
-                report_.line(Level::Warn, subject, found + ", without a usable Last-Modified",
-                             "A copy without a date from 1980 to 2107 is never fetched: have the server send "
-                             "Last-Modified (a file server does)");
-            } else {
-                report_.line(Level::Ok, subject, found + ", not newer than the local package",
-                             "The next start keeps the local package");
-            }
-            return;
-        }
-        if (head.content_length > launcher::kWebDownloadCap) {
-            report_.line(Level::Warn, subject, found + ", larger than the launcher fetches",
-                         "Every start stops the download and goes on with the local package");
-            return;
-        }
-        fetch_size_ = std::max<int64_t>(head.content_length, 0);
-        web_fetch_ = true;
-        will_fetch_ = true;
-        report_.line(Level::Ok, subject, found + ", newer than the local package",
-                     "The next start fetches it, and installs it once its signature (when keys are trusted) "
-                     "and its Kalvo3main check out; it was not downloaded here");
     }
 
     void check_program_package() {
