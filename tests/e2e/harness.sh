@@ -137,6 +137,22 @@ as_launcher_path() {
 }
 sep() { if [ "$mode" = wine ]; then printf '\\'; else printf '/'; fi; }
 
+# stage_packages: $stage (under $work) with the stand-in as Kalvo3main and, made by
+# Info-ZIP zip, program.zip, program_v2.zip (the stand-in and a VERSION file; newer) and
+# database.zip.
+stage_packages() {
+  stage=$work/stage
+  mkdir -p "$stage"
+  cp "$standin" "$stage/Kalvo3main"
+  echo "database of the shop" > "$stage/KALVO3.IB"
+  echo "2" > "$stage/VERSION"
+  (
+    cd "$stage" || exit 1
+    zip -q -X -j -P "$password" program.zip Kalvo3main
+    zip -q -j -P "$password" program_v2.zip Kalvo3main VERSION
+    zip -q -X -j -P "$password" database.zip KALVO3.IB
+  )
+}
 # put_packages DIR UPGRADE_FILE: $stage's program.zip and database.zip as the program and
 # database packages, both dated 2024, and NET.INF naming UPGRADE_FILE.
 put_packages() {

@@ -17,15 +17,8 @@ tool() {
   if [ "$mode" = wine ]; then out=$(wine "$kalvtool" "$@" 2>/dev/null | tr -d '\r'); else out=$("$kalvtool" "$@" 2>/dev/null); fi
 }
 
-stage=$work/stage
-mkdir -p "$stage"
-cp "$standin" "$stage/Kalvo3main"
-echo "database of the shop" > "$stage/KALVO3.IB"
-echo "2" > "$stage/VERSION"
+stage_packages || { echo "the packages could not be staged"; exit 1; }
 cd "$stage" || exit 1
-zip -q -X -j -P "$password" program.zip Kalvo3main
-zip -q -j -P "$password" program_v2.zip Kalvo3main VERSION
-zip -q -X -j -P "$password" database.zip KALVO3.IB
 tool keygen old.key && old_public=$out
 tool keygen new.key && new_public=$out
 key_id() { sed -n 's/.*key id \([0-9a-f]\{16\}\):.*/\1/p' "$1"; }

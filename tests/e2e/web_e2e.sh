@@ -29,18 +29,8 @@ run_kalvtool() {
   if [ "$mode" = wine ]; then wine "$kalvtool" "$@" 2>/dev/null | tr -d '\r'; else "$kalvtool" "$@" 2>/dev/null; fi
 }
 
-stage=$work/stage
-mkdir -p "$stage"
-cp "$standin" "$stage/Kalvo3main"
-echo "database of the shop" > "$stage/KALVO3.IB"
-echo "2" > "$stage/VERSION"
-(
-  cd "$stage" || exit 1
-  zip -q -X -j -P "$password" program.zip Kalvo3main
-  zip -q -j -P "$password" program_v2.zip Kalvo3main VERSION
-  zip -q -X -j -P "$password" database.zip KALVO3.IB
-  run_kalvtool keygen publisher.key > publisher.txt
-) || { echo "the packages could not be staged"; exit 1; }
+stage_packages && (cd "$stage" && run_kalvtool keygen publisher.key > publisher.txt) ||
+  { echo "the packages could not be staged"; exit 1; }
 public_key=$(cat "$stage/publisher.txt")
 [ -n "$public_key" ] || fail "kalvtool keygen made no key"
 
