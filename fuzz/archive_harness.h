@@ -1,7 +1,7 @@
 // What the archive fuzz targets share: a private directory on a RAM disk holding
-// the archive under test and a destination folder, and the jail platform installed
-// for the whole process so that every path the ZIP component hands to the OS is
-// checked before it reaches it.
+// the archive under test and a destination folder, and the jail platform that the
+// targets hand to the extraction core, so that every path it gives the OS is checked
+// before it reaches it.
 #pragma once
 
 #include <signal.h>
@@ -67,8 +67,7 @@ private:
         : root_(make_root()),
           archive_(root_ + "/archive.zip"),
           dest_(root_ + "/dest"),
-          jail_(platform::native(), archive_, dest_),
-          scope_(jail_) {
+          jail_(platform::native(), archive_, dest_) {
         std::filesystem::create_directory(dest_);
     }
 
@@ -103,7 +102,6 @@ private:
     std::string archive_;
     std::string dest_;
     JailPlatform jail_;
-    platform::ScopedPlatform scope_;
 };
 
 }  // namespace kalv::fuzz

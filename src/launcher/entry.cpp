@@ -77,8 +77,6 @@ int RunLauncher(platform::Platform& os, const std::function<std::unique_ptr<spla
         runlog::Note("retry: " + operation + " " + path + " was held by another program; waiting " +
                      std::to_string(wait.count()) + " ms");
     });
-    // The extraction component still finds the OS through platform::current().
-    const platform::ScopedPlatform for_the_extraction(patient);
     // The run's block of the log is written however the run ends.
     runlog::Begin(patient, installation.Folder);
     struct WriteLogAtTheEnd {

@@ -43,7 +43,7 @@ bool UnCompress(const LauncherOs& os, const std::string& package_path, const std
     // A missing package is reported by the caller, not here. Presence, not age: a
     // package dated before 1980 is still there to be read.
     if (!os.files.file_exists(package_path)) return false;
-    const auto unzipper = std::make_unique<unzip::UnZipper>();
+    const auto unzipper = std::make_unique<unzip::UnZipper>(os.files, os.processes, os.ui);
     try {
         // Everything else keeps the component's defaults: only listed entries, no
         // directories recreated, window messages handled while it works.

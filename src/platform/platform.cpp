@@ -14,7 +14,6 @@
 namespace kalv::platform {
 
 namespace {
-Platform* installed = nullptr;
 
 // Enough waits at once to keep a disk's queue full; more would only add threads. A
 // thread is worth its start only with several files to sync.
@@ -178,11 +177,5 @@ std::optional<FileLook> look_within_bound(FileSystem& files, UserInterface& ui, 
     if (answer->failure) std::rethrow_exception(answer->failure);
     return answer->look;
 }
-
-Platform& current() { return installed ? *installed : native(); }
-
-ScopedPlatform::ScopedPlatform(Platform& replacement) : previous_(installed) { installed = &replacement; }
-
-ScopedPlatform::~ScopedPlatform() { installed = previous_; }
 
 }  // namespace kalv::platform

@@ -40,22 +40,4 @@ std::optional<FileLook> look_within_bound(FileSystem& files, UserInterface& ui, 
 // entries alone.
 Platform& native();
 
-// Going away: the extraction component (src/unzip) still finds the OS here rather
-// than being given it. The platform installed by the innermost ScopedPlatform, else
-// the native one. Nothing else may call it.
-Platform& current();
-
-// Installs `replacement` as current() for the lifetime of the guard; only for the
-// extraction component's sake, and going away with current().
-class ScopedPlatform {
-public:
-    explicit ScopedPlatform(Platform& replacement);
-    ~ScopedPlatform();
-    ScopedPlatform(const ScopedPlatform&) = delete;
-    ScopedPlatform& operator=(const ScopedPlatform&) = delete;
-
-private:
-    Platform* previous_;
-};
-
 }  // namespace kalv::platform

@@ -169,9 +169,6 @@ void BufferedStream::put_back(uint8_t byte) {
     buffer_[--at_] = byte;
 }
 
-BufferedFileStream::BufferedFileStream(const std::string& path, platform::OpenMode mode)
-    : BufferedStream(platform::current().open_file(path, mode)) {}
-
 BufferedFileStream::BufferedFileStream(platform::FileSystem& os, const std::string& path, platform::OpenMode mode)
     : BufferedStream(os.open_file(path, mode)) {}
 

@@ -84,7 +84,6 @@ private:
 // A buffered stream that opens its own file by name.
 class BufferedFileStream : public BufferedStream {
 public:
-    BufferedFileStream(const std::string& path, platform::OpenMode mode);
     BufferedFileStream(platform::FileSystem& os, const std::string& path, platform::OpenMode mode);
 };
 

@@ -9,12 +9,6 @@
 
 namespace kalv::unzip {
 
-namespace {
-
-platform::Platform& os() { return platform::current(); }
-
-}  // namespace
-
 // What the core tells, as the events; the questions no handler answers are the
 // user's, in the component's boxes.
 class UnZipper::Events final : public Observer {
@@ -22,10 +16,10 @@ public:
     explicit Events(UnZipper& z) : z_(z) {}
 
     void keep_alive() override {
-        if (z_.DoProcessMessages) os().process_messages();
+        if (z_.DoProcessMessages) z_.ui_.process_messages();
     }
     void scanning(bool begins) override {
-        os().set_cursor(begins ? platform::Cursor::HourGlass : platform::Cursor::Default);
+        z_.ui_.set_cursor(begins ? platform::Cursor::HourGlass : platform::Cursor::Default);
     }
     kalv::unzip::IncompleteZipMode incomplete_archive(kalv::unzip::IncompleteZipMode) override {
         if (z_.OnInCompleteZip) z_.OnInCompleteZip(z_, z_.IncompleteZipMode);
@@ -69,7 +63,7 @@ public:
         // A test pass shows no unknown-method box: nobody may be there to answer it.
         if (what == ZipProblem::UnknownMethod && z_.TestMode) return;
         const char* caption = what == ZipProblem::UnknownMethod ? "Zip Error" : "Error";
-        os().message_box(zip_problem_text(what), caption, platform::BoxButtons::Ok, platform::BoxIcon::None);
+        z_.ui_.message_box(zip_problem_text(what), caption, platform::BoxButtons::Ok, platform::BoxIcon::None);
     }
     bool overwrite(int index, std::string& path) override {
         bool overwrite = false;
@@ -78,8 +72,8 @@ public:
             return overwrite;
         }
         // A plain Yes/No box: no icon.
-        return os().message_box("Replace existing file " + z_.EntryName(index) + "?", "File Exists Alert",
-                                platform::BoxButtons::YesNo, platform::BoxIcon::None) == platform::BoxAnswer::Yes;
+        return z_.ui_.message_box("Replace existing file " + z_.EntryName(index) + "?", "File Exists Alert",
+                                  platform::BoxButtons::YesNo, platform::BoxIcon::None) == platform::BoxAnswer::Yes;
     }
     // Asked at the header check and again after a failed CRC check; a different text
     // becomes the Password for this entry, the later ones and later operations.
@@ -95,7 +89,10 @@ private:
     UnZipper& z_;
 };
 
-UnZipper::UnZipper() { OnGetNextDisk = BuiltInNextDisk{this}; }
+UnZipper::UnZipper(platform::FileSystem& files, platform::Processes& processes, platform::UserInterface& ui)
+    : files_(files), processes_(processes), ui_(ui) {
+    OnGetNextDisk = BuiltInNextDisk{this};
+}
 
 UnZipper::~UnZipper() { ResetDirectory(); }
 
@@ -114,17 +111,18 @@ constexpr const char* kFallbackDialogFolder = "/";
 
 // A name ending in "?" asks for the archive, starting in the name's own folder when
 // that exists. A platform without a user answers as a cancel.
-std::string ask_for_zip_name(platform::Platform& os, const std::string& name) {
+std::string ask_for_zip_name(platform::FileSystem& files, platform::UserInterface& ui, const std::string& name) {
     const std::string own = name.substr(0, name.size() - file_name_part(name).size());
-    const std::string folder = os.directory_exists(own) ? own : std::string(kFallbackDialogFolder);
-    std::optional<std::string> chosen = os.choose_open_file(kOpenZipTitle, kOpenZipFilter, folder);
+    const std::string folder = files.directory_exists(own) ? own : std::string(kFallbackDialogFolder);
+    std::optional<std::string> chosen = ui.choose_open_file(kOpenZipTitle, kOpenZipFilter, folder);
     if (!chosen) throw UserCanceled("User canceled setting zip file name.");
     return *chosen;
 }
 
-std::string ask_for_dest_dir(platform::Platform& os, const std::string& current) {
-    const std::string start = os.directory_exists(current) ? current : os.current_directory();
-    std::optional<std::string> chosen = os.choose_folder(start);
+std::string ask_for_dest_dir(platform::FileSystem& files, platform::Processes& processes, platform::UserInterface& ui,
+                             const std::string& current) {
+    const std::string start = files.directory_exists(current) ? current : processes.current_directory();
+    std::optional<std::string> chosen = ui.choose_folder(start);
     if (!chosen) throw UserCanceled("User canceled Set Desination Directory");
     return *chosen;
 }
@@ -133,13 +131,13 @@ std::string ask_for_dest_dir(platform::Platform& os, const std::string& current)
 
 void UnZipper::SetZipName(const std::string& value) {
     if (same_text_ignoring_case(value, ZipName())) return;
-    const std::string name = !value.empty() && value.back() == '?' ? ask_for_zip_name(os(), value) : value;
+    const std::string name = !value.empty() && value.back() == '?' ? ask_for_zip_name(files_, ui_, value) : value;
     archive_.reset();
     zip_name_ = name;
 }
 
 void UnZipper::SetDestDir(const std::string& dir) {
-    dest_dir_ = dir == "?" ? ask_for_dest_dir(os(), dest_dir_) : dir;
+    dest_dir_ = dir == "?" ? ask_for_dest_dir(files_, processes_, ui_, dest_dir_) : dir;
     if (!dest_dir_.empty() && dest_dir_.back() == kPathDelimiter) dest_dir_.pop_back();
 }
 
@@ -155,17 +153,17 @@ void UnZipper::built_in_next_disk(int next_disk, std::string& name) {
         name = numbered_part_name(name, next_disk);
         return;
     }
-    os().set_cursor(platform::Cursor::Default);
+    ui_.set_cursor(platform::Cursor::Default);
     bool cancel = false;
     if (OnInsertDisk) {
         OnInsertDisk(*this, next_disk, cancel);
     } else {
-        cancel = os().message_box("Please insert disk " + std::to_string(next_disk) + " of the multi-disk set.",
-                                  "Confirm", platform::BoxButtons::OkCancel,
-                                  platform::BoxIcon::Question) == platform::BoxAnswer::Cancel;
+        cancel = ui_.message_box("Please insert disk " + std::to_string(next_disk) + " of the multi-disk set.",
+                                 "Confirm", platform::BoxButtons::OkCancel,
+                                 platform::BoxIcon::Question) == platform::BoxAnswer::Cancel;
     }
     if (cancel) name.clear();
-    os().set_cursor(platform::Cursor::HourGlass);
+    ui_.set_cursor(platform::Cursor::HourGlass);
 }
 
 DirectoryOptions UnZipper::directory_options() const {
@@ -208,17 +206,17 @@ int UnZipper::UnZip() {
     } restore{*this, physical_order, caller_mode};
     Events events(*this);
     archive_->set_check_volume_labels(CheckVolumeLabels);
-    const int count = extract(os(), *archive_, extract_options(), events);
+    const int count = extract(files_, *archive_, extract_options(), events);
     CloseArchive();
     return count;
 }
 
 void UnZipper::OpenArchive() {
     if (!archive_)
-        archive_ = std::make_unique<Archive>(os(), zip_name_);
+        archive_ = std::make_unique<Archive>(files_, zip_name_);
     else
         archive_->reopen();
-    if (!archive_->directory_read() || os().modification_stamp(archive_->name()) != archive_->date()) ReadZip();
+    if (!archive_->directory_read() || files_.modification_stamp(archive_->name()) != archive_->date()) ReadZip();
 }
 
 void UnZipper::CloseArchive() {
@@ -226,7 +224,7 @@ void UnZipper::CloseArchive() {
 }
 
 void UnZipper::ReadZip() {
-    if (!archive_) archive_ = std::make_unique<Archive>(os(), zip_name_);
+    if (!archive_) archive_ = std::make_unique<Archive>(files_, zip_name_);
     Events events(*this);
     // A directory that cannot be right fails the archive and forgets its name.
     try {
@@ -241,7 +239,7 @@ void UnZipper::ReadZip() {
 }
 
 void UnZipper::ChangeDisk(int n) {
-    if (!archive_) archive_ = std::make_unique<Archive>(os(), zip_name_);
+    if (!archive_) archive_ = std::make_unique<Archive>(files_, zip_name_);
     Events events(*this);
     archive_->set_check_volume_labels(CheckVolumeLabels);
     archive_->change_disk(n, events);

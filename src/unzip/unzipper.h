@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/platform.h"
 #include "unzip/archive.h"
 #include "unzip/extract.h"
 #include "unzip/zip_crypto.h"
@@ -30,7 +31,11 @@ public:
     static constexpr int64_t kEndSearchWindow = Archive::kEndSearchWindow;
     static constexpr int64_t kSelfExtractorSkip = Archive::kSelfExtractorSkip;
 
-    UnZipper();
+    // The component works with the OS it is given: the file system for the archive and
+    // what it writes, the user face for its boxes, dialogs and cursor, the process for
+    // the current folder a "?" folder dialog starts in.
+    UnZipper(platform::FileSystem& files, platform::Processes& processes, platform::UserInterface& ui);
+    explicit UnZipper(platform::Platform& os) : UnZipper(os, os, os) {}
     ~UnZipper();
     UnZipper(const UnZipper&) = delete;
     UnZipper& operator=(const UnZipper&) = delete;
@@ -151,6 +156,9 @@ private:
     DirectoryOptions directory_options() const;
     ExtractOptions extract_options() const;
 
+    platform::FileSystem& files_;
+    platform::Processes& processes_;
+    platform::UserInterface& ui_;
     std::string zip_name_;
     std::string dest_dir_;
     std::string root_dir_;

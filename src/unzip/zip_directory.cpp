@@ -178,7 +178,7 @@ bool Archive::directory_at(uint64_t recorded_start, uint64_t prefix) {
     if (prefix >= size || recorded_start >= size - prefix) return false;
     stream_->seek(static_cast<int64_t>(recorded_start + prefix), BufferedStream::kFromBeginning);
     ZipHeaderInfo first;
-    if (!first.ReadCentralRecord(*stream_, {})) return false;
+    if (!first.ReadCentralRecord(os_, *stream_, {})) return false;
     return first.RelativeOffset < size - prefix &&
            signature_at(first.RelativeOffset + prefix, LocalFileHeader::kSignature);
 }
@@ -229,7 +229,7 @@ bool Archive::scan_local_headers(Observer& observer) {
     const int64_t archive_size = stream_->size();
     for (;;) {
         auto entry = std::make_unique<ZipHeaderInfo>();
-        if (!entry->ReadLocalRecord(*stream_)) break;
+        if (!entry->ReadLocalRecord(os_, *stream_)) break;
         const int64_t data_at = stream_->position();
         // APPNOTE 4.3.9.2: behind an entry whose local header is ZIP64 the descriptor's
         // sizes take 8 bytes each.
@@ -325,7 +325,7 @@ void Archive::read_central_records(Observer& observer) {
         // what follows it cannot be trusted to be the directory, and an entry made
         // of nothing would only stand for a file that is not there. The entries
         // read so far stay.
-        if (!record->ReadCentralRecord(*stream_, next_disk)) break;
+        if (!record->ReadCentralRecord(os_, *stream_, next_disk)) break;
         // Less than the archive's size: a 32-bit offset stays far below 2^63, and a
         // ZIP64 one is checked against the size next.
         record->RelativeOffset += prefix_bytes_;

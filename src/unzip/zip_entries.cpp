@@ -172,16 +172,15 @@ bool ZipHeaderInfo::IsSymbolicLink() const {
     return made_on_unix(VersionMadeBy) && ((ExternalAttributes >> 16) & kFileType) == kLink;
 }
 
-void ZipHeaderInfo::set_stored_name(const std::string& raw) {
+void ZipHeaderInfo::set_stored_name(platform::FileSystem& files, const std::string& raw) {
     // APPNOTE 4.4.4 bit 11: the name is UTF-8 (as jars and wheels write it). Without
     // the flag it is OEM (code page 437), except from Unix, where zip, macOS's Archive
     // Utility and most libraries store the system's bytes, nowadays UTF-8: a name that
     // is valid UTF-8 is taken as such, as Info-ZIP unzip, 7-Zip and bsdtar take it.
     // Separators are found in the converted name, the one the file system will read:
     // whatever the conversion gives, the folder split and the ".." checks see it.
-    platform::Platform& os = platform::current();
     const bool utf8 = (BitFlag & general_purpose::kUtf8Name) != 0 || (made_on_unix(VersionMadeBy) && is_valid_utf8(raw));
-    const std::string name = native_delimiters(utf8 ? os.utf8_to_ansi(raw) : os.oem_to_ansi(raw));
+    const std::string name = native_delimiters(utf8 ? files.utf8_to_ansi(raw) : files.oem_to_ansi(raw));
     const std::string file = file_name_part(name);
     file_name_.clear();
     directory_.clear();
@@ -239,7 +238,8 @@ void ZipHeaderInfo::take_zip64_values(std::span<const uint8_t> extra, Zip64Exten
     Zip64 = true;
 }
 
-bool ZipHeaderInfo::ReadCentralRecord(BufferedStream& first, const NextDiskAction& next_disk) {
+bool ZipHeaderInfo::ReadCentralRecord(platform::FileSystem& files, BufferedStream& first,
+                                      const NextDiskAction& next_disk) {
     using Header = CentralDirectoryFileHeader;
     BufferedStream* stream = &first;
     const int64_t start = stream->position();
@@ -288,14 +288,14 @@ bool ZipHeaderInfo::ReadCentralRecord(BufferedStream& first, const NextDiskActio
     escaped.compressed_size = h.compressed_size == zip64::kEscape32;
     escaped.relative_header_offset = h.relative_offset_of_local_header == zip64::kEscape32;
     escaped.disk_start_number = h.disk_number_start == zip64::kEscape16;
-    set_stored_name(raw);
+    set_stored_name(files, raw);
     take_zip64_values(extra, escaped);
     UnixModTime = unix_mod_time(extra, FileDateTime);
     CentralOffset = uint64_t(start);
     return true;
 }
 
-bool ZipHeaderInfo::ReadLocalRecord(BufferedStream& stream) {
+bool ZipHeaderInfo::ReadLocalRecord(platform::FileSystem& files, BufferedStream& stream) {
     using Header = LocalFileHeader;
     const int64_t start = stream.position();
     uint8_t r[Header::kSize] = {};
@@ -328,7 +328,7 @@ bool ZipHeaderInfo::ReadLocalRecord(BufferedStream& stream) {
     Zip64ExtendedInformation::Escaped escaped;
     escaped.original_size = h.uncompressed_size == zip64::kEscape32;
     escaped.compressed_size = h.compressed_size == zip64::kEscape32;
-    set_stored_name(raw);
+    set_stored_name(files, raw);
     take_zip64_values(extra, escaped);
     UnixModTime = unix_mod_time(extra, FileDateTime);
     return true;

@@ -111,14 +111,15 @@ public:
     // by the end of a part, and the rest is read from the part it returns. A field
     // that holds its ZIP64 escape takes its value from the ZIP64 extra field; a ZIP64
     // field too short for the escaped fields, or a value beyond INT64_MAX, raises
-    // BadZip64 (and leaves the entry half filled).
-    bool ReadCentralRecord(BufferedStream& stream, const NextDiskAction& next_disk);
+    // BadZip64 (and leaves the entry half filled). The stored name is converted to the
+    // names `files` reads (its ANSI code page, or UTF-8).
+    bool ReadCentralRecord(platform::FileSystem& files, BufferedStream& stream, const NextDiskAction& next_disk);
     // Reads the local header at the stream's position; leaves the stream after the
     // extra field. Fails as ReadCentralRecord does.
-    bool ReadLocalRecord(BufferedStream& stream);
+    bool ReadLocalRecord(platform::FileSystem& files, BufferedStream& stream);
 
 private:
-    void set_stored_name(const std::string& raw);
+    void set_stored_name(platform::FileSystem& files, const std::string& raw);
     void take_zip64_values(std::span<const uint8_t> extra, Zip64ExtendedInformation::Escaped escaped);
 
     std::string file_name_;

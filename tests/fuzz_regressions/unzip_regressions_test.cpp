@@ -33,7 +33,7 @@ protected:
     }
 
     TempDir dir;
-    UnZipper zip;
+    UnZipper zip{platform::native()};
     std::vector<SkipReason> reasons;
 };
 

@@ -55,7 +55,7 @@ std::vector<Source> sources() {
 
 // Extracts every entry with the component; returns the count it reports.
 int extract(const std::string& archive, const fs::path& dest, const std::string& password, int* deflated) {
-    UnZipper zip;
+    UnZipper zip{platform::native()};
     zip.SetZipName(archive);
     zip.SetDestDir(dest.string());
     zip.DoAll = true;

@@ -751,8 +751,6 @@ TEST(InflateInput, NothingIsAskedForAfterTheEmptyBlock) {
 // The decoder only says how it ended; the driver tells the user (in a box, or
 // through its OnZipProblem event).
 TEST(InflateMemory, AFailedAllocationEndsTheEntryWithoutABox) {
-    kalv::testing::RecordingPlatform recorder("/pkg/");
-    platform::ScopedPlatform installed(recorder);
     BitWriter w;
     w.block_header(true, 1);
     fixed_literals(w, text("abc"));
@@ -764,13 +762,11 @@ TEST(InflateMemory, AFailedAllocationEndsTheEntryWithoutABox) {
     DecodeJob job{input, output, window, 0, static_cast<int64_t>(stream.size()), 3};
 
     EXPECT_EQ(inflate_with(job, InflateOptions{true, 4096}), DecodeStatus::OutOfMemory);
-    EXPECT_TRUE(recorder.transcript.empty());
     EXPECT_TRUE(output.bytes.empty());
 
     MemoryInput again(stream, 16000);
     DecodeJob enough{again, output, window, 0, static_cast<int64_t>(stream.size()), 3};
     EXPECT_EQ(inflate_with(enough, InflateOptions{true, 1u << 20}), DecodeStatus::Done);  // the whole need, well under 1 MiB
-    EXPECT_TRUE(recorder.transcript.empty());
 }
 
 }  // namespace

@@ -23,11 +23,10 @@ inline const std::string kOtherDir = "/home/elsewhere";
 
 class LauncherFixture : public ::testing::Test {
 protected:
-    LauncherFixture() : os(kInstallDir), for_the_extraction(os) { installation.Folder = kInstallDir; }
+    LauncherFixture() : os(kInstallDir) { installation.Folder = kInstallDir; }
 
     RecordingPlatform os;
     // The launcher is given the fake; the extraction component still finds it here.
-    platform::ScopedPlatform for_the_extraction;
     launcher::Installation installation;
     const launcher::LauncherOs launcher_os{os, os, os};
 };

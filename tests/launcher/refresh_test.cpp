@@ -281,7 +281,6 @@ TEST(RefreshNative, AnUpgradeCopyWhoseOpenNeverReturnsCostsOneBoundAndLeavesTheP
     std::filesystem::last_write_time(target, std::filesystem::last_write_time(target) - std::chrono::hours(1));
     ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
     RecordedUiPlatform ui;
-    const platform::ScopedPlatform installed(ui);
     const std::chrono::milliseconds bound(300);
     const auto before = std::chrono::steady_clock::now();
     launcher::HaveNewVersion(ui, ui, target, fifo, bound);

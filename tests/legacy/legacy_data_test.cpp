@@ -126,7 +126,7 @@ TEST_F(LegacyManifest, EveryEntryExtractsToItsManifestDigest) {
     for (const auto& [archive, rows] : by_archive) {
         SCOPED_TRACE(archive);
         kalv::testing::TempDir out;
-        kalv::unzip::UnZipper zip;
+        kalv::unzip::UnZipper zip{kalv::platform::native()};
         zip.DoProcessMessages = false;
         zip.OverwriteMode = kalv::unzip::UZOverwriteMode::Always;
         zip.Password = "legacy";
@@ -204,7 +204,7 @@ TEST_F(LegacyManifest, BadTreeLeavesNoOutputAndIsNotCounted) {
     kalv::testing::TempDir out;
     const std::string archive = out.file("hostile.zip");
     kalv::testing::write_file(archive, std::string(hostile.begin(), hostile.end()));
-    kalv::unzip::UnZipper zip;
+    kalv::unzip::UnZipper zip{kalv::platform::native()};
     zip.DoProcessMessages = false;
     zip.OverwriteMode = kalv::unzip::UZOverwriteMode::Always;
     zip.DoAll = true;

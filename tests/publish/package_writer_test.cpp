@@ -44,7 +44,7 @@ std::string zlib_inflate(const std::string& deflated, size_t size) {
 // that one entry came out.
 std::optional<std::string> product_extract(const std::string& archive, const std::string& name,
                                            const std::string& password, const std::string& dest) {
-    unzip::UnZipper zip;
+    unzip::UnZipper zip{platform::native()};
     zip.DoProcessMessages = false;
     zip.OverwriteMode = unzip::UZOverwriteMode::Always;
     zip.Password = password;

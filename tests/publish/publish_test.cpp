@@ -43,7 +43,7 @@ std::set<std::string> names_in(const fs::path& dir) {
 // What the launcher's component extracts from `package` as Kalvo3main; empty
 // optional when it extracts nothing.
 std::optional<std::string> extract(const std::string& package, const std::string& dest) {
-    unzip::UnZipper zip;
+    unzip::UnZipper zip{platform::native()};
     zip.DoProcessMessages = false;
     zip.OverwriteMode = unzip::UZOverwriteMode::Always;
     zip.Password = kPassword;

@@ -10,7 +10,7 @@ namespace kalv::testing {
 
 std::optional<std::vector<EntryData>> read_entry_data(const std::string& path, const std::string& password) {
     const std::string archive = read_file(path);
-    unzip::UnZipper zip;
+    unzip::UnZipper zip{platform::native()};
     zip.DoProcessMessages = false;
     try {
         zip.SetZipName(path);

@@ -166,10 +166,10 @@ TEST(BufferedStream, WritesInWholeBuffersAndFlushesTheRestOnClose) {
 TEST(BufferedFileStream, MissingFileAndUncreatableFile) {
     TempDir dir;
     EXPECT_EQ(failure_of<FileStreamError>(
-                  [&] { BufferedFileStream s(dir.file("absent.zip"), platform::OpenMode::ReadDenyWrite); }),
+                  [&] { BufferedFileStream s(platform::native(), dir.file("absent.zip"), platform::OpenMode::ReadDenyWrite); }),
               "Cannot open file " + dir.file("absent.zip"));
     EXPECT_EQ(failure_of<FileStreamError>([&] {
-                  BufferedFileStream s(dir.file("no-such-dir/out.bin"), platform::OpenMode::CreateNew);
+                  BufferedFileStream s(platform::native(), dir.file("no-such-dir/out.bin"), platform::OpenMode::CreateNew);
               }),
               "Cannot create file " + dir.file("no-such-dir/out.bin"));
 }
@@ -178,10 +178,10 @@ TEST(BufferedFileStream, RoundTripThroughARealFile) {
     TempDir dir;
     const std::string data = testing::pseudo_random_bytes(20001, 4);
     {
-        BufferedFileStream out(dir.file("f.bin"), platform::OpenMode::CreateNew);
+        BufferedFileStream out(platform::native(), dir.file("f.bin"), platform::OpenMode::CreateNew);
         ASSERT_EQ(out.write(data.data(), data.size()), data.size());
     }
-    BufferedFileStream in(dir.file("f.bin"), platform::OpenMode::ReadDenyWrite);
+    BufferedFileStream in(platform::native(), dir.file("f.bin"), platform::OpenMode::ReadDenyWrite);
     EXPECT_EQ(in.size(), 20001);
     std::string back(data.size(), '\0');
     EXPECT_EQ(in.read(back.data(), back.size()), data.size());
@@ -195,12 +195,12 @@ TEST(BufferedFileStream, PositionsBeyond4GiB) {
     TempDir dir;
     const int64_t far = (int64_t(1) << 32) * 5 / 4 + 3;
     {
-        BufferedFileStream out(dir.file("sparse.bin"), platform::OpenMode::CreateNew);
+        BufferedFileStream out(platform::native(), dir.file("sparse.bin"), platform::OpenMode::CreateNew);
         ASSERT_EQ(out.seek(far, BufferedStream::kFromBeginning), far);
         ASSERT_EQ(out.write("end", 3), 3u);
         EXPECT_EQ(out.position(), far + 3);
     }
-    BufferedFileStream in(dir.file("sparse.bin"), platform::OpenMode::ReadDenyWrite);
+    BufferedFileStream in(platform::native(), dir.file("sparse.bin"), platform::OpenMode::ReadDenyWrite);
     EXPECT_EQ(in.size(), far + 3);
     EXPECT_EQ(in.seek(3, BufferedStream::kFromEnd), far);
     char back[4] = {};

@@ -50,7 +50,6 @@ const NameRow kRows[] = {
 
 TEST(StoredNames, EveryHostileNameLandsBelowDestDirAsAFile) {
     RecordedUiPlatform fake;
-    platform::ScopedPlatform guard(fake);
     TempDir dir;
     std::vector<CraftEntry> entries;
     for (const NameRow& row : kRows) {
@@ -59,7 +58,7 @@ TEST(StoredNames, EveryHostileNameLandsBelowDestDirAsAFile) {
     }
     entries.emplace_back("last.txt", "written");
     write_file(dir.file("t.zip"), craft_zip(entries).bytes);
-    UnZipper zip;
+    UnZipper zip{fake};
     zip.OverwriteMode = UZOverwriteMode::Always;
     zip.DoAll = true;
     zip.RecreateDirs = true;

@@ -187,7 +187,7 @@ protected:
         testing::write_file(dir.file("notes.txt"), "not an archive");
     }
     TempDir dir;
-    UnZipper zipper;
+    UnZipper zipper{platform::native()};
 };
 
 TEST_F(ZipNameDialog, OpensTitledWithTheZipFileTypesInTheNamesFolder) {
@@ -245,7 +245,7 @@ TEST(DestDirDialog, BrowsesForAFolderThatMayBeMadeNew) {
         char previous[MAX_PATH] = {};
         GetCurrentDirectoryA(sizeof previous, previous);
         SetCurrentDirectoryA(dir.file("b").c_str());
-        UnZipper zipper;
+        UnZipper zipper{platform::native()};
         zipper.SetDestDir(*c.start ? dir.file(c.start) : dir.file("gone"));
         Driver driver(c.act, dir.file(c.pick));
         const std::string failure = with_user(driver, [&] { zipper.SetDestDir("?"); });

@@ -64,7 +64,7 @@ TEST(Zip64BigEntry, AnEntryOf2GiBAndMoreExtractsWithItsSizeAndCrc) {
     const int status = ::pclose(to_zip);
     ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
 
-    UnZipper zip;
+    UnZipper zip{platform::native()};
     zip.DoProcessMessages = false;
     zip.DoAll = true;
     zip.OverwriteMode = UZOverwriteMode::Always;

@@ -55,7 +55,7 @@ std::string self_extractor_stub() {
 
 class Zip64 : public ::testing::Test {
 protected:
-    Zip64() : guard_(fake) {
+    Zip64() : zip(fake) {
         zip.TestMode = true;  // decoded and CRC-checked, nothing written
         zip.DoAll = true;
         zip.Password = "pw";
@@ -75,7 +75,6 @@ protected:
     }
 
     RecordedUiPlatform fake;
-    platform::ScopedPlatform guard_;
     TempDir dir;
     UnZipper zip;
 };

@@ -58,7 +58,6 @@ struct Scene {
 // the destination's tree with contents and dates; paths below it, "/" between folders.
 std::vector<std::string> run(const Scene& scene, UZDurability durability) {
     RecordedUiPlatform ui;
-    platform::ScopedPlatform guard(ui);
     TempDir dir;
     const fs::path out = dir.path() / "out";
     fs::create_directories(out);
@@ -74,7 +73,7 @@ std::vector<std::string> run(const Scene& scene, UZDurability durability) {
         return path;
     };
     std::vector<std::string> got(1);
-    UnZipper zip;
+    UnZipper zip{ui};
     zip.Durability = durability;
     zip.DoAll = true;
     zip.RecreateDirs = scene.recreate_dirs;
@@ -173,7 +172,7 @@ TEST(BatchedDurability, AStoppingEventLeavesThePlacedFilesWhole) {
     CraftEntry read_only{"b.txt", "b"};
     read_only.external_attributes = 0x01;  // MS-DOS read-only
     write_file(dir.file("t.zip"), craft_zip({{"a.txt", "a"}, read_only}).bytes);
-    UnZipper zip;
+    UnZipper zip{platform::native()};
     extract_batched(zip, dir.file("t.zip"), dir.file("out"));
     zip.OnEndUnZip = [](UnZipper&, int, const std::string&) { throw Error("stopped"); };
     EXPECT_THROW(zip.UnZip(), Error);
@@ -235,12 +234,11 @@ TEST(BatchedDurability, SyncsEveryFileBeforeAnyRenameAndFailsWithoutATrace) {
     for (const Order& order : orders) {
         SCOPED_TRACE(order.name);
         RecordingPlatform os(kDir);
-        platform::ScopedPlatform guard(os);
         os.put_file(kDir + "t.zip", craft_zip({{"a", "1"}, {"b", "2"}, {"c", "3"}}).bytes);
         os.put_file(kDir + "b", "old");
         os.read_only = order.read_only;
         os.failing_syncs = order.failing_syncs;
-        UnZipper zip;
+        UnZipper zip{os};
         extract_batched(zip, kDir + "t.zip", kDir);
         zip.OverwriteMode = UZOverwriteMode::Always;
         EXPECT_EQ(failure_of([&] { zip.UnZip(); }, ""), order.failure);
@@ -258,12 +256,11 @@ TEST(BatchedDurability, SyncsEveryFileBeforeAnyRenameAndFailsWithoutATrace) {
 // without their attributes. They get no event: their names may not outlive a power cut.
 TEST(BatchedDurability, AFolderThatDoesNotSyncLeavesItsFilesWithTheirAttributes) {
     RecordingPlatform os(kDir);
-    platform::ScopedPlatform guard(os);
     CraftEntry read_only{"b", "2"};
     read_only.external_attributes = 0x01;  // MS-DOS read-only
     os.put_file(kDir + "t.zip", craft_zip({{"a", "1"}, read_only}).bytes);
     os.failing_syncs = {kDir};
-    UnZipper zip;
+    UnZipper zip{os};
     extract_batched(zip, kDir + "t.zip", kDir);
     int events = 0;
     zip.OnEndUnZip = [&](UnZipper&, int, const std::string&) { ++events; };

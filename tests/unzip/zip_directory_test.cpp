@@ -18,7 +18,7 @@ using namespace kalv::testing;
 
 class ZipDirectory : public ::testing::Test {
 protected:
-    ZipDirectory() : guard_(fake) {}
+    ZipDirectory() : zip(fake) {}
 
     std::string put(const std::string& name, const std::string& bytes) {
         const std::string path = dir.file(name);
@@ -42,7 +42,6 @@ protected:
     }
 
     RecordedUiPlatform fake;
-    platform::ScopedPlatform guard_;
     TempDir dir;
     UnZipper zip;
 };
@@ -164,7 +163,7 @@ TEST_F(ZipDirectory, SelfExtractorNamedInCapitalsIsScannedFrom14000) {
     o.central_start = 0xFFFFFF;
     const std::string sfx = craft_zip({{"real-entry", "r"}}, o).bytes;
     EXPECT_EQ(names_of(sfx, "SETUP.EXE").front(), "real-entry");
-    UnZipper other;  // the name setter ignores a change of letter case only
+    UnZipper other{fake};  // the name setter ignores a change of letter case only
     other.SetZipName(put("setup.exe", sfx));
     other.OpenArchive();
     EXPECT_EQ(other.Entry(0).FileName(), "stub-entry");
@@ -296,12 +295,12 @@ TEST_F(ZipDirectory, NumberedPartsOfASplitArchive) {
     EXPECT_EQ(zip.SpanMode(), SpanMode::smNumbered);
     EXPECT_EQ(read_file(dir.file("out/data.txt")), "split payload");
 
-    UnZipper cancelled;  // a handler that gives no name cancels the change
+    UnZipper cancelled{fake};  // a handler that gives no name cancels the change
     cancelled.OnGetNextDisk = [](UnZipper&, int, std::string& name) { name.clear(); };
     cancelled.SetZipName(path);
     EXPECT_EQ(failure_of<UserCanceled>([&] { cancelled.UnZip(); }), "User canceled loading new disk.");
 
-    UnZipper missing;
+    UnZipper missing{fake};
     std::filesystem::remove(dir.file("pack.001"));
     missing.SetZipName(path);
     EXPECT_EQ(failure_of<FileStreamError>([&] { missing.UnZip(); }), "Cannot open file " + dir.file("pack.001"));
@@ -320,7 +319,7 @@ TEST_F(ZipDirectory, ARemovableDrivesDiskPromptGoesToOnInsertDisk) {
         fake.boxes.clear();
         fake.answers = {platform::BoxAnswer::Cancel};
         std::vector<int> asked;
-        UnZipper z;
+        UnZipper z{fake};
         if (handler) z.OnInsertDisk = [&](UnZipper&, int disk, bool& cancel) {
             asked.push_back(disk);
             cancel = true;
@@ -389,7 +388,7 @@ TEST_F(ZipDirectory, TruncatedOrCorruptedAnywhere) {
     o.archive_comment = "archive";
     const std::string good = craft_zip({secret, plain}, o).bytes;
     const auto attempt = [&](const std::string& bytes) {
-        UnZipper z;
+        UnZipper z{fake};
         z.SetZipName(put("t.zip", bytes));
         z.SetDestDir(dir.file("out"));
         z.Password = "pw";

@@ -19,7 +19,7 @@ using namespace kalv::testing;
 
 class ZipExtract : public ::testing::Test {
 protected:
-    ZipExtract() : guard_(fake) {
+    ZipExtract() : zip(fake) {
         zip.OverwriteMode = UZOverwriteMode::Always;
         zip.SetDestDir(out());
         zip.OnSkippingFile = [this](UnZipper&, SkipReason r, const std::string& name, int) {
@@ -38,7 +38,6 @@ protected:
     }
 
     RecordedUiPlatform fake;
-    platform::ScopedPlatform guard_;
     TempDir dir;
     UnZipper zip;
     std::vector<std::string> skipped;
@@ -556,7 +555,7 @@ TEST_F(ZipExtract, AFailureLeavesNoPartialOutput) {
 // Without a GUI nobody can answer a "?": each form fails as a cancel would, with its
 // own text, and the property keeps its value.
 TEST(QuestionMarkWithoutGui, FailsAsACancel) {
-    UnZipper zipper;
+    UnZipper zipper{platform::native()};
     zipper.SetZipName("/somewhere/pack.zip");
     zipper.SetDestDir("/somewhere/out");
     const struct {

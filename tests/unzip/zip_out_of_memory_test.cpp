@@ -46,10 +46,9 @@ TEST(ZipOutOfMemory, TheDriverReportsWhatTheDecoderOnlyReturns) {
     };
     for (const Case& c : cases) {
         RecordedUiPlatform fake;
-        platform::ScopedPlatform installed(fake);
         TempDir dir;
         write_file(dir.file("t.zip"), craft_zip({deflated}).bytes);
-        UnZipper zip;
+        UnZipper zip{fake};
         zip.OverwriteMode = UZOverwriteMode::Always;
         zip.SetDestDir(dir.file("out"));
         zip.SetZipName(dir.file("t.zip"));

@@ -49,7 +49,7 @@ protected:
     // `count` is UnZip's result, `entries` the archive's entry count.
     std::map<std::string, std::string> ours(const std::string& archive, const std::string& password, int& count,
                                             int* entries = nullptr) {
-        UnZipper zip;
+        UnZipper zip{platform::native()};
         zip.DoProcessMessages = false;
         zip.OverwriteMode = UZOverwriteMode::Always;
         zip.DoAll = true;
@@ -128,7 +128,7 @@ TEST_F(ZipPeers, SameFilesAsInfoZipUnzip) {
 
 TEST_F(ZipPeers, CommentsFromInfoZip) {
     ASSERT_EQ(run_in(dir.path(), kProducers[3].command), 0);
-    UnZipper zip;
+    UnZipper zip{platform::native()};
     zip.SetZipName(dir.file("commented.zip"));
     zip.OpenArchive();
     ASSERT_EQ(zip.EntryCount(), 1);
@@ -138,7 +138,7 @@ TEST_F(ZipPeers, CommentsFromInfoZip) {
 
 TEST_F(ZipPeers, StreamedEntriesCarryADataDescriptor) {
     ASSERT_EQ(run_in(dir.path(), kProducers[2].command), 0);
-    UnZipper zip;
+    UnZipper zip{platform::native()};
     zip.SetZipName(dir.file("streamed.zip"));
     zip.OpenArchive();
     ASSERT_EQ(zip.EntryCount(), 1);

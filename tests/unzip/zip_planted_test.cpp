@@ -159,8 +159,7 @@ TEST(ZipPlanted, NothingStandingInTheDestinationIsWrittenThroughOrLost) {
             }
             write_file(dir.file("t.zip"), craft_zip(c.entries).bytes);
             WatchingPlatform os;
-            platform::ScopedPlatform guard(os);
-            UnZipper zip;
+            UnZipper zip{os};
             zip.Durability = durability;
             zip.DoAll = zip.RecreateDirs = true;
             zip.OverwriteMode = c.mode;
@@ -195,8 +194,7 @@ TEST(ZipPlanted, ARedirectedEntryIsWrittenBesideItsNewName) {
     write_file(dir.file("out/a.txt"), "old");
     write_file(dir.file("t.zip"), craft_zip({{"a.txt", "new"}}).bytes);
     WatchingPlatform os;
-    platform::ScopedPlatform guard(os);
-    UnZipper zip;
+    UnZipper zip{os};
     zip.DoAll = true;
     zip.SetDestDir(dir.file("out"));
     zip.SetZipName(dir.file("t.zip"));
