@@ -59,8 +59,12 @@ private:
     // its own, its events kept and told here, in entry order.
     class Recorder;
     struct Finished;
+    class Crew;
     bool several_at_once(const std::vector<int>& entries) const;
     void extract_several(const std::vector<int>& entries);
+    std::vector<std::unique_ptr<ExtractionPass>> worker_passes(std::vector<std::unique_ptr<Recorder>>& recorders);
+    void extract_one_by_one(const std::vector<int>& entries);
+    void put_in_place(Finished& done);
     // The archive as this pass reads it: a worker's own reader, else the archive's.
     BufferedStream& stream() { return own_stream_ ? *own_stream_ : archive_.stream(); }
     // A written block's progress event: the entry's percent and the pass's, which

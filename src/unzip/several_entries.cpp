@@ -22,6 +22,7 @@
 // not put in place is removed.
 #include <condition_variable>
 #include <mutex>
+#include <optional>
 #include <thread>
 #include <unordered_set>
 
@@ -104,52 +105,75 @@ bool ExtractionPass::several_at_once(const std::vector<int>& entries) const {
     return true;
 }
 
-void ExtractionPass::extract_several(const std::vector<int>& entries) {
-    // The workers' passes and readers, made here: what cannot be had (memory, a second
-    // handle on the archive) leaves the pass on this thread, as if never tried.
-    std::vector<std::unique_ptr<ExtractionPass>> passes;
-    std::vector<std::unique_ptr<Recorder>> recorders;
-    try {
-        for (size_t w = 0; w < kWorkers; ++w) {
-            recorders.push_back(std::make_unique<Recorder>());
-            auto pass = std::make_unique<ExtractionPass>(os_, archive_, options_, *recorders.back());
-            pass->own_stream_ =
-                std::make_unique<BufferedFileStream>(os_, archive_.name(), platform::OpenMode::ReadShared);
-            pass->recorder_ = recorders.back().get();
-            pass->password_ = password_;
-            // The other core is the other worker's.
-            pass->threading_ = UZThreading::Off;
-            passes.push_back(std::move(pass));
+// What the workers and the caller's thread share: the entries as the workers leave
+// them, and how far each side is.
+class ExtractionPass::Crew {
+public:
+    Crew(const std::vector<int>& entries, platform::FileSystem& os)
+        : entries_(entries), finished_(entries.size()), os_(os) {}
+    Crew(const Crew&) = delete;
+    Crew& operator=(const Crew&) = delete;
+
+    // Stops and joins the workers, then removes every finished file not put in place:
+    // on the way out of a failure as after the last entry.
+    ~Crew() {
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            stopping_ = true;
         }
-    } catch (const std::exception&) {
-        for (const int i : entries) {
-            while (extract_entry(i)) {
-            }
+        changed_.notify_all();
+        for (std::thread& worker : workers_) worker.join();
+        for (Finished& done : finished_) {
+            if (!done.file) continue;
+            done.file->partial.handle.reset();
+            discard_temporary(os_, done.file->partial.path);
         }
-        return;
     }
 
-    std::vector<Finished> finished(entries.size());
-    std::mutex mutex;
-    std::condition_variable changed;
-    size_t next = 0;      // the next entry a worker takes
-    size_t told = 0;      // entries told and put in place here
-    bool stopping = false;
-
-    auto work = [&](ExtractionPass& pass) {
-        for (;;) {
-            size_t at = 0;
-            {
-                std::unique_lock<std::mutex> lock(mutex);
-                changed.wait(lock, [&] { return stopping || next >= entries.size() || next < told + kAhead; });
-                if (stopping || next >= entries.size()) return;
-                at = next++;
+    // A worker on each pass, as many as the system gives; false when none.
+    bool start(const std::vector<std::unique_ptr<ExtractionPass>>& passes) {
+        for (const auto& pass : passes) {
+            try {
+                workers_.emplace_back([this, &pass] { work(*pass); });
+            } catch (const std::system_error&) {
+                break;
             }
+        }
+        return !workers_.empty();
+    }
+
+    // The entry at `at`, once a worker has finished with it.
+    Finished& wait_for(size_t at) {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [&] { return finished_[at].ready; });
+        return finished_[at];
+    }
+
+    // One more entry told and in place: a worker may run one further ahead.
+    void told_one() {
+        {
+            const std::lock_guard<std::mutex> lock(mutex_);
+            ++told_;
+        }
+        changed_.notify_all();
+    }
+
+private:
+    // The next entry's position for a worker; none when stopping or at the end.
+    std::optional<size_t> take() {
+        std::unique_lock<std::mutex> lock(mutex_);
+        changed_.wait(lock, [&] { return stopping_ || next_ >= entries_.size() || next_ < told_ + kAhead; });
+        if (stopping_ || next_ >= entries_.size()) return std::nullopt;
+        return next_++;
+    }
+
+    void work(ExtractionPass& pass) {
+        while (const std::optional<size_t> at = take()) {
             Finished done;
             try {
                 pass.count_ = 0;
                 // The password never changes: no retry.
-                static_cast<void>(pass.extract_entry(entries[at]));
+                static_cast<void>(pass.extract_entry(entries_[*at]));
                 done.counted = pass.count_;
                 done.file = std::move(pass.deferred_);
             } catch (...) {
@@ -160,74 +184,77 @@ void ExtractionPass::extract_several(const std::vector<int>& entries) {
             pass.recorder_->told.clear();
             done.ready = true;
             {
-                const std::lock_guard<std::mutex> lock(mutex);
-                finished[at] = std::move(done);
+                const std::lock_guard<std::mutex> lock(mutex_);
+                finished_[*at] = std::move(done);
             }
-            changed.notify_all();
-        }
-    };
-
-    // Stops and joins the workers, then removes every finished file not put in place:
-    // on the way out of a failure as after the last entry.
-    std::vector<std::thread> workers;
-    struct Stop {
-        std::mutex& mutex;
-        std::condition_variable& changed;
-        bool& stopping;
-        std::vector<std::thread>& workers;
-        std::vector<Finished>& finished;
-        platform::FileSystem& os;
-        ~Stop() {
-            {
-                const std::lock_guard<std::mutex> lock(mutex);
-                stopping = true;
-            }
-            changed.notify_all();
-            for (std::thread& worker : workers) worker.join();
-            for (Finished& done : finished) {
-                if (!done.file) continue;
-                done.file->partial.handle.reset();
-                discard_temporary(os, done.file->partial.path);
-            }
-        }
-    } stop{mutex, changed, stopping, workers, finished, os_};
-    for (const auto& pass : passes) {
-        try {
-            workers.emplace_back(work, std::ref(*pass));
-        } catch (const std::system_error&) {
-            break;  // fewer workers; with none, the entries are done here below
+            changed_.notify_all();
         }
     }
-    if (workers.empty()) {
-        for (const int i : entries) {
-            while (extract_entry(i)) {
-            }
-        }
-        return;
-    }
 
+    const std::vector<int>& entries_;
+    std::vector<Finished> finished_;
+    platform::FileSystem& os_;
+    std::mutex mutex_;
+    std::condition_variable changed_;
+    size_t next_ = 0;  // the next entry a worker takes
+    size_t told_ = 0;  // entries told and put in place on the caller's thread
+    bool stopping_ = false;
+    std::vector<std::thread> workers_;  // last: joined before anything above goes
+};
+
+// The workers' passes and readers, each telling its own recorder; none when they
+// cannot be had (memory, a second handle on the archive), and the pass stays on this
+// thread, as if never tried.
+std::vector<std::unique_ptr<ExtractionPass>> ExtractionPass::worker_passes(
+    std::vector<std::unique_ptr<Recorder>>& recorders) {
+    std::vector<std::unique_ptr<ExtractionPass>> passes;
+    try {
+        for (size_t w = 0; w < kWorkers; ++w) {
+            recorders.push_back(std::make_unique<Recorder>());
+            auto pass = std::make_unique<ExtractionPass>(os_, archive_, options_, *recorders.back());
+            pass->own_stream_ = std::make_unique<BufferedFileStream>(os_, archive_.name(), platform::OpenMode::ReadShared);
+            pass->recorder_ = recorders.back().get();
+            pass->password_ = password_;
+            // The other core is the other worker's.
+            pass->threading_ = UZThreading::Off;
+            passes.push_back(std::move(pass));
+        }
+    } catch (const std::exception&) {
+        passes.clear();
+    }
+    return passes;
+}
+
+void ExtractionPass::extract_one_by_one(const std::vector<int>& entries) {
+    for (const int i : entries) {
+        while (extract_entry(i)) {
+        }
+    }
+}
+
+// A worker's entry on the caller's thread: its events told, its count, then its
+// failure raised or its file put in place.
+void ExtractionPass::put_in_place(Finished& done) {
+    for (const Told& tell : done.told) tell(*this);
+    count_ += done.counted;
+    if (done.failure) std::rethrow_exception(done.failure);
+    if (!done.file) return;
+    DeferredFile file = std::move(*done.file);
+    done.file.reset();
+    entry_.Assign(file.entry);
+    check_ = file.check;
+    finish_file(file.index, file.path, std::move(file.partial));
+}
+
+void ExtractionPass::extract_several(const std::vector<int>& entries) {
+    std::vector<std::unique_ptr<Recorder>> recorders;
+    const std::vector<std::unique_ptr<ExtractionPass>> passes = worker_passes(recorders);
+    if (passes.empty()) return extract_one_by_one(entries);
+    Crew crew(entries, os_);
+    if (!crew.start(passes)) return extract_one_by_one(entries);
     for (size_t at = 0; at < entries.size(); ++at) {
-        Finished* done = nullptr;
-        {
-            std::unique_lock<std::mutex> lock(mutex);
-            changed.wait(lock, [&] { return finished[at].ready; });
-            done = &finished[at];  // the workers are done with it
-        }
-        for (const Told& tell : done->told) tell(*this);
-        count_ += done->counted;
-        if (done->failure) std::rethrow_exception(done->failure);
-        if (done->file) {
-            DeferredFile file = std::move(*done->file);
-            done->file.reset();
-            entry_.Assign(file.entry);
-            check_ = file.check;
-            finish_file(file.index, file.path, std::move(file.partial));
-        }
-        {
-            const std::lock_guard<std::mutex> lock(mutex);
-            ++told;
-        }
-        changed.notify_all();
+        put_in_place(crew.wait_for(at));
+        crew.told_one();
     }
 }
 

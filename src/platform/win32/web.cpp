@@ -218,6 +218,15 @@ bool header_value_safe(std::string_view value) {
     });
 }
 
+// One hop of a fetch: the GET of one URL. The certificate problems outlive the request
+// handle, which holds their address as its status callback's context.
+struct Exchange {
+    CertificateProblems certificate;
+    Internet connection;
+    Internet request;
+    bool secure = false;
+};
+
 class WinHttpWeb final : public WebClient {
 public:
     WebAnswer fetch(const WebRequest& request, WebReceiver& receiver) override;
@@ -225,11 +234,13 @@ public:
 private:
     HINTERNET session();
     void use_system_proxy(HINTERNET session, HINTERNET request, const std::wstring& url);
+    std::string send(Exchange& exchange, const std::string& url, const WebRequest& request);
 
     Internet session_;
     bool automatic_proxy_ = false;
     bool tried_ = false;
 };
+
 
 // Windows 8.1 and later find the proxy themselves (WINHTTP_ACCESS_TYPE_AUTOMATIC_PROXY:
 // the system's settings, WPAD and PAC scripts). Earlier systems refuse that access type;
@@ -286,6 +297,136 @@ void WinHttpWeb::use_system_proxy(HINTERNET session, HINTERNET request, const st
     }
 }
 
+// The request headers of a conditional, perhaps resumed, GET.
+std::wstring request_headers(const WebRequest& request) {
+    std::string headers;
+    auto add = [&headers](std::string_view name, std::string_view value) {
+        headers.append(name).append(": ").append(value).append("\r\n");
+    };
+    if (!request.if_modified_since.empty()) add("If-Modified-Since", request.if_modified_since);
+    if (!request.if_none_match.empty()) add("If-None-Match", request.if_none_match);
+    if (request.range_from >= 0) {
+        add("Range", "bytes=" + std::to_string(request.range_from) + "-");
+        if (!request.if_range.empty()) add("If-Range", request.if_range);
+    }
+    return widen_ascii(headers);
+}
+
+// Resolving and connecting within the connect bound; sending and every wait for the
+// answer's bytes within the stall bound.
+void set_bounds(HINTERNET handle, const WebRequest& request) {
+    const int connect_ms = static_cast<int>(clamp_ms(request.connect_timeout));
+    const int stall_ms = static_cast<int>(clamp_ms(request.stall_bound));
+    WinHttpSetTimeouts(handle, connect_ms, connect_ms, stall_ms, stall_ms);
+}
+
+// Opens the GET of `url` in `exchange` and sends it: empty, or why not.
+std::string WinHttpWeb::send(Exchange& exchange, const std::string& url, const WebRequest& request) {
+    if (!IsWebLocation(url)) return kNotFetched;
+    // Nothing WinHTTP would put into the request line as it is: no blank, no control.
+    if (!header_value_safe(url) || url.find(' ') != std::string::npos) return "the URL is malformed";
+    const std::wstring wide_url = widen_ascii(url);
+    URL_COMPONENTS parts{};
+    parts.dwStructSize = sizeof parts;
+    parts.dwHostNameLength = static_cast<DWORD>(-1);
+    parts.dwUrlPathLength = static_cast<DWORD>(-1);
+    parts.dwExtraInfoLength = static_cast<DWORD>(-1);
+    if (!WinHttpCrackUrl(wide_url.c_str(), static_cast<DWORD>(wide_url.size()), 0, &parts))
+        return failure_text(GetLastError(), Stage::connecting, request);
+    const std::wstring host(parts.lpszHostName, parts.dwHostNameLength);
+    std::wstring object(parts.lpszUrlPath, parts.dwUrlPathLength);
+    object.append(parts.lpszExtraInfo, parts.dwExtraInfoLength);
+    if (object.empty()) object = L"/";
+    exchange.secure = parts.nScheme == INTERNET_SCHEME_HTTPS;
+
+    exchange.connection.reset(WinHttpConnect(session_.get(), host.c_str(), parts.nPort, 0));
+    if (!exchange.connection) return failure_text(GetLastError(), Stage::connecting, request);
+    exchange.request.reset(WinHttpOpenRequest(exchange.connection.get(), L"GET", object.c_str(), nullptr,
+                                              WINHTTP_NO_REFERER, WINHTTP_DEFAULT_ACCEPT_TYPES,
+                                              exchange.secure ? WINHTTP_FLAG_SECURE : 0));
+    const HINTERNET get = exchange.request.get();
+    if (!get) return failure_text(GetLastError(), Stage::connecting, request);
+    set_bounds(get, request);
+    DWORD head_ms = clamp_ms(request.stall_bound);
+    WinHttpSetOption(get, WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &head_ms, sizeof head_ms);
+    // No keep-alive: a fetch is one exchange a run, and a connection that is not kept
+    // ends when the exchange does, also when the receiver stops it early (a kept one
+    // would let the server go on sending the whole package into it).
+    DWORD features = WINHTTP_DISABLE_REDIRECTS | WINHTTP_DISABLE_COOKIES | WINHTTP_DISABLE_KEEP_ALIVE;
+    WinHttpSetOption(get, WINHTTP_OPTION_DISABLE_FEATURE, &features, sizeof features);
+    use_system_proxy(session_.get(), get, wide_url);
+    DWORD_PTR context = reinterpret_cast<DWORD_PTR>(&exchange.certificate);
+    WinHttpSetOption(get, WINHTTP_OPTION_CONTEXT_VALUE, &context, sizeof context);
+    WinHttpSetStatusCallback(get, on_status, WINHTTP_CALLBACK_FLAG_SECURE_FAILURE, 0);
+
+    const std::wstring headers = request_headers(request);
+    if (!WinHttpSendRequest(get, headers.empty() ? WINHTTP_NO_ADDITIONAL_HEADERS : headers.c_str(),
+                            static_cast<DWORD>(headers.size()), WINHTTP_NO_REQUEST_DATA, 0, 0, 0)) {
+        const DWORD error = GetLastError();
+        if (exchange.certificate.flags) return certificate_failure(exchange.certificate.flags);
+        return failure_text(error, Stage::connecting, request);
+    }
+    return {};
+}
+
+// The URL a redirect leads to, into `url`: empty, or why it is not followed.
+std::string follow(std::string& url, std::string_view location, bool secure, int hop, const WebRequest& request) {
+    if (hop >= request.max_redirects)
+        return "too many redirects (more than " + std::to_string(request.max_redirects) + ")";
+    const std::string next = resolve_location(url, location);
+    // Down from https to http would hand the rest of the exchange to anyone on the way.
+    if (next.empty() || (secure && lower_ascii(next.substr(0, 7)) == "http://")) return kNotFetched;
+    url = next;
+    return {};
+}
+
+WebAnswerHead read_head(HINTERNET get, int status, const std::string& url) {
+    WebAnswerHead head;
+    head.status = status;
+    head.last_modified = query_header(get, WINHTTP_QUERY_LAST_MODIFIED).value_or("");
+    head.etag = query_header(get, WINHTTP_QUERY_ETAG).value_or("");
+    if (const auto length = query_header(get, WINHTTP_QUERY_CONTENT_LENGTH)) head.content_length = parse_count(*length);
+    if (const auto range = query_header(get, WINHTTP_QUERY_CONTENT_RANGE); range && status == 206)
+        parse_content_range(*range, head);
+    head.url = url;
+    return head;
+}
+
+// What has arrived is passed on at once: first wait for some of the body
+// (WinHttpQueryDataAvailable), then read no more than that, so that a read never waits
+// to fill its block while bytes already received are held back.
+void receive_body(HINTERNET get, const WebRequest& request, WebReceiver& receiver, WebAnswer& answer) {
+    std::vector<char> block(64 * 1024);
+    int64_t received = 0;
+    for (;;) {
+        DWORD available = 0;
+        DWORD got = 0;
+        if (!WinHttpQueryDataAvailable(get, &available) ||
+            (available > 0 &&
+             !WinHttpReadData(get, block.data(), std::min(available, static_cast<DWORD>(block.size())), &got))) {
+            if (is_timeout(GetLastError()))
+                answer.failure = "no answer within " + seconds(request.stall_bound) + " after " +
+                                 std::to_string(received) + " bytes of the body";
+            else
+                answer.failure = ended_after(received, answer.head.content_length);
+            return;
+        }
+        if (got == 0) break;
+        received += got;
+        if (!receiver.body(block.data(), got)) {
+            answer.complete = answer.stopped = true;
+            return;
+        }
+    }
+    // WinHTTP reports a connection closed early as the body's end: an answer shorter
+    // than its Content-Length is cut, not complete (RFC 9112 6.3).
+    if (answer.head.content_length >= 0 && received < answer.head.content_length) {
+        answer.failure = ended_after(received, answer.head.content_length);
+        return;
+    }
+    answer.complete = true;
+}
+
 WebAnswer WinHttpWeb::fetch(const WebRequest& request, WebReceiver& receiver) {
     WebAnswer answer;
     const HINTERNET internet = session();
@@ -299,157 +440,34 @@ WebAnswer WinHttpWeb::fetch(const WebRequest& request, WebReceiver& receiver) {
             return answer;
         }
     }
-    const DWORD connect_ms = clamp_ms(request.connect_timeout);
-    const DWORD stall_ms = clamp_ms(request.stall_bound);
     // The session's bounds are those of finding the proxy (a WPAD search, a PAC script).
-    WinHttpSetTimeouts(internet, static_cast<int>(connect_ms), static_cast<int>(connect_ms),
-                       static_cast<int>(stall_ms), static_cast<int>(stall_ms));
-
+    set_bounds(internet, request);
     std::string url = request.url.substr(0, request.url.find('#'));  // a fragment is never sent
     for (int hop = 0;; ++hop) {
-        auto fail = [&](DWORD error, Stage stage) {
-            answer.failure = failure_text(error, stage, request);
-            return answer;
-        };
-        if (!IsWebLocation(url)) {
-            answer.failure = kNotFetched;
-            return answer;
-        }
-        // Nothing WinHTTP would put into the request line as it is: no blank, no control.
-        if (!header_value_safe(url) || url.find(' ') != std::string::npos) {
-            answer.failure = "the URL is malformed";
-            return answer;
-        }
-        const std::wstring wide_url = widen_ascii(url);
-        URL_COMPONENTS parts{};
-        parts.dwStructSize = sizeof parts;
-        parts.dwHostNameLength = static_cast<DWORD>(-1);
-        parts.dwUrlPathLength = static_cast<DWORD>(-1);
-        parts.dwExtraInfoLength = static_cast<DWORD>(-1);
-        if (!WinHttpCrackUrl(wide_url.c_str(), static_cast<DWORD>(wide_url.size()), 0, &parts))
-            return fail(GetLastError(), Stage::connecting);
-        const std::wstring host(parts.lpszHostName, parts.dwHostNameLength);
-        std::wstring object(parts.lpszUrlPath, parts.dwUrlPathLength);
-        object.append(parts.lpszExtraInfo, parts.dwExtraInfoLength);
-        if (object.empty()) object = L"/";
-        const bool secure = parts.nScheme == INTERNET_SCHEME_HTTPS;
-
-        // Outlives the request handle, which holds its address as the callback's context.
-        CertificateProblems certificate;
-        Internet connection(WinHttpConnect(internet, host.c_str(), parts.nPort, 0));
-        if (!connection) return fail(GetLastError(), Stage::connecting);
-        Internet exchange(WinHttpOpenRequest(connection.get(), L"GET", object.c_str(), nullptr, WINHTTP_NO_REFERER,
-                                             WINHTTP_DEFAULT_ACCEPT_TYPES, secure ? WINHTTP_FLAG_SECURE : 0));
-        if (!exchange) return fail(GetLastError(), Stage::connecting);
-        // Resolving and connecting within the connect bound; sending and every wait for
-        // the answer's bytes within the stall bound.
-        WinHttpSetTimeouts(exchange.get(), static_cast<int>(connect_ms), static_cast<int>(connect_ms),
-                           static_cast<int>(stall_ms), static_cast<int>(stall_ms));
-        DWORD head_ms = stall_ms;
-        WinHttpSetOption(exchange.get(), WINHTTP_OPTION_RECEIVE_RESPONSE_TIMEOUT, &head_ms, sizeof head_ms);
-        // No keep-alive: a fetch is one exchange a run, and a connection that is not
-        // kept ends when the exchange does, also when the receiver stops it early (a
-        // kept one would let the server go on sending the whole package into it).
-        DWORD features = WINHTTP_DISABLE_REDIRECTS | WINHTTP_DISABLE_COOKIES | WINHTTP_DISABLE_KEEP_ALIVE;
-        WinHttpSetOption(exchange.get(), WINHTTP_OPTION_DISABLE_FEATURE, &features, sizeof features);
-        use_system_proxy(internet, exchange.get(), wide_url);
-        DWORD_PTR context = reinterpret_cast<DWORD_PTR>(&certificate);
-        WinHttpSetOption(exchange.get(), WINHTTP_OPTION_CONTEXT_VALUE, &context, sizeof context);
-        WinHttpSetStatusCallback(exchange.get(), on_status, WINHTTP_CALLBACK_FLAG_SECURE_FAILURE, 0);
-
-        std::string headers;
-        auto add = [&headers](std::string_view name, std::string_view value) {
-            headers.append(name).append(": ").append(value).append("\r\n");
-        };
-        if (!request.if_modified_since.empty()) add("If-Modified-Since", request.if_modified_since);
-        if (!request.if_none_match.empty()) add("If-None-Match", request.if_none_match);
-        if (request.range_from >= 0) {
-            add("Range", "bytes=" + std::to_string(request.range_from) + "-");
-            if (!request.if_range.empty()) add("If-Range", request.if_range);
-        }
-        const std::wstring wide_headers = widen_ascii(headers);
-        if (!WinHttpSendRequest(exchange.get(), wide_headers.empty() ? WINHTTP_NO_ADDITIONAL_HEADERS : wide_headers.c_str(),
-                                static_cast<DWORD>(wide_headers.size()), WINHTTP_NO_REQUEST_DATA, 0, 0, 0)) {
-            const DWORD error = GetLastError();
-            if (certificate.flags) {
-                answer.failure = certificate_failure(certificate.flags);
-                return answer;
-            }
-            return fail(error, Stage::connecting);
-        }
-        if (!WinHttpReceiveResponse(exchange.get(), nullptr)) return fail(GetLastError(), Stage::waiting_for_head);
-
+        Exchange exchange;
+        answer.failure = send(exchange, url, request);
+        if (!answer.failure.empty()) return answer;
+        const HINTERNET get = exchange.request.get();
         DWORD status = 0;
         DWORD status_size = sizeof status;
-        if (!WinHttpQueryHeaders(exchange.get(), WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER,
-                                 WINHTTP_HEADER_NAME_BY_INDEX, &status, &status_size, WINHTTP_NO_HEADER_INDEX))
-            return fail(GetLastError(), Stage::waiting_for_head);
-
-        const auto location = query_header(exchange.get(), WINHTTP_QUERY_LOCATION);
+        if (!WinHttpReceiveResponse(get, nullptr) ||
+            !WinHttpQueryHeaders(get, WINHTTP_QUERY_STATUS_CODE | WINHTTP_QUERY_FLAG_NUMBER, WINHTTP_HEADER_NAME_BY_INDEX,
+                                 &status, &status_size, WINHTTP_NO_HEADER_INDEX)) {
+            answer.failure = failure_text(GetLastError(), Stage::waiting_for_head, request);
+            return answer;
+        }
+        const auto location = query_header(get, WINHTTP_QUERY_LOCATION);
         if (is_redirect(static_cast<int>(status)) && location) {
-            if (hop >= request.max_redirects) {
-                answer.failure = "too many redirects (more than " + std::to_string(request.max_redirects) + ")";
-                return answer;
-            }
-            const std::string next = resolve_location(url, *location);
-            // Down from https to http would hand the rest of the exchange to anyone on the way.
-            if (next.empty() || (secure && lower_ascii(next.substr(0, 7)) == "http://")) {
-                answer.failure = kNotFetched;
-                return answer;
-            }
-            url = next;
+            answer.failure = follow(url, *location, exchange.secure, hop, request);
+            if (!answer.failure.empty()) return answer;
             continue;
         }
-
-        WebAnswerHead& head = answer.head;
-        head.status = static_cast<int>(status);
-        head.last_modified = query_header(exchange.get(), WINHTTP_QUERY_LAST_MODIFIED).value_or("");
-        head.etag = query_header(exchange.get(), WINHTTP_QUERY_ETAG).value_or("");
-        if (const auto length = query_header(exchange.get(), WINHTTP_QUERY_CONTENT_LENGTH))
-            head.content_length = parse_count(*length);
-        if (const auto range = query_header(exchange.get(), WINHTTP_QUERY_CONTENT_RANGE); range && status == 206)
-            parse_content_range(*range, head);
-        head.url = url;
-        if (!receiver.head(head)) {
-            answer.complete = true;
-            answer.stopped = true;
+        answer.head = read_head(get, static_cast<int>(status), url);
+        if (!receiver.head(answer.head)) {
+            answer.complete = answer.stopped = true;
             return answer;
         }
-
-        // What has arrived is passed on at once: first wait for some of the body
-        // (WinHttpQueryDataAvailable), then read no more than that, so that a read
-        // never waits to fill its block while bytes already received are held back.
-        std::vector<char> block(64 * 1024);
-        int64_t received = 0;
-        for (;;) {
-            DWORD available = 0;
-            DWORD got = 0;
-            if (!WinHttpQueryDataAvailable(exchange.get(), &available) ||
-                (available > 0 &&
-                 !WinHttpReadData(exchange.get(), block.data(),
-                                  std::min(available, static_cast<DWORD>(block.size())), &got))) {
-                if (is_timeout(GetLastError()))
-                    answer.failure = "no answer within " + seconds(request.stall_bound) + " after " +
-                                     std::to_string(received) + " bytes of the body";
-                else
-                    answer.failure = ended_after(received, head.content_length);
-                return answer;
-            }
-            if (got == 0) break;
-            received += got;
-            if (!receiver.body(block.data(), got)) {
-                answer.complete = true;
-                answer.stopped = true;
-                return answer;
-            }
-        }
-        // WinHTTP reports a connection closed early as the body's end: an answer shorter
-        // than its Content-Length is cut, not complete (RFC 9112 6.3).
-        if (head.content_length >= 0 && received < head.content_length) {
-            answer.failure = ended_after(received, head.content_length);
-            return answer;
-        }
-        answer.complete = true;
+        receive_body(get, request, receiver, answer);
         return answer;
     }
 }
