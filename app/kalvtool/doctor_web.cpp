@@ -85,9 +85,16 @@ WebUpgradeFinding check_web_upgrade(Report& report, platform::Platform& os, plat
                     "Every start stops the download and goes on with the local package");
         return {};
     }
+    std::string fetch = "The next start fetches it";
+    if (const std::optional<launcher::PendingDownload> pending = launcher::PendingWebDownload(os, local)) {
+        const std::string kept = std::to_string(pending->size) + " bytes kept from a download cut short";
+        fetch = launcher::ResumesFrom(*pending, head) ? "The next start fetches the rest of it (" + kept + ")"
+                                                      : "The next start drops the " + kept + " (another copy) and "
+                                                        "fetches it anew";
+    }
     report.line(Level::Ok, subject, found + ", newer than the local package",
-                    "The next start fetches it, and installs it once its signature (when keys are trusted) "
-                    "and its Kalvo3main check out; it was not downloaded here");
+                fetch + ", and installs it once its signature (when keys are trusted) and its Kalvo3main "
+                        "check out; it was not downloaded here");
     return {true, std::max<int64_t>(head.content_length, 0)};
 }
 

@@ -8,6 +8,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -116,6 +117,19 @@ void HaveNewVersion(platform::FileSystem& files, platform::UserInterface& ui, co
 // status is noted in the run log only.
 void HaveNewVersionFromWeb(const LauncherOs& os, const std::string& target, const std::string& url,
                            const std::vector<NamedKey>& trusted = {});
+
+// A download cut short, kept beside the package for the next start to resume: its
+// length and the validator it was fetched under (a strong ETag, else Last-Modified).
+struct PendingDownload {
+    int64_t size = 0;
+    std::string validator;
+};
+// The pending download beside `target` that the next start would resume; none when no
+// usable one is kept. Reads only; changes nothing.
+std::optional<PendingDownload> PendingWebDownload(platform::FileSystem& files, const std::string& target);
+// Whether the server's copy, as `head` describes it, is the one `pending` was cut from
+// (If-Range would let the rest come as a 206).
+bool ResumesFrom(const PendingDownload& pending, const platform::WebAnswerHead& head);
 
 // Whether an upgrade copy of age `source_age` replaces a local package of age
 // `target_age` (file ages; -1 for none).

@@ -134,28 +134,33 @@ void DropLeftover(platform::FileSystem& files, const std::string& target) {
     files.delete_file(target + kPartialSuffix);
 }
 
-std::optional<Leftover> FindLeftover(platform::FileSystem& files, const std::string& target) {
+// The kept bytes, open, and their validator, when both are there and agree;
+// `anything_there` tells whether anything stood at either name.
+std::optional<Leftover> ReadLeftover(platform::FileSystem& files, const std::string& target, bool& anything_there) {
     const std::string partial = target + kPartialSuffix;
     const std::optional<SideFile> side = ReadSideFile(files, target + kPartialTagSuffix);
     platform::OsResult<std::unique_ptr<platform::FileHandle>> opened =
         files.open(partial, platform::OpenMode::ReadOwnFile);
+    anything_there = side || opened || files.file_exists(partial) || files.is_link(partial);
+    if (!side || side->lines.size() != 2 || !opened) return std::nullopt;
     Leftover leftover;
-    if (side && side->lines.size() == 2 && opened) {
-        leftover.validator = side->lines[0];
-        leftover.bytes = std::move(*opened);
-        leftover.size = leftover.bytes->size();
-        if (DecimalLine(side->lines[1]) == leftover.size && leftover.size > 0 &&
-            (IsStrongTag(leftover.validator) || parse_http_date(leftover.validator)))
-            return leftover;
-    }
+    leftover.validator = side->lines[0];
+    leftover.bytes = std::move(*opened);
+    leftover.size = leftover.bytes->size();
+    if (DecimalLine(side->lines[1]) != leftover.size || leftover.size <= 0 ||
+        !(IsStrongTag(leftover.validator) || parse_http_date(leftover.validator)))
+        return std::nullopt;
+    return leftover;
+}
+
+std::optional<Leftover> FindLeftover(platform::FileSystem& files, const std::string& target) {
+    bool anything_there = false;
+    std::optional<Leftover> leftover = ReadLeftover(files, target, anything_there);
     // Anything odd (bytes without a validator, a length that is not the one noted, a
-    // link or a FIFO at either name): start over.
-    if (side || opened || files.file_exists(partial) || files.is_link(partial)) {
-        leftover.bytes.reset();
-        if (opened) opened->reset();  // an open file cannot be deleted on Windows
-        DropLeftover(files, target);
-    }
-    return std::nullopt;
+    // link or a FIFO at either name): start over. The handle is gone by now: an open
+    // file cannot be deleted on Windows.
+    if (!leftover && anything_there) DropLeftover(files, target);
+    return leftover;
 }
 
 // The receiving end of one request, shared with the helper thread that runs it: the
@@ -379,6 +384,17 @@ std::string Install(const LauncherOs& os, const std::string& target, const std::
 }
 
 }  // namespace
+
+std::optional<PendingDownload> PendingWebDownload(platform::FileSystem& files, const std::string& target) {
+    bool anything_there = false;
+    const std::optional<Leftover> leftover = ReadLeftover(files, target, anything_there);
+    if (!leftover) return std::nullopt;
+    return PendingDownload{leftover->size, leftover->validator};
+}
+
+bool ResumesFrom(const PendingDownload& pending, const platform::WebAnswerHead& head) {
+    return !pending.validator.empty() && pending.validator == Validator(head);
+}
 
 void HaveNewVersionFromWeb(const LauncherOs& os, const std::string& target, const std::string& url,
                            const std::vector<NamedKey>& trusted) {

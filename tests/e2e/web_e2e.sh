@@ -225,9 +225,12 @@ expect_eq "refresh" "refresh: fetched" "$(refresh_lines | tail -n 1)"
 cmp -s "$F/Kalvo3pack" "$stage/program_v2.zip" || fail "the newer copy was not fetched again"
 
 # ---- kalvtool doctor asks the server as the next start will ---------------------------------
-#   scenario | upgrade URL | a start before ("yes": the copy is fetched first) | the doctor's line
+#   scenario | upgrade URL | before: "yes" a start fetches the copy first, "kept"/"kept-other" 1000
+#   bytes of a download cut short lie beside the package (of the served copy / of another) | the doctor's line
 doctor_cases=(
-  "a newer copy|$url_http/Kalvo3pack|no|OK    upgrade copy: $url_http/Kalvo3pack: .*, newer than the local package\. The next start fetches it"
+  "a newer copy|$url_http/Kalvo3pack|no|OK    upgrade copy: $url_http/Kalvo3pack: .*, newer than the local package\. The next start fetches it,"
+  "a newer copy, partly fetched|$url_http/Kalvo3pack|kept|OK    upgrade copy: .*\. The next start fetches the rest of it (1000 bytes kept from a download cut short)"
+  "a newer copy, another partly fetched|$url_http/Kalvo3pack|kept-other|OK    upgrade copy: .*\. The next start drops the 1000 bytes kept from a download cut short (another copy)"
   "the fetched copy, unchanged|$url_http/Kalvo3pack|yes|OK    upgrade copy: $url_http/Kalvo3pack: the server answered 304 (not modified since the local package)"
   "missing on the server|$url_http/missing/Kalvo3pack|no|WARN  upgrade copy: $url_http/missing/Kalvo3pack: the server answered 404 (not there)"
   "a certificate nobody vouches for|$url_wrong/Kalvo3pack|no|WARN  upgrade copy: $url_wrong/Kalvo3pack: $untrusted"
@@ -240,16 +243,22 @@ for c in "${doctor_cases[@]}"; do
   # A copy far larger than the sockets' buffers can take in (a few MB on loopback),
   # so that what the server managed to send tells a body read from one left alone,
   # however quickly the client lets the connection go.
-  if [ "$before" = no ]; then
+  if [ "$before" != yes ]; then
     head -c 33554432 /dev/urandom > "$ROOT/Kalvo3pack"
     touch -d "2026-01-01 10:00 UTC" "$ROOT/Kalvo3pack"
+  fi
+  if [[ $before == kept* ]]; then
+    head -c 1000 /dev/urandom > "$F/Kalvo3pack.partial"
+    validator='"other"'
+    [ "$before" = kept ] && validator=$(served_etag)
+    printf '%s\n1000\n' "$validator" > "$F/Kalvo3pack.partial.tag"
   fi
   printf '[DB]\r\nUpgrade=%s\r\n' "$url" > "$F/NET.INF"
   before_count=$(wc -l < "$work/http.log")
   doctor=$(cd "$F" && run_kalvtool doctor)
   grep -q "^$expected" <<<"$doctor" || fail "doctor's line: $(grep 'upgrade copy' <<<"$doctor")"
   # The launcher's conditional request, and nothing written beside the package.
-  if [ "$before" = no ] && [[ $url == "$url_http"* ]]; then
+  if [ "$before" != yes ] && [[ $url == "$url_http"* ]]; then
     # The server logs a request once it has ended, which may be after doctor has.
     log_grew() { [ "$(wc -l < "$work/http.log")" -gt "$before_count" ]; }
     wait_until "$e2e_patience" log_grew || fail "doctor sent no request"
@@ -257,9 +266,11 @@ for c in "${doctor_cases[@]}"; do
     out=$(request_field http bytes_out)
     [ "$out" -lt 16777216 ] || fail "doctor downloaded $out of 33554432 bytes"
   fi
-  written=$(cd "$F" && ls -d ./*.incoming ./*.partial 2>/dev/null)
+  written=$(cd "$F" && ls -d ./*.incoming 2>/dev/null)
+  [[ $before == kept* ]] || written+=$(cd "$F" && ls -d ./*.partial 2>/dev/null)
   [ "$before" = yes ] || written+=$(cd "$F" && ls -d ./*.etag 2>/dev/null)
   expect_eq "files doctor wrote" "" "$written"
+  [[ $before != kept* ]] || [ "$(stat -c %s "$F/Kalvo3pack.partial")" = 1000 ] || fail "doctor changed the kept bytes"
 done
 
 e2e_end "upgrades from a URL: all checks passed ($mode)"
