@@ -19,6 +19,8 @@ Faults, each in front of a normal path <rest>:
     /cut/<bytes>/<rest>    answers as /<rest>, closes the connection after <bytes> of body
     /stall/<bytes>/<rest>  answers as /<rest>, sends <bytes> of body, then nothing more while
                            the connection stays open
+    /skew/<bytes>/<rest>   answers as /<rest>, but a 206 starts <bytes> after the byte asked
+                           for (its Content-Range says so): no continuation of the client's bytes
 
 --log FILE: one JSON object per line and request, written when the request ends, with the keys
 method, path, status (null when no answer was sent), If-Modified-Since, If-None-Match, Range,
@@ -233,7 +235,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 return
             if parts[0] == "hang":
                 self.hold_open()
-            if parts[0] in ("cut", "stall") and len(parts) == 3 and parts[1].isdigit():
+            if parts[0] in ("cut", "stall", "skew") and len(parts) == 3 and parts[1].isdigit():
                 fault = (parts[0], int(parts[1]))
                 path = "/" + parts[2]
                 continue
@@ -285,6 +287,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
                         return
                     first = lo
                     last = min(int(hi), size - 1) if hi.strip() else size - 1
+                    if fault and fault[0] == "skew":
+                        first = min(first + fault[1], last)
                     if last >= first:
                         status = 206
 
@@ -301,7 +305,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
         self.end_headers()
         if not send_body:
             return
-        limit = length if fault is None else min(length, fault[1])
+        limit = length if fault is None or fault[0] == "skew" else min(length, fault[1])
         f.seek(first)
         sent = 0
         while sent < limit:
@@ -310,7 +314,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 break
             self.wfile.write(block)
             sent += len(block)
-        if fault is None:
+        if fault is None or fault[0] == "skew":
             return
         if fault[0] == "cut":
             self.wfile.flush()
