@@ -95,6 +95,7 @@ cases=(
   "newer copy over HTTP|http|-|/Kalvo3pack|program_v2.zip|-|yes||refresh: fetched|200 None"
   "unchanged: a 304, and the ETag sent back|http|/Kalvo3pack|/Kalvo3pack|program_v2.zip|-|yes||refresh: not fetched, the server answered 304 (not modified)|304 None"
   "a download cut short resumes at the next start|http|/cut/300000/Kalvo3pack|/Kalvo3pack|program_v2.zip|-|yes||refresh: fetched|206 bytes=300000-"
+  "a copy larger than 1 GiB: not downloaded|http|-|/oversize/Kalvo3pack|program_v2.zip|-|no||refresh: not fetched, the upgrade copy is larger than 1024 MiB|200 None"
   "redirected three times|http|-|/redirect/3/Kalvo3pack|program_v2.zip|-|yes||refresh: fetched|200 None"
   "missing on the server: the File not found box|http|-|/missing/Kalvo3pack|program_v2.zip|-|no|CopyFile|File not found :\\r{URL}|refresh: not fetched, the server answered 404|404 None"
   "newer copy over HTTPS, the test CA trusted|https|-|/Kalvo3pack|program_v2.zip|-|yes||refresh: fetched|200 None"

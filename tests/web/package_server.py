@@ -19,6 +19,8 @@ Faults, each in front of a normal path <rest>:
     /cut/<bytes>/<rest>    answers as /<rest>, closes the connection after <bytes> of body
     /stall/<bytes>/<rest>  answers as /<rest>, sends <bytes> of body, then nothing more while
                            the connection stays open
+    /oversize/<rest>       answers as /<rest>, but its Content-Length claims 1 GiB + 1 (the
+                           body sent is the file's; the connection closes after it)
     /skew/<bytes>/<rest>   answers as /<rest>, but a 206 starts <bytes> after the byte asked
                            for (its Content-Range says so): no continuation of the client's bytes
 
@@ -233,6 +235,10 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 target = "http://127.0.0.1:%s/%s" % (parts[1], urllib.parse.quote(parts[2]))
                 self.answer(302, [("Location", target)], send_body=send_body)
                 return
+            if parts[0] == "oversize" and len(parts) == 2:
+                fault = ("oversize", 0)
+                path = "/" + parts[1]
+                continue
             if parts[0] == "hang":
                 self.hold_open()
             if parts[0] in ("cut", "stall", "skew") and len(parts) == 3 and parts[1].isdigit():
@@ -297,15 +303,15 @@ class Handler(http.server.BaseHTTPRequestHandler):
         for name, value in validators:
             self.send_header(name, value)
         self.send_header("Content-Type", "application/octet-stream")
-        self.send_header("Content-Length", str(length))
+        self.send_header("Content-Length", str(length if not fault or fault[0] != "oversize" else (1 << 30) + 1))
         if status == 206:
             self.send_header("Content-Range", "bytes %d-%d/%d" % (first, last, size))
-        if fault and fault[0] == "cut":
+        if fault and fault[0] in ("cut", "oversize"):
             self.send_header("Connection", "close")
         self.end_headers()
         if not send_body:
             return
-        limit = length if fault is None or fault[0] == "skew" else min(length, fault[1])
+        limit = length if fault is None or fault[0] in ("skew", "oversize") else min(length, fault[1])
         f.seek(first)
         sent = 0
         while sent < limit:
@@ -316,7 +322,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
             sent += len(block)
         if fault is None or fault[0] == "skew":
             return
-        if fault[0] == "cut":
+        if fault[0] in ("cut", "oversize"):
             self.wfile.flush()
             self.close_connection = True
             try:
