@@ -27,7 +27,7 @@ SignatureFinding inspect_signature(kalv::platform::FileSystem& files,
                                    const std::string& installed);
 
 // For an upgrade copy that is newer (`found` describes it): a WARN line
-// when the launcher drops it for its signature, and true then.
+// when the launcher drops it for its signature or as an older program, and true then.
 bool report_untrusted(Report& report, const std::string& found, const SignatureFinding& finding);
 
 }  // namespace kalvtool::doctor
