@@ -97,10 +97,10 @@ for c in "${cases[@]}"; do
   (cd "$F" && tool doctor; echo "$out" > "$harness/doctor.txt")
   if [ "$installed" = yes ]; then
     grep -q "^OK    upgrade copy: .*The next start fetches it$" "$harness/doctor.txt" ||
-      fail "doctor does not foresee the copy installed: $(grep 'upgrade copy' "$harness/doctor.txt")"
+      fail "doctor does not foresee the copy installed: $(cat "$harness/doctor.txt")"
   else
     grep -q "^WARN  upgrade copy: .*newer than the local package, but ${line#refresh: not fetched, }" "$harness/doctor.txt" ||
-      fail "doctor does not foresee the copy dropped: $(grep 'upgrade copy' "$harness/doctor.txt")"
+      fail "doctor does not foresee the copy dropped: $(cat "$harness/doctor.txt")"
   fi
   rm -f "$F/Kalvo3main.report.txt"
   launch "$F" "$F/$launcher_name"
