@@ -251,12 +251,12 @@ private:
     // does not come back holds its own verdict and path, and ends with the process.
     std::optional<UpgradeVerdict> read_upgrade_copy() {
         const auto verdict = std::make_shared<UpgradeVerdict>();
-        const std::string copy = upgrade_path_;
+        const std::string copy = upgrade_path_, local = path(launcher::kProgramPackageName);
         // The native platform, which outlives a helper left behind.
         platform::Platform* const native = &os();
-        const bool answered = platform::finish_within(os(), launcher::kCopyStallTimeout, [verdict, copy, native,
+        const bool answered = platform::finish_within(os(), launcher::kCopyStallTimeout, [verdict, copy, local, native,
                                                                                        trusted = trusted_] {
-            verdict->signature = doctor::inspect_signature(*native, trusted, copy);
+            verdict->signature = doctor::inspect_signature(*native, trusted, copy, local);
             verdict->sound = launcher::IsSoundProgramPackage(*native, *native, copy);
             if (!verdict->sound) {
                 verdict->state = check_package(*native, copy, launcher::kProgramEntryName);
@@ -331,8 +331,9 @@ private:
         }
         const std::optional<UpgradeVerdict> verdict = read_upgrade_copy();
         if (!verdict) return no_answer(found + ", newer than the local package, but reading it");
+        // In the launcher's order: the signature and the program's date before the soundness.
+        if (doctor::report_untrusted(report_, found, verdict->signature)) return;
         if (verdict->sound) {
-            if (doctor::report_untrusted(report_, found, verdict->signature)) return;
             if (fetched_holds_no_program(found, verdict->program)) return;
             fetch_size_ = std::max<int64_t>(look->size, 0);
             fetched_entry_size_ = verdict->entry_size;

@@ -38,9 +38,15 @@ void report_trusted_keys(Report& report, const std::vector<launcher::NamedKey>& 
 }
 
 SignatureFinding inspect_signature(kalv::platform::FileSystem& files,
-                                   const std::vector<launcher::NamedKey>& trusted, const std::string& path) {
+                                   const std::vector<launcher::NamedKey>& trusted, const std::string& path,
+                                   const std::string& installed) {
     SignatureFinding finding;
     finding.refusal = launcher::WhyNotTrusted(files, trusted, path);
+    // The launcher's next refusal after the signature's: a validly signed older program.
+    if (finding.refusal.empty()) {
+        finding.refusal = launcher::WhyRollback(files, trusted, path, installed);
+        finding.rollback = !finding.refusal.empty();
+    }
     std::vector<kalv::platform::p256::PublicKey> keys;
     std::vector<std::string> names;
     for (const launcher::NamedKey& named : trusted) {
@@ -73,8 +79,11 @@ SignatureFinding inspect_signature(kalv::platform::FileSystem& files,
 bool report_untrusted(Report& report, const std::string& found, const SignatureFinding& finding) {
     if (finding.refusal.empty()) return false;
     report.line(Level::Warn, "upgrade copy", found + ", newer than the local package, but " + finding.refusal,
-                "Every start copies it, drops it and goes on with the local package: publish it with kalvtool "
-                "publish --key KEYFILE, with the key whose public key NET.INF names");
+                finding.rollback
+                    ? "Every start copies it, drops it and goes on with the local package: an old package put back "
+                      "on the share? Publish the current program with kalvtool publish --key KEYFILE"
+                    : "Every start copies it, drops it and goes on with the local package: publish it with kalvtool "
+                      "publish --key KEYFILE, with the key whose public key NET.INF names");
     return true;
 }
 

@@ -1,10 +1,13 @@
 #include "signing_keys.h"
 
 #include <algorithm>
+#include <cstdio>
+#include <iterator>
 #include <optional>
 
 #include "core/errors.h"
-#include "doctor_report.h"
+#include "core/printable.h"
+#include "platform/key_files.h"
 #include "signing/package_signature.h"
 #include "signing/publisher_key.h"
 
@@ -15,16 +18,43 @@ namespace signing = kalv::signing;
 
 namespace {
 
+// A key file is a few hundred bytes. One much longer is no key file (a package given in
+// its place, a device such as /dev/zero) and is not read to its end.
+constexpr size_t kMaxKeyFile = 64 * 1024;
+
+// The file's text. The room is made once, so no copy of a private key is left behind in
+// memory that a growing string gave up; what is read is wiped when refused.
 std::string read_key_file(kalv::platform::FileSystem& files, const std::string& path, const char* what) {
-    const std::optional<std::string> text = doctor::read_whole_file(files, path);
-    if (!text) throw kalv::Error("Cannot read the " + std::string(what) + " file " + path);
-    return *text;
+    auto opened = files.open(path, kalv::platform::OpenMode::ReadShared);
+    if (!opened) throw kalv::Error("Cannot read the " + std::string(what) + " file " + path);
+    std::string text;
+    char block[4096];
+    text.reserve(kMaxKeyFile + sizeof block);
+    for (size_t n; text.size() <= kMaxKeyFile && (n = (*opened)->read(block, sizeof block)) > 0;)
+        text.append(block, n);
+    std::fill(std::begin(block), std::end(block), '\0');
+    if (text.size() > kMaxKeyFile) {
+        std::fill(text.begin(), text.end(), '\0');
+        throw kalv::Error(path + " is no " + what + " file: it goes on past " + std::to_string(kMaxKeyFile / 1024) +
+                          " KiB");
+    }
+    return text;
 }
 
 }  // namespace
 
 p256::PrivateKey read_private_key(kalv::platform::FileSystem& files, const std::string& key_file) {
     std::string text = read_key_file(files, key_file, "private key");
+    // Signing goes on (the key is the publisher's to judge), but not without a word.
+    if (const std::optional<unsigned> mode = kalv::platform::mode_open_to_others(key_file)) {
+        char octal[8];
+        std::snprintf(octal, sizeof octal, "%04o", *mode);
+        std::fprintf(stderr,
+                     "kalvtool: warning: the private key file %s is open to other users (mode %s): whoever read "
+                     "it can sign packages that the shops install. Make it yours alone (chmod 600), and if "
+                     "someone else may have read it, roll to a new key\n",
+                     kalv::printable(key_file).c_str(), octal);
+    }
     try {
         p256::PrivateKey key = signing::parse_private_key_file(text);
         std::fill(text.begin(), text.end(), '\0');

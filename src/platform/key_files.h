@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace kalv::platform {
@@ -20,5 +21,11 @@ void write_owner_only_file(const std::string& path, const std::string& bytes);
 // link there is not followed), extending it when they reach past its end, and
 // flushes it to the disk.
 void write_into_file(const std::string& path, uint64_t offset, const std::string& bytes);
+
+// The permission bits of the file at `path` when users other than its owner may read or
+// write it (POSIX: any group or other bit, e.g. 0644 after a copy from a backup);
+// nothing when only its owner may, or when it cannot be told. On Windows the access list
+// is not examined (keygen makes it this user's alone): nothing.
+std::optional<unsigned> mode_open_to_others(const std::string& path);
 
 }  // namespace kalv::platform

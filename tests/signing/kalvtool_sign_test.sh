@@ -51,7 +51,8 @@ printf '# the publisher key of 2026\n%s\n' "$public" >public.txt
 # ---- pack --key: a signed package that every peer reads -------------------------------------
 head -c 300000 /dev/urandom >program
 run pack --key signing.key program signed
-[ "$rc" -eq 0 ] && grep -q "signed by key [0-9a-f]\{16\}" <<<"$out" || fail "pack --key"
+[ "$rc" -eq 0 ] && grep -q "signed by key [0-9a-f]\{16\}" <<<"$out" && ! grep -q 'open to other users' <<<"$err" ||
+    fail "pack --key"
 unzip -tq -P "$password" signed >/dev/null 2>&1 || fail "unzip -t rejects a signed package"
 7z t -p"$password" signed >/dev/null 2>&1 || fail "7z t rejects a signed package"
 run test -P "$password" signed
@@ -62,6 +63,23 @@ run verify --key public.txt signed
 [ "$rc" -eq 0 ] || fail "verify with the key in a file"
 run verify --key "$other" --key "$public" signed
 [ "$rc" -eq 0 ] || fail "verify with the key given second"
+
+# ---- key files that are not what keygen wrote (natively: POSIX modes, devices) ---------------
+if [ ${#runner[@]} -eq 0 ]; then
+    cp signing.key open.key && chmod 644 open.key
+    run pack --key open.key program open-signed
+    [ "$rc" -eq 0 ] && grep -q 'private key file open.key is open to other users (mode 0644)' <<<"$err" ||
+        fail "pack --key with a key file that others can read: signed, with a warning"
+    # A device given as a key file is read no further than a key file's length.
+    runner=(timeout 120)
+    for args in "verify --key /dev/zero signed" "pack --key /dev/zero program zero-signed"; do
+        read -r -a words <<<"$args"
+        run "${words[@]}"
+        [ "$rc" -eq 2 ] && grep -q 'goes on past 64 KiB' <<<"$err" && [ ! -e zero-signed ] ||
+            fail "${words[*]}: refused as no key file"
+    done
+    runner=()
+fi
 
 # ---- one byte of each part of a package made by Info-ZIP, then signed ----------------------
 cp program Kalvo3main

@@ -1,6 +1,7 @@
 #include "platform/key_files.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -49,6 +50,12 @@ void write_into_file(const std::string& path, uint64_t offset, const std::string
     const int error = write_all(fd, offset, bytes);
     ::close(fd);
     if (error != 0) throw FileStreamError("Cannot write file " + path + ": " + std::strerror(error));
+}
+
+std::optional<unsigned> mode_open_to_others(const std::string& path) {
+    struct stat facts {};
+    if (::stat(path.c_str(), &facts) != 0 || (facts.st_mode & 077) == 0) return std::nullopt;
+    return unsigned(facts.st_mode & 07777);
 }
 
 }  // namespace kalv::platform

@@ -85,4 +85,6 @@ void write_into_file(const std::string& path, uint64_t offset, const std::string
     if (error != 0) throw FileStreamError("Cannot write file " + path + ": " + reason(error));
 }
 
+std::optional<unsigned> mode_open_to_others(const std::string&) { return std::nullopt; }
+
 }  // namespace kalv::platform
