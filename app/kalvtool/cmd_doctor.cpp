@@ -24,9 +24,11 @@
 #include "launcher/run_log.h"
 #include "launcher/texts.h"
 #include "platform/admin_files.h"
+#include "platform/forwarding_platform.h"
 #include "platform/platform.h"
 #include "platform/web.h"
 #include "publish/publish.h"
+#include "unzip/extract.h"
 
 namespace kalvtool {
 namespace {
@@ -35,6 +37,20 @@ namespace launcher = kalv::launcher;
 namespace platform = kalv::platform;
 using doctor::Level;
 using doctor::Report;
+
+// The OS as the helper that reads the upgrade copy sees it: the files, and no user face.
+// The thread that waits for the helper handles the window messages; the helper, which a
+// hanging share may leave behind, shows nothing and touches no window or cursor.
+class FilesOnly final : public platform::ForwardingPlatform {
+public:
+    using ForwardingPlatform::ForwardingPlatform;
+    platform::BoxAnswer message_box(const std::string&, const std::string&, platform::BoxButtons,
+                                    platform::BoxIcon) override {
+        return platform::BoxAnswer::Cancel;  // nobody to ask on a helper
+    }
+    void set_cursor(platform::Cursor) override {}
+    void process_messages() override {}
+};
 
 #ifdef _WIN32
 constexpr char kDelimiter = '\\';
@@ -252,10 +268,11 @@ private:
     std::optional<UpgradeVerdict> read_upgrade_copy() {
         const auto verdict = std::make_shared<UpgradeVerdict>();
         const std::string copy = upgrade_path_, local = path(launcher::kProgramPackageName);
-        // The native platform, which outlives a helper left behind.
-        platform::Platform* const native = &os();
-        const bool answered = platform::finish_within(os(), launcher::kCopyStallTimeout, [verdict, copy, local, native,
-                                                                                       trusted = trusted_] {
+        // Over the native platform, which outlives a helper left behind.
+        const auto helpers_os = std::make_shared<FilesOnly>(os());
+        platform::Platform* const native = helpers_os.get();
+        const bool answered = platform::finish_within(os(), launcher::kCopyStallTimeout,
+                                                      [verdict, copy, local, native, helpers_os, trusted = trusted_] {
             verdict->signature = doctor::inspect_signature(*native, trusted, copy, local);
             verdict->sound = launcher::IsSoundProgramPackage(*native, *native, copy);
             if (!verdict->sound) {
@@ -548,6 +565,9 @@ int run_doctor(platform::Platform& os, const Args& args) {
         throw kalv::FileStreamError("no folder " + dir);
     }
     if (!ends_with_delimiter(dir)) dir += kDelimiter;
+    // The packages are read on a helper that a hanging share may leave behind: it starts
+    // no threads of its own (which it would have to join), and a check needs no second core.
+    kalv::unzip::set_process_threading(kalv::unzip::UZThreading::Off);
     return Doctor(os, platform::native_web(), dir).run();
 }
 
