@@ -268,21 +268,21 @@ private:
     std::optional<UpgradeVerdict> read_upgrade_copy() {
         const auto verdict = std::make_shared<UpgradeVerdict>();
         const std::string copy = upgrade_path_, local = path(launcher::kProgramPackageName);
-        // Over the native platform, which outlives a helper left behind.
+        // Over the native platform, which outlives a helper left behind; the helper holds it.
         const auto helpers_os = std::make_shared<FilesOnly>(os());
-        platform::Platform* const native = helpers_os.get();
         const bool answered = platform::finish_within(os(), launcher::kCopyStallTimeout,
-                                                      [verdict, copy, local, native, helpers_os, trusted = trusted_] {
-            verdict->signature = doctor::inspect_signature(*native, trusted, copy, local);
-            verdict->sound = launcher::IsSoundProgramPackage(*native, *native, copy);
+                                                      [verdict, copy, local, helpers_os, trusted = trusted_] {
+            platform::Platform& files = *helpers_os;
+            verdict->signature = doctor::inspect_signature(files, trusted, copy, local);
+            verdict->sound = launcher::IsSoundProgramPackage(files, files, copy);
             if (!verdict->sound) {
-                verdict->state = check_package(*native, copy, launcher::kProgramEntryName);
+                verdict->state = check_package(files, copy, launcher::kProgramEntryName);
                 return;
             }
-            verdict->entry_size = chosen_size(*native, "doctor", copy, {launcher::kProgramEntryName});
+            verdict->entry_size = chosen_size(files, "doctor", copy, {launcher::kProgramEntryName});
             verdict->program.sound = true;
             try {
-                inner_program_problem(*native, copy, verdict->program);
+                inner_program_problem(files, copy, verdict->program);
             } catch (const kalv::Error&) {
                 // It passed the launcher's check; what it holds is told as it is fetched.
             }
