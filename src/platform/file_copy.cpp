@@ -2,9 +2,9 @@
 
 #include <condition_variable>
 #include <mutex>
-#include <system_error>
-#include <thread>
 #include <vector>
+
+#include "platform/platform.h"
 
 namespace kalv::platform {
 
@@ -100,11 +100,7 @@ struct CopyJob {
 OsStatus copy_watched(CopyEnds& ends, UserInterface& ui, const std::string& from, const std::string& to,
                       bool fail_if_exists, std::chrono::milliseconds stall_timeout) {
     const auto job = std::make_shared<CopyJob>(ends, from, to, fail_if_exists);
-    try {
-        std::thread([job] { job->run(); }).detach();
-    } catch (const std::system_error&) {
-        return refusal("no thread for the copy");
-    }
+    if (!start_detached([job] { job->run(); })) return refusal("no thread for the copy");
     std::unique_lock<std::mutex> hold(job->lock);
     uint64_t seen = job->progress;
     auto quiet_since = std::chrono::steady_clock::now();

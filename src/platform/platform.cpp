@@ -127,20 +127,17 @@ constexpr std::chrono::milliseconds kPumpInterval{50};
 
 bool finish_within(UserInterface& ui, std::chrono::milliseconds bound, std::function<void()> job) {
     const auto meeting = std::make_shared<Rendezvous>();
-    try {
-        std::thread([meeting, job = std::move(job)] {
-            try {
-                job();
-            } catch (...) {
-                // The job reports its own failures; none may end the process.
-            }
-            const std::lock_guard<std::mutex> hold(meeting->lock);
-            meeting->done = true;
-            meeting->changed.notify_all();
-        }).detach();
-    } catch (const std::system_error&) {
-        return false;  // no helper to be had: nothing that could block is done here
-    }
+    const bool started = start_detached([meeting, job = std::move(job)] {
+        try {
+            job();
+        } catch (...) {
+            // The job reports its own failures; none may end the process.
+        }
+        const std::lock_guard<std::mutex> hold(meeting->lock);
+        meeting->done = true;
+        meeting->changed.notify_all();
+    });
+    if (!started) return false;  // no helper to be had: nothing that could block is done here
     const auto deadline = std::chrono::steady_clock::now() + bound;
     std::unique_lock<std::mutex> hold(meeting->lock);
     while (!meeting->done) {

@@ -23,6 +23,13 @@ namespace kalv::platform {
 
 class Platform : public FileSystem, public Processes, public UserInterface {};
 
+// Starts `job` on a thread of its own that nobody joins: false when the system has no
+// thread to give. Defined by the backend: on Windows a thread of the system's own, since
+// a detached thread of the mingw-w64 threads library now and then never ran its job
+// (seen under Wine: a bounded look or copy waited out its bound on a helper that had
+// never started).
+bool start_detached(std::function<void()> job);
+
 // Runs `job` on a helper thread and waits for it at most `bound`, handling window
 // messages of `ui` meanwhile: true when it ended in time. A job that does not is left
 // to run on, and must hold everything it touches itself (by value, by shared_ptr).

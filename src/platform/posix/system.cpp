@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <cstdlib>
 #include <cstring>
+#include <system_error>
 #include <thread>
 
 #include "platform/native_platform.h"
@@ -253,6 +254,21 @@ std::chrono::milliseconds NativePlatform::monotonic_time() {
 }
 
 void NativePlatform::sleep(std::chrono::milliseconds duration) { std::this_thread::sleep_for(duration); }
+
+bool start_detached(std::function<void()> job) {
+    try {
+        std::thread([job = std::move(job)] {
+            try {
+                job();
+            } catch (...) {
+                // A job reports its own failures; none may end the process.
+            }
+        }).detach();
+        return true;
+    } catch (const std::system_error&) {
+        return false;
+    }
+}
 
 Platform& native() {
     static NativePlatform instance;

@@ -8,6 +8,8 @@
 #include "platform/profile_text.h"
 
 #include <exception>
+#include <functional>
+#include <memory>
 #include <optional>
 
 namespace kalv::platform {
@@ -175,6 +177,29 @@ std::string NativePlatform::current_directory() {
     const DWORD n = GetCurrentDirectoryA(needed, path.data());
     path.resize(n < needed ? n : 0);
     return path;
+}
+
+namespace {
+
+DWORD WINAPI run_detached(void* parameter) {
+    const std::unique_ptr<std::function<void()>> job(static_cast<std::function<void()>*>(parameter));
+    try {
+        (*job)();
+    } catch (...) {
+        // A job reports its own failures; none may end the process.
+    }
+    return 0;
+}
+
+}  // namespace
+
+bool start_detached(std::function<void()> job) {
+    auto held = std::make_unique<std::function<void()>>(std::move(job));
+    const HANDLE thread = CreateThread(nullptr, 0, run_detached, held.get(), 0, nullptr);
+    if (!thread) return false;
+    held.release();  // the thread owns it now
+    CloseHandle(thread);
+    return true;
 }
 
 Platform& native() {
