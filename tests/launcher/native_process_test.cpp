@@ -3,9 +3,10 @@
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <condition_variable>
 #include <cstdlib>
 #include <filesystem>
-#include <future>
+#include <mutex>
 #include <thread>
 
 #include "core/errors.h"
@@ -119,7 +120,10 @@ public:
 private:
     // Blocks for good, on something that outlives the test.
     [[noreturn]] static void never() {
-        (new std::promise<void>())->get_future().wait();
+        static std::mutex* const lock = new std::mutex;
+        static std::condition_variable* const told = new std::condition_variable;
+        std::unique_lock<std::mutex> hold(*lock);
+        told->wait(hold, [] { return false; });
         std::abort();
     }
     std::string hung_;
