@@ -46,14 +46,12 @@ std::string read_key_file(kalv::platform::FileSystem& files, const std::string& 
 p256::PrivateKey read_private_key(kalv::platform::FileSystem& files, const std::string& key_file) {
     std::string text = read_key_file(files, key_file, "private key");
     // Signing goes on (the key is the publisher's to judge), but not without a word.
-    if (const std::optional<unsigned> mode = kalv::platform::mode_open_to_others(key_file)) {
-        char octal[8];
-        std::snprintf(octal, sizeof octal, "%04o", *mode);
+    if (const std::optional<std::string> others = kalv::platform::who_else_may_open(key_file)) {
         std::fprintf(stderr,
-                     "kalvtool: warning: the private key file %s is open to other users (mode %s): whoever read "
-                     "it can sign packages that the shops install. Make it yours alone (chmod 600), and if "
-                     "someone else may have read it, roll to a new key\n",
-                     kalv::printable(key_file).c_str(), octal);
+                     "kalvtool: warning: the private key file %s is open to other users (%s): whoever read it "
+                     "can sign packages that the shops install. Make it yours alone, and if someone else may "
+                     "have read it, roll to a new key\n",
+                     kalv::printable(key_file).c_str(), kalv::printable(*others).c_str());
     }
     try {
         p256::PrivateKey key = signing::parse_private_key_file(text);

@@ -22,10 +22,11 @@ void write_owner_only_file(const std::string& path, const std::string& bytes);
 // flushes it to the disk.
 void write_into_file(const std::string& path, uint64_t offset, const std::string& bytes);
 
-// The permission bits of the file at `path` when users other than its owner may read or
-// write it (POSIX: any group or other bit, e.g. 0644 after a copy from a backup);
-// nothing when only its owner may, or when it cannot be told. On Windows the access list
-// is not examined (keygen makes it this user's alone): nothing.
-std::optional<unsigned> mode_open_to_others(const std::string& path);
+// Who besides its owner may read or write the file at `path`, in words for a warning
+// with the way to close it ("mode 0644; chmod 600 makes it yours alone"): nothing when
+// only its owner may (the system and the administrators, who can read any file, are not
+// counted), or when it cannot be told. POSIX: any group or other bit, as a copy from a
+// backup leaves them; Windows: the entries of its access list.
+std::optional<std::string> who_else_may_open(const std::string& path);
 
 }  // namespace kalv::platform

@@ -64,12 +64,15 @@ run verify --key public.txt signed
 run verify --key "$other" --key "$public" signed
 [ "$rc" -eq 0 ] || fail "verify with the key given second"
 
-# ---- key files that are not what keygen wrote (natively: POSIX modes, devices) ---------------
+# ---- key files that are not what keygen wrote ----------------------------------------------
+# A copy made without keygen is open to all: its mode natively, under Wine the access list
+# that Wine gives a file from its mode.
+cp signing.key open.key && chmod 644 open.key
+run pack --key open.key program open-signed
+if [ ${#runner[@]} -eq 0 ]; then opened='mode 0644; chmod 600'; else opened='Everyone may open it'; fi
+[ "$rc" -eq 0 ] && [ -s open-signed ] && grep -q "private key file open.key is open to other users ($opened" <<<"$err" ||
+    fail "pack --key with a key file that others can read: signed, with a warning"
 if [ ${#runner[@]} -eq 0 ]; then
-    cp signing.key open.key && chmod 644 open.key
-    run pack --key open.key program open-signed
-    [ "$rc" -eq 0 ] && grep -q 'private key file open.key is open to other users (mode 0644)' <<<"$err" ||
-        fail "pack --key with a key file that others can read: signed, with a warning"
     # A device given as a key file is read no further than a key file's length.
     runner=(timeout 120)
     for args in "verify --key /dev/zero signed" "pack --key /dev/zero program zero-signed"; do

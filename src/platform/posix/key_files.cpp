@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 
 #include "core/errors.h"
@@ -52,10 +53,12 @@ void write_into_file(const std::string& path, uint64_t offset, const std::string
     if (error != 0) throw FileStreamError("Cannot write file " + path + ": " + std::strerror(error));
 }
 
-std::optional<unsigned> mode_open_to_others(const std::string& path) {
+std::optional<std::string> who_else_may_open(const std::string& path) {
     struct stat facts {};
     if (::stat(path.c_str(), &facts) != 0 || (facts.st_mode & 077) == 0) return std::nullopt;
-    return unsigned(facts.st_mode & 07777);
+    char mode[8];
+    std::snprintf(mode, sizeof mode, "%04o", unsigned(facts.st_mode & 07777));
+    return std::string("mode ") + mode + "; chmod 600 makes it yours alone";
 }
 
 }  // namespace kalv::platform
